@@ -1,0 +1,20 @@
+// Bare result codes thrown across the engine.
+//
+// Inside the engine some failures travel as a bare 32-bit code rather than a
+// CException pointer. They are always thrown as DWORD through ThrowCode, and
+// every handler catches DWORD:
+//
+//   try { reader.GetChar(); }
+//   catch (DWORD code) { return (HRESULT)code; }
+#ifndef TELSOR_FOUNDATION_THROWCODE_H
+#define TELSOR_FOUNDATION_THROWCODE_H
+
+#include "foundation/wintypes.h"
+
+namespace telsor {
+
+[[noreturn]] inline void ThrowCode(DWORD code) { throw code; }
+
+}  // namespace telsor
+
+#endif  // TELSOR_FOUNDATION_THROWCODE_H

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour: tools/build.sh normal|sanitize [extra cmake args]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+flavour=${1:-normal}
+shift || true
+case "$flavour" in
+  normal)   args=(-DQOR_SANITIZE=OFF) ;;
+  sanitize) args=(-DQOR_SANITIZE=ON) ;;
+  *) echo "unknown flavour: $flavour" >&2; exit 2 ;;
+esac
+cmake -S . -B "build/$flavour" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_WERROR=ON "${args[@]}" "$@" >/dev/null
+cmake --build "build/$flavour" -j "$(nproc)"
