@@ -2,6 +2,8 @@
 // stat and the file system inside a private temporary directory.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -401,6 +403,24 @@ TEST_F(TempDir, FindFillsAttributesSizeAndTimes) {
     EXPECT_EQ(memcmp(&ft, &d.ftCreationTime, sizeof ft), 0);
   }
   EXPECT_EQ(found["file"].nFileSizeLow, 12345u);
+}
+
+// A failing directory read ends the search with its errno instead of
+// retrying forever. The handle's first word is the directory stream; its
+// descriptor is closed underneath to make the next read fail.
+TEST_F(TempDir, FindEndsOnDirectoryReadError) {
+  Write("a", "");
+  Write("b", "");
+  WIN32_FIND_DATA data;
+  HANDLE h = FindFirstFile(Path("*").c_str(), &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DIR* stream = *static_cast<DIR**>(h);
+  ASSERT_EQ(close(dirfd(stream)), 0);
+  int more = 0;
+  while (FindNextFile(h, &data) && more < 100) ++more;
+  EXPECT_LT(more, 100);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(EBADF));
+  EXPECT_EQ(FindClose(h), 1);
 }
 
 TEST(FindHandle, InvalidHandlesAreRefused) {
