@@ -1,0 +1,97 @@
+// The COM-style stream interface the engine moves bytes through.
+//
+// Every stream (file, string, memory handle, gzip, cipher) implements IStream
+// with the fourteen operations below, in this slot order. Results are 32-bit
+// codes: 0 success, 1 fewer bytes than asked, bit 31 set a failure.
+//
+//   ULONG got = 0;
+//   HRESULT hr = stream->Read(buf, sizeof buf, &got);
+//   if (FAILED(hr)) return hr;
+//   ...
+//   stream->Release();                  // the last Release destroys the stream
+//
+// Ownership: streams are reference counted; a holder calls AddRef and later
+// Release. AddRef and Release are atomic; all other operations assume one
+// thread at a time per stream.
+#ifndef TELSOR_FOUNDATION_ISTREAM_H
+#define TELSOR_FOUNDATION_ISTREAM_H
+
+#include <string.h>
+
+#include "foundation/wintypes.h"
+
+// 16-byte identifier; compared byte for byte over all 16 bytes.
+struct GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+};
+typedef GUID IID;
+typedef GUID CLSID;
+
+inline bool IsEqualGUID(const GUID& a, const GUID& b) {
+  return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
+         memcmp(a.Data4, b.Data4, sizeof a.Data4) == 0;
+}
+
+extern "C" {
+extern const IID IID_IUnknown;          // {00000000-0000-0000-C000-000000000046}
+extern const IID IID_ISequentialStream;  // {0C733A30-2A1C-11CE-ADE5-00AA0044773D}
+extern const IID IID_IStream;           // {0000000C-0000-0000-C000-000000000046}
+}
+
+// Seek origins.
+#define STREAM_SEEK_SET 0u
+#define STREAM_SEEK_CUR 1u
+#define STREAM_SEEK_END 2u
+
+// Stat flags: bit 0 set means no name is wanted.
+#define STATFLAG_DEFAULT 0u
+#define STATFLAG_NONAME 1u
+
+// Stat type of a stream.
+#define STGTY_STREAM 2u
+
+struct STATSTG {
+  WCHAR* pwcsName;  // always null here
+  DWORD type;       // STGTY_STREAM
+  ULARGE_INTEGER cbSize;
+  FILETIME mtime;
+  FILETIME ctime;
+  FILETIME atime;
+  DWORD grfMode;
+  DWORD grfLocksSupported;
+  CLSID clsid;
+  DWORD grfStateBits;
+  DWORD reserved;
+};
+
+class IUnknown {
+ public:
+  virtual HRESULT QueryInterface(const IID& iid, void** out) = 0;
+  virtual ULONG AddRef() = 0;   // returns the new count
+  virtual ULONG Release() = 0;  // returns the new count; 0 means destroyed
+};
+
+class ISequentialStream : public IUnknown {
+ public:
+  virtual HRESULT Read(void* buffer, ULONG count, ULONG* done) = 0;
+  virtual HRESULT Write(const void* buffer, ULONG count, ULONG* done) = 0;
+};
+
+class IStream : public ISequentialStream {
+ public:
+  virtual HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) = 0;
+  virtual HRESULT SetSize(ULARGE_INTEGER size) = 0;
+  virtual HRESULT CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
+                         ULARGE_INTEGER* written) = 0;
+  virtual HRESULT Commit(DWORD flags) = 0;
+  virtual HRESULT Revert() = 0;
+  virtual HRESULT LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER length, DWORD type) = 0;
+  virtual HRESULT UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER length, DWORD type) = 0;
+  virtual HRESULT Stat(STATSTG* st, DWORD flags) = 0;
+  virtual HRESULT Clone(IStream** out) = 0;
+};
+
+#endif  // TELSOR_FOUNDATION_ISTREAM_H

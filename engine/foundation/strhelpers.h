@@ -1,0 +1,40 @@
+// Formatting and C-string helpers of the engine.
+//
+// GetFormatMaxLength (alias FormatLenVA) gives an upper bound of the length of
+// a printf-style expansion, so that a buffer can be sized before vsnprintf:
+//
+//   va_list copy;
+//   va_copy(copy, args);
+//   int bound = GetFormatMaxLength(format, copy);   // args itself is untouched
+//   va_end(copy);
+//   char* text = new char[bound + 1];
+//
+// The engine's formats also take "%I64d", "%I64u" and "%I64x" for 64-bit
+// integers; TranslateFormat rewrites them for the C library.
+#ifndef TELSOR_FOUNDATION_STRHELPERS_H
+#define TELSOR_FOUNDATION_STRHELPERS_H
+
+#include <stdarg.h>
+#include <stddef.h>
+
+namespace telsor {
+
+// Upper bound of the number of characters (NUL not counted) that vsnprintf
+// produces for format and args: flags, width and precision (also given by
+// '*'), size prefixes hh h l ll L q j z t I64, and every conversion.
+// Reads its own copy of args. Saturates at INT_MAX.
+int GetFormatMaxLength(const char* format, va_list args);
+int FormatLenVA(const char* format, va_list args);
+
+// Copies format to out with the engine's I64 size prefix turned into the C
+// library's ll. out needs strlen(format) + 1 bytes (the result never grows).
+void TranslateFormat(const char* format, char* out);
+
+// Copy / append within a buffer of size bytes; the result is always
+// terminated (nothing is written when size is 0). Return dest.
+char* STRNCPY(char* dest, const char* src, size_t size);
+char* STRNCAT(char* dest, const char* src, size_t size);
+
+}  // namespace telsor
+
+#endif  // TELSOR_FOUNDATION_STRHELPERS_H
