@@ -124,7 +124,7 @@ class TSTRING {
   void Release();  // becomes the shared empty string
 
   // Replaces the contents by the printf-style expansion; "%I64d", "%I64u"
-  // and "%I64x" take 64-bit integers.
+  // and "%I64x" take 64-bit integers (so no compiler printf checking here).
   void Format(const char* format, ...);
   void FormatV(const char* format, va_list args);
 
