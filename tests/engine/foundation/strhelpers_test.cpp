@@ -80,7 +80,7 @@ TEST(FormatBound, CoversRealLengths) {
   const char* longText = "a fairly long piece of text that follows the other arguments";
   ExpectCovers("");
   ExpectCovers("plain text without conversions");
-  ExpectCovers("%%|%5%");
+  ExpectCovers("%%|%%%%");
   // integers with every size prefix and flag
   ExpectCovers("%d %i %u", INT_MIN, INT_MAX, UINT_MAX);
   ExpectCovers("%+d % d %-8d| %08d %.12d %+.0d", 5, 6, -7, -8, 9, 0);
@@ -117,8 +117,10 @@ TEST(FormatBound, CoversRealLengths) {
   // %n writes a count and prints nothing
   int written = 0;
   ExpectCovers("abc%n|%s", &written, longText);
-  // unknown conversions are printed as they stand
-  ExpectCovers("%y|%5k|%", 0);
+  // unknown conversions are printed as they stand (kept away from the C
+  // library here: the sanitizer runtime warns about them)
+  EXPECT_GE(Bound("%y|%5k|%"), 8);
+  EXPECT_GE(Bound("%5%"), 5);
   // positional arguments
   ExpectCovers("%2$s %1$d", 42, "forty-two");
 }
