@@ -159,6 +159,8 @@ class TSTRING {
   void CopyBeforeWrite();
   void GrowTo(int count);
   void ConcatCopy(int count1, const char* p1, int count2, const char* p2);
+  void CutTo(int length);
+  void DropFront(int count);
 
   char* m_pchData;
 };
