@@ -54,6 +54,33 @@ void ReleaseChars(char* chars) {
 
 int SafeLength(const char* s) { return s == nullptr ? 0 : lstrlenA(s); }
 
+// A NUL byte is not white space.
+bool IsSpace(char b) { return isspace(static_cast<unsigned char>(b)) != 0; }
+
+// Compacts the bytes that do not match to the front; returns their count.
+template <class Match>
+int KeepUnmatched(char* data, int length, Match match) {
+  char* dst = data;
+  for (const char* src = data; src < data + length; ++src)
+    if (!match(*src)) *dst++ = *src;
+  return static_cast<int>(dst - data);
+}
+
+// The length without the trailing run of matching bytes.
+template <class Match>
+int WithoutTrailing(const char* data, int length, Match match) {
+  while (length > 0 && match(data[length - 1])) --length;
+  return length;
+}
+
+// The number of leading matching bytes within the length.
+template <class Match>
+int LeadingMatched(const char* data, int length, Match match) {
+  int k = 0;
+  while (k < length && match(data[k])) ++k;
+  return k;
+}
+
 }  // namespace
 
 TSTRINGData* const _tmpDataNil = const_cast<TSTRINGData*>(&rgInitData.header);
@@ -399,27 +426,14 @@ void TSTRING::erase(int index, int count) {
 
 void TSTRING::Remove(char c) {
   CopyBeforeWrite();
-  char* end = m_pchData + GetLength();
-  char* dst = m_pchData;
-  for (const char* src = m_pchData; src < end; ++src)
-    if (*src != c) *dst++ = *src;
-  if (dst != end) {
-    *dst = '\0';
-    GetData()->nDataLength = static_cast<int>(dst - m_pchData);
-  }
+  CutTo(KeepUnmatched(m_pchData, GetLength(), [c](char b) { return b == c; }));
 }
 
 void TSTRING::RemoveAny(const char* set) {
   if (set == nullptr) set = "";
   CopyBeforeWrite();
-  char* end = m_pchData + GetLength();
-  char* dst = m_pchData;
-  for (const char* src = m_pchData; src < end; ++src)
-    if (strchr(set, *src) == nullptr) *dst++ = *src;  // NUL always matches
-  if (dst != end) {
-    *dst = '\0';
-    GetData()->nDataLength = static_cast<int>(dst - m_pchData);
-  }
+  // strchr finds the set's own terminator, so a NUL byte always matches.
+  CutTo(KeepUnmatched(m_pchData, GetLength(), [set](char b) { return strchr(set, b) != nullptr; }));
 }
 
 int TSTRING::Replace(char oldChar, char newChar) {
@@ -491,46 +505,41 @@ int TSTRING::Replace(const char* oldText, const char* newText) {
 
 void TSTRING::TrimRight() {
   CopyBeforeWrite();
-  char* end = m_pchData + GetLength();
-  char* p = end;
-  while (p > m_pchData && isspace(static_cast<unsigned char>(p[-1]))) --p;
-  if (p != end) {
-    *p = '\0';
-    GetData()->nDataLength = static_cast<int>(p - m_pchData);
-  }
+  CutTo(WithoutTrailing(m_pchData, GetLength(), IsSpace));
 }
 
 void TSTRING::TrimRight(const char* set) {
   if (set == nullptr) set = "";
   CopyBeforeWrite();
-  char* end = m_pchData + GetLength();
-  char* p = end;
-  while (p > m_pchData && strchr(set, p[-1]) != nullptr) --p;  // NUL counts as in set
-  if (p != end) {
-    *p = '\0';
-    GetData()->nDataLength = static_cast<int>(p - m_pchData);
-  }
+  CutTo(WithoutTrailing(m_pchData, GetLength(),
+                        [set](char b) { return strchr(set, b) != nullptr; }));  // NUL is in set
 }
 
 void TSTRING::TrimLeft() {
   CopyBeforeWrite();
-  int length = GetLength();
-  int k = 0;
-  while (k < length && isspace(static_cast<unsigned char>(m_pchData[k]))) ++k;
-  if (k == 0) return;
-  memmove(m_pchData, m_pchData + k, static_cast<size_t>(length - k) + 1);
-  GetData()->nDataLength = length - k;
+  DropFront(LeadingMatched(m_pchData, GetLength(), IsSpace));
 }
 
 void TSTRING::TrimLeft(const char* set) {
   if (set == nullptr) set = "";
   CopyBeforeWrite();
+  DropFront(LeadingMatched(m_pchData, GetLength(),
+                           [set](char b) { return strchr(set, b) != nullptr; }));
+}
+
+// Ends the string at length when that shortens it.
+void TSTRING::CutTo(int length) {
+  if (length == GetLength()) return;
+  m_pchData[length] = '\0';
+  GetData()->nDataLength = length;
+}
+
+// Moves the text after the first count bytes (with its NUL) to the front.
+void TSTRING::DropFront(int count) {
+  if (count == 0) return;
   int length = GetLength();
-  int k = 0;
-  while (k < length && strchr(set, m_pchData[k]) != nullptr) ++k;
-  if (k == 0) return;
-  memmove(m_pchData, m_pchData + k, static_cast<size_t>(length - k) + 1);
-  GetData()->nDataLength = length - k;
+  memmove(m_pchData, m_pchData + count, static_cast<size_t>(length - count) + 1);
+  GetData()->nDataLength = length - count;
 }
 
 void TSTRING::MakeUpper() {

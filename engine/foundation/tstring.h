@@ -124,7 +124,7 @@ class TSTRING {
   void Release();  // becomes the shared empty string
 
   // Replaces the contents by the printf-style expansion; "%I64d", "%I64u"
-  // and "%I64x" take 64-bit integers.
+  // and "%I64x" take 64-bit integers (so no compiler printf checking here).
   void Format(const char* format, ...);
   void FormatV(const char* format, va_list args);
 
@@ -159,6 +159,8 @@ class TSTRING {
   void CopyBeforeWrite();
   void GrowTo(int count);
   void ConcatCopy(int count1, const char* p1, int count2, const char* p2);
+  void CutTo(int length);
+  void DropFront(int count);
 
   char* m_pchData;
 };
