@@ -35,13 +35,6 @@ time_t s_tLastOpenFailure = 0;
 // Seconds between two reports of an unopenable log file.
 const time_t kOpenFailureQuiet = 60;
 
-struct CLogLock {
-  CLogLock() { s_pLock->Lock(); }
-  ~CLogLock() { s_pLock->Unlock(); }
-  CLogLock(const CLogLock&) = delete;
-  CLogLock& operator=(const CLogLock&) = delete;
-};
-
 void WriteLine(FILE* out, const CLogMsgStorage& rec) {
   struct tm local;
   if (localtime_r(&rec.m_time, &local) == nullptr) memset(&local, 0, sizeof local);
@@ -125,7 +118,7 @@ void CloseLogSystem() {
 
 void FlushLogSystem() {
   if (s_pLock == nullptr) return;
-  CLogLock lock;
+  CCPLockGuard lock(*s_pLock);
   FlushLocked();
 }
 
@@ -135,20 +128,20 @@ DWORD SetLogLevel(DWORD mask) {
 
 void SetOutLogStream(FILE* stream) {
   if (s_pLock == nullptr) return;
-  CLogLock lock;
+  CCPLockGuard lock(*s_pLock);
   s_pStream = stream;
 }
 
 void SetOutLogFile(const char* path) {
   if (s_pLock == nullptr) return;
-  CLogLock lock;
+  CCPLockGuard lock(*s_pLock);
   s_strLogFile.Release();
   if (path != nullptr) s_strLogFile = path;
 }
 
 LPLOGREPORTEVENT SetExternReportEvent(LPLOGREPORTEVENT callback) {
   if (s_pLock == nullptr) return nullptr;
-  CLogLock lock;
+  CCPLockGuard lock(*s_pLock);
   LPLOGREPORTEVENT old = s_pfnReport;
   s_pfnReport = callback;
   return old;
@@ -197,7 +190,7 @@ void LogMessageV(DWORD level, const char* format, va_list args) {
   DWORD count;
   DWORD threshold;
   {
-    CLogLock lock;
+    CCPLockGuard lock(*s_pLock);
     rec->m_dwThread = thread;
     report = s_pfnReport;
     try {
