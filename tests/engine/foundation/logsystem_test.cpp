@@ -95,6 +95,9 @@ std::string ReadText(const std::string& path) {
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    const char* zone = getenv("TZ");
+    hadZone_ = zone != nullptr;
+    if (hadZone_) oldZone_ = zone;
     setenv("TZ", kZone, 1);
     tzset();
     char tmpl[] = "/tmp/logtest.XXXXXX";
@@ -117,6 +120,11 @@ class LogTest : public ::testing::Test {
     SetLogLevel(0);
     if (stream_ != nullptr) fclose(stream_);
     std::filesystem::remove_all(dir_);
+    if (hadZone_)
+      setenv("TZ", oldZone_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
   }
 
   void Open(DWORD threshold, DWORD mask) {
@@ -133,6 +141,8 @@ class LogTest : public ::testing::Test {
 
   std::string dir_, streamPath_, filePath_;
   FILE* stream_ = nullptr;
+  bool hadZone_ = false;
+  std::string oldZone_;
 };
 
 TEST_F(LogTest, LineFormatAndLevels) {
