@@ -107,9 +107,10 @@ int OpenLogSystem(DWORD threshold) {
 
 void CloseLogSystem() {
   if (s_pLock == nullptr) return;
-  s_pLock->Lock();
-  FlushLocked();
-  s_pLock->Unlock();
+  {
+    CCPLockGuard lock(*s_pLock);
+    FlushLocked();
+  }
   delete s_pLock;
   s_pLock = nullptr;
   delete s_pQueue;  // empty after the flush
