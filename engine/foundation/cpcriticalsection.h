@@ -33,6 +33,19 @@ class CCPCriticalSection {
   pthread_mutex_t m_mutex;
 };
 
+// Holds a CCPCriticalSection for one scope, released also when an exception
+// leaves it.
+class CCPLockGuard {
+ public:
+  explicit CCPLockGuard(CCPCriticalSection& lock) : m_lock(lock) { m_lock.Lock(); }
+  ~CCPLockGuard() { m_lock.Unlock(); }
+  CCPLockGuard(const CCPLockGuard&) = delete;
+  CCPLockGuard& operator=(const CCPLockGuard&) = delete;
+
+ private:
+  CCPCriticalSection& m_lock;
+};
+
 }  // namespace telsor
 
 #endif  // TELSOR_FOUNDATION_CPCRITICALSECTION_H

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "foundation/obj.h"
 #include "foundation/plist.h"
+#include "foundation/tstring.h"
 #include "foundation/win32.h"
 
 namespace {
@@ -34,6 +36,58 @@ struct Counted {
 };
 int Counted::live = 0;
 bool Counted::failAssign = false;
+
+// A shared object that counts its live instances.
+class Shared : public telsor::CSharedObj {
+ public:
+  static int live;
+  Shared() { ++live; }
+  ~Shared() override { --live; }
+};
+int Shared::live = 0;
+
+LONG RefCount(const telsor::CSharedObj* obj) {
+  LONG n = obj->AddRef() - 1;
+  obj->Release();
+  return n;
+}
+
+// The reference count in a TSTRING's buffer header (1: one holder).
+LONG BufferRefs(const telsor::TSTRING& s) {
+  return (reinterpret_cast<const telsor::TSTRINGData*>(s.c_str()) - 1)->nRefs;
+}
+
+// The ways a list lets go of its elements.
+enum class Ending { RemoveAll, Destructor, RemoveAtEach, RemoveAtMiddleThenAll };
+
+template <class T, class A>
+void End(CPList<T, A>*& list, Ending how) {
+  switch (how) {
+    case Ending::RemoveAll:
+      list->RemoveAll();
+      break;
+    case Ending::Destructor:
+      delete list;
+      list = nullptr;
+      return;
+    case Ending::RemoveAtEach:
+      while (!list->IsEmpty()) list->RemoveAt(list->GetHeadPosition());
+      break;
+    case Ending::RemoveAtMiddleThenAll: {
+      void* p = list->GetHeadPosition();
+      list->GetNext(p);
+      list->RemoveAt(p);
+      list->RemoveAll();
+      break;
+    }
+  }
+  EXPECT_EQ(list->GetChunkCount(), 0);
+  delete list;
+  list = nullptr;
+}
+
+const Ending kEndings[] = {Ending::RemoveAll, Ending::Destructor, Ending::RemoveAtEach,
+                           Ending::RemoveAtMiddleThenAll};
 
 // A header parameter whose name decides equality, case-insensitively.
 struct Param {
@@ -213,6 +267,54 @@ TEST_F(CountedList, FailedAssignmentLeavesListUnchanged) {
   Counted::failAssign = false;
   EXPECT_EQ(empty.GetCount(), 0);
   EXPECT_EQ(empty.GetChunkCount(), 0);
+}
+
+// The list holds one reference per element: ending the list releases each,
+// deletes the objects only it held and leaves the others to their holders.
+TEST(CPList, SharedPointerElementsAreReleased) {
+  using List = CPList<telsor::CSharedObjPtr<Shared>, telsor::CSharedObjPtr<Shared>&>;
+  for (Ending how : kEndings) {
+    Shared::live = 0;
+    telsor::CSharedObjPtr<Shared> kept = new Shared;
+    List* list = new List(10);
+    for (int i = 0; i < 12; ++i) {
+      telsor::CSharedObjPtr<Shared> only = new Shared;
+      list->AddTail(only);
+    }
+    list->AddHead(kept);
+    list->AddTail(kept);
+    EXPECT_EQ(Shared::live, 13);
+    EXPECT_EQ(RefCount(kept), 3);
+    EXPECT_EQ(list->Find(kept), list->GetHeadPosition());
+    EXPECT_EQ(list->Find(kept, list->GetHeadPosition()), list->GetTailPosition());
+    void* second = list->GetHeadPosition();
+    list->GetNext(second);
+    EXPECT_EQ(RefCount(list->GetAt(second)), 1);  // the list is its only holder
+    End(list, how);
+    EXPECT_EQ(Shared::live, 1) << static_cast<int>(how);
+    EXPECT_EQ(RefCount(kept), 1);
+  }
+  EXPECT_EQ(Shared::live, 0);
+}
+
+TEST(CPList, StringElementsShareAndReleaseBuffers) {
+  using List = CPList<telsor::TSTRING, telsor::TSTRING&>;
+  for (Ending how : kEndings) {
+    telsor::TSTRING kept("kept text");
+    List* list = new List(4);
+    for (int i = 0; i < 9; ++i) {
+      telsor::TSTRING own(std::string(50, 'a' + i));  // leaks show under the sanitizer
+      list->AddTail(own);
+    }
+    list->AddTail(kept);
+    list->AddHead(kept);
+    EXPECT_EQ(BufferRefs(kept), 3);
+    telsor::TSTRING& first = list->GetAt(list->GetHeadPosition());
+    EXPECT_EQ(first.c_str(), kept.c_str());  // shared, not copied
+    End(list, how);
+    EXPECT_EQ(BufferRefs(kept), 1) << static_cast<int>(how);
+    EXPECT_STREQ(kept.c_str(), "kept text");
+  }
 }
 
 TEST(CPList, FindStartsAfterThePositionGiven) {
