@@ -137,9 +137,11 @@ TEST(CRWMonitor, CopiesAndAssignmentKeepSeparateLocks) {
 
 // Readers and writers hammer one monitor: a writer is always alone, readers
 // see only consistent data, and readers do overlap.
-TEST(CRWMonitor, StressReadersShareWritersExclusive) {
+TEST(CRWMonitor, StressWritersExclusiveReadersConsistent) {
   CRWMonitor m;
-  std::atomic<int> readers{0}, writers{0}, maxReaders{0};
+  // Reader overlap is shown deterministically by the rendezvous test above;
+  // here only exclusion and consistency are checked, which hold under any schedule.
+  std::atomic<int> readers{0}, writers{0};
   std::atomic<int> violations{0};
   long first = 0, second = 0;  // equal outside a write
   const int kReaders = 6, kWriters = 3, kReads = 3000, kWrites = 400;
@@ -148,10 +150,7 @@ TEST(CRWMonitor, StressReadersShareWritersExclusive) {
     threads.emplace_back([&] {
       for (int i = 0; i < kReads; ++i) {
         m.BeginRead();
-        int now = ++readers;
-        int seen = maxReaders;
-        while (now > seen && !maxReaders.compare_exchange_weak(seen, now)) {
-        }
+        ++readers;
         if (writers != 0 || first != second) ++violations;
         if (i % 64 == 0) std::this_thread::yield();
         --readers;
@@ -176,7 +175,6 @@ TEST(CRWMonitor, StressReadersShareWritersExclusive) {
   EXPECT_EQ(violations, 0);
   EXPECT_EQ(first, kWriters * kWrites);
   EXPECT_EQ(second, first);
-  EXPECT_GT(maxReaders, 1);
 }
 
 }  // namespace
