@@ -177,7 +177,7 @@ std::string read_request(int fd)
         if (n <= 0)
             break;
         request.append(buf, static_cast<size_t>(n));
-        wait = 30;
+        wait = 15;
     }
     return request;
 }
@@ -218,6 +218,10 @@ int main(int argc, char **argv)
             return 1;
         }
         std::string request = read_request(fd);
+        if (request.empty()) {
+            close(fd);   // a connection probe: nothing to answer or log
+            continue;
+        }
         std::string stamp = request.substr(0, 15);
         bool ok = request.size() > 16 && request[15] == ':' && valid_stamp(stamp);
         std::string path = ok ? unescape(request.substr(16)) : std::string();
