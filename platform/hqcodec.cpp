@@ -6,7 +6,9 @@ namespace {
 
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int hex_value(unsigned char c)
+}  // namespace
+
+int hq_hex_value(int c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -16,8 +18,6 @@ int hex_value(unsigned char c)
         return c - 'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 HqBase64Encoder::HqBase64Encoder(int line_length) : line_length_(line_length < 4 ? 0 : line_length / 4 * 4) {}
 
@@ -68,7 +68,7 @@ bool HqHexDecoder::flush(HqBuf &in, HqBuf &out, bool finish)
     size_t consumed = 0;
     int high = -1;
     for (size_t i = 0; i < n; ++i) {
-        int v = hex_value(p[i]);
+        int v = hq_hex_value(p[i]);
         if (v < 0)
             continue;
         if (high < 0) {

@@ -30,6 +30,9 @@ private:
     int column_ = 0;
 };
 
+// Value of one hexadecimal digit (either case), or -1.
+int hq_hex_value(int c);
+
 class HqHexDecoder {
 public:
     // Pairs of hexadecimal digits (either case) become bytes; other characters

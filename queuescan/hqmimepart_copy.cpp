@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hqcodec.h"
 #include "hqmimepart.h"
 
 namespace {
@@ -30,17 +31,6 @@ int base64_index(unsigned char c)
         return 63;
     if (c == '=')
         return 64;
-    return -1;
-}
-
-int hex_value(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
     return -1;
 }
 
@@ -198,7 +188,7 @@ int HqMimePart::decode_quoted_part(HqBuf &block, bool finish)
             } else if (c == '=') {
                 bytes.push_back('=');
                 qp_state_ = QP_TEXT;
-            } else if (hex_value(c) >= 0) {
+            } else if (hq_hex_value(c) >= 0) {
                 qp_high_ = c;
                 qp_state_ = QP_ESCAPE_DIGIT;
             } else {
@@ -208,8 +198,8 @@ int HqMimePart::decode_quoted_part(HqBuf &block, bool finish)
             }
             break;
         case QP_ESCAPE_DIGIT:
-            if (hex_value(c) >= 0) {
-                bytes.push_back(static_cast<char>(hex_value(qp_high_) << 4 | hex_value(c)));
+            if (hq_hex_value(c) >= 0) {
+                bytes.push_back(static_cast<char>(hq_hex_value(qp_high_) << 4 | hq_hex_value(c)));
                 qp_state_ = QP_TEXT;
             } else {
                 // Not an escape: both bytes stand for themselves.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fake/hextext.h"
 #include "hqlog.h"
 #include "hqunix.h"
 #include "hqvirusscan.h"
@@ -133,17 +134,6 @@ protected:
     pid_t daemon_ = -1;
 };
 
-std::string hex(const std::string &bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST(VirusScanPaths, DefaultsAreTheSystemPaths)
@@ -250,7 +240,7 @@ TEST_F(ScanTest, RequestIsTimeStampColonAndEscapedPath)
             stamp_found = stamp_found || r[1] == std::string(buf + 4, 15);
         }
         EXPECT_TRUE(stamp_found) << r[1];
-        EXPECT_EQ(r[3], hex(r[1] + ":" + dir_.path() + "/" + c.escaped));   // no line end, no NUL
+        EXPECT_EQ(r[3], to_hex(r[1] + ":" + dir_.path() + "/" + c.escaped));   // no line end, no NUL
     }
 }
 

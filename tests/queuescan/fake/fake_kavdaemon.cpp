@@ -36,26 +36,9 @@
 #include <utility>
 #include <vector>
 
+#include "hextext.h"
+
 namespace {
-
-std::string hex(const std::string &bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::string unhex(const std::string &text)
-{
-    std::string out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 // "Mmm dd hh:mm:ss" as ctime() gives it from its fifth character on.
 bool valid_stamp(const std::string &s)
@@ -143,7 +126,7 @@ std::string reply_bytes(const std::string &reply)
     if (reply == "hugelen")
         return std::string{4, 1} + le32(0xFFFFFFFFu) + "infected: Huge";
     if (reply.compare(0, 4, "raw:") == 0)
-        return unhex(reply.substr(4));
+        return from_hex(reply.substr(4));
     return std::string();   // "close"
 }
 
@@ -234,7 +217,7 @@ int main(int argc, char **argv)
         }
         FILE *log = fopen(argv[2], "a");
         if (log) {
-            fprintf(log, "%s\t%s\t%s\t%s\n", ok ? "ok" : "bad", stamp.c_str(), path.c_str(), hex(request).c_str());
+            fprintf(log, "%s\t%s\t%s\t%s\n", ok ? "ok" : "bad", stamp.c_str(), path.c_str(), to_hex(request).c_str());
             fclose(log);
         }
         write_all(fd, reply_bytes(reply));
