@@ -1,0 +1,160 @@
+// HqMimePart: one MIME part of a message that lies in a file, described by
+// byte ranges of that file; the message is never held in memory.
+//
+//   FILE *copy = fopen(path, "r");
+//   HqMimePart root(copy, 0, size);        // takes over `copy`
+//   root.process_part();                   // header end, headers, children
+//   for (auto &child : root.children()) ... child->start(), child->end()
+//   root.decode_data(nullptr);             // each leaf into a decoded file
+//   root.dump_to_file(out, true);          // the message less flagged parts
+//
+// Ranges: a part runs from start() to end() (exclusive); its header block
+// from start() to header_end() (exclusive); its body from body_start() to
+// end(). Each part reads through a stdio stream on a descriptor of its own;
+// when no descriptor is left (or the nesting is too deep) a part borrows its
+// parent's stream and is kept as a leaf. Every read seeks first, so parts
+// sharing a file offset do not disturb each other. A part owns its children,
+// its message child, its stream (unless borrowed) and its decoded file, which
+// it removes when destroyed. Single-threaded.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "hqbuf.h"
+#include "hqstring.h"
+
+enum HqMimeContentType {
+    CONTENT_TYPE_TEXT = 0,
+    CONTENT_TYPE_APPLICATION = 1,
+    CONTENT_TYPE_MESSAGE = 2,
+    CONTENT_TYPE_MULTIPART = 3,
+    CONTENT_TYPE_OTHER = 4,
+};
+
+enum HqMimeContentSubType {
+    CONTENT_SUBTYPE_HTML = 0,
+    CONTENT_SUBTYPE_CALENDAR = 1,
+    CONTENT_SUBTYPE_OTHER = 2,
+    CONTENT_SUBTYPE_PLAIN = 3,
+};
+
+enum HqMimeEncoding {
+    ENCODING_OTHER = 0,
+    ENCODING_BASE64 = 1,
+    ENCODING_QUOTED_PRINTABLE = 2,
+};
+
+class HqMimePart {
+public:
+    static constexpr const char *kDecodedTemplate = "/var/tmp//decoded-XXXXXX";
+    // Deeper parts are kept as leaves, so a hostile nesting cannot exhaust the stack.
+    static constexpr int kMaxDepth = 64;
+
+    HqMimePart();
+    // Takes ownership of `stream`. Decoded files are made from `decoded_template`
+    // (mkstemp form), which every part of the tree inherits.
+    HqMimePart(FILE *stream, long start, long end, const char *decoded_template = kDecodedTemplate);
+    virtual ~HqMimePart();
+    HqMimePart(const HqMimePart &) = delete;
+    HqMimePart &operator=(const HqMimePart &) = delete;
+
+    // Header end, headers, then the children, recursively. Returns the header end.
+    long process_part();
+    void parse_headers();
+    void parse_content_type(char *value);
+    // Index of the header line at `offset` in the header table, or -1.
+    int find_header_index(long offset);
+    long find_header_end();
+    // TABs become spaces, line-end bytes (LF, CR) are removed; in place.
+    static void strip_tab_newline(char *text);
+    // Copy without leading and trailing spaces, TABs and CRs.
+    static std::string strtrim(const char *text);
+    // File offset of the first occurrence of `pattern` at or after `from`, or
+    // -1 (also when it would start beyond this part's end). Occurrences that
+    // span read blocks or follow NUL bytes are found.
+    long fstrfind(FILE *stream, const char *pattern, long from, bool nocase);
+
+    // Decoding by transfer encoding. A part with children decodes them; a leaf
+    // writes to `path` when given, otherwise to a new decoded file of its own.
+    // Returns 0 when the file cannot be opened, otherwise fclose's result.
+    int decode_data(const char *path);
+    int decode_text();
+    int decode_base64();
+    int decode_quoted();
+    // One block of base64 with the group carried from the last block (0 to 3
+    // characters). Returns the bytes written, or -1 once padding has ended
+    // the data.
+    int decode_base64_part(const char *block, int length, int *carried, unsigned char *carry);
+    // Decodes what `block` holds as quoted-printable, keeping an escape cut by
+    // the block's end for the next call; `finish` ends the data.
+    int decode_quoted_part(HqBuf &block, bool finish);
+    // Writes the part to `out`; with `skip_flagged`, suspicious and infected
+    // parts are left out. 0, or -1 when writing failed.
+    int dump_to_file(FILE *out, bool skip_flagged);
+
+    long start() const { return start_; }
+    long end() const { return end_; }
+    long header_end() const { return header_end_; }
+    // First body byte: after the LF of a "\n\n" blank line, after the LF of a
+    // "\r\n" one.
+    long body_start();
+    int encoding() const { return encoding_; }
+    HqMimeContentType content_type() const { return content_type_; }
+    HqMimeContentSubType content_subtype() const { return content_subtype_; }
+    bool is_attachment() const { return attachment_; }
+    bool is_logged() const { return logged_; }
+    const HqString &boundary_line() const { return boundary_; }
+    const HqString &closing_boundary_line() const { return closing_boundary_; }
+    const std::vector<std::unique_ptr<HqMimePart>> &children() const { return children_; }
+    HqMimePart *message_child() const { return message_child_.get(); }
+    const HqString &decoded_path() const { return decoded_path_; }
+    bool is_suspicious() const { return suspicious_; }
+    bool is_infected() const { return infected_; }
+    void set_suspicious(bool on) { suspicious_ = on; }
+    void set_infected(bool on) { infected_ = on; }
+    // Whether the part reads through its own descriptor (false: borrowed, leaf).
+    bool has_own_stream() const { return stream_ && owns_stream_; }
+
+protected:
+    void initvars();
+    std::unique_ptr<HqMimePart> make_child(long from, long to);
+    // Reads [from, to) in blocks of at most 8192 bytes; false on a short read
+    // or when `fn` returns false.
+    template <class F>
+    bool read_range(long from, long to, F fn);
+    bool copy_range(long from, long to, FILE *out);
+    bool matches_at(long offset, const HqString &text);
+    int byte_at(long offset);   // -1 when there is none
+
+    FILE *decoded_out_;            // open only while decoding
+    HqString decoded_path_;
+    HqString boundary_;            // "--boundary\n", null without one
+    HqString closing_boundary_;    // "--boundary--\n"
+    FILE *stream_;
+    bool owns_stream_;
+    HqString file_name_;           // the root's message copy
+    long start_;
+    long end_;
+    long header_end_;
+    int encoding_;
+    HqMimeContentType content_type_;
+    HqMimeContentSubType content_subtype_;
+    bool attachment_;
+    HqString mail_domain_;         // root only
+    bool logged_;
+    HqString cookie_;              // root only
+    int notice_counter_;
+    bool suspicious_;
+    bool infected_;
+    std::vector<std::unique_ptr<HqMimePart>> children_;
+    std::unique_ptr<HqMimePart> message_child_;
+
+    HqString decoded_template_;
+    int depth_;
+    bool leaf_only_;               // no children: borrowed stream or too deep
+    // Quoted-printable state carried between blocks.
+    int qp_state_;
+    int qp_high_;
+};
