@@ -49,6 +49,7 @@ class CSeekMatches : public CSeekPattern {
   // Returns 0, 0xE00F0004 for a pattern of 0xFFFF bytes or more (matcher
   // left empty), 0x80000002 when memory runs out.
   HRESULT Compile(const char* pattern, int caseSensitive, DWORD len) override;
+  using CSeekPattern::Search;  // streams: the base's, which matches nothing
   // 0 with *matchLen = text length when the whole text matches, else -1.
   // A matcher that holds no pattern matches nothing.
   DWORD Search(const char* text, DWORD len, DWORD* matchLen) const override;
