@@ -185,7 +185,8 @@ void TSTRING::CopyBeforeWrite() {
   if (d->nRefs < 2) return;
   char* old = m_pchData;
   m_pchData = NewBuffer(d->nDataLength);
-  memcpy(m_pchData, old, static_cast<size_t>(d->nDataLength) + 1);
+  // A shared empty buffer becomes the static empty one, which is never written.
+  if (!IsNil()) memcpy(m_pchData, old, static_cast<size_t>(d->nDataLength) + 1);
   ReleaseChars(old);
 }
 
@@ -614,8 +615,10 @@ char* TSTRING::GetBuffer(int count) {
   if (count < length) count = length;
   char* old = m_pchData;
   m_pchData = NewBuffer(count);
-  memcpy(m_pchData, old, static_cast<size_t>(length) + 1);
-  if (!IsNil()) GetData()->nDataLength = length;
+  if (!IsNil()) {  // the static empty buffer is never written
+    memcpy(m_pchData, old, static_cast<size_t>(length) + 1);
+    GetData()->nDataLength = length;
+  }
   ReleaseChars(old);
   return m_pchData;
 }

@@ -1,0 +1,122 @@
+// CDFATransTable: a deterministic automaton's transition function packed
+// comb-style: per state a default state and a base offset into one shared
+// array of {next, check} entries. Built by the regular-expression compiler
+// over the byte alphabet and by the multi-word matcher over its compressed
+// alphabet; stored inside their records.
+//
+//   std::vector<tag_TRANS_ENTRY> moves = {{0, 1, 'a'}, {1, 1, 'a'}};
+//   CSetBits accepting;
+//   accepting.SetBitAt(1, 1);
+//   CSharedObjPtr<CDFATransTable> table = new CDFATransTable;
+//   table->Build(moves, 2, 256, accepting);
+//   WORD s = table->Lookup(0, 'a');       // 1; 0xFFFF = no transition
+//   bool done = table->IsAccepting(s);
+//
+// Lookup of state s on index c: idx = c + base(s); the dense state (the row
+// laid down first, in full, at base 0) has no transition below the minimum
+// index; an entry in range whose check is s gives its next (0xFFFF = none);
+// otherwise the default state is tried with the same c.
+//
+// Record (little-endian): u8 version 1, u32 entry count E, u32 state count
+// N, u32 minimum index, u16 dense state, N x (u8 flags, u16 default, u32
+// base), E x (u16 next, u16 check). Loading refuses with 0x80000008 any
+// value that a lookup could trip over: N above 0xFFFF, a state or check out
+// of range (not below N and not 0xFFFF), a base of 0xFFFFFFFF, a default
+// chain that loops. Allocation failure gives 0x80000002.
+//
+// Read-only after Build or loading: any number of threads may look up at
+// once. Shared by reference count (CSharedObj).
+#ifndef TELSOR_SEARCH_DFATRANSTABLE_H
+#define TELSOR_SEARCH_DFATRANSTABLE_H
+
+#include <vector>
+
+#include "foundation/istream.h"
+#include "foundation/obj.h"
+#include "foundation/wintypes.h"
+#include "search/setbits.h"
+
+namespace telsor {
+
+// One transition handed to Build; character is the alphabet index.
+struct tag_TRANS_ENTRY {
+  DWORD from;
+  DWORD to;
+  BYTE character;
+};
+
+class CDFATransTable : public CSharedObj {
+ public:
+  static constexpr WORD NONE = 0xFFFF;  // no state / no transition
+
+  CDFATransTable();
+  ~CDFATransTable() override;
+
+  void Clear() { Cleanup(); }
+  void Cleanup();
+
+  // Replaces the contents with the packed form of the transitions over
+  // stateCount states (at most 0xFFFF) and alphabetSize indices (1..256);
+  // states in accepting get flag 1. Transitions out of range are ignored.
+  // Throws CMemoryException* when memory runs out (the table is then empty),
+  // and the bare code 0xE00F0002 (DWORD) for more than 0xFFFF states.
+  void Build(std::vector<tag_TRANS_ENTRY>& transitions, DWORD stateCount, DWORD alphabetSize,
+             CSetBits& accepting);
+  void SetStateFlags(WORD state, BYTE flags);
+
+  using CObj::Serialize;
+  HRESULT Serialize(IStream* stream, int storing);
+
+  // Next state of state on alphabet index c, or NONE.
+  WORD Lookup(WORD state, DWORD c) const {
+    if (state >= m_nStates) return NONE;
+    for (DWORD hops = 0; hops <= m_nStates; ++hops) {
+      const tag_STATE& s = m_pStates[state];
+      uint64_t idx = static_cast<uint64_t>(c) + s.base;
+      if (state == m_wDenseState && idx < m_nMinIndex) return NONE;
+      if (idx >= m_nMinIndex && idx - m_nMinIndex < m_nEntries) {
+        const tag_ENTRY& e = m_pEntries[idx - m_nMinIndex];
+        if (e.check == state) return e.next;
+      }
+      state = s.def;
+      if (state == NONE) return NONE;
+    }
+    return NONE;  // unreachable for a built or validated table
+  }
+  bool IsAccepting(WORD state) const { return state < m_nStates && (m_pStates[state].flags & 1); }
+
+  DWORD GetStateCount() const { return m_nStates; }
+  DWORD GetEntryCount() const { return m_nEntries; }
+  DWORD GetMinIndex() const { return m_nMinIndex; }
+  WORD GetDenseState() const { return m_wDenseState; }
+  WORD GetDefault(WORD state) const { return state < m_nStates ? m_pStates[state].def : NONE; }
+  DWORD GetBase(WORD state) const { return state < m_nStates ? m_pStates[state].base : 0; }
+
+  // Row order used by Build: fewer transitions first, then by a column
+  // vote; rows are rowSize u16 values.
+  static int CompTrans(const WORD* a, const WORD* b, DWORD rowSize);
+  static void SwapTrans(WORD* rows, DWORD i, DWORD j, DWORD rowSize, WORD* order);
+  static void SortTransTable(WORD* rows, DWORD rowCount, DWORD rowSize, WORD* order);
+
+ private:
+  struct tag_STATE {
+    BYTE flags;  // bit 0: accepting
+    WORD def;    // default state or NONE
+    DWORD base;
+  };
+  struct tag_ENTRY {
+    WORD next;
+    WORD check;
+  };
+
+  DWORD m_nStates;
+  tag_STATE* m_pStates;  // owned (malloc)
+  tag_ENTRY* m_pEntries; // owned (malloc)
+  DWORD m_nEntries;
+  DWORD m_nMinIndex;
+  WORD m_wDenseState;
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_SEARCH_DFATRANSTABLE_H

@@ -1,0 +1,274 @@
+#include "search/seeksubstr.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "search/seekrecord.h"
+
+namespace telsor {
+
+namespace {
+const DWORD kMaxPattern = 65534;
+const HRESULT kNoMemory = ERROR_NOT_ENOUGH_MEMORY;     // 8, from Compile
+const HRESULT kNoMemoryLoad = ERROR_OUTOFMEMORY;       // 14, while loading
+const HRESULT kBadRecord = ERROR_INVALID_DATA_RECORD;  // 1392
+const size_t kSmallPattern = 4096;  // working storage below this stays on the stack
+
+// Prefix function: pi[i] = longest proper border of s[0..i].
+void PrefixFunction(const BYTE* s, size_t n, WORD* pi) {
+  pi[0] = 0;
+  for (size_t i = 1; i < n; ++i) {
+    size_t k = pi[i - 1];
+    while (k > 0 && s[i] != s[k]) k = pi[k - 1];
+    if (s[i] == s[k]) ++k;
+    pi[i] = static_cast<WORD>(k);
+  }
+}
+}  // namespace
+
+CSeekSubstr::CSeekSubstr() : m_pTables(nullptr), m_nTables(0) {}
+
+CSeekSubstr::~CSeekSubstr() { Cleanup(); }
+
+void CSeekSubstr::Cleanup() {
+  free(m_pTables);
+  m_pTables = nullptr;
+  m_nTables = 0;
+}
+
+HRESULT CSeekSubstr::Compile(const char* pattern, int caseSensitive, DWORD len) {
+  Cleanup();
+  HRESULT hr = CSeekPattern::Compile(pattern, caseSensitive, len);
+  if (hr != S_OK) return hr;
+  if (m_pPattern == nullptr || m_pPattern[0] == '\0') return S_OK;
+  if (m_nLength > kMaxPattern) {
+    FreePattern();
+    return E_SEEK_PATTERN_TOO_LONG;
+  }
+  size_t n = m_nLength;
+  size_t size = 256 + 2 * n;
+  m_pTables = static_cast<BYTE*>(calloc(size, 1));
+  if (m_pTables == nullptr) return kNoMemory;
+  m_nTables = static_cast<DWORD>(size);
+
+  BYTE* bad = m_pTables;
+  memset(bad, static_cast<int>(n < 255 ? n : 255), 256);
+  const BYTE* pat = reinterpret_cast<const BYTE*>(m_pPattern);
+  for (size_t i = 1; i <= n; ++i) {
+    BYTE c = pat[i - 1];
+    size_t d = n - i < 255 ? n - i : 255;
+    if (d < bad[c]) bad[c] = static_cast<BYTE>(d);
+    if (!m_bCaseSensitive) {
+      // The other case of an ASCII letter gets the same shift.
+      BYTE o = c;
+      if (c >= 'A' && c <= 'Z') {
+        o = static_cast<BYTE>(c + 32);
+      } else if (c >= 'a' && c <= 'z') {
+        o = static_cast<BYTE>(c - 32);
+      }
+      if (d < bad[o]) bad[o] = static_cast<BYTE>(d);
+    }
+  }
+  hr = static_cast<HRESULT>(CalculateGoodSuffix());
+  if (hr != S_OK) Cleanup();
+  return hr;
+}
+
+DWORD CSeekSubstr::CalculateGoodSuffix() {
+  size_t n = m_nLength;
+  BYTE smallRev[kSmallPattern] = {};
+  WORD smallPi[kSmallPattern] = {};
+  WORD smallRpi[kSmallPattern] = {};
+  BYTE* rev = smallRev;
+  WORD* pi = smallPi;
+  WORD* rpi = smallRpi;
+  if (n >= kSmallPattern) {
+    rev = static_cast<BYTE*>(malloc(n));
+    pi = static_cast<WORD*>(malloc(n * sizeof(WORD)));
+    rpi = static_cast<WORD*>(malloc(n * sizeof(WORD)));
+    if (rev == nullptr || pi == nullptr || rpi == nullptr) {
+      free(rev);
+      free(pi);
+      free(rpi);
+      return kNoMemory;
+    }
+  }
+  const BYTE* pat = reinterpret_cast<const BYTE*>(m_pPattern);
+  for (size_t i = 0; i < n; ++i) rev[i] = pat[n - 1 - i];
+  PrefixFunction(pat, n, pi);
+  PrefixFunction(rev, n, rpi);
+
+  BYTE* good = m_pTables + 256;
+  WORD period = static_cast<WORD>(n - pi[n - 1]);
+  for (size_t j = 0; j < n; ++j) StoreU16(good + 2 * j, period);
+  for (size_t i = 0; i < n; ++i) {
+    size_t k = rpi[i];
+    size_t shift = i - k + 1;
+    BYTE* slot = good + 2 * (n - k - 1);
+    if (LoadU16(slot) > shift) StoreU16(slot, static_cast<WORD>(shift));
+  }
+  if (n >= kSmallPattern) {
+    free(rev);
+    free(pi);
+    free(rpi);
+  }
+  return S_OK;
+}
+
+DWORD CSeekSubstr::Find(const BYTE* text, size_t len) const {
+  size_t n = m_nLength;
+  if (n > len) return SEEK_NOT_FOUND;
+  const BYTE* pat = reinterpret_cast<const BYTE*>(m_pPattern);
+  const bool fold = !m_bCaseSensitive;
+  if (n == 1) {
+    if (!fold) {
+      const void* hit = memchr(text, pat[0], len);
+      return hit ? static_cast<DWORD>(static_cast<const BYTE*>(hit) - text) : SEEK_NOT_FOUND;
+    }
+    for (size_t i = 0; i < len; ++i)
+      if (FoldByte(text[i]) == pat[0]) return static_cast<DWORD>(i);
+    return SEEK_NOT_FOUND;
+  }
+
+  const BYTE* bad = m_pTables;
+  // The unrolled skip runs only where three maximal shifts stay in the text.
+  const size_t unrolledEnd = len > 3 * 255 ? len - 3 * 255 : 0;
+  size_t p = n;  // one past the window's last byte
+  for (;;) {
+    if (p > len) return SEEK_NOT_FOUND;
+    BYTE s;
+    while (p <= unrolledEnd) {
+      if ((s = bad[text[p - 1]]) == 0) break;
+      p += s;
+      if ((s = bad[text[p - 1]]) == 0) break;
+      p += s;
+      if ((s = bad[text[p - 1]]) == 0) break;
+      p += s;
+    }
+    while ((s = bad[text[p - 1]]) != 0) {
+      p += s;
+      if (p > len) return SEEK_NOT_FOUND;
+    }
+    const BYTE* w = text + p - n;
+    size_t j = n - 1;
+    // The last byte is compared too, so that a table from a damaged record
+    // cannot turn a mismatch into a reported match.
+    while (j-- > 0) {
+      BYTE c = fold ? FoldByte(w[j]) : w[j];
+      if (c != pat[j]) break;
+    }
+    if (j != static_cast<size_t>(-1)) {
+      p += Good(static_cast<DWORD>(j));
+      continue;
+    }
+    BYTE last = fold ? FoldByte(w[n - 1]) : w[n - 1];
+    if (last == pat[n - 1]) return static_cast<DWORD>(p - n);
+    p += 1;
+  }
+}
+
+DWORD CSeekSubstr::Search(const char* text, DWORD len, DWORD* matchLen) const {
+  if (matchLen) *matchLen = 0;
+  if (text == nullptr) return SEEK_NOT_FOUND;
+  size_t n = len != 0 ? len : strlen(text);
+  if (m_nLength > n) return SEEK_NOT_FOUND;
+  if (m_nLength == 0) {
+    if (n == 0) return SEEK_NOT_FOUND;
+    if (matchLen) *matchLen = 1;
+    return 0;
+  }
+  if (m_pTables == nullptr) return SEEK_NOT_FOUND;
+  DWORD at = Find(reinterpret_cast<const BYTE*>(text), n);
+  if (at != SEEK_NOT_FOUND && matchLen) *matchLen = m_nLength;
+  return at;
+}
+
+DWORD CSeekSubstr::Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const {
+  if (matchLen) *matchLen = 0;
+  if (m_nLength == 0) return 0;
+  if (m_pTables == nullptr || stream == nullptr) return SEEK_NOT_FOUND;
+  size_t n = m_nLength;
+  if (n > maxBytes) return SEEK_NOT_FOUND;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  ULARGE_INTEGER position;
+  position.QuadPart = 0;
+  if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &position))) return SEEK_NOT_FOUND;
+
+  size_t blockSize = 16 * n > 0x2000 ? 16 * n : 0x2000;
+  BYTE* block = static_cast<BYTE*>(malloc(blockSize));
+  if (block == nullptr) return SEEK_NOT_FOUND;
+  DWORD base = position.u.LowPart;  // stream offset of block[0]
+  size_t have = 0;
+  size_t remaining = maxBytes;
+  bool ended = false;
+  DWORD result = SEEK_NOT_FOUND;
+  for (;;) {
+    while (have < blockSize && remaining > 0 && !ended) {
+      size_t want = blockSize - have < remaining ? blockSize - have : remaining;
+      ULONG got = 0;
+      HRESULT hr = stream->Read(block + have, static_cast<ULONG>(want), &got);
+      if (FAILED(hr) || got == 0) {
+        ended = true;
+        break;
+      }
+      if (got > want) got = static_cast<ULONG>(want);
+      have += got;
+      remaining -= got;
+    }
+    DWORD at = Find(block, have);
+    if (at != SEEK_NOT_FOUND) {
+      result = base + at;
+      if (matchLen) *matchLen = m_nLength;
+      break;
+    }
+    if (ended || remaining == 0 || have < n) break;
+    // Every window starting before have - n + 1 has been ruled out.
+    size_t keep = n - 1;
+    memmove(block, block + have - keep, keep);
+    base += static_cast<DWORD>(have - keep);
+    have = keep;
+  }
+  free(block);
+  return result;
+}
+
+HRESULT CSeekSubstr::Serialize(IStream* stream, int store) {
+  if (stream == nullptr) return E_POINTER;
+  BYTE field[4];
+  if (store) {
+    HRESULT hr = SerializeBase(stream, 1);
+    if (hr != S_OK) return hr;
+    StoreU32(field, m_nTables);
+    hr = WriteField(stream, field, 4);
+    if (hr == S_OK) hr = WriteField(stream, m_pTables, m_nTables);
+    return hr;
+  }
+
+  Cleanup();
+  HRESULT hr = SerializeBase(stream, 0);
+  if (hr != S_OK) return hr;
+  hr = ReadField(stream, field, 4, kBadRecord);
+  if (hr != S_OK) return hr;
+  DWORD size = LoadU32(field);
+  size_t n = m_nLength;
+  if (size == 0) {
+    // Only a pattern that starts with NUL (or none) compiles without tables.
+    return (m_pPattern == nullptr || m_pPattern[0] == '\0') ? S_OK : kBadRecord;
+  }
+  if (size < 256 + 2 * n) return kBadRecord;
+  BYTE* tables = nullptr;
+  hr = ReadBlock(stream, size, &tables, kBadRecord, kNoMemoryLoad);
+  if (hr != S_OK) return hr;
+  for (size_t j = 0; j < n; ++j) {
+    if (LoadGood(tables + 256 + 2 * j) == 0) {
+      free(tables);
+      return kBadRecord;
+    }
+  }
+  m_pTables = tables;
+  m_nTables = size;
+  return S_OK;
+}
+
+}  // namespace telsor

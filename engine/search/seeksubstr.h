@@ -1,0 +1,66 @@
+// CSeekSubstr: Boyer-Moore search for the first occurrence of one pattern
+// in a byte buffer or a stream (Sieve ":contains" with one key; the MIME
+// parser and the feature extractor derive their boundary finders from it).
+//
+//   CSeekSubstr m;
+//   m.Compile("abcab", 1, 0);
+//   DWORD len;
+//   m.Search("xxabcabyy", 0, &len);          // 2, len 5
+//   stream->Seek(start, STREAM_SEEK_SET, nullptr);
+//   m.Search(stream, 100000, &len);          // absolute stream offset or -1
+//
+// Patterns of 1 to 65534 bytes get tables; 65535 bytes or more give
+// 0xE00F0004. An empty pattern matches at offset 0 of any non-empty text
+// (*matchLen 1). A pattern whose first byte is NUL (given with an explicit
+// length) holds no tables and matches nothing.
+//
+// Table block (malloc, 256 + 2 x length bytes): the bad-character shifts
+// (one byte per text byte value), then one u16 little-endian good-suffix
+// shift per pattern position.
+//
+// Record: the base record, u32 table size S (0 without tables), S bytes.
+// Loading refuses with 1392 a record that ends early, a table block shorter
+// than 256 + 2 x length, a good-suffix shift of 0, or a pattern without its
+// tables; larger blocks load (the excess is ignored). 14: no memory.
+#ifndef TELSOR_SEARCH_SEEKSUBSTR_H
+#define TELSOR_SEARCH_SEEKSUBSTR_H
+
+#include "search/seekpattern.h"
+
+namespace telsor {
+
+class CSeekSubstr : public CSeekPattern {
+ public:
+  CSeekSubstr();
+  ~CSeekSubstr() override;
+
+  // Returns 0, 0xE00F0004 (matcher left empty), 8 when the tables cannot be
+  // allocated, or a base result.
+  HRESULT Compile(const char* pattern, int caseSensitive, DWORD len) override;
+  DWORD Search(const char* text, DWORD len, DWORD* matchLen) const override;
+  // Reads the stream in blocks of max(16 x length, 0x2000) bytes, keeping
+  // the last length - 1 bytes of a block for the next one so that matches
+  // across block seams are found. The stream is left after the last block
+  // read. A failing read ends the data.
+  DWORD Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const override;
+  HRESULT Serialize(IStream* stream, int store) override;
+
+  // Builds the good-suffix shifts into the table block; 0 or 8.
+  DWORD CalculateGoodSuffix();
+  void Cleanup();
+
+ protected:
+  // First match of the pattern (length >= 1, tables present) in text[0..len).
+  DWORD Find(const BYTE* text, size_t len) const;
+
+  BYTE* m_pTables;  // owned (malloc); null when no tables are built
+  DWORD m_nTables;  // size of the table block
+
+ private:
+  WORD Good(DWORD j) const { return LoadGood(m_pTables + 256 + 2 * static_cast<size_t>(j)); }
+  static WORD LoadGood(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_SEARCH_SEEKSUBSTR_H
