@@ -1,0 +1,86 @@
+// CGZFileAsIStream: a gzip-compressed file as an IStream, through zlib's gzip
+// file functions bound at run time from "gzlib.so".
+//
+//   IStream* s = nullptr;
+//   HRESULT hr = CGZFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ,
+//                                                     OPEN_EXISTING, &s);
+//   if (hr == TYPE_E_CANTLOADLIBRARY) ...   // no gzlib.so, or no gzopen in it
+//   s->Read(buf, n, &got);              // the uncompressed bytes
+//   s->Release();                       // gzclose, then the library is released
+//
+// Each stream object loads "gzlib.so" for itself: first from the directory of
+// the running executable, else by the plain name through the dynamic loader's
+// search. gzopen, gzclose, gzseek, gzread, gzwrite and gzdopen are bound by
+// name with zlib's own prototypes (64-bit z_off_t). A file that begins with
+// the four bytes "TLGZ" is read from offset 4: the gzip member follows the
+// magic. Ownership and threads: see istreamimpl.h.
+#ifndef TELSOR_FOUNDATION_GZFILEASISTREAM_H
+#define TELSOR_FOUNDATION_GZFILEASISTREAM_H
+
+#include <stdint.h>
+
+#include "foundation/fileasistream.h"
+#include "foundation/istreamimpl.h"
+#include "foundation/tstring.h"
+
+namespace telsor {
+
+// The four bytes in front of a gzip member in a classifier data file.
+extern const char GZ_FILE_MAGIC[4];
+
+class CGZFileAsIStream : public CIStreamImpl {
+ public:
+  // zlib's types as the library defines them on this platform.
+  typedef void* gzFile;
+  typedef int64_t z_off_t;
+
+  // Arguments as CFileAsIStream::CreateStreamOnFile. Mode "rbv" unless access
+  // holds GENERIC_WRITE or 0x00020000: then "r+bv" for disposition 3 and
+  // "w+bv" otherwise; share is ignored. A read-only open of a file starting
+  // with "TLGZ" reads the gzip member after it (gzdopen on a descriptor
+  // placed at offset 4).
+  // Returns 0 with *out holding one reference; 0x80000005 for a null path or
+  // out; 0x80000002 without memory; 0x8002802F when the library or a needed
+  // function is missing; 0x80000008 when the open fails.
+  static HRESULT CreateStreamOnFile(const char* path, DWORD access, DWORD share,
+                                    DWORD disposition, IStream** out);
+
+  // n = gzread(count): 0 also for a short read (n in *done); 0x80000008 on
+  // failure; 0x8002802F without gzread.
+  HRESULT Read(void* buffer, ULONG count, ULONG* done) override;
+  // n = gzwrite(count): 0x80000008 when nothing of a non-empty request was
+  // written; without gzwrite 0x80000008 (non-empty) or 0x8002802F (empty).
+  HRESULT Write(const void* buffer, ULONG count, ULONG* done) override;
+  // gzseek of the uncompressed position. A move above 0x7FFFFFFF, or no
+  // gzseek, gives 0x8002802F; a failing gzseek 0x80000008.
+  HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override;
+
+  ~CGZFileAsIStream() override;
+
+ private:
+  CGZFileAsIStream();
+
+  typedef gzFile (*PFN_GZOPEN)(const char* path, const char* mode);
+  typedef int (*PFN_GZCLOSE)(gzFile file);
+  typedef z_off_t (*PFN_GZSEEK)(gzFile file, z_off_t offset, int whence);
+  typedef int (*PFN_GZREAD)(gzFile file, void* buffer, unsigned count);
+  typedef int (*PFN_GZWRITE)(gzFile file, const void* buffer, unsigned count);
+  typedef gzFile (*PFN_GZDOPEN)(int fd, const char* mode);
+
+  // Opens path in mode; 0, 0x80000008 or 0x8002802F.
+  HRESULT Open(const char* path, const char* mode);
+
+  gzFile m_hFile;
+  HMODULE m_hLibrary;
+  TSTRING m_strName;
+  PFN_GZOPEN m_pfnOpen;
+  PFN_GZCLOSE m_pfnClose;
+  PFN_GZSEEK m_pfnSeek;
+  PFN_GZREAD m_pfnRead;
+  PFN_GZWRITE m_pfnWrite;
+  PFN_GZDOPEN m_pfnDOpen;
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_FOUNDATION_GZFILEASISTREAM_H

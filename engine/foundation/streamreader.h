@@ -1,0 +1,85 @@
+// CStreamReader: a byte reader with put-back and absolute positions, over a
+// memory block or over a stream read through a 4,096-byte window.
+//
+//   CStreamReader r(stream, 0xFFFFFFFF);   // from the stream's current position
+//   DWORD start = r.GetPos();
+//   int c;
+//   while ((c = r.GetChar()) != -1 && c != '\n') {}
+//   TSTRING line;
+//   r.ReadData(start, r.GetPos(), line);   // the bytes read, position unchanged
+//   r.SetPos(start);                       // back, also into an earlier window
+//   if (r.Match("From ")) ...              // consumed only when all of it matches
+//
+// Both forms give the same answers for the same bytes. Positions are
+// absolute: a stream reader counts from the stream's origin, a memory reader
+// from the block's start. The stream form throws a failing stream call's
+// result code as DWORD (ThrowCode); so does the constructor (0x80000005 for
+// a null stream, 0x80000002 without a window).
+// Ownership: the memory form does not copy the block (the caller keeps it
+// alive); the stream form holds a reference to the stream and moves it as it
+// reads. One thread at a time.
+#ifndef TELSOR_FOUNDATION_STREAMREADER_H
+#define TELSOR_FOUNDATION_STREAMREADER_H
+
+#include "foundation/istream.h"
+#include "foundation/tstring.h"
+#include "foundation/wintypes.h"
+
+namespace telsor {
+
+class CStreamReader {
+ public:
+  static const ULONG WINDOW_SIZE = 4096;
+  static const ULONG NO_LIMIT = 0xFFFFFFFFu;
+
+  // Over length bytes at data (a null block counts as empty); position 0.
+  CStreamReader(const unsigned char* data, ULONG length);
+  // Over at most length bytes of stream from its current position
+  // (NO_LIMIT: up to the stream's end).
+  CStreamReader(IStream* stream, ULONG length);
+  virtual ~CStreamReader();
+
+  // The next byte (0-255), advancing; -1 at the end, where the position stays.
+  int GetChar();
+  // The next byte without advancing; -1 at the end.
+  int CheckChar();
+  // One byte back; nothing at the start of the range.
+  void PutBackChar();
+  // The position of the next byte.
+  DWORD GetPos() const { return static_cast<DWORD>(m_nPos); }
+  // Moves to pos when it lies within the range (the end included); otherwise
+  // the position stays. Returns the resulting position.
+  DWORD SetPos(DWORD pos);
+  // out := the bytes of positions from up to, not including, to (cut at the
+  // end; empty when to <= from); the position is unchanged. Returns 0, or the
+  // failing stream call's result (out then empty). Does not throw for
+  // stream failures.
+  HRESULT ReadData(DWORD from, DWORD to, TSTRING& out);
+  // When the next bytes equal literal, consumes them and returns nonzero;
+  // otherwise 0 with the position unchanged. An empty literal matches.
+  BOOL Match(const char* literal);
+
+  CStreamReader(const CStreamReader&) = delete;
+  CStreamReader& operator=(const CStreamReader&) = delete;
+
+ private:
+  // Makes the window hold the bytes around pos (stream form); false when pos
+  // is at or past the end of the data.
+  bool Load(ULONGLONG pos);
+  // The byte at pos, or -1 past the end; loads windows as needed.
+  int ByteAt(ULONGLONG pos);
+
+  IStream* m_pStream;        // null for the memory form
+  const BYTE* m_pData;       // the block, or the window
+  BYTE* m_pWindow;           // owned (stream form)
+  ULONGLONG m_nStart;        // first position of the range
+  ULONGLONG m_nEnd;          // position after the range's last byte (limit)
+  ULONGLONG m_nWinStart;     // position of m_pData[0]
+  ULONG m_nWinLen;           // bytes valid in m_pData
+  ULONGLONG m_nStreamPos;    // where the stream stands; ~0 when unknown
+  ULONGLONG m_nPos;          // position of the next byte
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_FOUNDATION_STREAMREADER_H

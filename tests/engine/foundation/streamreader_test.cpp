@@ -1,0 +1,257 @@
+// The buffered reader: the memory form and the stream form (4,096-byte
+// window) give identical answers for the same bytes, also across window
+// seams and when going back into earlier windows; stream failures are thrown.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "fakestream.h"
+#include "foundation/bufferedwriter.h"
+#include "foundation/streamreader.h"
+#include "foundation/tstringasistream.h"
+#include "streamtestutil.h"
+
+using namespace telsor;
+using namespace telsor_test;
+
+namespace {
+
+std::string Data(size_t n) {
+  std::string s(n, '\0');
+  std::mt19937 rng(21);
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i % 50 == 0 ? 'F' : rng() % 256);
+  return s;
+}
+
+// One random walk of operations on both readers; every answer must match.
+// offset: where the stream reader's range starts inside the stream.
+void CompareForms(const std::string& data, CStreamReader& mem, CStreamReader& str, DWORD offset, int steps,
+                  unsigned seed) {
+  std::mt19937 rng(seed);
+  for (int step = 0; step < steps; ++step) {
+    int op = static_cast<int>(rng() % 8);
+    DWORD pos = mem.GetPos();
+    ASSERT_EQ(str.GetPos(), pos + offset) << "step " << step;
+    switch (op) {
+      case 0:
+      case 1: {
+        int n = static_cast<int>(rng() % 300);
+        for (int i = 0; i < n; ++i) ASSERT_EQ(mem.GetChar(), str.GetChar());
+        break;
+      }
+      case 2:
+        ASSERT_EQ(mem.CheckChar(), str.CheckChar());
+        break;
+      case 3: {
+        int n = static_cast<int>(rng() % 5);
+        for (int i = 0; i < n; ++i) {
+          mem.PutBackChar();
+          str.PutBackChar();
+        }
+        break;
+      }
+      case 4: {  // anywhere, often near a seam, sometimes past the end
+        DWORD to = rng() % 2 ? static_cast<DWORD>(rng() % (data.size() + 50))
+                             : static_cast<DWORD>((rng() % (data.size() / 4096 + 1)) * 4096 + rng() % 5) - 2;
+        DWORD a = mem.SetPos(to);
+        DWORD b = str.SetPos(to + offset);
+        ASSERT_EQ(a + offset, b) << "SetPos " << to;
+        ASSERT_EQ(a, to <= data.size() ? to : pos);
+        break;
+      }
+      case 5: {
+        DWORD from = static_cast<DWORD>(rng() % (data.size() + 10));
+        DWORD to = from + static_cast<DWORD>(rng() % 9000) - 100;
+        TSTRING a, b;
+        ASSERT_EQ(mem.ReadData(from, to, a), S_OK);
+        ASSERT_EQ(str.ReadData(from + offset, to + offset, b), S_OK);
+        ASSERT_EQ(a.GetLength(), b.GetLength());
+        ASSERT_EQ(memcmp(a.c_str(), b.c_str(), a.GetLength()), 0);
+        std::string expected = from < data.size() && to > from ? data.substr(from, to - from) : "";
+        ASSERT_EQ(std::string(a.c_str(), a.GetLength()), expected);
+        break;
+      }
+      case 6: {
+        std::string lit = data.substr(pos < data.size() ? pos : data.size(), rng() % 6);
+        if (rng() % 2 && !lit.empty()) lit.back() = static_cast<char>(lit.back() ^ 1);
+        if (lit.find('\0') != std::string::npos) break;
+        ASSERT_EQ(mem.Match(lit.c_str()) != 0, str.Match(lit.c_str()) != 0);
+        break;
+      }
+      default: {  // read on to the end and check it stays there
+        if (rng() % 8 != 0) break;
+        int c;
+        while ((c = mem.GetChar()) != -1) ASSERT_EQ(str.GetChar(), c);
+        ASSERT_EQ(str.GetChar(), -1);
+        ASSERT_EQ(str.GetChar(), -1);
+        ASSERT_EQ(mem.GetPos(), data.size());
+        break;
+      }
+    }
+  }
+}
+
+TEST(StreamReader, BothFormsAgreeAcrossWindowSeams) {
+  struct Case {
+    size_t size;
+    ULONG maxRead;  // the stream hands out at most this much per Read
+  } cases[] = {{0, 0xFFFFFFFFu}, {1, 0xFFFFFFFFu}, {4095, 0xFFFFFFFFu}, {4096, 0xFFFFFFFFu},
+               {4097, 0xFFFFFFFFu}, {8192, 1000}, {20000, 0xFFFFFFFFu}, {20000, 7}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.size << " bytes, reads of " << c.maxRead);
+    std::string data = Data(c.size);
+    CStreamReader mem(reinterpret_cast<const unsigned char*>(data.data()), static_cast<ULONG>(data.size()));
+    CFakeStream* fake = new CFakeStream(data);
+    fake->m_maxRead = c.maxRead;
+    CStreamReader str(fake, CStreamReader::NO_LIMIT);
+    CompareForms(data, mem, str, 0, 3000, static_cast<unsigned>(c.size + c.maxRead));
+  }
+}
+
+TEST(StreamReader, StreamFormStartsAtTheStreamsPositionAndKeepsItsLimit) {
+  std::string data = Data(10000);
+  std::string prefix(123, 'P');
+  IStream* s = nullptr;
+  ASSERT_EQ(CTstringAsIStream::CreateStreamOnTSTRING(TSTRING((prefix + data + "TRAILER").c_str(),
+                                                             static_cast<int>(prefix.size() + data.size() + 7)),
+                                                     &s),
+            S_OK);
+  s->Seek(Move(123), STREAM_SEEK_SET, nullptr);
+  CStreamReader mem(reinterpret_cast<const unsigned char*>(data.data()), static_cast<ULONG>(data.size()));
+  CStreamReader str(s, static_cast<ULONG>(data.size()));  // the trailer lies outside the range
+  s->Release();  // the reader keeps its own reference
+  EXPECT_EQ(str.GetPos(), 123u);
+  EXPECT_EQ(str.SetPos(0), 123u);  // before the range: ignored
+  CompareForms(data, mem, str, 123, 3000, 77);
+  TSTRING tail;
+  ASSERT_EQ(str.ReadData(123 + 9990, 123 + 10007, tail), S_OK);
+  EXPECT_EQ(std::string(tail.c_str(), tail.GetLength()), data.substr(9990));
+}
+
+TEST(StreamReader, MatchAndPutBackAtTheEdges) {
+  const char* text = "From: a\r\n";
+  for (int form = 0; form < 2; ++form) {
+    SCOPED_TRACE(form);
+    CFakeStream* fake = new CFakeStream(text);
+    CStreamReader mem(reinterpret_cast<const unsigned char*>(text), 9);
+    CStreamReader str(fake, CStreamReader::NO_LIMIT);
+    CStreamReader& r = form ? str : mem;
+    r.PutBackChar();  // nothing at the start
+    EXPECT_EQ(r.GetPos(), 0u);
+    EXPECT_TRUE(r.Match(""));
+    EXPECT_FALSE(r.Match("Fromm"));
+    EXPECT_EQ(r.GetPos(), 0u);
+    EXPECT_TRUE(r.Match("From:"));
+    EXPECT_EQ(r.GetPos(), 5u);
+    EXPECT_EQ(r.CheckChar(), ' ');
+    EXPECT_EQ(r.GetPos(), 5u);
+    EXPECT_FALSE(r.Match(" a\r\n\r\n"));  // runs past the end: nothing consumed
+    EXPECT_EQ(r.GetPos(), 5u);
+    EXPECT_TRUE(r.Match(" a\r\n"));
+    EXPECT_EQ(r.GetChar(), -1);
+    EXPECT_EQ(r.GetPos(), 9u);
+    r.PutBackChar();
+    EXPECT_EQ(r.GetChar(), '\n');
+    EXPECT_EQ(r.SetPos(100), 9u);  // past the end: ignored
+    EXPECT_EQ(r.SetPos(9), 9u);   // the end itself is a position
+  }
+  CStreamReader empty(static_cast<const unsigned char*>(nullptr), 5);  // a null block is empty
+  EXPECT_EQ(empty.GetChar(), -1);
+}
+
+TEST(StreamReader, StreamFailuresAreThrownAsCodes) {
+  try {
+    CStreamReader r(static_cast<IStream*>(nullptr), 10);
+    ADD_FAILURE() << "no throw";
+  } catch (DWORD code) {
+    EXPECT_EQ(code, static_cast<DWORD>(E_POINTER));
+  }
+  CFakeStream* seekless = new CFakeStream("x");
+  seekless->AddRef();
+  seekless->m_seeksUntilFailure = 0;
+  seekless->m_failure = E_ACCESSDENIED;
+  try {
+    CStreamReader r(seekless, 10);
+    ADD_FAILURE() << "no throw";
+  } catch (DWORD code) {
+    EXPECT_EQ(code, static_cast<DWORD>(E_ACCESSDENIED));
+  }
+  seekless->Release();
+
+  std::string data = Data(10000);
+  CFakeStream* fake = new CFakeStream(data);
+  CStreamReader r(fake, CStreamReader::NO_LIMIT);
+  for (int i = 0; i < 5000; ++i) r.GetChar();  // into the second window
+  fake->m_readsUntilFailure = 0;
+  fake->m_failure = E_FAIL;
+  try {
+    r.SetPos(10);  // back into the first window: needs a read
+    ADD_FAILURE() << "no throw";
+  } catch (DWORD code) {
+    EXPECT_EQ(code, static_cast<DWORD>(E_FAIL));
+  }
+  TSTRING out("stale");
+  EXPECT_EQ(r.ReadData(0, 100, out), E_FAIL);  // reported, not thrown
+  EXPECT_TRUE(out.IsEmpty());
+  fake->m_readsUntilFailure = -1;
+  EXPECT_EQ(r.SetPos(10), 10u);  // recovers once the stream does
+  EXPECT_EQ(r.GetChar(), static_cast<BYTE>(data[10]));
+}
+
+TEST(BufferedWriter, AppendsAgainstAStringModel) {
+  for (ULONG capacity : {0u, 1u, 16u, 4096u}) {
+    SCOPED_TRACE(capacity);
+    CBufferedWriter w(capacity);
+    std::string model;
+    std::mt19937 rng(capacity + 1);
+    for (int step = 0; step < 3000; ++step) {
+      switch (rng() % 6) {
+        case 0: {
+          char c = static_cast<char>(rng() % 256);
+          w += c;
+          model += c;
+          break;
+        }
+        case 1: {
+          std::string t(rng() % 40, 'x');
+          for (char& c : t) c = static_cast<char>('a' + rng() % 26);
+          w += t.c_str();
+          model += t;
+          break;
+        }
+        case 2: {
+          std::string t(rng() % 10000, 'y');
+          t[t.size() / 2 < t.size() ? t.size() / 2 : 0] = '\0';  // NUL bytes inside a TSTRING are kept
+          w += TSTRING(t.data(), static_cast<int>(t.size()));
+          model += t;
+          break;
+        }
+        case 3:
+          if (rng() % 20 == 0) {
+            w = TSTRING("reset");
+            model = "reset";
+          }
+          break;
+        case 4:
+          if (rng() % 40 == 0) {
+            w.Empty();
+            model.clear();
+          }
+          break;
+        default: {
+          TSTRING s = w.ToString();
+          ASSERT_EQ(std::string(s.c_str(), s.GetLength()), model);
+          break;
+        }
+      }
+      ASSERT_EQ(w.GetLength(), model.size());
+    }
+    w += static_cast<const char*>(nullptr);
+    w += "";
+    EXPECT_EQ(w.GetLength(), model.size());
+    EXPECT_EQ(std::string(w.c_data(), w.GetLength()), model);
+  }
+}
+
+}  // namespace
