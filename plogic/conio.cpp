@@ -135,9 +135,8 @@ void putch(int c)
         if (ti.cury <= ysize)
             ++ti.cury;
     } else if (c == '\t') {
-        do
+        while ((ti.curx - 1) % 8 != 0)
             putch(' ');
-        while ((ti.curx - 1) % 8 != 0);
         return;
     } else {
         if (ti.curx > xsize) {
