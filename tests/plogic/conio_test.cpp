@@ -7,21 +7,6 @@
 #include "conio.h"
 #include "pipescreen.h"
 
-namespace {
-
-// The characters of screen row y (1-based) from column l to r.
-std::string screen_text(int l, int r, int y)
-{
-    std::string s;
-    for (int x = l; x <= r; ++x) {
-        unsigned char c = pl_screen().cell(x - 1, y - 1).ch;
-        s += static_cast<char>(c ? c : '.');
-    }
-    return s;
-}
-
-}  // namespace
-
 TEST(PlText, StartsWithTheWholeScreenInGrey)
 {
     PipeScreen t;

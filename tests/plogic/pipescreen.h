@@ -173,6 +173,17 @@ private:
     int out_[2];
 };
 
+// The characters of screen row y (1-based) from column l to r; "." for 0.
+inline std::string screen_text(int l, int r, int y)
+{
+    std::string s;
+    for (int x = l; x <= r; ++x) {
+        unsigned char c = PlScreen::current()->cell(x - 1, y - 1).ch;
+        s += static_cast<char>(c ? c : '.');
+    }
+    return s;
+}
+
 // The closing bytes of every refresh that sent cells.
 inline const std::string &refresh_end_bytes()
 {

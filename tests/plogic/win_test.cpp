@@ -12,16 +12,6 @@
 
 namespace {
 
-std::string screen_text(int l, int r, int y)
-{
-    std::string s;
-    for (int x = l; x <= r; ++x) {
-        unsigned char c = pl_screen().cell(x - 1, y - 1).ch;
-        s += static_cast<char>(c ? c : '.');
-    }
-    return s;
-}
-
 // Some picture to cover: every cell different.
 void paint_background()
 {
