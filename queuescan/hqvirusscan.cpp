@@ -166,7 +166,7 @@ int HqVirusScan::get_scan_result(HqString *virus_name)
     return result_;
 }
 
-void HqVirusScan::set_scan_callback(HqCallback<HqVirusScan> callback, void *user)
+void HqVirusScan::set_scan_callback(HqCallback callback, void *user)
 {
     callback_ = std::move(callback);
     user_ = user;
@@ -176,7 +176,7 @@ void HqVirusScan::notify()
 {
     if (callback_)
         callback_(this, user_);
-    callback_ = nullptr;
+    callback_.clear();
     user_ = nullptr;
     in_progress_ = false;
 }

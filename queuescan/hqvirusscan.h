@@ -50,7 +50,7 @@ public:
     // The result, with the virus name copied to `virus_name` when given.
     int get_scan_result(HqString *virus_name);
 
-    void set_scan_callback(HqCallback<HqVirusScan> callback, void *user);
+    void set_scan_callback(HqCallback callback, void *user);
     const HqString &get_filename() const { return file_name_; }
     bool in_progress() const { return isok() && in_progress_; }
     // Calls the callback once, then forgets it; the scan is over.
@@ -64,7 +64,7 @@ private:
     bool in_progress_ = false;
     int result_ = 0;
     HqLog log_;
-    HqCallback<HqVirusScan> callback_;
+    HqCallback callback_;
     void *user_ = nullptr;
     HqString socket_path_;
 };

@@ -250,10 +250,10 @@ TEST_F(ScanTest, StartFailuresSetTheResultAndNotify)
     LogCapture logs;
     struct Seen {
         int calls = 0;
-        HqVirusScan *scanner = nullptr;
+        HqStream *scanner = nullptr;
         void *user = nullptr;
     } seen;
-    auto callback = [&seen](HqVirusScan *s, void *user) {
+    auto callback = [&seen](HqStream *s, void *user) {
         ++seen.calls;
         seen.scanner = s;
         seen.user = user;
@@ -276,7 +276,7 @@ TEST_F(ScanTest, StartFailuresSetTheResultAndNotify)
         EXPECT_EQ(scan.start_scan(c.null_path ? HqString() : HqString(c.path)), c.code) << c.path;
         EXPECT_EQ(scan.get_scan_result(nullptr), c.result);
         EXPECT_EQ(seen.calls, 1);
-        EXPECT_EQ(seen.scanner, &scan);
+        EXPECT_EQ(seen.scanner, static_cast<HqStream *>(&scan));
         EXPECT_EQ(seen.user, &user);
         EXPECT_EQ(logs.take(), "Virus Scanner: " + c.message);
         scan.notify();   // the callback was used up
