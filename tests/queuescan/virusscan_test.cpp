@@ -23,14 +23,6 @@ using qstest::write_file;
 
 namespace {
 
-std::string daemon_program()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-    return path.substr(0, path.rfind('/') + 1) + "fake_kavdaemon";
-}
-
 // Messages of levels 0 to 2, as the log receivers get them.
 class LogCapture {
 public:
@@ -64,38 +56,12 @@ private:
 
 class ScanTest : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        if (daemon_ > 0) {
-            kill(daemon_, SIGTERM);
-            waitpid(daemon_, nullptr, 0);
-        }
-    }
-
     // Starts the fake daemon with rules given as MATCH REPLY pairs.
     void start(const std::vector<std::string> &rules)
     {
         socket_ = dir_.file("AvpCtl");
         log_ = dir_.file("kav.log");
-        std::string program = daemon_program();
-        std::vector<std::string> args = {program, socket_, log_};
-        args.insert(args.end(), rules.begin(), rules.end());
-        daemon_ = fork();
-        ASSERT_GE(daemon_, 0);
-        if (daemon_ == 0) {
-            std::vector<char *> argv;
-            for (std::string &a : args)
-                argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 400; ++i) {
-            if (HqUnixConn(HqUnixAddr(socket_.c_str())).isok())
-                return;
-            usleep(5000);
-        }
-        FAIL() << "fake kavdaemon did not start: " << program;
+        ASSERT_TRUE(daemon_.start(socket_, log_, rules)) << "fake kavdaemon did not start";
     }
 
     std::string file(const std::string &name, const std::string &content = "data\n")
@@ -105,33 +71,11 @@ protected:
         return path;
     }
 
-    // The daemon's log, one vector of fields per request.
-    std::vector<std::vector<std::string>> requests()
-    {
-        std::vector<std::vector<std::string>> out;
-        std::string text = read_file(log_);
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t nl = text.find('\n', pos);
-            std::string line = text.substr(pos, nl - pos);
-            pos = nl == std::string::npos ? text.size() : nl + 1;
-            std::vector<std::string> fields;
-            size_t f = 0;
-            for (;;) {
-                size_t tab = line.find('\t', f);
-                fields.push_back(line.substr(f, tab - f));
-                if (tab == std::string::npos)
-                    break;
-                f = tab + 1;
-            }
-            out.push_back(fields);
-        }
-        return out;
-    }
+    std::vector<std::vector<std::string>> requests() { return qstest::daemon_requests(log_); }
 
     TempDir dir_;
     std::string socket_, log_;
-    pid_t daemon_ = -1;
+    qstest::FakeDaemon daemon_;
 };
 
 }  // namespace
