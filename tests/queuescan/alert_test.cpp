@@ -7,85 +7,25 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "messagefixture.h"
 
+using qstest::alert;
+using qstest::kAllFlagged;
+using qstest::kMarker;
+using qstest::kMarkerBase64;
+using qstest::kMessage;
 using qstest::kPlainNotice;
+using qstest::kWithoutAttachment;
+using qstest::masked;
+using qstest::warning;
 using qstest::read_file;
 using qstest::write_file;
 
 namespace {
-
-const char kMarker[] = "TEST-MARKER-VIRUS-PAYLOAD-0123";
-const char kMarkerBase64[] = "VEVTVC1NQVJLRVItVklSVVMtUEFZTE9BRC0wMTIz";
-
-const std::string kHead =
-    "From: Alice <alice@example.com>\n"
-    "To: Bob <bob@example.org>\n"
-    "Subject: report\n"
-    "Content-Type: multipart/mixed; boundary=\"XyZ\"\n";
-const std::string kTextPart = "Content-Type: text/plain\n\nHello Bob,\n";
-const std::string kAttachment =
-    "Content-Type: application/octet-stream\n"
-    "Content-Transfer-Encoding: base64\n"
-    "Content-Disposition: attachment; filename=\"x.bin\"\n\n" +
-    std::string(kMarkerBase64) + "\n";
-const std::string kMessage =
-    kHead + "\npreamble\n--XyZ\n" + kTextPart + "--XyZ\n" + kAttachment + "--XyZ--\n";
-// The message less its attachment, as the alert carries it.
-const std::string kWithoutAttachment = kHead + "\n\n\n--XyZ\n" + kTextPart + "\n\n--XyZ--\n\n";
-const std::string kAllFlagged = kHead + "\n\n\nAll subparts of this MIME message are infected with a virus.\n";
-
-std::string warning(const std::string &virus)
-{
-    std::string tail = " or suspicious attachment was detected and removed from the following message from "
-                       "alice@example.com to Bob <bob@example.org>.\nSome of the content may still be readable.\n";
-    return virus.empty() ? "Warning: an unknown virus" + tail : "WARNING: a virus (probably " + virus + ")" + tail;
-}
-
-// The alert with "D" for its date and "B" for its boundary; `header` and
-// `notice` go where logging puts them.
-std::string alert(const std::string &warning_text, const std::string &attachment, const std::string &header = "",
-                  const std::string &notice = "")
-{
-    return "Date: D\n"
-           "From: Virus Scanner <postmaster@example.org>\n"
-           "Subject: Sandrel Virus Alert\n"
-           "MIME-Version: 1.0\n"
-           "Content-type: multipart/mixed;\n boundary=\"B\"\n" +
-           header +
-           "\n\nThis is a multi-part message in MIME format.\n\n"
-           "--B\n"
-           "Content-Type: text/plain; charset=us-ascii; format=flowed\n"
-           "Content-Transfer-Encoding: 7bit\n\n" +
-           warning_text + notice +
-           "\n--B\n"
-           "Content-Type: message/rfc822;  name=original.eml\n"
-           "Content-Disposition: inline;  filename=original.eml\n\n" +
-           attachment + "--B--\n\n";
-}
-
-// Date and boundary replaced by "D" and "B" once they have the right form and
-// the boundary is the same everywhere.
-std::string masked(std::string text)
-{
-    size_t date_end = text.find('\n');
-    if (text.compare(0, 6, "Date: ") == 0 && qstest::has_shape(text.substr(6, date_end - 6), qstest::kDateShape))
-        text.replace(0, date_end, "Date: D");
-    std::string base = "------Virus_Scanned_/**()^#$)(@@*A#*&&/";
-    size_t at = text.find(base);
-    if (at == std::string::npos)
-        return text;
-    size_t digits = text.find_first_not_of("0123456789", at + base.size());
-    std::string boundary = text.substr(at, digits - at);
-    EXPECT_GT(boundary.size(), base.size() + 1);
-    for (size_t p; (p = text.find(boundary)) != std::string::npos;)
-        text.replace(p, boundary.size(), "B");
-    EXPECT_EQ(text.find(base), std::string::npos) << "boundaries differ";
-    return text;
-}
 
 class AlertTest : public qstest::MessageFixture {
 protected:
@@ -150,6 +90,9 @@ const std::vector<AlertCase> kAlertCases = {
     {"scanner_trouble_part_infected", {"name:message", "code:7", std::string("content:") + kMarker, "code:4"}, 2,
      alert(warning(""), kWithoutAttachment)},
 };
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const AlertCase &c, std::ostream *os) { *os << c.name; }
 
 class AlertCaseTest : public AlertTest, public ::testing::WithParamInterface<AlertCase> {};
 

@@ -5,6 +5,7 @@
 #include <sys/time.h>
 
 #include <ctime>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -100,6 +101,9 @@ const std::vector<OutputCase> kOutputCases = {
          "--in--\n"
          "--out\nContent-Type: text/plain\n\nouter plain\n" + kPlain + "--out--\n"},
 };
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const OutputCase &c, std::ostream *os) { *os << c.name; }
 
 class OutputTest : public LoggingTest, public ::testing::WithParamInterface<OutputCase> {};
 

@@ -28,6 +28,78 @@ const char kPlainNoticeBase64[] =
     "CgotLQogUFJJVkFDWSBXQVJOSU5HOiBGb3IgYXVkaXRpbmcgcHVycG9zZXMsIGEgY29weSBvZiB0\n"
     "aGlzIG1lc3NhZ2UgaGFzIGJlZW4KIHNhdmVkIGluIGEgcGVybWFuZW50IGRhdGFiYXNlLgo=";
 
+// A message with a text part and an infected base64 attachment; the fake
+// daemon finds the marker in the decoded attachment and its base64 form in
+// the whole message.
+inline const char kMarker[] = "TEST-MARKER-VIRUS-PAYLOAD-0123";
+inline const char kMarkerBase64[] = "VEVTVC1NQVJLRVItVklSVVMtUEFZTE9BRC0wMTIz";
+
+inline const std::string kHead =
+    "From: Alice <alice@example.com>\n"
+    "To: Bob <bob@example.org>\n"
+    "Subject: report\n"
+    "Content-Type: multipart/mixed; boundary=\"XyZ\"\n";
+inline const std::string kTextPart = "Content-Type: text/plain\n\nHello Bob,\n";
+inline const std::string kAttachment =
+    "Content-Type: application/octet-stream\n"
+    "Content-Transfer-Encoding: base64\n"
+    "Content-Disposition: attachment; filename=\"x.bin\"\n\n" +
+    std::string(kMarkerBase64) + "\n";
+inline const std::string kMessage =
+    kHead + "\npreamble\n--XyZ\n" + kTextPart + "--XyZ\n" + kAttachment + "--XyZ--\n";
+// The message less its attachment, as the alert carries it.
+inline const std::string kWithoutAttachment = kHead + "\n\n\n--XyZ\n" + kTextPart + "\n\n--XyZ--\n\n";
+inline const std::string kAllFlagged = kHead + "\n\n\nAll subparts of this MIME message are infected with a virus.\n";
+
+inline std::string warning(const std::string &virus)
+{
+    std::string tail = " or suspicious attachment was detected and removed from the following message from "
+                       "alice@example.com to Bob <bob@example.org>.\nSome of the content may still be readable.\n";
+    return virus.empty() ? "Warning: an unknown virus" + tail : "WARNING: a virus (probably " + virus + ")" + tail;
+}
+
+// The alert with "D" for its date and "B" for its boundary; `header` and
+// `notice` go where logging puts them.
+inline std::string alert(const std::string &warning_text, const std::string &attachment, const std::string &header = "",
+                  const std::string &notice = "")
+{
+    return "Date: D\n"
+           "From: Virus Scanner <postmaster@example.org>\n"
+           "Subject: Sandrel Virus Alert\n"
+           "MIME-Version: 1.0\n"
+           "Content-type: multipart/mixed;\n boundary=\"B\"\n" +
+           header +
+           "\n\nThis is a multi-part message in MIME format.\n\n"
+           "--B\n"
+           "Content-Type: text/plain; charset=us-ascii; format=flowed\n"
+           "Content-Transfer-Encoding: 7bit\n\n" +
+           warning_text + notice +
+           "\n--B\n"
+           "Content-Type: message/rfc822;  name=original.eml\n"
+           "Content-Disposition: inline;  filename=original.eml\n\n" +
+           attachment + "--B--\n\n";
+}
+
+// Date and boundary replaced by "D" and "B" once they have the right form and
+// the boundary is the same everywhere.
+inline std::string masked(std::string text)
+{
+    size_t date_end = text.find('\n');
+    if (text.compare(0, 6, "Date: ") == 0 && qstest::has_shape(text.substr(6, date_end - 6), qstest::kDateShape))
+        text.replace(0, date_end, "Date: D");
+    std::string base = "------Virus_Scanned_/**()^#$)(@@*A#*&&/";
+    size_t at = text.find(base);
+    if (at == std::string::npos)
+        return text;
+    size_t digits = text.find_first_not_of("0123456789", at + base.size());
+    std::string boundary = text.substr(at, digits - at);
+    EXPECT_GT(boundary.size(), base.size() + 1);
+    for (size_t p; (p = text.find(boundary)) != std::string::npos;)
+        text.replace(p, boundary.size(), "B");
+    EXPECT_EQ(text.find(base), std::string::npos) << "boundaries differ";
+    return text;
+}
+
 class MessageFixture : public ::testing::Test {
 protected:
     void SetUp() override
