@@ -54,8 +54,6 @@ int HqStream::print(const HqFastString &text)
 int HqStream::flush(int) { return 0; }
 int HqStream::close() { return 0; }
 HqString HqStream::getline(int, char, unsigned) { return HqString(); }
-int HqStream::select(int) { return -1; }
-bool HqStream::isreadable() { return false; }
 const char *HqStream::errstr() const { return err_ ? strerror(err_) : "no error"; }
 
 HqFdStream::HqFdStream(int fd, bool owned) { attach(fd, owned); }
@@ -97,13 +95,14 @@ int HqFdStream::write(const void *buf, unsigned size)
 {
     if (!isok() || !out_.putstr(static_cast<const char *>(buf), size))
         return -1;
-    if (out_.used() >= 65536 && flush(-1) < 0)
+    if (!held_ && out_.used() >= 65536 && flush(-1) < 0)
         return -1;
     return static_cast<int>(size);
 }
 
 int HqFdStream::flush(int ms)
 {
+    held_ = false;
     long long deadline = deadline_after(ms);
     while (out_.used()) {
         if (fd_ < 0 || geterr())
@@ -192,17 +191,19 @@ HqString HqFdStream::getline(int wait_ms, char separator, unsigned max)
     }
 }
 
-int HqFdStream::select(int ms)
+int HqFdStream::drain()
 {
-    if (in_.used() || ended_)
-        return 1;
-    if (fd_ < 0)
-        return -1;
-    int r = wait_fd(fd_, POLLIN, ms);
-    return r > 0 ? 1 : r;
+    size_t dropped = in_.used();
+    in_.clear();
+    while (isok() && wait_fd(fd_, POLLIN, 0) > 0) {
+        char scrap[4096];
+        int n = read(scrap, sizeof scrap);
+        if (n <= 0)
+            break;
+        dropped += static_cast<size_t>(n);
+    }
+    return dropped > 0x7fffffff ? 0x7fffffff : static_cast<int>(dropped);
 }
-
-bool HqFdStream::isreadable() { return select(0) > 0; }
 
 HqFile::HqFile(const char *path, int flags, mode_t mode)
 {
@@ -211,4 +212,12 @@ HqFile::HqFile(const char *path, int flags, mode_t mode)
     attach(fd, true);
     if (err)
         seterr(err);
+}
+
+void HqStreamClone::execute()
+{
+    if (hascallback() || !inner_)
+        HqStream::execute();
+    else
+        inner_->execute();
 }

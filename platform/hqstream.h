@@ -12,8 +12,18 @@
 // come from what getline() has already buffered first. A stream stops being
 // ok when its descriptor fails, when the other end has closed (a read gives
 // 0) or after close(). HqStreamClone passes everything to an inner stream that
-// it owns. Single-threaded; the select loop over many streams is built on top
-// of select() by the programs that need it.
+// it owns. Single-threaded.
+//
+// The select loop: streams on globallist() (hqstreamlist.h) are serviced by
+// every wait of the program. A member runs (execute(), which calls its
+// callback) when its alarm comes due, or, when it has a callback, when its
+// input is ready.
+//
+//   HqStream timer;                                     // a bare stream: only an alarm
+//   timer.setcallback(tick, nullptr);
+//   timer.alarm(1);
+//   globallist().append(&timer);
+//   tty.select(-1);       // 1: tty input; 0: a member of the list ran
 #pragma once
 
 #include <sys/types.h>
@@ -21,12 +31,14 @@
 #include <memory>
 
 #include "hqbuf.h"
+#include "hqcallback.h"
 #include "hqstring.h"
 
 class HqStream {
 public:
     HqStream() = default;
-    virtual ~HqStream() = default;
+    // Leaves globallist() when it is on it.
+    virtual ~HqStream();
     HqStream(const HqStream &) = delete;
     HqStream &operator=(const HqStream &) = delete;
 
@@ -46,21 +58,58 @@ public:
     // returned in pieces of `max`. At the end, the unterminated rest is the
     // last line. Null when there is no line.
     virtual HqString getline(int wait_ms, char separator, unsigned max);
-    // Waits at most `ms` (-1: no limit) until the stream has input: 1 input or
-    // end of input, 0 time out, -1 failure.
+    // Waits at most `ms` (-1: no limit) until the stream has input, running the
+    // members of globallist() that come due meanwhile: 1 input or end of
+    // input, 0 time out or a member ran, -1 failure (also at once for a
+    // stream without descriptor or buffered input).
     virtual int select(int ms);
-    // select() called while the owner's wait is already running.
-    virtual int continue_select(int ms) { return select(ms); }
-    // Whether read() would return at once.
+    // Like select(), but members that run do not end the wait; it ends on
+    // input, time out or terminate_continue_select() (then 0). This is the
+    // wait to use from inside a callback or a key loop.
+    virtual int continue_select(int ms);
+    // Ends a continue_select() of this stream that is running further up the
+    // call stack (for instance, from a callback).
+    void terminate_continue_select() { terminate_ = true; }
+    // Whether read() would return at once. Runs no callback.
     virtual bool isreadable();
+    // Input that can be taken without touching the descriptor: buffered bytes
+    // or the end of input.
+    virtual bool inputready() const { return false; }
+    // Drops the input that has arrived (buffered or readable now, no waiting);
+    // the number of bytes dropped.
+    virtual int drain() { return 0; }
+    // Holds the writes, even many, until the next flush().
+    virtual void delay_output() {}
     int geterr() const { return err_; }
     const char *errstr() const;
 
+    // Arms the alarm: execute() runs `ms` milliseconds from now, 0 on the next
+    // loop pass; a negative value disarms it. Only members of globallist()
+    // are run. The alarm fires once.
+    void alarm(int ms);
+    // True while execute() runs because the alarm came due.
+    bool isalarmed() const { return alarmed_; }
+    // Runs the callback with this stream and the user pointer.
+    virtual void execute();
+    void setcallback(const HqCallback &callback, void *user);
+    // One pass of the loop over globallist(): waits at most `ms` (-1: no
+    // limit) until a member is due and runs every due member. 1 when one ran,
+    // 0 time out, -1 failure (nothing could ever become due).
+    static int runonce(int ms);
+
 protected:
     void seterr(int err) { err_ = err; }
+    bool hascallback() const { return callback_.isset(); }
 
 private:
+    friend class HqIStreamList;
     int err_ = 0;
+    long long alarm_at_ = -1;   // monotonic milliseconds, -1 disarmed
+    bool alarmed_ = false;
+    bool running_ = false;      // inside execute() from the loop: not run again
+    bool terminate_ = false;
+    HqCallback callback_;
+    void *user_ = nullptr;
 };
 
 // A stream on a descriptor; the stream closes it unless told it does not own it.
@@ -76,8 +125,9 @@ public:
     int flush(int ms) override;
     int close() override;
     HqString getline(int wait_ms, char separator, unsigned max) override;
-    int select(int ms) override;
-    bool isreadable() override;
+    bool inputready() const override { return in_.used() || ended_; }
+    int drain() override;
+    void delay_output() override { held_ = true; }
 
 protected:
     HqFdStream() = default;
@@ -88,6 +138,7 @@ private:
     int fd_ = -1;
     bool owned_ = true;
     bool ended_ = false;
+    bool held_ = false;
     HqDynBuf in_{0, 1 << 20};
     HqDynBuf out_{0, 16 << 20};
 };
@@ -119,8 +170,16 @@ public:
     {
         return inner_ ? inner_->getline(wait_ms, separator, max) : HqString();
     }
-    int select(int ms) override { return inner_ ? inner_->select(ms) : -1; }
     bool isreadable() override { return inner_ && inner_->isreadable(); }
+    bool inputready() const override { return inner_ && inner_->inputready(); }
+    int drain() override { return inner_ ? inner_->drain() : 0; }
+    void delay_output() override
+    {
+        if (inner_)
+            inner_->delay_output();
+    }
+    // Its own callback when one is set, else the inner stream's execute().
+    void execute() override;
 
 private:
     std::unique_ptr<HqStream> inner_;

@@ -13,6 +13,7 @@
 
 #include "fake/hextext.h"
 #include "hqlog.h"
+#include "hqstreamlist.h"
 #include "hqunix.h"
 #include "hqvirusscan.h"
 #include "testutil.h"
@@ -194,10 +195,10 @@ TEST_F(ScanTest, StartFailuresSetTheResultAndNotify)
     LogCapture logs;
     struct Seen {
         int calls = 0;
-        HqVirusScan *scanner = nullptr;
+        HqStream *scanner = nullptr;
         void *user = nullptr;
     } seen;
-    auto callback = [&seen](HqVirusScan *s, void *user) {
+    auto callback = [&seen](HqStream *s, void *user) {
         ++seen.calls;
         seen.scanner = s;
         seen.user = user;
@@ -259,4 +260,57 @@ TEST_F(ScanTest, DaemonAbsent)
     late.reset();
     ASSERT_TRUE(late.isok());
     EXPECT_EQ(late.sync_scan(HqString(file("y"))), 1);
+}
+
+TEST_F(ScanTest, AsyncScanReportsThroughTheLoopAndWakesTheGivenStream)
+{
+    start({"name:infected", "infected:Worm.Async", "name:broken", "close", "name:busy", "code:1"});
+    struct Case {
+        const char *name;
+        int result;
+        const char *virus;
+    } cases[] = {{"clean", 0, ""}, {"infected", 2, "Worm.Async"}, {"broken", -2, ""}, {"busy", -2, ""}};
+    for (const Case &c : cases) {
+        LogCapture logs;
+        HqStream waker;
+        int woken = 0;
+        waker.setcallback([](HqStream *s, void *user) { *static_cast<int *>(user) += s->isalarmed(); }, &woken);
+        globallist().append(&waker);
+        HqVirusScan scan(socket_.c_str());
+        globallist().append(&scan);
+        ASSERT_EQ(scan.async_scan(&waker, HqString(file(c.name))), 0) << c.name;
+        EXPECT_TRUE(scan.in_progress());
+        EXPECT_EQ(woken, 0) << "nothing runs before the loop does";
+        for (int pass = 0; pass < 50 && !woken; ++pass)
+            HqStream::runonce(2000);
+        EXPECT_EQ(woken, 1) << c.name;
+        EXPECT_FALSE(scan.in_progress()) << c.name;
+        HqString virus;
+        EXPECT_EQ(scan.get_scan_result(&virus), c.result) << c.name;
+        EXPECT_EQ(virus.str(), c.virus) << c.name;
+        logs.take();
+    }
+    EXPECT_EQ(requests().size(), 4u);
+}
+
+TEST_F(ScanTest, AsyncScanThatCannotStartWakesAtOnce)
+{
+    start({});
+    LogCapture logs;
+    HqStream waker;
+    int woken = 0;
+    waker.setcallback([](HqStream *, void *user) { ++*static_cast<int *>(user); }, &woken);
+    globallist().append(&waker);
+    HqVirusScan scan(socket_.c_str());
+    globallist().append(&scan);
+    EXPECT_EQ(scan.async_scan(&waker, HqString(dir_.file("missing"))), -3);
+    EXPECT_EQ(scan.get_scan_result(nullptr), -1);
+    EXPECT_FALSE(scan.in_progress());
+    EXPECT_EQ(HqStream::runonce(1000), 1);
+    EXPECT_EQ(woken, 1);
+    // The scanner's own alarm was never set: another pass runs nothing.
+    EXPECT_EQ(HqStream::runonce(50), 0);
+    EXPECT_EQ(woken, 1);
+    EXPECT_EQ(logs.take(), "Virus Scanner: Tried to scan non-existent file: '" + dir_.file("missing") + "'\n");
+    EXPECT_TRUE(requests().empty());
 }
