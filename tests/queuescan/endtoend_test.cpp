@@ -460,6 +460,18 @@ const std::vector<Scenario> kScenarios = {
          EXPECT_EQ(o.envelopes[0], "Falice@example.com\0\0"s);
          EXPECT_EQ(o.virus_log.substr(0, kVirusRecordHead.size()), kVirusRecordHead);
      }},
+    {"recipient_from_first_line_starting_with_To",
+     [](RunSetup &s) {
+         s.ini = kInfectedIni;
+         s.rules = {"any", "infected:Worm.X"};
+         s.message = "From: alice@example.com\nto: lower@example.org\n\nTO: upper\n To: indented\nTo: Body Person\r\n";
+     },
+     [](const RunSetup &, const Outcome &o) {
+         ASSERT_EQ(o.started, 1);
+         EXPECT_EQ(o.virus_log.substr(0, o.virus_log.find("Worm.X")), "alice@example.com\nBody Person\n");
+         EXPECT_NE(o.messages[0].find("from alice@example.com to Body Person.\n"), std::string::npos);
+         EXPECT_NE(o.messages[0].find("Sorry, the whole message was infected.\n"), std::string::npos);
+     }},
     {"virus_log_link_not_followed",
      [](RunSetup &s) {
          s.ini = kInfectedIni;
