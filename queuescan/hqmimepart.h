@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "hqbuf.h"
+#include "hqplaces.h"
 #include "hqstring.h"
 
 enum HqMimeContentType {
@@ -93,6 +94,20 @@ public:
     // Writes the part to `out`; with `skip_flagged`, suspicious and infected
     // parts are left out. 0, or -1 when writing failed.
     int dump_to_file(FILE *out, bool skip_flagged);
+
+    // Scans one file with kavdaemon, up to three tries with a pause after
+    // each failure. 2 something found (the part is flagged infected or
+    // suspicious), -2 scanner trouble, 0 otherwise. `virus_name` gets the
+    // daemon's name cut at its first space or line end.
+    int vscan_file(const HqFastString &path, HqString *virus_name,
+                   const HqQueuePlaces &places = HqQueuePlaces());
+    // Scans every leaf (decoding it first); the largest leaf result, or 0.
+    int vscan(HqString *virus_name, const HqQueuePlaces &places = HqQueuePlaces());
+
+    // The next place for an auditing notice in this part's subtree, or -1;
+    // `code` gets the notice code (encoding * 2, plus 1 for HTML). Successive
+    // calls yield each eligible text part once, in file order.
+    long find_tag_offset(int *code);
 
     long start() const { return start_; }
     long end() const { return end_; }

@@ -14,7 +14,11 @@ HqVirusScan::HqVirusScan(const char *socket_path)
     setclone(new HqUnixConn(HqUnixAddr(socket_path_.cstr())));
 }
 
-HqVirusScan::~HqVirusScan() { close(); }
+HqVirusScan::~HqVirusScan()
+{
+    terminate_continue_select();
+    close();
+}
 
 void HqVirusScan::reset()
 {
@@ -166,9 +170,39 @@ int HqVirusScan::get_scan_result(HqString *virus_name)
     return result_;
 }
 
-void HqVirusScan::set_scan_callback(HqCallback callback, void *user)
+int HqVirusScan::async_scan(const HqFastString &path)
 {
-    callback_ = std::move(callback);
+    int r = start_scan(path);
+    if (r == 0)
+        alarm(0);
+    return r;
+}
+
+int HqVirusScan::async_scan(HqStream *wake, const HqFastString &path)
+{
+    set_scan_callback(
+        [](HqStream *, void *user) {
+            if (user)
+                static_cast<HqStream *>(user)->alarm(0);
+        },
+        wake);
+    return async_scan(path);
+}
+
+void HqVirusScan::execute()
+{
+    if (!isalarmed()) {
+        HqStreamClone::execute();
+        return;
+    }
+    HqStream::execute();
+    result_ = get_result(true);
+    notify();
+}
+
+void HqVirusScan::set_scan_callback(const HqCallback &callback, void *user)
+{
+    callback_ = callback;
     user_ = user;
 }
 

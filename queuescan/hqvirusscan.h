@@ -10,6 +10,14 @@
 //       int result = scan.get_scan_result(&virus);
 //   }
 //
+// The asynchronous form runs inside the select loop: the scanner must be on
+// globallist(); when the reply has been read, the scan callback runs (here
+// through the alarm of `waker`, which the loop then runs).
+//
+//   globallist().append(&scan);
+//   scan.async_scan(&waker, path);       // 0: the request went out
+//   ... HqStream::runonce(-1) ...        // scan.execute() reads the reply
+//
 // Results: 0 clean (or a code the client does not know), 1 suspicious,
 // 2 infected, -1 nothing scanned (no such file, not a file, broken reply),
 // -2 scanner trouble. After a successful start the object stays "in
@@ -50,7 +58,17 @@ public:
     // The result, with the virus name copied to `virus_name` when given.
     int get_scan_result(HqString *virus_name);
 
-    void set_scan_callback(HqCallback callback, void *user);
+    // start_scan() and, when it started, the alarm at 0, so that execute()
+    // reads the reply on the next pass of the loop; the start's result.
+    int async_scan(const HqFastString &path);
+    // The same, waking `wake` (its alarm at 0) when the scan is over.
+    int async_scan(HqStream *wake, const HqFastString &path);
+    // Woken by its alarm: reads the reply and calls notify(); otherwise what
+    // a clone does.
+    void execute() override;
+
+    // The callback receives this scanner (as a stream) and `user`.
+    void set_scan_callback(const HqCallback &callback, void *user);
     const HqString &get_filename() const { return file_name_; }
     bool in_progress() const { return isok() && in_progress_; }
     // Calls the callback once, then forgets it; the scan is over.

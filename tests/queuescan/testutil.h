@@ -3,16 +3,22 @@
 #pragma once
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <climits>
 
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "hqmimepart.h"
+#include "hqunix.h"
 
 namespace qstest {
 
@@ -97,6 +103,117 @@ inline std::string dump(HqMimePart &part, bool skip_flagged)
 inline std::string range(const std::string &text, const HqMimePart &part)
 {
     return text.substr(static_cast<size_t>(part.start()), static_cast<size_t>(part.end() - part.start()));
+}
+
+// Whether `text` has the form of `shape`, character by character: 'A' an
+// upper-case letter, 'a' a lower-case one, '9' a digit, 'x' a lower-case
+// hexadecimal digit, '~' a sign (+ or -); anything else stands for itself.
+inline bool has_shape(const std::string &text, const std::string &shape)
+{
+    if (text.size() != shape.size())
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        bool ok;
+        switch (shape[i]) {
+        case 'A': ok = c >= 'A' && c <= 'Z'; break;
+        case 'a': ok = c >= 'a' && c <= 'z'; break;
+        case '9': ok = c >= '0' && c <= '9'; break;
+        case 'x': ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); break;
+        case '~': ok = c == '+' || c == '-'; break;
+        default: ok = c == shape[i];
+        }
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// A cookie line: 6 to 48 lower-case hexadecimal digits and a line feed.
+inline bool is_cookie_line(const std::string &text)
+{
+    return text.size() >= 7 && text.size() <= 49 && has_shape(text, std::string(text.size() - 1, 'x') + "\n");
+}
+
+// The date of a virus log record or a mail header, "Www, dd Mmm yyyy hh:mm:ss +hhmm".
+const char kDateShape[] = "Aaa, 99 Aaa 9999 99:99:99 ~9999";
+
+// A program built beside the running test program.
+inline std::string program_beside(const std::string &name)
+{
+    char self[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
+    return path.substr(0, path.rfind('/') + 1) + name;
+}
+
+// The fake kavdaemon serving a socket while the object lives.
+class FakeDaemon {
+public:
+    FakeDaemon() = default;
+    FakeDaemon(const FakeDaemon &) = delete;
+    FakeDaemon &operator=(const FakeDaemon &) = delete;
+    ~FakeDaemon() { stop(); }
+
+    // Starts it with MATCH REPLY rule pairs; false when it did not come up.
+    bool start(const std::string &socket, const std::string &log, const std::vector<std::string> &rules)
+    {
+        std::string program = program_beside("fake_kavdaemon");
+        std::vector<std::string> args = {program, socket, log};
+        args.insert(args.end(), rules.begin(), rules.end());
+        pid_ = fork();
+        if (pid_ < 0)
+            return false;
+        if (pid_ == 0) {
+            std::vector<char *> argv;
+            for (std::string &a : args)
+                argv.push_back(&a[0]);
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        for (int i = 0; i < 400; ++i) {
+            if (HqUnixConn(HqUnixAddr(socket.c_str())).isok())
+                return true;
+            usleep(5000);
+        }
+        return false;
+    }
+    void stop()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Request lines of the fake daemon's log, each cut into its tab-separated fields.
+inline std::vector<std::vector<std::string>> daemon_requests(const std::string &log)
+{
+    std::vector<std::vector<std::string>> out;
+    std::string text = read_file(log);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        std::string line = text.substr(pos, nl - pos);
+        pos = nl == std::string::npos ? text.size() : nl + 1;
+        std::vector<std::string> fields;
+        size_t f = 0;
+        for (;;) {
+            size_t tab = line.find('\t', f);
+            fields.push_back(line.substr(f, tab - f));
+            if (tab == std::string::npos)
+                break;
+            f = tab + 1;
+        }
+        out.push_back(fields);
+    }
+    return out;
 }
 
 }  // namespace qstest

@@ -13,6 +13,7 @@
 
 #include "fake/hextext.h"
 #include "hqlog.h"
+#include "hqstreamlist.h"
 #include "hqunix.h"
 #include "hqvirusscan.h"
 #include "testutil.h"
@@ -22,14 +23,6 @@ using qstest::TempDir;
 using qstest::write_file;
 
 namespace {
-
-std::string daemon_program()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-    return path.substr(0, path.rfind('/') + 1) + "fake_kavdaemon";
-}
 
 // Messages of levels 0 to 2, as the log receivers get them.
 class LogCapture {
@@ -64,38 +57,12 @@ private:
 
 class ScanTest : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        if (daemon_ > 0) {
-            kill(daemon_, SIGTERM);
-            waitpid(daemon_, nullptr, 0);
-        }
-    }
-
     // Starts the fake daemon with rules given as MATCH REPLY pairs.
     void start(const std::vector<std::string> &rules)
     {
         socket_ = dir_.file("AvpCtl");
         log_ = dir_.file("kav.log");
-        std::string program = daemon_program();
-        std::vector<std::string> args = {program, socket_, log_};
-        args.insert(args.end(), rules.begin(), rules.end());
-        daemon_ = fork();
-        ASSERT_GE(daemon_, 0);
-        if (daemon_ == 0) {
-            std::vector<char *> argv;
-            for (std::string &a : args)
-                argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 400; ++i) {
-            if (HqUnixConn(HqUnixAddr(socket_.c_str())).isok())
-                return;
-            usleep(5000);
-        }
-        FAIL() << "fake kavdaemon did not start: " << program;
+        ASSERT_TRUE(daemon_.start(socket_, log_, rules)) << "fake kavdaemon did not start";
     }
 
     std::string file(const std::string &name, const std::string &content = "data\n")
@@ -105,33 +72,11 @@ protected:
         return path;
     }
 
-    // The daemon's log, one vector of fields per request.
-    std::vector<std::vector<std::string>> requests()
-    {
-        std::vector<std::vector<std::string>> out;
-        std::string text = read_file(log_);
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t nl = text.find('\n', pos);
-            std::string line = text.substr(pos, nl - pos);
-            pos = nl == std::string::npos ? text.size() : nl + 1;
-            std::vector<std::string> fields;
-            size_t f = 0;
-            for (;;) {
-                size_t tab = line.find('\t', f);
-                fields.push_back(line.substr(f, tab - f));
-                if (tab == std::string::npos)
-                    break;
-                f = tab + 1;
-            }
-            out.push_back(fields);
-        }
-        return out;
-    }
+    std::vector<std::vector<std::string>> requests() { return qstest::daemon_requests(log_); }
 
     TempDir dir_;
     std::string socket_, log_;
-    pid_t daemon_ = -1;
+    qstest::FakeDaemon daemon_;
 };
 
 }  // namespace
@@ -315,4 +260,57 @@ TEST_F(ScanTest, DaemonAbsent)
     late.reset();
     ASSERT_TRUE(late.isok());
     EXPECT_EQ(late.sync_scan(HqString(file("y"))), 1);
+}
+
+TEST_F(ScanTest, AsyncScanReportsThroughTheLoopAndWakesTheGivenStream)
+{
+    start({"name:infected", "infected:Worm.Async", "name:broken", "close", "name:busy", "code:1"});
+    struct Case {
+        const char *name;
+        int result;
+        const char *virus;
+    } cases[] = {{"clean", 0, ""}, {"infected", 2, "Worm.Async"}, {"broken", -2, ""}, {"busy", -2, ""}};
+    for (const Case &c : cases) {
+        LogCapture logs;
+        HqStream waker;
+        int woken = 0;
+        waker.setcallback([](HqStream *s, void *user) { *static_cast<int *>(user) += s->isalarmed(); }, &woken);
+        globallist().append(&waker);
+        HqVirusScan scan(socket_.c_str());
+        globallist().append(&scan);
+        ASSERT_EQ(scan.async_scan(&waker, HqString(file(c.name))), 0) << c.name;
+        EXPECT_TRUE(scan.in_progress());
+        EXPECT_EQ(woken, 0) << "nothing runs before the loop does";
+        for (int pass = 0; pass < 50 && !woken; ++pass)
+            HqStream::runonce(2000);
+        EXPECT_EQ(woken, 1) << c.name;
+        EXPECT_FALSE(scan.in_progress()) << c.name;
+        HqString virus;
+        EXPECT_EQ(scan.get_scan_result(&virus), c.result) << c.name;
+        EXPECT_EQ(virus.str(), c.virus) << c.name;
+        logs.take();
+    }
+    EXPECT_EQ(requests().size(), 4u);
+}
+
+TEST_F(ScanTest, AsyncScanThatCannotStartWakesAtOnce)
+{
+    start({});
+    LogCapture logs;
+    HqStream waker;
+    int woken = 0;
+    waker.setcallback([](HqStream *, void *user) { ++*static_cast<int *>(user); }, &woken);
+    globallist().append(&waker);
+    HqVirusScan scan(socket_.c_str());
+    globallist().append(&scan);
+    EXPECT_EQ(scan.async_scan(&waker, HqString(dir_.file("missing"))), -3);
+    EXPECT_EQ(scan.get_scan_result(nullptr), -1);
+    EXPECT_FALSE(scan.in_progress());
+    EXPECT_EQ(HqStream::runonce(1000), 1);
+    EXPECT_EQ(woken, 1);
+    // The scanner's own alarm was never set: another pass runs nothing.
+    EXPECT_EQ(HqStream::runonce(50), 0);
+    EXPECT_EQ(woken, 1);
+    EXPECT_EQ(logs.take(), "Virus Scanner: Tried to scan non-existent file: '" + dir_.file("missing") + "'\n");
+    EXPECT_TRUE(requests().empty());
 }
