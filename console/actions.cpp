@@ -71,7 +71,7 @@ void view_stream(const char *title, HqStream &source, int skip, const char *intr
                 --skip;
             else
                 list.append(line.cstr());
-        } else if (!ended && !source.isok() && !source.inputready()) {
+        } else if (!ended && !source.isok()) {
             // An ended source stays "ready": off the list, or every wait returns at once.
             ended = true;
             wanted.remove(&source);
