@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "hqcodec.h"
+
 RaveloUnix::RaveloUnix(const char *socket_path) : conn_(new HqUnixConn(HqUnixAddr(socket_path))) {}
 
 void RaveloUnix::fail()
@@ -94,21 +96,6 @@ std::string ravelo_wire_encode(const std::string &field)
     return out;
 }
 
-namespace {
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-}  // namespace
-
 bool ravelo_wire_decode(const std::string &text, std::string *field)
 {
     std::string out;
@@ -122,7 +109,7 @@ bool ravelo_wire_decode(const std::string &text, std::string *field)
         }
         if (i + 2 >= text.size())
             return false;
-        int hi = hex_value(text[i + 1]), lo = hex_value(text[i + 2]);
+        int hi = hq_hex_value(text[i + 1]), lo = hq_hex_value(text[i + 2]);
         if (hi < 0 || lo < 0)
             return false;
         out += static_cast<char>(hi * 16 + lo);
