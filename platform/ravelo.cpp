@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "raveloini.h"
+#include "ravelounix.h"
+#include "ravelowrap.h"
 
 RaveloKey::RaveloKey(const char *path)
 {
@@ -45,12 +47,29 @@ bool RaveloGen::maybeset(const RaveloKey &key, const HqFastString &value)
 
 RaveloGen *ravelo_open_moniker(const char *moniker, bool refresh)
 {
-    if (moniker && strncmp(moniker, "ini:", 4) == 0 && moniker[4]) {
-        auto *gen = new RaveloIni(moniker + 4, 0660);
-        gen->setrefresh(refresh);
-        return gen;
+    if (!moniker)
+        return nullptr;
+    RaveloGen *gen = nullptr;
+    if (strncmp(moniker, "ini:", 4) == 0 && moniker[4]) {
+        gen = new RaveloIni(moniker + 4, 0660);
+    } else if (strncmp(moniker, "unix:", 5) == 0 && moniker[5]) {
+        gen = new RaveloUnix(moniker + 5);
+    } else if (strncmp(moniker, "cache:", 6) == 0) {
+        if (RaveloGen *inner = ravelo_open_moniker(moniker + 6, refresh))
+            gen = new RaveloCache(inner);
+    } else if (strncmp(moniker, "subtree:", 8) == 0) {
+        // "<moniker> <path>": the path follows the last blank.
+        const char *rest = moniker + 8;
+        const char *blank = strrchr(rest, ' ');
+        if (blank && blank != rest && blank[1]) {
+            std::string inner_moniker(rest, static_cast<size_t>(blank - rest));
+            if (RaveloGen *inner = ravelo_open_moniker(inner_moniker.c_str(), refresh))
+                gen = new RaveloSubtree(inner, blank + 1);
+        }
     }
-    return nullptr;
+    if (gen)
+        gen->setrefresh(refresh);
+    return gen;
 }
 
 bool ravelo_parse_int(const char *text, long long *value)

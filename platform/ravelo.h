@@ -43,13 +43,18 @@ public:
     virtual int flush() { return 0; }
     // Whether reads should notice changes made by others.
     void setrefresh(bool refresh) { refresh_ = refresh; }
+    // False when the generator can no longer serve (its daemon went away):
+    // its reads give "absent" and its writes fail until it is mounted anew.
+    virtual bool isok() const { return true; }
 
 protected:
     bool refresh_ = true;
 };
 
-// A generator for a moniker ("ini:/path/file.ini"), or null when the moniker
-// is not understood or the generator cannot start.
+// A generator for a moniker ("ini:/path/file.ini", or the daemon's
+// "cache:subtree:unix:/tmp/ravelod cfg", see ravelounix.h), or null when the
+// moniker is not understood. A daemon that cannot be reached still gives a
+// generator, one that is not ok.
 RaveloGen *ravelo_open_moniker(const char *moniker, bool refresh);
 
 class Ravelo;

@@ -4,49 +4,35 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
+
+#include "tmuxclient.h"
 
 namespace {
 
-std::string run(const std::string &command)
-{
-    std::string out;
-    FILE *p = popen(command.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-class TmuxPane {
+class TmuxPane : public TmuxClient {
 public:
     // Runs `program` in a detached 80 x 24 session on a private server; the
     // pane's terminal settings are kept before and after it.
-    explicit TmuxPane(const std::string &program)
+    explicit TmuxPane(const std::string &program) : TmuxPane(make_dir(), program) {}
+    ~TmuxPane()
     {
-        char tmpl[] = "/tmp/pldemo-tmux-XXXXXX";
-        dir_ = mkdtemp(tmpl) ? tmpl : "/tmp";
+        tmux("kill-server");
+        run_command("rm -rf '" + dir_ + "'");
+    }
+    bool wait_for_file(const std::string &name)
+    {
+        return poll_until([&] { return !read_text_file(dir_ + "/" + name).empty(); });
+    }
+    std::string file(const std::string &name) { return read_text_file(dir_ + "/" + name); }
+
+private:
+    TmuxPane(const std::string &dir, const std::string &program) : TmuxClient(dir + "/sock", "demo"), dir_(dir)
+    {
         std::string script = dir_ + "/run.sh";
         std::ofstream(script) << "stty -g > " << dir_ << "/before\n"
                               << program << "\n"
@@ -55,39 +41,10 @@ public:
                               << "sleep 60\n";
         tmux("new-session -d -s demo -x 80 -y 24 'sh " + script + "'");
     }
-    ~TmuxPane()
+    static std::string make_dir()
     {
-        tmux("kill-server");
-        run("rm -rf '" + dir_ + "'");
-    }
-    std::string tmux(const std::string &args)
-    {
-        return run("tmux -f /dev/null -S '" + dir_ + "/sock' " + args + " 2>&1");
-    }
-    std::string screen() { return tmux("capture-pane -p -t demo"); }
-    void keys(const std::string &k) { tmux("send-keys -t demo -l '" + k + "'"); }
-    // Polls the pane until `text` shows (or, with `gone`, no longer shows).
-    bool wait_for(const std::string &text, bool gone = false)
-    {
-        return poll([&] { return (screen().find(text) != std::string::npos) != gone; });
-    }
-    bool wait_for_file(const std::string &name)
-    {
-        return poll([&] { return access((dir_ + "/" + name).c_str(), F_OK) == 0 && !read_file(dir_ + "/" + name).empty(); });
-    }
-    std::string file(const std::string &name) { return read_file(dir_ + "/" + name); }
-
-private:
-    template <class F>
-    bool poll(F done)
-    {
-        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < limit) {
-            if (done())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+        char tmpl[] = "/tmp/pldemo-tmux-XXXXXX";
+        return mkdtemp(tmpl) ? tmpl : "/tmp";
     }
     std::string dir_;
 };
