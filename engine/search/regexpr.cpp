@@ -26,8 +26,9 @@ const size_t kMaxFlatCells = 4096 * 256;  // flat copies up to 4 MiB
 const DWORD kStreamBlock = 512;
 
 // Where a scan stands between blocks.
+template <class W>
 struct tag_SCAN_STATE {
-  DWORD cell = 0;
+  typename W::CELL cell;
   bool matched = false;
   DWORD start = 0;
   DWORD length = 0;
@@ -36,59 +37,82 @@ struct tag_SCAN_STATE {
   bool pending = false;
   DWORD pendingAt = 0;
   DWORD pendingLength = 0;
+  explicit tag_SCAN_STATE(const W& w) : cell(w.Start()) {}
 };
 
-// Runs bytes p[0..n) that stand at text offsets base.. through the
-// automaton. Returns true when the scan is decided (result set).
-template <class Step>
-bool ScanBytes(const Step& step, const BYTE* p, DWORD n, DWORD base, DWORD total, BYTE flags,
-               tag_SCAN_STATE& st, DWORD& result) {
-  DWORD cell = st.cell;
+// First accept wins: the common case, kept tight. skip (may be null) jumps
+// over bytes that keep the start state.
+template <class W>
+bool ScanFirst(const W& w, const CDFAScanTable* skip, const BYTE* p, DWORD n, DWORD base,
+               tag_SCAN_STATE<W>& st, DWORD& result) {
+  typename W::CELL cell = st.cell;
   DWORD start = st.start;
-  if ((flags & (CRegExpr::FLAG_EOL | CRegExpr::FLAG_LONGEST)) == 0) {
-    // First accept wins: the common case, kept tight.
-    for (DWORD j = 0; j < n; ++j) {
-      if ((cell & ~SCAN_FLAGS) == 0) start = base + j;
-      cell = step(cell, p[j]);
-      if (cell & SCAN_FLAGS) {
-        if (cell & SCAN_DEAD) {
-          result = SEEK_NOT_FOUND;
-          return true;
-        }
-        st.length = base + j + 1 - start;
-        st.start = start;
-        result = start;
-        return true;
+  DWORD j = 0;
+  for (;;) {
+    if (skip != nullptr) {
+      if (w.IsStart(cell)) {
+        j += static_cast<DWORD>(skip->SkipFromStart(p + j, n - j));
+        if (j == n) break;
+      }
+      for (; j < n; ++j) {
+        if (w.IsStart(cell)) start = base + j;
+        cell = w.Next(cell, p[j]);
+        if (w.IsSpecial(cell) || w.IsStart(cell)) break;
+      }
+    } else {
+      for (; j < n; ++j) {
+        if (w.IsStart(cell)) start = base + j;
+        cell = w.Next(cell, p[j]);
+        if (w.IsSpecial(cell)) break;
       }
     }
-    st.cell = cell;
-    st.start = start;
-    return false;
+    if (j == n) break;
+    if (w.IsSpecial(cell)) {
+      if (w.IsDead(cell)) {
+        result = SEEK_NOT_FOUND;
+        return true;
+      }
+      st.length = base + j + 1 - start;
+      st.start = start;
+      result = start;
+      return true;
+    }
+    ++j;  // back at the start state
   }
+  st.cell = cell;
+  st.start = start;
+  return false;
+}
+
+// With the anchors: the longest run from the start, or accepts at the end.
+template <class W>
+bool ScanAnchored(const W& w, const BYTE* p, DWORD n, DWORD base, DWORD total, BYTE flags,
+                  tag_SCAN_STATE<W>& st, DWORD& result) {
+  typename W::CELL cell = st.cell;
+  DWORD start = st.start;
   for (DWORD j = 0; j < n; ++j) {
     const DWORD i = base + j;
-    if ((cell & ~SCAN_FLAGS) == 0 && !st.matched) start = i;
-    cell = step(cell, p[j]);
+    if (w.IsStart(cell) && !st.matched) start = i;
+    cell = w.Next(cell, p[j]);
     st.pending = false;
-    if (cell & SCAN_DEAD) {
+    if (!w.IsSpecial(cell)) continue;
+    if (w.IsDead(cell)) {
       result = st.matched ? start : SEEK_NOT_FOUND;
       st.start = start;
       return true;
     }
-    if (cell & SCAN_ACCEPT) {
-      st.length = i + 1 - start;
-      st.matched = true;
-      if (flags & CRegExpr::FLAG_EOL) {
-        if (i + 1 >= total) {
-          st.start = start;
-          result = start;
-          return true;
-        }
-        st.matched = false;
-        st.pending = true;
-        st.pendingAt = start;
-        st.pendingLength = st.length;
+    st.length = i + 1 - start;
+    st.matched = true;
+    if (flags & CRegExpr::FLAG_EOL) {
+      if (i + 1 >= total) {
+        st.start = start;
+        result = start;
+        return true;
       }
+      st.matched = false;
+      st.pending = true;
+      st.pendingAt = start;
+      st.pendingLength = st.length;
     }
   }
   st.cell = cell;
@@ -96,6 +120,38 @@ bool ScanBytes(const Step& step, const BYTE* p, DWORD n, DWORD base, DWORD total
   return false;
 }
 
+template <class W>
+bool ScanBytes(const W& w, const CDFAScanTable* skip, const BYTE* p, DWORD n, DWORD base, DWORD total,
+               BYTE flags, tag_SCAN_STATE<W>& st, DWORD& result) {
+  if ((flags & (CRegExpr::FLAG_EOL | CRegExpr::FLAG_LONGEST)) == 0)
+    return ScanFirst(w, skip, p, n, base, st, result);
+  return ScanAnchored(w, p, n, base, total, flags, st, result);
+}
+
+// One scan over a buffer or the blocks of a stream.
+template <class W>
+struct tag_SCANNER {
+  W walker;
+  const CDFAScanTable* skip;
+  tag_SCAN_STATE<W> st;
+  DWORD result = SEEK_NOT_FOUND;
+  tag_SCANNER(const W& w, const CDFAScanTable* s) : walker(w), skip(s), st(w) {}
+  bool Feed(const BYTE* p, DWORD n, DWORD base, DWORD total, BYTE flags) {
+    return ScanBytes(walker, skip, p, n, base, total, flags, st, result);
+  }
+};
+
+// Runs the scan over the flat copy when there is one, else the packed table.
+template <class F>
+DWORD WithWalker(const CDFAScanTable& flat, bool useFlat, const CDFATransTable* table, const BYTE* map,
+                 const F& run) {
+  if (useFlat) {
+    tag_SCANNER<CDFAFlatWalker> s(CDFAFlatWalker{&flat}, flat.CanSkip() ? &flat : nullptr);
+    return run(s);
+  }
+  tag_SCANNER<CDFAPackedWalker> s(CDFAPackedWalker{table, map}, nullptr);
+  return run(s);
+}
 }  // namespace
 
 CRegExpr::CRegExpr() : m_pTable(nullptr), m_flags(0), m_version(kRecordVersion) {
@@ -189,17 +245,12 @@ DWORD CRegExpr::SimulateAutomaton(CDFATransTable* table, const char* text, DWORD
   if (table == nullptr || text == nullptr) return SEEK_NOT_FOUND;
   const BYTE* p = reinterpret_cast<const BYTE*>(text);
   const DWORD n = len == 0 ? 1 : len;  // an empty text: its terminating NUL
-  tag_SCAN_STATE st;
-  DWORD result = SEEK_NOT_FOUND;
-  bool done;
-  if (table == m_pTable && !m_scan.IsEmpty()) {
-    done = ScanBytes(CDFAFlatStep{m_scan.Cells()}, p, n, 0, len, m_flags, st, result);
-  } else {
-    done = ScanBytes(CDFAPackedStep{table, m_map}, p, n, 0, len, m_flags, st, result);
-  }
-  if (!done) result = st.matched ? st.start : SEEK_NOT_FOUND;
-  if (result != SEEK_NOT_FOUND && matchLen) *matchLen = st.length;
-  return result;
+  const BYTE flags = m_flags;
+  return WithWalker(m_scan, table == m_pTable && !m_scan.IsEmpty(), table, m_map, [&](auto& s) {
+    if (!s.Feed(p, n, 0, len, flags)) s.result = s.st.matched ? s.st.start : SEEK_NOT_FOUND;
+    if (s.result != SEEK_NOT_FOUND && matchLen) *matchLen = s.st.length;
+    return s.result;
+  });
 }
 
 DWORD CRegExpr::Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const {
@@ -212,41 +263,33 @@ DWORD CRegExpr::SimulateAutomaton(CDFATransTable* table, IStream* stream, DWORD 
                                   DWORD* matchLen) const {
   if (matchLen) *matchLen = 0;
   if (table == nullptr || stream == nullptr || maxBytes == 0) return SEEK_NOT_FOUND;
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER position;
-  position.QuadPart = 0;
-  if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &position))) return SEEK_NOT_FOUND;
-  const bool flat = table == m_pTable && !m_scan.IsEmpty();
-  BYTE block[kStreamBlock];
-  tag_SCAN_STATE st;
-  DWORD result = SEEK_NOT_FOUND;
-  DWORD done = 0;  // bytes scanned
-  bool decided = false;
-  while (done < maxBytes) {
-    const DWORD want = maxBytes - done < kStreamBlock ? maxBytes - done : kStreamBlock;
-    ULONG got = 0;
-    if (FAILED(stream->Read(block, want, &got)) || got == 0) break;
-    if (got > want) got = want;
-    if (flat) {
-      decided = ScanBytes(CDFAFlatStep{m_scan.Cells()}, block, got, done, maxBytes, m_flags, st, result);
-    } else {
-      decided = ScanBytes(CDFAPackedStep{table, m_map}, block, got, done, maxBytes, m_flags, st, result);
+  DWORD position = 0;
+  if (!GetScanStart(stream, &position)) return SEEK_NOT_FOUND;
+  const BYTE flags = m_flags;
+  const DWORD result = WithWalker(m_scan, table == m_pTable && !m_scan.IsEmpty(), table, m_map, [&](auto& s) {
+    BYTE block[kStreamBlock];
+    DWORD done = 0;  // bytes scanned
+    bool decided = false;
+    while (done < maxBytes) {
+      const DWORD got = ReadScanBlock(stream, block, kStreamBlock, maxBytes - done);
+      if (got == 0) break;
+      decided = s.Feed(block, got, done, maxBytes, flags);
+      done += got;
+      if (decided) break;
     }
-    done += got;
-    if (decided) break;
-  }
-  if (!decided) {
-    result = st.matched ? st.start : SEEK_NOT_FOUND;
-    // The stream ended before maxBytes: its last byte is the end of text.
-    if (result == SEEK_NOT_FOUND && st.pending) {
-      result = st.pendingAt;
-      st.length = st.pendingLength;
+    if (!decided) {
+      s.result = s.st.matched ? s.st.start : SEEK_NOT_FOUND;
+      // The stream ended before maxBytes: its last byte is the end of text.
+      if (s.result == SEEK_NOT_FOUND && s.st.pending) {
+        s.result = s.st.pendingAt;
+        s.st.length = s.st.pendingLength;
+      }
     }
-  }
+    if (s.result != SEEK_NOT_FOUND && matchLen) *matchLen = s.st.length;
+    return s.result;
+  });
   if (result == SEEK_NOT_FOUND) return SEEK_NOT_FOUND;
-  if (matchLen) *matchLen = st.length;
-  return position.u.LowPart + result;
+  return position + result;
 }
 
 HRESULT CRegExpr::Serialize(IStream* stream, int store) {

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <new>
+#include <type_traits>
 
 #include "foundation/exception.h"
 #include "search/seekrecord.h"
@@ -21,32 +22,34 @@ const size_t kMaxFlatCells = 4096 * 256;
 const DWORD kStreamBlock = 4096;
 
 // Where a scan stands between blocks.
+template <class W>
 struct tag_WORDS_SCAN {
-  DWORD cell = 0;
+  typename W::CELL cell;
   bool found = false;
   DWORD start = 0;
   DWORD length = 0;
+  explicit tag_WORDS_SCAN(const W& w) : cell(w.Start()) {}
 };
 
 // Runs p[0..n), standing at offsets base.., through the automaton; true
 // when no later byte can change the result.
-template <class Step>
-bool ScanWords(const Step& step, const WORD* outLength, DWORD longest, const BYTE* p, DWORD n,
-               DWORD base, tag_WORDS_SCAN& st) {
-  DWORD cell = st.cell;
+template <class W>
+bool ScanWords(const W& w, const WORD* outLength, DWORD longest, const BYTE* p, DWORD n, DWORD base,
+               tag_WORDS_SCAN<W>& st) {
+  typename W::CELL cell = st.cell;
   for (DWORD j = 0; j < n; ++j) {
-    const DWORD i = base + j;
-    if (st.found && i - st.start >= longest) {
+    if (st.found && base + j - st.start >= longest) {
       st.cell = cell;
       return true;
     }
-    cell = step(cell, p[j]);
-    if ((cell & SCAN_FLAGS) == 0) continue;
-    if (cell & SCAN_DEAD) {  // complete automaton: only a damaged table
-      cell = 0;
+    cell = w.Next(cell, p[j]);
+    if (!w.IsSpecial(cell)) continue;
+    if (w.IsDead(cell)) {  // complete automaton: never, but stay safe
+      cell = w.Start();
       continue;
     }
-    const DWORD length = outLength[Step::State(cell)];
+    const DWORD i = base + j;
+    const DWORD length = outLength[w.State(cell)];
     if (length == 0 || length > i + 1) continue;
     const DWORD start = i + 1 - length;
     if (!st.found || start < st.start || (start == st.start && length > st.length)) {
@@ -57,6 +60,16 @@ bool ScanWords(const Step& step, const WORD* outLength, DWORD longest, const BYT
   }
   st.cell = cell;
   return false;
+}
+
+// Runs f with the walker of the flat copy when there is one.
+template <class F>
+void WithWalker(const CDFAScanTable& flat, const CDFATransTable* table, const BYTE* map, const F& f) {
+  if (!flat.IsEmpty()) {
+    f(CDFAFlatWalker{&flat});
+  } else {
+    f(CDFAPackedWalker{table, map});
+  }
 }
 }  // namespace
 
@@ -214,46 +227,39 @@ DWORD CSeekMultiWords::Search(const char* text, DWORD len, DWORD* matchLen) cons
   if (text == nullptr || m_pTable == nullptr) return SEEK_NOT_FOUND;
   if (len == 0) len = static_cast<DWORD>(strlen(text));
   const BYTE* p = reinterpret_cast<const BYTE*>(text);
-  tag_WORDS_SCAN st;
-  if (!m_scan.IsEmpty()) {
-    ScanWords(CDFAFlatStep{m_scan.Cells()}, m_outLength.data(), m_nLongest, p, len, 0, st);
-  } else {
-    ScanWords(CDFAPackedStep{m_pTable, m_classes}, m_outLength.data(), m_nLongest, p, len, 0, st);
-  }
-  if (!st.found) return SEEK_NOT_FOUND;
-  if (matchLen) *matchLen = st.length;
-  return st.start;
+  DWORD at = SEEK_NOT_FOUND;
+  WithWalker(m_scan, m_pTable, m_classes, [&](const auto& w) {
+    tag_WORDS_SCAN<std::decay_t<decltype(w)>> st(w);
+    ScanWords(w, m_outLength.data(), m_nLongest, p, len, 0, st);
+    if (!st.found) return;
+    if (matchLen) *matchLen = st.length;
+    at = st.start;
+  });
+  return at;
 }
 
 DWORD CSeekMultiWords::Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const {
   if (matchLen) *matchLen = 0;
   if (stream == nullptr || m_pTable == nullptr || maxBytes == 0) return SEEK_NOT_FOUND;
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER position;
-  position.QuadPart = 0;
-  if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &position))) return SEEK_NOT_FOUND;
-  BYTE block[kStreamBlock];
-  tag_WORDS_SCAN st;
-  DWORD done = 0;
-  while (done < maxBytes) {
-    const DWORD want = maxBytes - done < kStreamBlock ? maxBytes - done : kStreamBlock;
-    ULONG got = 0;
-    if (FAILED(stream->Read(block, want, &got)) || got == 0) break;
-    if (got > want) got = want;
-    bool decided;
-    if (!m_scan.IsEmpty()) {
-      decided = ScanWords(CDFAFlatStep{m_scan.Cells()}, m_outLength.data(), m_nLongest, block, got, done, st);
-    } else {
-      decided = ScanWords(CDFAPackedStep{m_pTable, m_classes}, m_outLength.data(), m_nLongest, block, got,
-                          done, st);
+  DWORD position = 0;
+  if (!GetScanStart(stream, &position)) return SEEK_NOT_FOUND;
+  DWORD at = SEEK_NOT_FOUND;
+  WithWalker(m_scan, m_pTable, m_classes, [&](const auto& w) {
+    tag_WORDS_SCAN<std::decay_t<decltype(w)>> st(w);
+    BYTE block[kStreamBlock];
+    DWORD done = 0;
+    while (done < maxBytes) {
+      const DWORD got = ReadScanBlock(stream, block, kStreamBlock, maxBytes - done);
+      if (got == 0) break;
+      const bool decided = ScanWords(w, m_outLength.data(), m_nLongest, block, got, done, st);
+      done += got;
+      if (decided) break;
     }
-    done += got;
-    if (decided) break;
-  }
-  if (!st.found) return SEEK_NOT_FOUND;
-  if (matchLen) *matchLen = st.length;
-  return position.u.LowPart + st.start;
+    if (!st.found) return;
+    if (matchLen) *matchLen = st.length;
+    at = position + st.start;
+  });
+  return at;
 }
 
 const char* CSeekMultiWords::GetPattern(LONG index) const {
