@@ -163,17 +163,33 @@ void CDFATransTable::Build(std::vector<tag_TRANS_ENTRY>& transitions, DWORD stat
   if (stateCount > NONE) ThrowCode(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES));
   const size_t n = stateCount;
   const size_t a = alphabetSize > 256 ? 256 : alphabetSize;
+  std::vector<WORD> matrix;
+  try {
+    matrix.assign(n * a, NONE);
+  } catch (std::bad_alloc&) {
+    AfxThrowMemoryException();
+  }
+  for (const tag_TRANS_ENTRY& t : transitions)
+    if (t.from < n && t.to < n && t.character < a) matrix[t.from * a + t.character] = static_cast<WORD>(t.to);
+  BuildFromRows(matrix, stateCount, static_cast<DWORD>(a), accepting);
+}
+
+void CDFATransTable::BuildFromRows(std::vector<WORD>& matrix, DWORD stateCount, DWORD alphabetSize,
+                                   CSetBits& accepting) {
+  Cleanup();
+  if (stateCount == 0) return;
+  if (stateCount > NONE) ThrowCode(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES));
+  const size_t n = stateCount;
+  const size_t a = alphabetSize > 256 ? 256 : alphabetSize;
+  if (matrix.size() < n * a) ThrowCode(static_cast<DWORD>(E_INVALIDARG));
   tag_STATE* states = nullptr;
   tag_ENTRY* entries = nullptr;
   size_t entryCount = 0;
   size_t minIndex = 0;
   WORD dense = NONE;
   try {
-    std::vector<WORD> matrix(n * a, NONE);
     std::vector<WORD> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
-    for (const tag_TRANS_ENTRY& t : transitions)
-      if (t.from < n && t.to < n && t.character < a) matrix[t.from * a + t.character] = static_cast<WORD>(t.to);
     SortTransTable(matrix.data(), static_cast<DWORD>(n), static_cast<DWORD>(a), order.data());
 
     std::vector<WORD> next(a, NONE);

@@ -62,6 +62,10 @@ class CDFATransTable : public CSharedObj {
   // and the bare code 0xE00F0002 (DWORD) for more than 0xFFFF states.
   void Build(std::vector<tag_TRANS_ENTRY>& transitions, DWORD stateCount, DWORD alphabetSize,
              CSetBits& accepting);
+  // The same from a full row matrix: stateCount rows of alphabetSize
+  // values (target state or NONE). The matrix is reordered in place.
+  void BuildFromRows(std::vector<WORD>& matrix, DWORD stateCount, DWORD alphabetSize,
+                     CSetBits& accepting);
   void SetStateFlags(WORD state, BYTE flags);
 
   using CObj::Serialize;

@@ -1,0 +1,26 @@
+#!/usr/bin/env python3
+"""Table of ratios ours / peer (median real time) from search_bench's JSON.
+
+    build/normal/bin/search_bench --benchmark_repetitions=5 \
+        --benchmark_report_aggregates_only=true --benchmark_format=json > out.json
+    python3 bench/ratios.py out.json
+"""
+import json
+import sys
+
+rows = {}
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b.get("aggregate_name", "median") != "median":
+        continue
+    name = b["run_name"] if "run_name" in b else b["name"]
+    group, who, rest = name.split("/", 2)
+    rows.setdefault((group, rest), {})[who] = b["real_time"]
+
+print("| workload | ours (ns) | peer | peer (ns) | ours / peer |")
+print("|---|---:|---|---:|---:|")
+for (group, rest), times in rows.items():
+    ours = times.get("ours")
+    for who, t in times.items():
+        if who == "ours" or ours is None:
+            continue
+        print(f"| {group}/{rest} | {ours:,.0f} | {who} | {t:,.0f} | {ours / t:.2f} |")

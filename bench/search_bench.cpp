@@ -1,0 +1,298 @@
+// Pattern search against its peers on the same buffers: CRegExpr against
+// RE2 and PCRE2-JIT, CSeekSubstr against memmem and the standard
+// Boyer-Moore-Horspool searcher, CSeekMultiWords against a memmem-per-word
+// loop and an RE2 alternation; compile times and table sizes.
+//
+// Texts are mail-like (headers, words, lines) from a fixed seed at 4 KiB,
+// 256 KiB and 4 MiB, plus adversarial near-misses; every needle sits at the
+// very end or nowhere, so each search reads the whole buffer. Before any
+// timing a gate checks that all matchers agree on match or no match.
+//
+//   bash bench/setup.sh && bash tools/build.sh normal -DQOR_BENCH=ON
+//   build/normal/bin/search_bench --benchmark_repetitions=5
+//       --benchmark_report_aggregates_only=true
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <benchmark/benchmark.h>
+#include <pcre2.h>
+#include <re2/re2.h>
+#include <string.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "search/regexpr.h"
+#include "search/seekmultiwords.h"
+#include "search/seeksubstr.h"
+
+using namespace telsor;
+
+namespace {
+const size_t kSizes[] = {4 << 10, 256 << 10, 4 << 20};
+
+std::string MailText(size_t size, unsigned seed) {
+  static const char* words[] = {"the", "meeting", "invoice", "please", "find", "attached", "regards",
+                                "offer", "price", "shipping", "account", "update", "document", "write",
+                                "http://www.example.com/x", "Re:", "thanks", "order", "12.50", "USD"};
+  static const char* headers[] = {"Received: from mx.example.com by relay", "From: Joe <joe@example.com>",
+                                  "To: ann@example.org", "Subject: your order", "Date: Mon, 3 Jun 2024"};
+  std::mt19937 rng(seed);
+  std::string t;
+  for (const char* h : headers) t += std::string(h) + "\r\n";
+  t += "\r\n";
+  while (t.size() < size) {
+    size_t line = 0;
+    while (line < 70 && t.size() < size) {
+      std::string w = words[rng() % 20];
+      t += w + " ";
+      line += w.size() + 1;
+    }
+    t += "\r\n";
+  }
+  t.resize(size);
+  return t;
+}
+
+// Near misses: the prefixes of the needles over and over.
+std::string NearMisses(size_t size) {
+  const std::string unit = "document.writ document . wri x.writel boundary=--=_Next Content-Typ Subjec ";
+  std::string t;
+  while (t.size() < size) t += unit;
+  t.resize(size);
+  return t;
+}
+
+struct tag_TEXT {
+  std::string name;
+  std::string data;
+};
+
+std::vector<tag_TEXT>& Texts() {
+  static std::vector<tag_TEXT> texts = [] {
+    std::vector<tag_TEXT> v;
+    for (size_t s : kSizes) v.push_back({"mail" + std::to_string(s >> 10) + "K", MailText(s, 1234)});
+    v.push_back({"nearmiss256K", NearMisses(256 << 10)});
+    return v;
+  }();
+  return texts;
+}
+
+// The engine's own expressions, written so that RE2 and PCRE2 read them alike.
+struct tag_REGEX {
+  const char* name;
+  const char* pattern;
+};
+const tag_REGEX kRegexes[] = {
+    {"script", "\\w\\s*\\.\\s*((write)|(writeln))\\s*\\("},
+    {"boundary", "--=_NextPart_[0-9A-F]{4}\\.[0-9A-F]{8}"},
+    {"spamkey", "(viagra|cialis|casino|lottery) (offer|winner)"},
+    {"price", "[0-9]+% off"},
+};
+
+struct tag_PCRE {
+  pcre2_code* code = nullptr;
+  pcre2_match_data* data = nullptr;
+  explicit tag_PCRE(const char* p) {
+    int err;
+    PCRE2_SIZE off;
+    code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(p), PCRE2_ZERO_TERMINATED, 0, &err, &off, nullptr);
+    pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+    data = pcre2_match_data_create_from_pattern(code, nullptr);
+  }
+  ~tag_PCRE() {
+    pcre2_match_data_free(data);
+    pcre2_code_free(code);
+  }
+  bool Match(const std::string& t) const {
+    return pcre2_jit_match(code, reinterpret_cast<PCRE2_SPTR>(t.data()), t.size(), 0, 0, data, nullptr) >= 0;
+  }
+};
+
+bool Re2Match(const RE2& re, const std::string& t) {
+  return re.Match(t, 0, t.size(), RE2::UNANCHORED, nullptr, 0);
+}
+
+// Every text with the needle's text appended (a hit at the very end).
+std::string WithHit(const std::string& text, const std::string& hit) {
+  return text.substr(0, text.size() - hit.size()) + hit;
+}
+
+const char* kHits[] = {"document.write(", "--=_NextPart_00A1.01D2C3E4", "casino winner", "50% off"};
+
+const char* kWords[] = {"Received:", "From:", "To:", "Cc:", "Bcc:", "Subject:", "Message-ID",
+                        "MIME-Version", "Content-Type", "Content-Transfer-Encoding", "Return-Path",
+                        "\n.\r", "\r.\r", "\n.\n", "\r.\n", nullptr};
+
+std::string Re2Alternation() {
+  std::string alt;
+  for (const char** w = kWords; *w; ++w) {
+    if (!alt.empty()) alt += "|";
+    alt += RE2::QuoteMeta(*w);
+  }
+  return alt;
+}
+
+DWORD MemmemWords(const std::string& t) {
+  DWORD best = SEEK_NOT_FOUND;
+  size_t limit = t.size();
+  for (const char** w = kWords; *w; ++w) {
+    const void* hit = memmem(t.data(), limit, *w, strlen(*w));
+    if (hit) {
+      best = static_cast<DWORD>(static_cast<const char*>(hit) - t.data());
+      limit = best + strlen(*w);  // a later word must start before it
+    }
+  }
+  return best;
+}
+
+// Word-list texts: header-free bodies so the only hit is the final one.
+std::string BodyOnly(const std::string& t) {
+  std::string b = t;
+  for (const char** w = kWords; *w; ++w) {
+    for (size_t at = b.find(*w); at != std::string::npos; at = b.find(*w, at)) b[at] = '#';
+  }
+  return b;
+}
+
+void Gate() {
+  for (const tag_TEXT& t : Texts()) {
+    for (size_t i = 0; i < sizeof kRegexes / sizeof kRegexes[0]; ++i) {
+      CRegExpr ours;
+      if (ours.Compile(kRegexes[i].pattern, 1, 0) != 0) abort();
+      RE2 re2(kRegexes[i].pattern);
+      tag_PCRE pcre(kRegexes[i].pattern);
+      for (const std::string& text : {t.data, WithHit(t.data, kHits[i])}) {
+        const bool a = ours.Search(text.data(), static_cast<DWORD>(text.size()), nullptr) != SEEK_NOT_FOUND;
+        const bool b = Re2Match(re2, text);
+        const bool c = pcre.Match(text);
+        if (a != b || a != c) {
+          fprintf(stderr, "gate: %s disagrees on %s (%d %d %d)\n", kRegexes[i].name, t.name.c_str(), a, b, c);
+          abort();
+        }
+      }
+    }
+  }
+  fprintf(stderr, "gate: all matchers agree\n");
+}
+
+void RegisterAll() {
+  Gate();
+  for (size_t i = 0; i < sizeof kRegexes / sizeof kRegexes[0]; ++i) {
+    const tag_REGEX& r = kRegexes[i];
+    auto ours = std::make_shared<CRegExpr>();
+    ours->Compile(r.pattern, 1, 0);
+    auto re2 = std::make_shared<RE2>(r.pattern);
+    auto pcre = std::make_shared<tag_PCRE>(r.pattern);
+    for (const tag_TEXT& t : Texts()) {
+      auto text = std::make_shared<std::string>(WithHit(t.data, kHits[i]));
+      std::string suffix = std::string(r.name) + "/" + t.name;
+      auto bytes = [text](benchmark::State& st) { st.SetBytesProcessed(st.iterations() * text->size()); };
+      benchmark::RegisterBenchmark(("regex/ours/" + suffix).c_str(), [=](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(ours->Search(text->data(), static_cast<DWORD>(text->size()), nullptr));
+        bytes(st);
+      });
+      benchmark::RegisterBenchmark(("regex/re2/" + suffix).c_str(), [=](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(Re2Match(*re2, *text));
+        bytes(st);
+      });
+      benchmark::RegisterBenchmark(("regex/pcre2jit/" + suffix).c_str(), [=](benchmark::State& st) {
+        for (auto _ : st) benchmark::DoNotOptimize(pcre->Match(*text));
+        bytes(st);
+      });
+    }
+    benchmark::RegisterBenchmark((std::string("compile/ours/") + r.name).c_str(), [=](benchmark::State& st) {
+      CRegExpr re;
+      for (auto _ : st) benchmark::DoNotOptimize(re.Compile(r.pattern, 1, 0));
+      st.counters["states"] = re.GetTable()->GetStateCount();
+      st.counters["table_bytes"] = 15 + 7.0 * re.GetTable()->GetStateCount() + 4.0 * re.GetTable()->GetEntryCount();
+    });
+    benchmark::RegisterBenchmark((std::string("compile/re2/") + r.name).c_str(), [=](benchmark::State& st) {
+      for (auto _ : st) {
+        RE2 re(r.pattern);
+        benchmark::DoNotOptimize(re.ok());
+        st.counters["program_size"] = re.ProgramSize();
+      }
+    });
+    benchmark::RegisterBenchmark((std::string("compile/pcre2jit/") + r.name).c_str(), [=](benchmark::State& st) {
+      for (auto _ : st) {
+        tag_PCRE re(r.pattern);
+        benchmark::DoNotOptimize(re.code);
+      }
+    });
+  }
+
+  // Substring search: a MIME boundary delimiter at the very end.
+  const std::string needle = "--=_NextPart_000_0012_01D2C3E4.5F6A7B80";
+  auto substr = std::make_shared<CSeekSubstr>();
+  substr->Compile(needle.c_str(), 1, 0);
+  auto bmh = std::make_shared<std::boyer_moore_horspool_searcher<std::string::const_iterator>>(needle.begin(),
+                                                                                                needle.end());
+  for (const tag_TEXT& t : Texts()) {
+    auto text = std::make_shared<std::string>(WithHit(t.data, needle));
+    const DWORD want = static_cast<DWORD>(text->size() - needle.size());
+    if (substr->Search(text->data(), static_cast<DWORD>(text->size()), nullptr) != want) abort();
+    auto bytes = [text](benchmark::State& st) { st.SetBytesProcessed(st.iterations() * text->size()); };
+    benchmark::RegisterBenchmark(("substr/ours/" + t.name).c_str(), [=](benchmark::State& st) {
+      for (auto _ : st) benchmark::DoNotOptimize(substr->Search(text->data(), static_cast<DWORD>(text->size()), nullptr));
+      bytes(st);
+    });
+    benchmark::RegisterBenchmark(("substr/memmem/" + t.name).c_str(), [=](benchmark::State& st) {
+      for (auto _ : st) benchmark::DoNotOptimize(memmem(text->data(), text->size(), needle.data(), needle.size()));
+      bytes(st);
+    });
+    benchmark::RegisterBenchmark(("substr/bmh/" + t.name).c_str(), [=](benchmark::State& st) {
+      for (auto _ : st) benchmark::DoNotOptimize(std::search(text->cbegin(), text->cend(), *bmh));
+      bytes(st);
+    });
+  }
+
+  // Word lists: the message-end list, one hit at the very end.
+  auto words = std::make_shared<CSeekMultiWords>();
+  words->Compile(kWords, 1);
+  auto alt = std::make_shared<RE2>(Re2Alternation());
+  for (const tag_TEXT& t : Texts()) {
+    auto text = std::make_shared<std::string>(WithHit(BodyOnly(t.data), "Return-Path"));
+    const DWORD want = static_cast<DWORD>(text->size() - 11);
+    if (words->Search(text->data(), static_cast<DWORD>(text->size()), nullptr) != want ||
+        MemmemWords(*text) != want || !Re2Match(*alt, *text))
+      abort();
+    auto bytes = [text](benchmark::State& st) { st.SetBytesProcessed(st.iterations() * text->size()); };
+    benchmark::RegisterBenchmark(("words/ours/" + t.name).c_str(), [=](benchmark::State& st) {
+      for (auto _ : st) benchmark::DoNotOptimize(words->Search(text->data(), static_cast<DWORD>(text->size()), nullptr));
+      bytes(st);
+    });
+    benchmark::RegisterBenchmark(("words/memmem/" + t.name).c_str(), [=](benchmark::State& st) {
+      for (auto _ : st) benchmark::DoNotOptimize(MemmemWords(*text));
+      bytes(st);
+    });
+    benchmark::RegisterBenchmark(("words/re2/" + t.name).c_str(), [=](benchmark::State& st) {
+      for (auto _ : st) benchmark::DoNotOptimize(Re2Match(*alt, *text));
+      bytes(st);
+    });
+  }
+  benchmark::RegisterBenchmark("compile/ours/words", [](benchmark::State& st) {
+    CSeekMultiWords m;
+    for (auto _ : st) benchmark::DoNotOptimize(m.Compile(kWords, 1));
+    st.counters["states"] = m.GetTable()->GetStateCount();
+    st.counters["table_bytes"] = 15 + 7.0 * m.GetTable()->GetStateCount() + 4.0 * m.GetTable()->GetEntryCount();
+  });
+  benchmark::RegisterBenchmark("compile/re2/words", [](benchmark::State& st) {
+    const std::string p = Re2Alternation();
+    for (auto _ : st) {
+      RE2 re(p);
+      benchmark::DoNotOptimize(re.ok());
+    }
+  });
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RegisterAll();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,63 @@
+// CDFA: a regular expression compiled straight into a deterministic
+// automaton from the position sets of its syntax tree (no NFA), packed into
+// a shared CDFATransTable.
+//
+//   CDFA dfa;
+//   dfa.BuildFromRegExpr("ab+c");                  // throws on errors (fa.h)
+//   CSharedObjPtr<CDFATransTable> table = dfa.GetTable();
+//   WORD s = table->Lookup(0, 'a');                // state 0 starts
+//
+// Subset construction: state 0 is firstpos(root); the successor of a state
+// on byte c is the union of followpos(p) over its positions p that accept
+// c, plus firstpos(root) for a pattern without a leading ^ (so the
+// automaton searches: every byte that fits nowhere leads back to a state
+// equal to state 0). A state holding the END position accepts. Byte 0
+// never has a transition: matchers replace NUL bytes of the text first.
+//
+// Bytes that no leaf tells apart share one byte class, and each state is
+// expanded once per class rather than once per byte. Equal position sets
+// are found by hash, then compared in full.
+//
+// Limits: at most 65534 states, and at most 2^25 positions in all state
+// sets together; beyond either 0xE00F0002 (CFAException*, no message).
+//
+// A CDFA is a short-lived object of one compilation on one thread.
+#ifndef TELSOR_SEARCH_DFA_H
+#define TELSOR_SEARCH_DFA_H
+
+#include <vector>
+
+#include "search/dfatranstable.h"
+#include "search/fa.h"
+
+namespace telsor {
+
+class CDFA : public CFA {
+ public:
+  static const DWORD MAX_STATES = 0xFFFE;
+  static const size_t MAX_STATE_ENTRIES = 1u << 25;
+
+  CDFA();
+  ~CDFA() override;
+
+  // Frees the states, releases the table, then clears the syntax tree.
+  void Clear() override;
+  // Clear, parse, build the automaton. On success the table holds the
+  // result and everything else is freed. Throws CFAException* or the
+  // engine's CMemoryException*; the object is then partly built until the
+  // next Clear or its destruction.
+  virtual void BuildFromRegExpr(const char* pattern);
+
+  // The built table (no reference added), or null.
+  CDFATransTable* GetTable() const { return m_pTable; }
+
+ protected:
+  void ConstructStates();
+
+  std::vector<std::vector<DWORD>> m_states;  // sorted positions per state
+  CDFATransTable* m_pTable;                  // one reference held
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_SEARCH_DFA_H

@@ -1,0 +1,364 @@
+// The parser of the regular-expression compiler and its position sets.
+//
+// Tokens are shifted onto a stack; a finished subtree is a TOK_TREE token.
+// Concatenation happens when an operator needs it ('|', '(' and at the
+// end), alternation when a group closes or the pattern ends, quantifiers
+// apply at once to the subtree on top. Bounded repetitions are expanded
+// into clones, so that each leaf owns exactly one position:
+//   X{2,4}  ->  X X (X|()) (X|())        X{2,}  ->  X X X*
+//
+// Positions are numbered by a left-to-right post-order walk, so the
+// positions of a left subtree are all below those of the right one and the
+// set unions of concatenation and alternation are plain merges.
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "search/fa.h"
+
+namespace telsor {
+
+CFA::CFA()
+    : m_pPattern(nullptr),
+      m_pRead(nullptr),
+      m_nRoot(NO_NODE),
+      m_bUnanchored(1),
+      m_bFoldCase(false),
+      m_nRootFirst(0),
+      m_nSetEntries(0) {}
+
+CFA::~CFA() { free(m_pPattern); }
+
+void CFA::Clear() {
+  free(m_pPattern);
+  m_pPattern = nullptr;
+  m_pRead = nullptr;
+  std::vector<tag_TREE_NODE>().swap(m_nodes);
+  std::vector<DWORD>().swap(m_positions);
+  std::vector<std::vector<DWORD>>().swap(m_sets);
+  std::vector<std::vector<DWORD>>().swap(m_follow);
+  m_nRoot = NO_NODE;
+  m_nRootFirst = 0;
+  m_nSetEntries = 0;
+}
+
+bool CFA::MatchCharNode(const tag_TREE_NODE& node, BYTE c) {
+  switch (node.kind) {
+    case NODE_CHAR: return node.ch == c;
+    case NODE_ANY: return c != 0x0A;
+    default: return node.set.GetBitAt(c) != 0;
+  }
+}
+
+DWORD CFA::CreateNewNode(NODE_TYPE kind, BYTE ch, DWORD left, DWORD right) {
+  tag_TREE_NODE node;
+  node.kind = kind;
+  node.ch = ch;
+  node.left = left;
+  node.right = right;
+  return CreateNewNode(node);
+}
+
+DWORD CFA::CreateNewNode(const tag_TREE_NODE& node) {
+  if (m_nodes.size() >= MAX_NODES) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
+  m_nodes.push_back(node);
+  m_nodes.back().nullable = 0;
+  return static_cast<DWORD>(m_nodes.size() - 1);
+}
+
+DWORD CFA::CloneNode(DWORD index) {
+  // Post-order without recursion: children are cloned before their parent.
+  std::unordered_map<DWORD, DWORD> copies;
+  std::vector<std::pair<DWORD, bool>> work;  // node, children done
+  work.emplace_back(index, false);
+  while (!work.empty()) {
+    auto [n, done] = work.back();
+    work.pop_back();
+    if (copies.count(n)) continue;
+    const DWORD l = m_nodes[n].left;
+    const DWORD r = m_nodes[n].right;
+    if (!done) {
+      work.emplace_back(n, true);
+      if (r != NO_NODE) work.emplace_back(r, false);
+      if (l != NO_NODE) work.emplace_back(l, false);
+      continue;
+    }
+    tag_TREE_NODE copy = m_nodes[n];
+    if (l != NO_NODE) copy.left = copies[l];
+    if (r != NO_NODE) copy.right = copies[r];
+    copies[n] = CreateNewNode(copy);
+  }
+  return copies[index];
+}
+
+DWORD CFA::BuildTreeFromArray(const std::vector<tag_TOKEN_REGEXPR>& tokens, size_t first,
+                              size_t last, NODE_TYPE kind) {
+  if (first == last) return tokens[first].ch;
+  const BYTE ch = kind == NODE_OR ? '|' : '.';
+  if (last == first + 1) return CreateNewNode(kind, ch, tokens[first].ch, tokens[last].ch);
+  const size_t mid = first + (last - first) / 2;
+  const DWORD left = BuildTreeFromArray(tokens, first, mid, kind);
+  const DWORD right = BuildTreeFromArray(tokens, mid + 1, last, kind);
+  return CreateNewNode(kind, ch, left, right);
+}
+
+namespace {
+tag_TOKEN_REGEXPR TreeToken(DWORD node) {
+  tag_TOKEN_REGEXPR t;
+  t.kind = TOK_TREE;
+  t.ch = node;
+  return t;
+}
+}  // namespace
+
+void CFA::ShiftToken(std::vector<tag_TOKEN_REGEXPR>& stack, const tag_TOKEN_REGEXPR& token) {
+  switch (token.kind) {
+    case TOK_CHAR:
+      stack.push_back(TreeToken(CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.ch), NO_NODE, NO_NODE)));
+      break;
+    case TOK_ANY:
+      stack.push_back(TreeToken(CreateNewNode(NODE_ANY, '.', NO_NODE, NO_NODE)));
+      break;
+    case TOK_SET: {
+      tag_TREE_NODE node;
+      node.kind = NODE_SET;
+      node.set = token.set;
+      stack.push_back(TreeToken(CreateNewNode(node)));
+      break;
+    }
+    case TOK_STRING:
+      for (int i = 0; i < token.text.GetLength(); ++i)
+        stack.push_back(TreeToken(CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.text[i]), NO_NODE, NO_NODE)));
+      break;
+    case TOK_OR:
+      CatNodes(stack);
+      if (stack.empty() || stack.back().kind != TOK_TREE)
+        ThrowSyntax("Unexpected character '|' at position %d", static_cast<int>(GetPos()));
+      stack.push_back(token);
+      break;
+    case TOK_OPEN:
+      CatNodes(stack);
+      stack.push_back(token);
+      break;
+    default:
+      break;
+  }
+}
+
+void CFA::CatNodes(std::vector<tag_TOKEN_REGEXPR>& stack) {
+  size_t from = stack.size();
+  while (from > 0 && stack[from - 1].kind == TOK_TREE) --from;
+  if (stack.size() - from < 2) return;
+  const DWORD joined = BuildTreeFromArray(stack, from, stack.size() - 1, NODE_CAT);
+  stack.resize(from);
+  stack.push_back(TreeToken(joined));
+}
+
+void CFA::ReduceStack(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD position) {
+  CatNodes(stack);
+  if (stack.empty()) return;
+  if (stack.back().kind == TOK_OR)
+    ThrowSyntax("Unexpected character '|' at position %d", static_cast<int>(position));
+  if (stack.back().kind != TOK_TREE) return;
+  std::vector<tag_TOKEN_REGEXPR> alternatives;
+  alternatives.push_back(stack.back());
+  stack.pop_back();
+  // Below every '|' stands one subtree: ShiftToken made sure of it.
+  while (stack.size() >= 2 && stack.back().kind == TOK_OR) {
+    stack.pop_back();
+    alternatives.push_back(stack.back());
+    stack.pop_back();
+  }
+  std::reverse(alternatives.begin(), alternatives.end());
+  stack.push_back(TreeToken(BuildTreeFromArray(alternatives, 0, alternatives.size() - 1, NODE_OR)));
+}
+
+void CFA::ReduceParentesis(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD position) {
+  ReduceStack(stack, position);
+  if (!stack.empty() && stack.back().kind == TOK_OPEN) {
+    // "()" is the empty string.
+    stack.back() = TreeToken(CreateNewNode(NODE_EMPTY, 0, NO_NODE, NO_NODE));
+    return;
+  }
+  if (stack.size() < 2 || stack.back().kind != TOK_TREE || stack[stack.size() - 2].kind != TOK_OPEN)
+    ThrowSyntax("Unexpected ')' at position %d", static_cast<int>(position));
+  stack.erase(stack.end() - 2);
+}
+
+void CFA::ProcessQuantifier(std::vector<tag_TOKEN_REGEXPR>& stack, const tag_TOKEN_REGEXPR& token,
+                            DWORD lower, DWORD upper) {
+  if (stack.empty() || stack.back().kind != TOK_TREE) {
+    if (token.kind == TOK_STAR) ThrowSyntax("Unexpected '*' at position %d", static_cast<int>(GetPos()));
+    const char shown = token.kind == TOK_PLUS ? '+' : token.kind == TOK_OPT ? '?' : '{';
+    ThrowSyntax("Unexpected quantifier '%c' at position %d", shown, static_cast<int>(GetPos()));
+  }
+  const DWORD x = stack.back().ch;
+  DWORD result = NO_NODE;
+  if (token.kind == TOK_STAR) {
+    result = CreateNewNode(NODE_STAR, '*', x, NO_NODE);
+  } else if (token.kind == TOK_PLUS) {
+    result = CreateNewNode(NODE_PLUS, '+', x, NO_NODE);
+  } else if (token.kind == TOK_OPT) {
+    result = CreateNewNode(NODE_OPT, '?', x, NO_NODE);
+  } else {
+    bool used = false;  // the given subtree serves as the first copy
+    auto copy = [&]() {
+      if (used) return CloneNode(x);
+      used = true;
+      return x;
+    };
+    auto append = [&](DWORD piece) {
+      result = result == NO_NODE ? piece : CreateNewNode(NODE_CAT, '.', result, piece);
+    };
+    for (DWORD i = 0; i < lower; ++i) append(copy());
+    if (upper == REPEAT_UNBOUNDED) {
+      append(CreateNewNode(NODE_STAR, '*', copy(), NO_NODE));
+    } else {
+      for (DWORD i = lower; i < upper; ++i) {
+        const DWORD piece = copy();
+        append(CreateNewNode(NODE_OR, '|', piece, CreateNewNode(NODE_EMPTY, 0, NO_NODE, NO_NODE)));
+      }
+    }
+    if (result == NO_NODE) result = CreateNewNode(NODE_EMPTY, 0, NO_NODE, NO_NODE);
+  }
+  stack.back().ch = result;
+}
+
+void CFA::BuildSyntaxTree(const char* pattern) {
+  Clear();
+  if (pattern != nullptr) {
+    m_pPattern = strdup(pattern);
+    if (m_pPattern == nullptr) AfxThrowMemoryException();
+    m_pRead = m_pPattern;
+  }
+  m_bUnanchored = 1;
+  std::vector<tag_TOKEN_REGEXPR> stack;
+  for (;;) {
+    tag_TOKEN_REGEXPR token = GetLexToken();
+    if (token.kind == TOK_END) break;
+    switch (token.kind) {
+      case TOK_BOL: m_bUnanchored = 0; break;
+      case TOK_EOL: break;  // applied while matching
+      case TOK_CLOSE: ReduceParentesis(stack, GetPos()); break;
+      case TOK_OPT: ProcessQuantifier(stack, token, 0, 1); break;
+      case TOK_STAR: ProcessQuantifier(stack, token, 0, REPEAT_UNBOUNDED); break;
+      case TOK_PLUS: ProcessQuantifier(stack, token, 1, REPEAT_UNBOUNDED); break;
+      case TOK_REPEAT: ProcessQuantifier(stack, token, token.ch, token.maximum); break;
+      default: ShiftToken(stack, token); break;
+    }
+  }
+  ReduceStack(stack, GetPos());
+  for (const tag_TOKEN_REGEXPR& t : stack)
+    if (t.kind == TOK_OPEN) ThrowSyntax("Unclosed '(' at position %d", static_cast<int>(GetPos()));
+  const DWORD tree = stack.empty() ? CreateNewNode(NODE_EMPTY, 0, NO_NODE, NO_NODE) : stack.back().ch;
+  const DWORD end = CreateNewNode(NODE_END, 0, NO_NODE, NO_NODE);
+  m_nRoot = CreateNewNode(NODE_CAT, '.', tree, end);
+  CalculatePositions(m_nRoot);
+}
+
+// ---- position sets ----
+
+DWORD CFA::AddSet(std::vector<DWORD>&& set) {
+  m_nSetEntries += set.size();
+  if (m_nSetEntries > MAX_SET_ENTRIES)
+    throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
+  m_sets.push_back(std::move(set));
+  return static_cast<DWORD>(m_sets.size() - 1);
+}
+
+DWORD CFA::UnionSets(DWORD a, DWORD b) {
+  if (m_sets[a].empty()) return b;
+  if (m_sets[b].empty()) return a;
+  std::vector<DWORD> merged;
+  merged.reserve(m_sets[a].size() + m_sets[b].size());
+  std::set_union(m_sets[a].begin(), m_sets[a].end(), m_sets[b].begin(), m_sets[b].end(),
+                 std::back_inserter(merged));
+  return AddSet(std::move(merged));
+}
+
+void CFA::CalculatePositions(DWORD root) {
+  std::vector<std::vector<DWORD>>().swap(m_sets);
+  std::vector<std::vector<DWORD>>().swap(m_follow);
+  m_positions.clear();
+  m_nSetEntries = 0;
+  AddSet({});  // set 0: the empty set
+  std::vector<DWORD> first(m_nodes.size(), 0);
+  std::vector<DWORD> last(m_nodes.size(), 0);
+  std::vector<BYTE> referenced(1, 1);  // sets that followpos lists point to
+  auto follow = [&](DWORD lastSet, DWORD firstSet) {
+    if (m_sets[firstSet].empty()) return;
+    if (referenced.size() <= firstSet) referenced.resize(firstSet + 1, 0);
+    referenced[firstSet] = 1;
+    m_nSetEntries += m_sets[lastSet].size();
+    if (m_nSetEntries > MAX_SET_ENTRIES)
+      throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
+    for (DWORD p : m_sets[lastSet]) m_follow[p].push_back(firstSet);
+  };
+  // A child's sets are dropped once its parent is done, unless a followpos
+  // list or the parent itself still uses them.
+  auto release = [&](DWORD child, DWORD parent) {
+    for (DWORD id : {first[child], last[child]}) {
+      if (id == 0 || id == first[parent] || id == last[parent]) continue;
+      if (id < referenced.size() && referenced[id]) continue;
+      std::vector<DWORD>().swap(m_sets[id]);
+    }
+  };
+
+  std::vector<std::pair<DWORD, bool>> work;
+  work.emplace_back(root, false);
+  while (!work.empty()) {
+    auto [n, done] = work.back();
+    work.pop_back();
+    tag_TREE_NODE& node = m_nodes[n];
+    if (!done) {
+      work.emplace_back(n, true);
+      if (node.right != NO_NODE) work.emplace_back(node.right, false);
+      if (node.left != NO_NODE) work.emplace_back(node.left, false);
+      continue;
+    }
+    const DWORD l = node.left;
+    const DWORD r = node.right;
+    switch (node.kind) {
+      case NODE_EMPTY:
+        node.nullable = 1;
+        break;
+      case NODE_CHAR:
+      case NODE_ANY:
+      case NODE_SET:
+      case NODE_END: {
+        const DWORD p = static_cast<DWORD>(m_positions.size());
+        m_positions.push_back(n);
+        m_follow.emplace_back();
+        node.nullable = 0;
+        first[n] = last[n] = AddSet({p});
+        break;
+      }
+      case NODE_CAT:
+        node.nullable = m_nodes[l].nullable && m_nodes[r].nullable;
+        first[n] = m_nodes[l].nullable ? UnionSets(first[l], first[r]) : first[l];
+        last[n] = m_nodes[r].nullable ? UnionSets(last[l], last[r]) : last[r];
+        follow(last[l], first[r]);
+        break;
+      case NODE_OR:
+        node.nullable = m_nodes[l].nullable || m_nodes[r].nullable;
+        first[n] = UnionSets(first[l], first[r]);
+        last[n] = UnionSets(last[l], last[r]);
+        break;
+      case NODE_STAR:
+      case NODE_OPT:
+      case NODE_PLUS:
+        node.nullable = node.kind == NODE_PLUS ? m_nodes[l].nullable : 1;
+        first[n] = first[l];
+        last[n] = last[l];
+        if (node.kind != NODE_OPT) follow(last[n], first[n]);
+        break;
+    }
+    if (l != NO_NODE) release(l, n);
+    if (r != NO_NODE) release(r, n);
+  }
+  m_nRootFirst = first[root];
+}
+
+}  // namespace telsor

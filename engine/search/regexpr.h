@@ -1,0 +1,88 @@
+// CRegExpr: the regular-expression matcher of the CSeekPattern family
+// (Sieve ":regex" keys, the HTML converter's script-method finder).
+//
+//   CRegExpr re;
+//   HRESULT hr = re.Compile("\\w\\s*\\.\\s*((write)|(writeln))\\s*\\(", 1, 0);
+//   if (hr == 0xE00F0001) puts(re.GetErrorText());   // which error, where
+//   DWORD len;
+//   DWORD at = re.Search(html, htmlLen, &len);       // 0xFFFFFFFF: none
+//
+// The pattern (syntax in fa.h) compiles through CDFA into a shared
+// CDFATransTable plus three flags: bits 0 and 2 for a leading ^, bit 1 for
+// a trailing $ that is not escaped (an even number of backslashes before
+// it). Without regard to case the stored pattern text is lower-cased, but
+// the automaton is built from the original text with the case folded after
+// lexing, so \S, \W, \D and [[:upper:]] keep their meaning.
+//
+// Matching, byte by byte from the start with state 0 (NUL bytes of the
+// text read as the NUL-substitute byte, upper-case ASCII as lower case):
+// the match start is the last position read in state 0 before the first
+// accept, so for an unanchored pattern it can lie before the matched text
+// (ab on aab gives 0, length 3). Without flags the first accept wins; with
+// ^ the longest run from the start; with $ only an accept on the last byte
+// counts (for streams: the last byte asked for, or the last byte before
+// the stream ends). An empty text is scanned as its terminating NUL.
+//
+// Compile results: 0; 0x80000005 without a pattern; 0xE00F0004 for 0xFFFF
+// bytes or more; 0xE00F0001 syntax error (GetErrorText names it and its
+// position); 0xE00F0005 too many nodes; 0xE00F0002 too many states; 8 out
+// of memory. A failed compile leaves the matcher empty (no pattern, no
+// table): it finds nothing.
+//
+// Record: u8 version 1, the base record, u8 flags, u8 has-table, then the
+// table record when has-table is non-zero. A version other than 1 gives
+// 0xE00A00C9, a short record 0x80000008; the error text is not stored.
+//
+// Search is const and may run from many threads on one compiled matcher;
+// Compile and loading need exclusive use.
+#ifndef TELSOR_SEARCH_REGEXPR_H
+#define TELSOR_SEARCH_REGEXPR_H
+
+#include "foundation/tstring.h"
+#include "search/dfascan.h"
+#include "search/dfatranstable.h"
+#include "search/seekpattern.h"
+
+namespace telsor {
+
+class CRegExpr : public CSeekPattern {
+ public:
+  enum : BYTE { FLAG_BOL = 0x01, FLAG_EOL = 0x02, FLAG_LONGEST = 0x04 };
+
+  CRegExpr();
+  ~CRegExpr() override;
+
+  HRESULT Compile(const char* pattern, int caseSensitive, DWORD len) override;
+  DWORD Search(const char* text, DWORD len, DWORD* matchLen) const override;
+  // Reads up to maxBytes from the stream's position in blocks of 512 bytes
+  // and returns the absolute offset; -1 for maxBytes 0 or a failing Seek.
+  // A failing or empty Read ends the data. The stream is left after the
+  // last block read.
+  DWORD Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const override;
+  HRESULT Serialize(IStream* stream, int store) override;
+
+  // The scans behind Search, over any table (this matcher's flags, case
+  // rule and NUL substitute apply). len is the text length (0 scans one
+  // byte, the terminating NUL).
+  DWORD SimulateAutomaton(CDFATransTable* table, const char* text, DWORD len, DWORD* matchLen) const;
+  DWORD SimulateAutomaton(CDFATransTable* table, IStream* stream, DWORD maxBytes, DWORD* matchLen) const;
+
+  const TSTRING& GetErrorText() const { return m_strError; }
+  BYTE GetFlags() const { return m_flags; }
+  CDFATransTable* GetTable() const { return m_pTable; }  // no reference added
+
+ protected:
+  void ReleaseTable();
+  void PrepareScan();  // byte map and flat copy for the current table
+
+  TSTRING m_strError;
+  CDFATransTable* m_pTable;  // one reference held; null when none
+  BYTE m_flags;
+  BYTE m_version;
+  BYTE m_map[256];       // text byte -> table index (case, NUL substitute)
+  CDFAScanTable m_scan;  // flat copy of m_pTable, empty when too large
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_SEARCH_REGEXPR_H

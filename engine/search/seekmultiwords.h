@@ -1,0 +1,85 @@
+// CSeekMultiWords: the first occurrence of any of many words in one pass
+// (Sieve ":contains" with several keys, the MIME parser's header-name and
+// message-end finders, the HTML detector, which derives from it).
+//
+//   const char* words[] = {"From:", "Subject:", "\n.\n", nullptr};
+//   CSeekMultiWords m;
+//   m.Compile(words, 0);                     // case ignored; empty words skipped
+//   DWORD len;
+//   DWORD at = m.Search(text, 0, &len);      // leftmost word, true length
+//   at = m.Search(stream, 100000, &len);     // absolute stream offset
+//
+// Result: the word occurrence that starts first; of several starting
+// there, the longest. Offset and length are those of the word itself.
+//
+// The words form an Aho-Corasick automaton (a trie whose missing moves
+// follow the failure links), packed into a CDFATransTable over a
+// compressed alphabet: each byte that occurs in a word is its own index,
+// every other byte index 0, and without regard to case both cases of a
+// letter share an index. Per state the length of the longest word ending
+// there gives the start of a hit; once a word is found the scan goes on
+// only as far as a longer or earlier-starting word could still end.
+//
+// Compile results: 0 (also for a list without non-empty words: a matcher
+// that finds nothing); 0x80000005 for a null list; 0xE00F0003 for a word
+// of 65535 bytes or more; 0xE00F0002 when the words need more than 65535
+// trie states; 8 when memory runs out. A failed compile leaves the
+// matcher without words. Words are kept lower-cased when case is ignored.
+//
+// Record: the base record (no pattern), u8 version 1, u32 word count, then
+// per word u16 length and its bytes. Loading compiles the words again, so a
+// damaged record can never give an inconsistent automaton (0x80000008 for
+// a short or malformed record, 0xE00A00C9 for another version).
+//
+// Search is const and may run from many threads at once; Compile and
+// loading need exclusive use.
+#ifndef TELSOR_SEARCH_SEEKMULTIWORDS_H
+#define TELSOR_SEARCH_SEEKMULTIWORDS_H
+
+#include <vector>
+
+#include "foundation/tstring.h"
+#include "search/dfascan.h"
+#include "search/dfatranstable.h"
+#include "search/seekpattern.h"
+
+namespace telsor {
+
+class CSeekMultiWords : public CSeekPattern {
+ public:
+  CSeekMultiWords();
+  ~CSeekMultiWords() override;
+
+  // words: null-terminated array of C strings.
+  virtual HRESULT Compile(const char** words, int caseSensitive);
+  // One word: the len bytes of pattern (strlen when 0).
+  HRESULT Compile(const char* pattern, int caseSensitive, DWORD len) override;
+  DWORD Search(const char* text, DWORD len, DWORD* matchLen) const override;
+  // Searches up to maxBytes from the stream's position; words straddling
+  // the blocks read are found. A failing or empty Read ends the data. The
+  // stream is left after the last block read.
+  DWORD Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const override;
+  HRESULT Serialize(IStream* stream, int store) override;
+  // Word index in compile order (empty words skipped); null when out of range.
+  const char* GetPattern(LONG index) const override;
+  DWORD GetCount() const override { return static_cast<DWORD>(m_words.size()); }
+
+  CDFATransTable* GetTable() const { return m_pTable; }  // no reference added
+  DWORD GetAlphabetSize() const { return m_nAlphabet; }
+
+ protected:
+  void Cleanup();
+  HRESULT Build();  // the automaton for m_words
+
+  std::vector<TSTRING> m_words;
+  CDFATransTable* m_pTable;     // one reference held; null without words
+  BYTE m_classes[256];          // text byte -> alphabet index
+  DWORD m_nAlphabet;
+  std::vector<WORD> m_outLength;  // per state: longest word ending there
+  DWORD m_nLongest;
+  CDFAScanTable m_scan;
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_SEARCH_SEEKMULTIWORDS_H

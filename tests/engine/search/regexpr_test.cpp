@@ -1,0 +1,318 @@
+// Regular-expression matcher: offsets and lengths of the scan, anchors,
+// case rules, limits, stream against buffer searches, records, threads.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "search/regexpr.h"
+#include "teststream.h"
+
+using namespace telsor;
+
+namespace {
+const DWORD kNone = SEEK_NOT_FOUND;
+
+struct tag_HIT {
+  DWORD at;
+  DWORD len;
+};
+
+tag_HIT Find(const CRegExpr& re, const std::string& text) {
+  DWORD len = 77;
+  DWORD at = re.Search(text.data(), static_cast<DWORD>(text.size()), &len);
+  return {at, len};
+}
+
+tag_HIT FindInStream(const CRegExpr& re, const std::string& text, size_t from, DWORD maxBytes) {
+  CTestStream s(text);
+  s.pos = from;
+  DWORD len = 77;
+  DWORD at = re.Search(&s, maxBytes, &len);
+  return {at, len};
+}
+
+// A stream whose failing Read leaves the count it was given untouched.
+class CGarbageCountStream : public CTestStream {
+ public:
+  using CTestStream::CTestStream;
+  HRESULT Read(void* buffer, ULONG count, ULONG* done) override {
+    if (pos >= failReadAt) {
+      if (done) *done = count;  // what a careless stream might leave behind
+      memset(buffer, 'b', count);
+      return static_cast<HRESULT>(0x80000008u);
+    }
+    return CTestStream::Read(buffer, count, done);
+  }
+};
+}  // namespace
+
+TEST(RegExprTest, OffsetsAndLengths) {
+  const struct {
+    const char* pattern;
+    int caseSensitive;
+    const char* text;
+    DWORD at;
+    DWORD len;
+  } cases[] = {
+      {"abc", 1, "xxabcx", 2, 3},
+      {"^ab", 1, "xab", kNone, 0},
+      {"^ab", 1, "abab", 0, 2},
+      {"b$", 1, "abb", 1, 2},
+      {"b$", 1, "ba", kNone, 0},
+      {"ab", 1, "aab", 0, 3},   // the start is fixed when state 0 is left
+      {"^a+", 1, "aaab", 0, 3},  // longest from the start
+      {"a+", 1, "aaab", 0, 1},   // first accept
+      {"ABC", 0, "xaBcx", 1, 3},
+      {"abc", 1, "xaBcx", kNone, 0},
+      {"x\\.y", 1, "axay x.y", 5, 3},  // back in state 0 before the hit
+      {"[[:digit:]]+", 1, "ab12", 2, 1},
+      {"a$b", 1, "xa$b", 1, 3},
+      {"\\$$", 1, "a$", 1, 1},
+      {"a\\\\$", 1, "a\\", 0, 2},
+      {"(ab|cd)e", 1, "xxcde", 2, 3},
+  };
+  for (const auto& c : cases) {
+    CRegExpr re;
+    ASSERT_EQ(0, re.Compile(c.pattern, c.caseSensitive, 0)) << c.pattern;
+    tag_HIT hit = Find(re, c.text);
+    EXPECT_EQ(c.at, hit.at) << c.pattern << " on " << c.text;
+    EXPECT_EQ(c.len, hit.len) << c.pattern << " on " << c.text;
+  }
+}
+
+TEST(RegExprTest, AnchorFlags) {
+  const struct {
+    const char* pattern;
+    BYTE flags;
+  } cases[] = {{"^a", 5}, {"a$", 2}, {"^a$", 7}, {"a\\$", 0}, {"a\\\\$", 2}, {"$", 0}, {"a", 0}};
+  for (const auto& c : cases) {
+    CRegExpr re;
+    ASSERT_EQ(0, re.Compile(c.pattern, 1, 0));
+    EXPECT_EQ(c.flags, re.GetFlags()) << c.pattern;
+  }
+}
+
+TEST(RegExprTest, NulBytesReadAsTheSubstitute) {
+  CRegExpr re;
+  ASSERT_EQ(0, re.Compile("a b", 1, 0));
+  const std::string text("xa\0b", 4);
+  tag_HIT hit = Find(re, text);
+  EXPECT_EQ(1u, hit.at);
+  EXPECT_EQ(3u, hit.len);
+  EXPECT_EQ(0x20, re.GetNulSubstitute());
+  // An empty text is scanned as one NUL byte.
+  ASSERT_EQ(0, re.Compile(" ", 1, 0));
+  EXPECT_EQ(0u, re.Search("", 0, nullptr));
+}
+
+TEST(RegExprTest, CaseInsensitiveKeepsEscapesAndClasses) {
+  const struct {
+    const char* pattern;
+    const char* text;
+    DWORD at;
+  } cases[] = {
+      {"\\S+", "  X", 2},         // \S is not turned into \s
+      {"\\W", "abC_9-", 5},       // \W is not \w
+      {"\\D", "12A", 2},          // \D is not \d
+      {"[[:upper:]]", "12q", 2},  // upper-case class matches either case
+      {"[^A]", "aAb", 2},         // a negated letter excludes both cases
+      {"HELLO", "say hello", 4},
+      {"\\x41", "bA", 1},
+  };
+  for (const auto& c : cases) {
+    CRegExpr re;
+    ASSERT_EQ(0, re.Compile(c.pattern, 0, 0)) << c.pattern;
+    EXPECT_EQ(c.at, re.Search(c.text, 0, nullptr)) << c.pattern << " on " << c.text;
+  }
+  // The stored pattern is the lower-cased text.
+  CRegExpr re;
+  ASSERT_EQ(0, re.Compile("A\\S[[:UPPER:]]", 0, 0));
+  EXPECT_STREQ("a\\s[[:upper:]]", re.GetPattern(0));
+  EXPECT_EQ(kNone, re.Search("a b", 0, nullptr));  // still "not a space"
+}
+
+TEST(RegExprTest, ScriptMethodExpression) {
+  CRegExpr re;
+  ASSERT_EQ(0, re.Compile("\\w\\s*\\.\\s*((write)|(writeln))\\s*\\(", 1, 0));
+  const std::string html = "<script>\n  document.write(\"<b>x</b>\");\n</script>";
+  tag_HIT hit = Find(re, html);
+  ASSERT_NE(kNone, hit.at);
+  EXPECT_EQ("document.write(", html.substr(hit.at, hit.len));
+  EXPECT_EQ(0u, re.Search("document . writeln (", 0, nullptr));
+  EXPECT_EQ(kNone, re.Search("document.writer(", 0, nullptr));
+  EXPECT_EQ(kNone, re.Search("no script here", 0, nullptr));
+}
+
+TEST(RegExprTest, CompileResults) {
+  CRegExpr re;
+  EXPECT_EQ(static_cast<HRESULT>(0x80000005u), re.Compile(nullptr, 1, 0));
+  std::string tooLong(0xFFFF, 'a');
+  EXPECT_EQ(static_cast<HRESULT>(0xE00F0004u), re.Compile(tooLong.c_str(), 1, 0));
+  EXPECT_EQ(static_cast<HRESULT>(0xE00F0004u), re.Compile(tooLong.c_str(), 1, 0xFFFF));
+  // 0xFFFE bytes are allowed.
+  std::string longest = "a" + std::string(0xFFFD, '?');
+  EXPECT_EQ(0, re.Compile(longest.c_str(), 1, 0));
+  EXPECT_EQ(0u, re.Search("a", 0, nullptr));
+
+  ASSERT_EQ(0, re.Compile("abc", 1, 0));
+  EXPECT_EQ(static_cast<HRESULT>(0xE00F0001u), re.Compile("x{2x}", 1, 0));
+  EXPECT_STREQ("Unexpected character 'x' at position 3", re.GetErrorText());
+  // A failed compile leaves nothing behind: no text, no table, no match.
+  EXPECT_EQ(0u, re.GetCount());
+  EXPECT_EQ(nullptr, re.GetTable());
+  EXPECT_EQ(kNone, re.Search("abc", 0, nullptr));
+  EXPECT_EQ(kNone, FindInStream(re, "abc", 0, 3).at);
+  EXPECT_EQ(static_cast<HRESULT>(0xE00F0001u), re.Compile("[a-]", 1, 0));
+  EXPECT_STREQ("Missing ']' when process bracket expression", re.GetErrorText());
+
+  // Only the given length of the pattern is compiled.
+  ASSERT_EQ(0, re.Compile("abXYZ", 1, 2));
+  EXPECT_EQ(0u, re.Search("ab", 0, nullptr));
+}
+
+TEST(RegExprTest, LimitsAreReachedQuickly) {
+  const auto begin = std::chrono::steady_clock::now();
+  CRegExpr re;
+  EXPECT_EQ(static_cast<HRESULT>(0xE00F0002u), re.Compile("[ab]*a[ab]{16}", 1, 0));
+  EXPECT_EQ(nullptr, re.GetTable());
+  EXPECT_EQ(static_cast<HRESULT>(0xE00F0005u), re.Compile("x{4294967296}", 1, 0));
+  EXPECT_EQ(static_cast<HRESULT>(0xE00F0005u), re.Compile("(x|y){200000}", 1, 0));
+  // Below the state limit: 2^12 + ... states compile and search.
+  ASSERT_EQ(0, re.Compile("[ab]*a[ab]{11}", 1, 0));
+  EXPECT_EQ(4096u, re.GetTable()->GetStateCount());
+  EXPECT_EQ(1u, re.Search("cabbbbbbbbbbbc", 0, nullptr));
+  EXPECT_EQ(kNone, re.Search("cabbbbbbbbbbc", 0, nullptr));
+  // Too many states for the flat copy: the packed table is walked.
+  ASSERT_EQ(0, re.Compile("[ab]*a[ab]{12}", 1, 0));
+  EXPECT_EQ(8192u, re.GetTable()->GetStateCount());
+  EXPECT_EQ(1u, re.Search("cabbbbbbbbbbbbc", 0, nullptr));
+  EXPECT_EQ(kNone, re.Search("cabbbbbbbbbbbc", 0, nullptr));
+  EXPECT_EQ(1u, FindInStream(re, "cabbbbbbbbbbbbc", 0, 15).at);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(20));
+}
+
+TEST(RegExprTest, StreamEqualsBufferAcrossBlockSeams) {
+  const char* patterns[] = {"abc", "a[^x]*z", "^q+", "z+$", "(ab|ba)+c", "\\d{3}-\\d{4}", "[[:upper:]]{3}"};
+  std::mt19937 rng(7);
+  for (const char* p : patterns) {
+    for (int cs = 0; cs <= 1; ++cs) {
+      CRegExpr re;
+      ASSERT_EQ(0, re.Compile(p, cs, 0));
+      for (int round = 0; round < 40; ++round) {
+        std::string text(600 + rng() % 1200, 'x');
+        for (char& c : text) c = "xyzabcq-0123ABC"[rng() % 15];
+        // Put a likely match across a 512-byte seam.
+        size_t seam = 512 * (1 + rng() % 2) - 2 + rng() % 4;
+        const char* piece[] = {"abc", "aqqqz", "abbac", "555-1234", "XYZ"};
+        std::string ins = piece[rng() % 5];
+        if (seam + ins.size() < text.size()) text.replace(seam, ins.size(), ins);
+        const size_t from = rng() % 3 == 0 ? 0 : rng() % 100;
+        const std::string rest = text.substr(from);
+        tag_HIT b = Find(re, rest);
+        tag_HIT s = FindInStream(re, text, from, static_cast<DWORD>(rest.size()));
+        EXPECT_EQ(b.at == kNone ? kNone : b.at + from, s.at) << p;
+        EXPECT_EQ(b.len, s.len) << p;
+        // Asking for more than the stream holds: its end is the text end.
+        tag_HIT more = FindInStream(re, text, from, 0x7FFFFFFF);
+        EXPECT_EQ(s.at, more.at) << p;
+        EXPECT_EQ(s.len, more.len) << p;
+      }
+    }
+  }
+}
+
+TEST(RegExprTest, StreamStopsAtAFailingRead) {
+  CRegExpr re;
+  ASSERT_EQ(0, re.Compile("b", 1, 0));
+  CGarbageCountStream s(std::string(2000, 'a') + "b");
+  s.failReadAt = 1024;
+  DWORD len = 0;
+  EXPECT_EQ(kNone, re.Search(&s, 2001, &len));  // the failed block is not scanned
+  EXPECT_EQ(0u, len);
+  CTestStream ok(std::string(1000, 'a') + "b");
+  ok.maxChunk = 7;  // short reads are fine
+  EXPECT_EQ(1000u, re.Search(&ok, 2000, &len));
+  EXPECT_EQ(1u, len);
+  EXPECT_EQ(kNone, re.Search(&ok, 0, &len));
+  CTestStream broken("b");
+  broken.failSeek = true;
+  EXPECT_EQ(kNone, re.Search(&broken, 1, &len));
+}
+
+TEST(RegExprTest, RecordRoundTrip) {
+  const char* patterns[] = {"^From: .*@example\\.com$", "a[bc]+d", "x{2,3}", ""};
+  const char* texts[] = {"From: joe@example.com", "abcbd", "xxxxx", "zz", "From: x@y"};
+  for (const char* p : patterns) {
+    CRegExpr re;
+    ASSERT_EQ(0, re.Compile(p, 0, 0));
+    CTestStream s;
+    ASSERT_EQ(0, re.Serialize(&s, 1));
+    EXPECT_EQ(1, s.bytes[0]);
+    CRegExpr back;
+    s.pos = 0;
+    ASSERT_EQ(0, back.Serialize(&s, 0));
+    EXPECT_EQ(s.bytes.size(), s.pos);
+    EXPECT_EQ(std::string(re.GetPattern(0) ? re.GetPattern(0) : ""),
+              std::string(back.GetPattern(0) ? back.GetPattern(0) : ""));
+    EXPECT_EQ(re.GetFlags(), back.GetFlags());
+    EXPECT_EQ(re.IsCaseSensitive(), back.IsCaseSensitive());
+    for (const char* t : texts) {
+      tag_HIT a = Find(re, t);
+      tag_HIT b = Find(back, t);
+      EXPECT_EQ(a.at, b.at) << p << " " << t;
+      EXPECT_EQ(a.len, b.len);
+    }
+    // Version 2 is refused; every truncation fails cleanly.
+    std::string bytes = s.str();
+    bytes[0] = 2;
+    CTestStream v2(bytes);
+    EXPECT_EQ(static_cast<HRESULT>(0xE00A00C9u), back.Serialize(&v2, 0));
+    for (size_t cut = 0; cut < s.bytes.size(); cut += 1 + cut / 8) {
+      CTestStream shortRecord(s.str().substr(0, cut));
+      CRegExpr broken;
+      EXPECT_NE(0, broken.Serialize(&shortRecord, 0)) << cut;
+      EXPECT_EQ(kNone, broken.Search("abcbd", 0, nullptr));
+    }
+  }
+  // A matcher that never compiled stores a record without a table.
+  CRegExpr empty;
+  CTestStream s;
+  ASSERT_EQ(0, empty.Serialize(&s, 1));
+  s.pos = 0;
+  CRegExpr back;
+  ASSERT_EQ(0, back.Serialize(&s, 0));
+  EXPECT_EQ(nullptr, back.GetTable());
+  EXPECT_EQ(kNone, back.Search("x", 0, nullptr));
+  // A failing stream result is returned as it is.
+  CTestStream failing("\x01");
+  failing.failReadAt = 0;
+  failing.readError = static_cast<HRESULT>(0x80000009u);
+  EXPECT_EQ(static_cast<HRESULT>(0x80000009u), back.Serialize(&failing, 0));
+}
+
+TEST(RegExprTest, OneMatcherSearchedFromEightThreads) {
+  CRegExpr re;
+  ASSERT_EQ(0, re.Compile("boundary=\\\"?([-a-z0-9_]+)\\\"?", 0, 0));
+  std::string text(100000, 'x');
+  text.replace(77777, 22, "Boundary=\"abc-123\"\r\n");
+  tag_HIT expected = Find(re, text);
+  ASSERT_NE(kNone, expected.at);
+  std::vector<std::thread> threads;
+  std::vector<int> bad(8, 0);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t]() {
+      for (int i = 0; i < 20; ++i) {
+        tag_HIT h = Find(re, text);
+        tag_HIT s = FindInStream(re, text, 0, static_cast<DWORD>(text.size()));
+        if (h.at != expected.at || h.len != expected.len || s.at != h.at) ++bad[t];
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  for (int t = 0; t < 8; ++t) EXPECT_EQ(0, bad[t]);
+}
