@@ -17,7 +17,7 @@
 
 #include "foundation/exception.h"
 #include "foundation/tstring.h"
-#include "memstream.h"
+#include "common/teststream.h"
 
 using telsor::TSTRING;
 
@@ -592,14 +592,14 @@ TEST(TstringOrder, LessUsesByteOrder) {
 
 TEST(TstringSerialize, RecordsAndRoundTrips) {
   {
-    CTestMemStream st;
+    CTestStream st;
     TSTRING empty;
     EXPECT_EQ(empty.Serialize(&st, 1), S_OK);
     EXPECT_EQ(st.bytes, std::vector<BYTE>(4, 0));
   }
   const std::string values[] = {"", "abc", std::string("a\0b\0", 4), std::string(300, 'x')};
   for (const std::string& v : values) {
-    CTestMemStream st;
+    CTestStream st;
     TSTRING s(v);
     ASSERT_EQ(s.Serialize(&st, 1), S_OK);
     ASSERT_EQ(st.bytes.size(), 4 + v.size());
@@ -633,19 +633,22 @@ TEST(TstringSerialize, FailuresTable) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CTestMemStream st;
+    CTestStream st;
     st.bytes = c.bytes;
-    st.failRead = c.failRead;
+    if (c.failRead != S_OK) {
+      st.failReadAt = 0;
+      st.readError = c.failRead;
+    }
     TSTRING s("keep");
     EXPECT_EQ(s.Serialize(&st, 0), c.want);
     ExpectWellFormed(s);
   }
   TSTRING s("abc");
   EXPECT_EQ(s.Serialize(nullptr, 1), E_POINTER);
-  CTestMemStream failing;
+  CTestStream failing;
   failing.failWrite = static_cast<HRESULT>(0x80000008u);
   EXPECT_EQ(s.Serialize(&failing, 1), static_cast<HRESULT>(0x80000008u));
-  CTestMemStream shortWrite;
+  CTestStream shortWrite;
   shortWrite.writeLimit = 5;
   EXPECT_EQ(s.Serialize(&shortWrite, 1), E_FAIL);
 }

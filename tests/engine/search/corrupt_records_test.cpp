@@ -13,7 +13,7 @@
 #include "search/seekmatches.h"
 #include "search/seeksubstr.h"
 #include "search/setbits.h"
-#include "teststream.h"
+#include "common/teststream.h"
 
 using namespace telsor;
 

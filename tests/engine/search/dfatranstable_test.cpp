@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "search/dfatranstable.h"
-#include "teststream.h"
+#include "common/teststream.h"
 
 using namespace telsor;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "search/regexpr.h"
-#include "teststream.h"
+#include "common/teststream.h"
 
 using namespace telsor;
 

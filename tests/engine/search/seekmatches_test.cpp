@@ -8,7 +8,7 @@
 #include <string>
 
 #include "search/seekmatches.h"
-#include "teststream.h"
+#include "common/teststream.h"
 
 using namespace telsor;
 

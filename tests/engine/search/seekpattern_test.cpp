@@ -10,7 +10,7 @@
 #include "search/seekdictionary.h"
 #include "search/seekexactstr.h"
 #include "search/seekpattern.h"
-#include "teststream.h"
+#include "common/teststream.h"
 
 using namespace telsor;
 

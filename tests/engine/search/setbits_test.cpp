@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "search/setbits.h"
-#include "teststream.h"
+#include "common/teststream.h"
 
 using namespace telsor;
 
