@@ -42,6 +42,21 @@ struct tag_SCAN_STATE {
   explicit tag_SCAN_STATE(const W& w) : cell(w.Start()) {}
 };
 
+// The end of a first-accept scan on a special cell reached by the byte at
+// base + j: no match when dead, else the match from start.
+template <class W>
+bool EndFirst(const W& w, typename W::CELL cell, DWORD base, DWORD j, DWORD start, tag_SCAN_STATE<W>& st,
+              DWORD& result) {
+  if (w.IsDead(cell)) {
+    result = SEEK_NOT_FOUND;
+    return true;
+  }
+  st.length = base + j + 1 - start;
+  st.start = start;
+  result = start;
+  return true;
+}
+
 // First accept wins: the common case, kept tight. skip (may be null) jumps
 // over bytes that keep the start state.
 template <class W>
@@ -69,16 +84,7 @@ bool ScanFirst(const W& w, const CDFAScanTable* skip, const BYTE* p, DWORD n, DW
       }
     }
     if (j == n) break;
-    if (w.IsSpecial(cell)) {
-      if (w.IsDead(cell)) {
-        result = SEEK_NOT_FOUND;
-        return true;
-      }
-      st.length = base + j + 1 - start;
-      st.start = start;
-      result = start;
-      return true;
-    }
+    if (w.IsSpecial(cell)) return EndFirst(w, cell, base, j, start, st, result);
     ++j;  // back at the start state
   }
   st.cell = cell;
@@ -120,16 +126,7 @@ bool ScanFirstPairs(const CDFAScanTable& t, bool skip, const BYTE* p, DWORD n, D
     // accepting or dead state.
     if (cell == startRow) start = base + j;
     cell = t.Next(cell, p[j]);
-    if (t.IsSpecial(cell)) {
-      if (t.IsDead(cell)) {
-        result = SEEK_NOT_FOUND;
-        return true;
-      }
-      st.length = base + j + 1 - start;
-      st.start = start;
-      result = start;
-      return true;
-    }
+    if (t.IsSpecial(cell)) return EndFirst(CDFAFlatWalker{&t}, cell, base, j, start, st, result);
     ++j;
   }
   st.cell = cell;
