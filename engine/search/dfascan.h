@@ -15,8 +15,9 @@
 //   if (w.IsSpecial(cell)) { if (w.IsDead(cell)) ...; else w.State(cell) ... }
 //
 // Both walkers offer Start, Next, IsStart, IsSpecial, IsDead and State, so
-// a scan loop is written once as a template. Read-only after Build:
-// shareable between threads.
+// a scan loop is written once as a template. BuildPairs adds a second copy
+// that steps two bytes per lookup while both stay among plain states (see
+// PairStep). Read-only after Build: shareable between threads.
 #ifndef TELSOR_SEARCH_DFASCAN_H
 #define TELSOR_SEARCH_DFASCAN_H
 
@@ -36,6 +37,13 @@ namespace telsor {
 class CDFAScanTable {
  public:
   typedef const void* const* ROW;
+  // One two-byte step: the row after both bytes, and 1 when the state
+  // between them is the start state.
+  struct tag_PAIR {
+    const tag_PAIR* next;
+    size_t midStart;
+  };
+  typedef const tag_PAIR* PAIR_ROW;
 
   // maxCells bounds the copy (states x classes); a larger table leaves the
   // copy empty and the caller walks the packed table.
@@ -93,8 +101,73 @@ class CDFAScanTable {
       if (m_nLeave < 3) m_leave[m_nLeave] = static_cast<BYTE>(c);
       ++m_nLeave;
     }
+    // With one such byte x: the bytes y after it for which x y does not
+    // lead back to the start state. x y pairs that do can be skipped too,
+    // as long as x alone neither accepts nor leads back (x x goes on).
+    memset(m_goesOn, 1, sizeof m_goesOn);
+    if (m_nLeave == 1) {
+      const ROW after = Next(m_start, m_leave[0]);
+      if (!IsSpecial(after) && Next(after, m_leave[0]) != m_start) {
+        for (DWORD c = 0; c < 256; ++c) m_goesOn[c] = Next(after, static_cast<BYTE>(c)) != m_start;
+      }
+    }
   }
+  // Two-byte steps for at most maxEntries (states + 2) x classes^2 cells;
+  // none when larger. A step from an accepting or dead row, or through
+  // one, leads to the escape row (past PairSpecial): the caller then steps
+  // the bytes one at a time.
+  void BuildPairs(size_t maxEntries) {
+    std::vector<tag_PAIR>().swap(m_pairs);
+    if (IsEmpty()) return;
+    const size_t k = m_nClasses, k2 = k * k, rows = m_state.size() + 1;
+    if (rows * k2 > maxEntries) return;
+    m_pairs.assign(rows * k2, tag_PAIR{nullptr, 0});
+    tag_PAIR* pairs = m_pairs.data();
+    const tag_PAIR* escape = pairs + (rows - 1) * k2;
+    for (size_t r = 0; r + 1 < rows; ++r) {
+      const ROW row = m_cells.data() + r * k;
+      for (size_t a = 0; a < k; ++a) {
+        const ROW mid = static_cast<ROW>(row[a]);
+        for (size_t b = 0; b < k; ++b) {
+          tag_PAIR& e = pairs[r * k2 + a * k + b];
+          if (IsSpecial(row) || IsSpecial(mid)) {
+            e.next = escape;
+            continue;
+          }
+          e.next = pairs + RowIndex(static_cast<ROW>(mid[b])) * k2;
+          e.midStart = mid == m_start ? 1 : 0;
+        }
+      }
+    }
+    for (size_t c = 0; c < k2; ++c) pairs[(rows - 1) * k2 + c].next = escape;
+    for (DWORD c = 0; c < 256; ++c) {
+      m_pairFirst[c] = static_cast<DWORD>(m_class[c] * k * sizeof(tag_PAIR));
+      m_pairSecond[c] = static_cast<DWORD>(m_class[c] * sizeof(tag_PAIR));
+    }
+    m_pairStart = pairs + RowIndex(m_start) * k2;
+    m_pairSpecial = pairs + RowIndex(m_special) * k2;
+  }
+  bool HasPairs() const { return !m_pairs.empty(); }
+  PAIR_ROW PairStart() const { return m_pairStart; }
+  PAIR_ROW PairRow(ROW row) const {
+    if (row == m_start) return m_pairStart;
+    return m_pairs.data() + RowIndex(row) * m_nClasses * m_nClasses;
+  }
+  ROW RowOfPair(PAIR_ROW pr) const {
+    if (pr == m_pairStart) return m_start;
+    return m_cells.data() + static_cast<size_t>(pr - m_pairs.data()) / (m_nClasses * m_nClasses) * m_nClasses;
+  }
+  // The cell for bytes a, b from pr; its next is at or past PairSpecial()
+  // when the bytes must be stepped one at a time.
+  const tag_PAIR* PairStep(PAIR_ROW pr, BYTE a, BYTE b) const {
+    return reinterpret_cast<const tag_PAIR*>(reinterpret_cast<const char*>(pr) + m_pairFirst[a] +
+                                             m_pairSecond[b]);
+  }
+  PAIR_ROW PairSpecial() const { return m_pairSpecial; }
+
   void Clear() {
+    std::vector<tag_PAIR>().swap(m_pairs);
+    m_pairStart = m_pairSpecial = nullptr;
     std::vector<const void*>().swap(m_cells);
     std::vector<WORD>().swap(m_state);
     m_start = m_dead = m_special = nullptr;
@@ -109,13 +182,35 @@ class CDFAScanTable {
   bool IsDead(ROW row) const { return row == m_dead; }
   WORD State(ROW row) const { return m_state[static_cast<size_t>(row - m_cells.data()) / m_nClasses]; }
   const BYTE* Classes() const { return m_class; }
-  // The first of p[0..n) that leaves the start state, or n; only when
-  // CanSkip().
+  // Where a scan in the start state at p must go on stepping: the first
+  // byte that leaves the start state, past pairs that come straight back
+  // (see m_goesOn); n when none. Only when CanSkip().
   bool CanSkip() const { return m_nLeave >= 1 && m_nLeave <= 3 && m_start < m_special; }
   size_t SkipFromStart(const BYTE* p, size_t n) const {
     if (m_nLeave == 1) {
-      const void* hit = memchr(p, m_leave[0], n);
-      return hit ? static_cast<size_t>(static_cast<const BYTE*>(hit) - p) : n;
+      const BYTE x = m_leave[0];
+      auto goesOn = [&](size_t at) { return at + 1 == n || m_goesOn[p[at + 1]]; };
+      size_t i = 0;
+      for (;;) {
+#ifdef __SSE2__
+        // Near hits are looked for here; memchr pays off for longer runs.
+        const __m128i v = _mm_set1_epi8(static_cast<char>(x));
+        for (const size_t limit = i + 64; i < limit && i + 16 <= n; i += 16) {
+          unsigned mask = static_cast<unsigned>(
+              _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), v)));
+          for (; mask != 0; mask &= mask - 1) {
+            const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+            if (goesOn(at)) return at;
+          }
+        }
+#endif
+        if (i >= n) return n;
+        const void* hit = memchr(p + i, x, n - i);
+        if (hit == nullptr) return n;
+        const size_t at = static_cast<size_t>(static_cast<const BYTE*>(hit) - p);
+        if (goesOn(at)) return at;
+        i = at + 2;  // p[at + 1] is not x: x x goes on
+      }
     }
     const BYTE a = m_leave[0], b = m_leave[1], c = m_leave[m_nLeave - 1];
     size_t i = 0;
@@ -137,6 +232,8 @@ class CDFAScanTable {
   }
 
  private:
+  size_t RowIndex(ROW row) const { return static_cast<size_t>(row - m_cells.data()) / m_nClasses; }
+
   std::vector<const void*> m_cells;  // rows of successor-row pointers
   std::vector<WORD> m_state;         // row index -> state (NONE: dead)
   BYTE m_class[256] = {};
@@ -146,6 +243,14 @@ class CDFAScanTable {
   ROW m_special = nullptr;  // rows from here on accept or are dead
   BYTE m_leave[3] = {};
   DWORD m_nLeave = 0;
+  BYTE m_goesOn[256] = {};  // see Build: 0 for y when x y comes back
+  // Two-byte steps: rows in the order of m_cells plus the escape row;
+  // a cell's byte offset in its row is m_pairFirst[a] + m_pairSecond[b].
+  std::vector<tag_PAIR> m_pairs;
+  DWORD m_pairFirst[256] = {};
+  DWORD m_pairSecond[256] = {};
+  PAIR_ROW m_pairStart = nullptr;
+  PAIR_ROW m_pairSpecial = nullptr;
 };
 
 struct CDFAFlatWalker {

@@ -11,6 +11,7 @@
 
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "foundation/exception.h"
 #include "search/dfa.h"
@@ -23,6 +24,7 @@ const BYTE kRecordVersion = 1;
 const HRESULT kBadVersion = static_cast<HRESULT>(0xE00A00C9u);
 const DWORD kMaxPattern = 0xFFFE;
 const size_t kMaxFlatCells = 4096 * 256;  // flat copies up to 4 MiB
+const size_t kMaxPairCells = 1 << 16;     // two-byte steps up to 1 MiB
 const DWORD kStreamBlock = 512;
 
 // Where a scan stands between blocks.
@@ -39,6 +41,21 @@ struct tag_SCAN_STATE {
   DWORD pendingLength = 0;
   explicit tag_SCAN_STATE(const W& w) : cell(w.Start()) {}
 };
+
+// The end of a first-accept scan on a special cell reached by the byte at
+// base + j: no match when dead, else the match from start.
+template <class W>
+bool EndFirst(const W& w, typename W::CELL cell, DWORD base, DWORD j, DWORD start, tag_SCAN_STATE<W>& st,
+              DWORD& result) {
+  if (w.IsDead(cell)) {
+    result = SEEK_NOT_FOUND;
+    return true;
+  }
+  st.length = base + j + 1 - start;
+  st.start = start;
+  result = start;
+  return true;
+}
 
 // First accept wins: the common case, kept tight. skip (may be null) jumps
 // over bytes that keep the start state.
@@ -67,17 +84,50 @@ bool ScanFirst(const W& w, const CDFAScanTable* skip, const BYTE* p, DWORD n, DW
       }
     }
     if (j == n) break;
-    if (w.IsSpecial(cell)) {
-      if (w.IsDead(cell)) {
-        result = SEEK_NOT_FOUND;
-        return true;
-      }
-      st.length = base + j + 1 - start;
-      st.start = start;
-      result = start;
-      return true;
-    }
+    if (w.IsSpecial(cell)) return EndFirst(w, cell, base, j, start, st, result);
     ++j;  // back at the start state
+  }
+  st.cell = cell;
+  st.start = start;
+  return false;
+}
+
+// ScanFirst over two-byte steps of the flat copy: the same cells, start
+// and result, one dependent lookup per two bytes while both bytes lead to
+// plain states; single steps around accepts and at the end of the data.
+bool ScanFirstPairs(const CDFAScanTable& t, bool skip, const BYTE* p, DWORD n, DWORD base,
+                    tag_SCAN_STATE<CDFAFlatWalker>& st, DWORD& result) {
+  CDFAScanTable::ROW cell = st.cell;
+  DWORD start = st.start;
+  DWORD j = 0;
+  const CDFAScanTable::ROW startRow = t.Start();
+  const CDFAScanTable::PAIR_ROW pairStart = t.PairStart(), special = t.PairSpecial();
+  while (j < n) {
+    if (skip && cell == startRow) {
+      j += static_cast<DWORD>(t.SkipFromStart(p + j, n - j));
+      if (j == n) break;
+    }
+    if (j + 2 <= n) {
+      CDFAScanTable::PAIR_ROW pr = t.PairRow(cell);
+      const DWORD from = j;
+      do {
+        const CDFAScanTable::tag_PAIR* e = t.PairStep(pr, p[j], p[j + 1]);
+        const CDFAScanTable::PAIR_ROW next = e->next;
+        if (next >= special) break;
+        start = pr == pairStart ? base + j : start;
+        start = e->midStart ? base + j + 1 : start;
+        pr = next;
+        j += 2;
+      } while (j + 2 <= n && !(skip && pr == pairStart));
+      cell = t.RowOfPair(pr);
+      if (j != from) continue;  // at the end, back at the start or escaping
+    }
+    // One byte alone: the last one, or the first of a pair that reaches an
+    // accepting or dead state.
+    if (cell == startRow) start = base + j;
+    cell = t.Next(cell, p[j]);
+    if (t.IsSpecial(cell)) return EndFirst(CDFAFlatWalker{&t}, cell, base, j, start, st, result);
+    ++j;
   }
   st.cell = cell;
   st.start = start;
@@ -123,8 +173,12 @@ bool ScanAnchored(const W& w, const BYTE* p, DWORD n, DWORD base, DWORD total, B
 template <class W>
 bool ScanBytes(const W& w, const CDFAScanTable* skip, const BYTE* p, DWORD n, DWORD base, DWORD total,
                BYTE flags, tag_SCAN_STATE<W>& st, DWORD& result) {
-  if ((flags & (CRegExpr::FLAG_EOL | CRegExpr::FLAG_LONGEST)) == 0)
+  if ((flags & (CRegExpr::FLAG_EOL | CRegExpr::FLAG_LONGEST)) == 0) {
+    if constexpr (std::is_same<W, CDFAFlatWalker>::value) {
+      if (w.flat->HasPairs()) return ScanFirstPairs(*w.flat, skip != nullptr, p, n, base, st, result);
+    }
     return ScanFirst(w, skip, p, n, base, st, result);
+  }
   return ScanAnchored(w, p, n, base, total, flags, st, result);
 }
 
@@ -176,6 +230,7 @@ void CRegExpr::PrepareScan() {
   m_scan.Clear();
   try {
     m_scan.Build(m_pTable, m_map, kMaxFlatCells);
+    m_scan.BuildPairs(kMaxPairCells);
   } catch (std::bad_alloc&) {
     m_scan.Clear();  // the packed table still serves
   }

@@ -14,6 +14,12 @@
 // (*matchLen 1). A pattern whose first byte is NUL (given with an explicit
 // length) holds no tables and matches nothing.
 //
+// Searching a buffer of at least 2 pattern bytes first looks for two of
+// the pattern's rarer bytes at their distance, 16 windows at a time, and
+// compares only those windows; when too many of them fail it goes on with
+// Boyer-Moore. Tables loaded from a record that differ from the ones
+// Compile builds are always used as they are (Boyer-Moore only).
+//
 // Table block (malloc, 256 + 2 x length bytes): the bad-character shifts
 // (one byte per text byte value), then one u16 little-endian good-suffix
 // shift per pattern position.
@@ -52,11 +58,25 @@ class CSeekSubstr : public CSeekPattern {
  protected:
   // First match of the pattern (length >= 1, tables present) in text[0..len).
   DWORD Find(const BYTE* text, size_t len) const;
+  // The same by Boyer-Moore alone, over windows starting at from or later.
+  DWORD FindBoyerMoore(const BYTE* text, size_t len, size_t from) const;
+  // The same through the two-byte filter (length >= 2, own tables).
+  DWORD FindFiltered(const BYTE* text, size_t len) const;
+  bool CanFilter() const { return m_bOwnTables && m_nLength >= 2; }
 
   BYTE* m_pTables;  // owned (malloc); null when no tables are built
   DWORD m_nTables;  // size of the table block
 
  private:
+  // Fills a table block of 256 + 2 x length bytes for the pattern; 0 or 8.
+  DWORD FillTables(BYTE* tables) const;
+  // Picks the filter's byte positions; m_bOwnTables must be set first.
+  void PrepareFilter();
+  template <bool kFold>
+  DWORD FindFilteredT(const BYTE* text, size_t len) const;
+
+  bool m_bOwnTables;  // m_pTables holds exactly what FillTables builds
+  DWORD m_nRare[2];   // filter positions, m_nRare[0] < m_nRare[1] < length
   WORD Good(DWORD j) const { return LoadGood(m_pTables + 256 + 2 * static_cast<size_t>(j)); }
   static WORD LoadGood(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
 };
