@@ -9,7 +9,7 @@
 #include <string>
 
 #include "search/regexpr.h"
-#include "teststream.h"
+#include "common/teststream.h"
 
 using namespace telsor;
 

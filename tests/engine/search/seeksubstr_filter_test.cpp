@@ -9,7 +9,7 @@
 #include <string>
 
 #include "search/seeksubstr.h"
-#include "teststream.h"
+#include "common/teststream.h"
 
 using namespace telsor;
 
