@@ -164,6 +164,27 @@ class CDFAScanTable {
                                              m_pairSecond[b]);
   }
   PAIR_ROW PairSpecial() const { return m_pairSpecial; }
+  // Steps p[j..n) two bytes at a time from row while both bytes lead to
+  // plain states; onStep(pairRow, cell, j) sees each step before it is
+  // taken. Stops before a pair that reaches or passes an accepting or dead
+  // row, before a lone last byte, and with stopAtStart back at the start
+  // row. Returns the offset reached; row is then the row there.
+  template <class F>
+  size_t StepPairs(ROW& row, const BYTE* p, size_t j, size_t n, bool stopAtStart, const F& onStep) const {
+    PAIR_ROW pr = PairRow(row);
+    const PAIR_ROW special = m_pairSpecial, start = m_pairStart;
+    while (j + 2 <= n) {
+      const tag_PAIR* e = PairStep(pr, p[j], p[j + 1]);
+      const PAIR_ROW next = e->next;
+      if (next >= special) break;
+      onStep(pr, *e, j);
+      pr = next;
+      j += 2;
+      if (stopAtStart && pr == start) break;
+    }
+    row = RowOfPair(pr);
+    return j;
+  }
 
   void Clear() {
     std::vector<tag_PAIR>().swap(m_pairs);

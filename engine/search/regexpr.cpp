@@ -101,25 +101,19 @@ bool ScanFirstPairs(const CDFAScanTable& t, bool skip, const BYTE* p, DWORD n, D
   DWORD start = st.start;
   DWORD j = 0;
   const CDFAScanTable::ROW startRow = t.Start();
-  const CDFAScanTable::PAIR_ROW pairStart = t.PairStart(), special = t.PairSpecial();
+  const CDFAScanTable::PAIR_ROW pairStart = t.PairStart();
   while (j < n) {
     if (skip && cell == startRow) {
       j += static_cast<DWORD>(t.SkipFromStart(p + j, n - j));
       if (j == n) break;
     }
     if (j + 2 <= n) {
-      CDFAScanTable::PAIR_ROW pr = t.PairRow(cell);
       const DWORD from = j;
-      do {
-        const CDFAScanTable::tag_PAIR* e = t.PairStep(pr, p[j], p[j + 1]);
-        const CDFAScanTable::PAIR_ROW next = e->next;
-        if (next >= special) break;
-        start = pr == pairStart ? base + j : start;
-        start = e->midStart ? base + j + 1 : start;
-        pr = next;
-        j += 2;
-      } while (j + 2 <= n && !(skip && pr == pairStart));
-      cell = t.RowOfPair(pr);
+      j = static_cast<DWORD>(t.StepPairs(cell, p, j, n, skip,
+                                         [&](CDFAScanTable::PAIR_ROW pr, const CDFAScanTable::tag_PAIR& e, size_t at) {
+                                           start = pr == pairStart ? base + static_cast<DWORD>(at) : start;
+                                           start = e.midStart ? base + static_cast<DWORD>(at) + 1 : start;
+                                         }));
       if (j != from) continue;  // at the end, back at the start or escaping
     }
     // One byte alone: the last one, or the first of a pair that reaches an

@@ -19,6 +19,7 @@ const BYTE kRecordVersion = 1;
 const HRESULT kBadVersion = static_cast<HRESULT>(0xE00A00C9u);
 const DWORD kMaxWord = 0xFFFE;
 const size_t kMaxFlatCells = 4096 * 256;
+const size_t kMaxPairCells = 1 << 18;  // two-byte steps up to 4 MiB
 const DWORD kStreamBlock = 4096;
 
 // Where a scan stands between blocks.
@@ -32,15 +33,36 @@ struct tag_WORDS_SCAN {
 };
 
 // Runs p[0..n), standing at offsets base.., through the automaton; true
-// when no later byte can change the result.
+// when no later byte can change the result. Until a word is found, the
+// flat copy's two-byte steps and start-state skipping pass over bytes that
+// reach no accepting state; every accept is stepped one byte at a time.
 template <class W>
 bool ScanWords(const W& w, const WORD* outLength, DWORD longest, const BYTE* p, DWORD n, DWORD base,
                tag_WORDS_SCAN<W>& st) {
   typename W::CELL cell = st.cell;
   for (DWORD j = 0; j < n; ++j) {
-    if (st.found && base + j - st.start >= longest) {
-      st.cell = cell;
-      return true;
+    if (st.found) {
+      if (base + j - st.start >= longest) {
+        st.cell = cell;
+        return true;
+      }
+    } else if constexpr (std::is_same<W, CDFAFlatWalker>::value) {
+      const CDFAScanTable& t = *w.flat;
+      const bool skip = t.CanSkip();
+      if (skip && cell == t.Start()) {
+        j += static_cast<DWORD>(t.SkipFromStart(p + j, n - j));
+        if (j == n) break;
+      }
+      if (t.HasPairs()) {
+        const DWORD from = j;
+        j = static_cast<DWORD>(
+            t.StepPairs(cell, p, j, n, skip, [](CDFAScanTable::PAIR_ROW, const CDFAScanTable::tag_PAIR&, size_t) {}));
+        if (j == n) break;
+        if (j != from && skip && cell == t.Start()) {  // back to skipping
+          --j;
+          continue;
+        }
+      }
     }
     cell = w.Next(cell, p[j]);
     if (!w.IsSpecial(cell)) continue;
@@ -216,6 +238,7 @@ HRESULT CSeekMultiWords::Build() {
   m_pTable = table;
   try {
     m_scan.Build(m_pTable, m_classes, kMaxFlatCells);
+    m_scan.BuildPairs(kMaxPairCells);
   } catch (std::bad_alloc&) {
     m_scan.Clear();  // the packed table still serves
   }
