@@ -17,7 +17,8 @@
 // Both walkers offer Start, Next, IsStart, IsSpecial, IsDead and State, so
 // a scan loop is written once as a template. BuildPairs adds a second copy
 // that steps two bytes per lookup while both stay among plain states (see
-// PairStep). Read-only after Build: shareable between threads.
+// PairStep; StepPairs is the loop both scans use). Read-only after Build:
+// shareable between threads.
 #ifndef TELSOR_SEARCH_DFASCAN_H
 #define TELSOR_SEARCH_DFASCAN_H
 
