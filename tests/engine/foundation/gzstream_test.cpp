@@ -177,4 +177,23 @@ TEST(GzStream, MissingLibraryGivesCantLoadLibrary) {
             "zlib-before=0 dlopen-gzlib=1 result=00000000 out=stream data=probe data\n");
 }
 
+// A gzlib.so that lacks a function the open needs is as good as none: the
+// stream reports the library as missing rather than failing the file.
+TEST(GzStream, MissingFunctionGivesCantLoadLibrary) {
+  TempDir dir;
+  WriteGz(dir / "p.gz", "probe data");
+  WriteGz(dir / "t.bin", "probe data", "TLGZ");
+  const std::string noDOpen = "LD_LIBRARY_PATH=" QOR_PARTIALGZ_DIR "/no_dopen";
+  const std::string noOpen = "LD_LIBRARY_PATH=" QOR_PARTIALGZ_DIR "/no_open";
+  // Without gzdopen a "TLGZ" file cannot be opened past its magic.
+  EXPECT_EQ(RunProbe(dir / "t.bin", {noDOpen}),
+            "zlib-before=0 dlopen-gzlib=1 result=8002802F out=null data=\n");
+  // The same library opens plain files through its gzopen, which fails here.
+  EXPECT_EQ(RunProbe(dir / "p.gz", {noDOpen}),
+            "zlib-before=0 dlopen-gzlib=1 result=80000008 out=null data=\n");
+  // Without gzopen nothing can be opened.
+  EXPECT_EQ(RunProbe(dir / "p.gz", {noOpen}),
+            "zlib-before=0 dlopen-gzlib=1 result=8002802F out=null data=\n");
+}
+
 }  // namespace
