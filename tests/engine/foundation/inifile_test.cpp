@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tempdir.h"
 #include "foundation/inifile.h"
 
 namespace {
@@ -45,26 +46,16 @@ std::vector<std::string> Dump(CNameValueStorage& store) {
 
 class IniTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/initest.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
+  void SetUp() override { ASSERT_FALSE(dir_.empty()); }
   std::string Write(const std::string& name, const std::string& content) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << content;
+    std::string path = tmp_ / name;
+    telsor_test::WriteFileBytes(path, content);
     return path;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string Read(const std::string& path) { return telsor_test::ReadFileBytes(path); }
 
-  std::string dir_;
+  telsor_test::TempDir tmp_;
+  const std::string dir_ = tmp_.path();
 };
 
 TEST_F(IniTest, SyntaxErrorsNameTheZeroBasedLine) {

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/tempdir.h"
 #include "foundation/logsystem.h"
 
 namespace {
@@ -100,9 +101,7 @@ class LogTest : public ::testing::Test {
     if (hadZone_) oldZone_ = zone;
     setenv("TZ", kZone, 1);
     tzset();
-    char tmpl[] = "/tmp/logtest.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_FALSE(dir_.empty());
     streamPath_ = dir_ + "/stream.txt";
     filePath_ = dir_ + "/engine.log";
     stream_ = fopen(streamPath_.c_str(), "w");
@@ -119,7 +118,6 @@ class LogTest : public ::testing::Test {
     CloseLogSystem();
     SetLogLevel(0);
     if (stream_ != nullptr) fclose(stream_);
-    std::filesystem::remove_all(dir_);
     if (hadZone_)
       setenv("TZ", oldZone_.c_str(), 1);
     else
@@ -139,7 +137,9 @@ class LogTest : public ::testing::Test {
     return ReadText(streamPath_);
   }
 
-  std::string dir_, streamPath_, filePath_;
+  telsor_test::TempDir tmp_;
+  const std::string dir_ = tmp_.path();
+  std::string streamPath_, filePath_;
   FILE* stream_ = nullptr;
   bool hadZone_ = false;
   std::string oldZone_;

@@ -1,5 +1,4 @@
-// Helpers shared by the stream tests: a temporary directory, file contents,
-// stream positions and a child process that runs without root's rights.
+// Helpers shared by the stream tests (with common/tempdir.h): stream positions and a child process that runs without root's rights.
 #ifndef TELSOR_TESTS_STREAMTESTUTIL_H
 #define TELSOR_TESTS_STREAMTESTUTIL_H
 
@@ -13,40 +12,10 @@
 #include <sstream>
 #include <string>
 
+#include "common/tempdir.h"
 #include "foundation/istream.h"
 
 namespace telsor_test {
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/qorstreamXXXXXX";
-    char* dir = mkdtemp(pattern);
-    m_path = dir ? dir : "/tmp";
-  }
-  ~TempDir() {
-    std::string cmd = "rm -rf '" + m_path + "'";
-    if (system(cmd.c_str()) != 0) {
-    }
-  }
-  std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-  const std::string& path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
-
-inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The stream's current position, or ~0 when it cannot tell.
 inline ULONGLONG PosOf(IStream* s) {

@@ -18,22 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "common/tempdir.h"
 #include "foundation/win32.h"
 
 namespace {
 
 class TempDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/w32fileXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(dir_, ec);
-  }
+  void SetUp() override { ASSERT_FALSE(dir_.empty()); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   void Write(const std::string& name, const std::string& data, mode_t mode = 0644) const {
     int fd = open(Path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
@@ -42,10 +34,7 @@ class TempDir : public ::testing::Test {
     close(fd);
     chmod(Path(name).c_str(), mode);
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static std::string Read(const std::string& path) { return telsor_test::ReadFileBytes(path); }
   size_t CountEntries() const {
     size_t n = 0;
     for (auto& e : std::filesystem::directory_iterator(dir_)) {
@@ -54,7 +43,8 @@ class TempDir : public ::testing::Test {
     }
     return n;
   }
-  std::string dir_;
+  telsor_test::TempDir tmp_;
+  const std::string dir_ = tmp_.path();
 };
 
 // Sets or clears an environment variable for one scope.
