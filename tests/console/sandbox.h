@@ -52,7 +52,8 @@ public:
     {
         if (ns_)
             pclose(ns_);   // its input ends: the namespace's first process leaves, the rest are killed
-        run_command("rm -rf '" + dir_ + "'");
+        if (!dir_.empty())
+            run_command("rm -rf '" + dir_ + "'");
     }
 
     // Why the sandbox cannot be built on this machine; empty when it can.
@@ -181,7 +182,7 @@ private:
     static std::string make_dir()
     {
         char tmpl[] = "/tmp/tconsole-XXXXXX";
-        return mkdtemp(tmpl) ? tmpl : "/tmp";
+        return mkdtemp(tmpl) ? tmpl : "";  // empty: nothing to remove later
     }
 
     std::string dir_;

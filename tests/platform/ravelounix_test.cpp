@@ -26,7 +26,9 @@ public:
     explicit Daemon(std::function<std::string(const std::string &)> answer) : answer_(std::move(answer))
     {
         char tmpl[] = "/tmp/ravelod-test-XXXXXX";
-        dir_ = mkdtemp(tmpl);
+        if (mkdtemp(tmpl) == nullptr)
+            abort();
+        dir_ = tmpl;
         path_ = dir_ + "/sock";
         lfd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         struct sockaddr_un sa = {};

@@ -22,7 +22,8 @@ public:
     ~TmuxPane()
     {
         tmux("kill-server");
-        run_command("rm -rf '" + dir_ + "'");
+        if (!dir_.empty())
+            run_command("rm -rf '" + dir_ + "'");
     }
     bool wait_for_file(const std::string &name)
     {
@@ -44,7 +45,7 @@ private:
     static std::string make_dir()
     {
         char tmpl[] = "/tmp/pldemo-tmux-XXXXXX";
-        return mkdtemp(tmpl) ? tmpl : "/tmp";
+        return mkdtemp(tmpl) ? tmpl : "";  // empty: nothing to remove later
     }
     std::string dir_;
 };
