@@ -90,6 +90,8 @@ const OsErrorRow kOsErrors[] = {
 
 CException::~CException() {}
 
+HRESULT CException::GetResultCode() const { return E_FAIL; }
+
 void CException::Delete() {
   if (m_bAutoDelete > 0) delete this;
 }

@@ -18,6 +18,29 @@
 //
 // The static exceptions are shared by all threads and never modified after
 // load; a heap exception belongs to the thread that caught it.
+//
+// Which layer throws what, and where it becomes a result code:
+//
+//   kind                      thrown by                         result code
+//   CMemoryException*         allocation anywhere (CObj new,    E_OUTOFMEMORY
+//                             TSTRING growth, containers)
+//   CNotSupportedException*   operations a class does not have  E_NOTIMPL
+//   CFileException*           file helpers, the file stream     E_FAIL (the OS error
+//                             factories                         is in m_lOsError)
+//   CDException* and kin      detailed failures (CFAException   GetCode(), or E_FAIL
+//                             of the regex compiler, the filter when none was put
+//                             script tree's exception)
+//   DWORD (ThrowCode)         stream and reader failures, MIME  the code itself
+//                             parsing, record loading
+//   std::bad_alloc            nothing of ours on purpose; the   E_OUTOFMEMORY
+//                             standard containers may
+//   anything else             -                                 E_UNKNOWN_EXCEPTION
+//
+// Every boundary that returns a result code (matcher Compile/Serialize,
+// stream factories, parser entry points, the exported functions) translates
+// through foundation/errorroad.h and nowhere by hand; only a boundary that
+// keeps more than the code (the regex compiler keeps its message) catches
+// that one kind first.
 #ifndef TELSOR_FOUNDATION_EXCEPTION_H
 #define TELSOR_FOUNDATION_EXCEPTION_H
 
@@ -47,6 +70,9 @@ class CException : public CObj {
   // Writes the message (or "Error: <messageId>") to standard error through
   // perror, so the description of the current errno follows it.
   virtual int ReportError(UINT type, UINT messageId);
+  // The engine result code that this failure stands for (E_FAIL here); see
+  // the table above and foundation/errorroad.h.
+  virtual HRESULT GetResultCode() const;
 
   CException(const CException&) = delete;
   CException& operator=(const CException&) = delete;
@@ -62,6 +88,7 @@ class CMemoryException : public CException {
   explicit CMemoryException(int autoDelete) : CException(autoDelete) {}
   ~CMemoryException() override;
   BOOL GetErrorMessage(char* buffer, UINT size, UINT* helpContext) override;
+  HRESULT GetResultCode() const override { return E_OUTOFMEMORY; }
 };
 
 // "Does not supported". Thrown only as the preallocated instance.
@@ -71,6 +98,7 @@ class CNotSupportedException : public CException {
   explicit CNotSupportedException(int autoDelete) : CException(autoDelete) {}
   ~CNotSupportedException() override;
   BOOL GetErrorMessage(char* buffer, UINT size, UINT* helpContext) override;
+  HRESULT GetResultCode() const override { return E_NOTIMPL; }
 };
 
 // A file failure: a cause code (below), the system error number it was made
@@ -147,6 +175,10 @@ class CDException : public CException {
 
   // The details, when there are any; otherwise no message (returns 0).
   BOOL GetErrorMessage(char* buffer, UINT size, UINT* helpContext) override;
+  // The code when one was put, E_FAIL otherwise.
+  HRESULT GetResultCode() const override {
+    return m_dwCode != 0 ? static_cast<HRESULT>(m_dwCode) : E_FAIL;
+  }
 
  private:
   DWORD m_dwFacility;

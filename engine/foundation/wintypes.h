@@ -8,7 +8,8 @@
 //   HRESULT hr = stream->Read(buf, n, &got);
 //   if (FAILED(hr)) return hr;          // bit 31 set means failure
 //
-// Result codes are the engine's own values (not the usual platform ones).
+// Result codes are the engine's own values (not the usual platform ones);
+// see foundation/results.h.
 #ifndef TELSOR_FOUNDATION_WINTYPES_H
 #define TELSOR_FOUNDATION_WINTYPES_H
 
@@ -105,39 +106,8 @@ struct WIN32_FIND_DATA {
 #define FILE_ATTRIBUTE_DIRECTORY 0x10u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 
-#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
-#define FAILED(hr) (((HRESULT)(hr)) < 0)
-
-// Engine result codes (bit 31 set means failure).
-#define S_OK ((HRESULT)0)
-#define S_FALSE ((HRESULT)1)
-#define E_NOTIMPL ((HRESULT)0x80000001u)
-#define E_OUTOFMEMORY ((HRESULT)0x80000002u)
-#define E_INVALIDARG ((HRESULT)0x80000003u)
-#define E_NOINTERFACE ((HRESULT)0x80000004u)
-#define E_POINTER ((HRESULT)0x80000005u)
-#define E_FAIL ((HRESULT)0x80000008u)
-#define E_ACCESSDENIED ((HRESULT)0x80000009u)
-// The gzip library or one of its functions could not be bound.
-#define TYPE_E_CANTLOADLIBRARY ((HRESULT)0x8002802Fu)
-// An exception of unknown kind.
-#define E_UNKNOWN_EXCEPTION ((HRESULT)0xE000FFFFu)
-
-// Pattern search facility (0x0F).
-#define E_SEEK_SYNTAX ((HRESULT)0xE00F0001u)        // regular-expression syntax error
-#define E_SEEK_TOO_MANY_STATES ((HRESULT)0xE00F0002u)
-#define E_SEEK_WORD_TOO_LONG ((HRESULT)0xE00F0003u)  // a word of 0xFFFF bytes or more
-#define E_SEEK_PATTERN_TOO_LONG ((HRESULT)0xE00F0004u)
-#define E_SEEK_TOO_MANY_NODES ((HRESULT)0xE00F0005u)
-
-// Win32 last-error numbers that the system layer sets itself.
-#define ERROR_NOT_ENOUGH_MEMORY 8
-#define ERROR_INVALID_DATA 13
-#define ERROR_OUTOFMEMORY 14
-#define ERROR_NO_MORE_FILES 18
-#define ERROR_INVALID_PARAMETER 87
-#define ERROR_INSUFFICIENT_BUFFER 122
-#define ERROR_FILENAME_EXCED_RANGE 206
-#define ERROR_INVALID_DATA_RECORD 1392  // corrupt stored record
+// Result codes (S_OK, E_FAIL ...) and the Win32 error numbers live in
+// foundation/results.h, which every user of these types gets with them.
+#include "foundation/results.h"
 
 #endif  // TELSOR_FOUNDATION_WINTYPES_H

@@ -34,6 +34,7 @@
 #include "foundation/istream.h"
 #include "foundation/obj.h"
 #include "foundation/wintypes.h"
+#include "search/searchresults.h"
 #include "search/setbits.h"
 
 namespace telsor {

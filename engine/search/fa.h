@@ -54,6 +54,7 @@
 #include "foundation/exception.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
+#include "search/searchresults.h"
 #include "search/setbits.h"
 
 namespace telsor {
@@ -70,6 +71,7 @@ class CFAException : public CException {
   // The message; returns 0 (and an empty buffer) when there is none.
   BOOL GetErrorMessage(char* buffer, UINT size, UINT* helpContext) override;
   DWORD GetCode() const { return m_dwCode; }
+  HRESULT GetResultCode() const override { return static_cast<HRESULT>(m_dwCode); }
   const TSTRING& GetMessage() const { return m_strMessage; }
 
  private:

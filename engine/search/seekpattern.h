@@ -31,6 +31,7 @@
 
 #include "foundation/istream.h"
 #include "foundation/wintypes.h"
+#include "search/searchresults.h"
 
 namespace telsor {
 
