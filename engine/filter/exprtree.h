@@ -35,6 +35,7 @@
 #include <stdio.h>
 
 #include "filter/filterresults.h"
+#include "foundation/bufferedwriter.h"
 #include "foundation/exception.h"
 #include "foundation/obj.h"
 #include "foundation/plist.h"
@@ -121,7 +122,7 @@ struct tag_PRINT_CTXT {
   FILE* stream;
   LONG level;
   DWORD reserved;           // 0; not read
-  telsor::TSTRING* text;    // null: write to stream
+  telsor::CBufferedWriter* text;   // null: write to stream
 };
 
 class CExprTreeNode : public telsor::CSharedObj {

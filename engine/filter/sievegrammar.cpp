@@ -249,46 +249,30 @@ CExprTreeNode* CSieveGrammar::NewTestENVELOPE(CExprTreeNode* tags, CExprTreeNode
     else if (strcasecmp(part->m_pText, "to") == 0)
       part->SetValue("Recipient");
   }
+  return BuildTwoListTest<CTestENVELOPE>(tags, parts, keys);
+}
+
+template <class T>
+CExprTreeNode* CSieveGrammar::BuildTwoListTest(CExprTreeNode* tags, CExprTreeNode* first, CExprTreeNode* keys) {
   CExprTreeNode* made = BuildTest([&] {
-    return new CTestENVELOPE(static_cast<CListTags*>(tags), list, static_cast<CListStrings*>(keys));
+    return new T(static_cast<CListTags*>(tags), static_cast<CListStrings*>(first), static_cast<CListStrings*>(keys));
   });
   UnRegister(tags);
-  UnRegister(parts);
+  UnRegister(first);
   UnRegister(keys);
   return made;
 }
 
 CExprTreeNode* CSieveGrammar::NewTestADDRESS(CExprTreeNode* tags, CExprTreeNode* names, CExprTreeNode* keys) {
-  CExprTreeNode* made = BuildTest([&] {
-    return new CTestADDRESS(static_cast<CListTags*>(tags), static_cast<CListStrings*>(names),
-                            static_cast<CListStrings*>(keys));
-  });
-  UnRegister(tags);
-  UnRegister(names);
-  UnRegister(keys);
-  return made;
+  return BuildTwoListTest<CTestADDRESS>(tags, names, keys);
 }
 
 CExprTreeNode* CSieveGrammar::NewTestHEADER(CExprTreeNode* tags, CExprTreeNode* names, CExprTreeNode* keys) {
-  CExprTreeNode* made = BuildTest([&] {
-    return new CTestHEADER(static_cast<CListTags*>(tags), static_cast<CListStrings*>(names),
-                           static_cast<CListStrings*>(keys));
-  });
-  UnRegister(tags);
-  UnRegister(names);
-  UnRegister(keys);
-  return made;
+  return BuildTwoListTest<CTestHEADER>(tags, names, keys);
 }
 
 CExprTreeNode* CSieveGrammar::NewTestBODY(CExprTreeNode* tags, CExprTreeNode* contentTypes, CExprTreeNode* keys) {
-  CExprTreeNode* made = BuildTest([&] {
-    return new CTestBODY(static_cast<CListTags*>(tags), static_cast<CListStrings*>(contentTypes),
-                         static_cast<CListStrings*>(keys));
-  });
-  UnRegister(tags);
-  UnRegister(contentTypes);
-  UnRegister(keys);
-  return made;
+  return BuildTwoListTest<CTestBODY>(tags, contentTypes, keys);
 }
 
 CExprTreeNode* CSieveGrammar::NewTestATTACHMENT(CExprTreeNode* tags, CExprTreeNode* keys) {

@@ -79,6 +79,10 @@ class CSieveGrammar {
   // Runs a test constructor; a refused test prints its reason and gives null.
   template <class Make>
   CExprTreeNode* BuildTest(Make make);
+  // A header, address, envelope or body test from its three lists, which
+  // are released afterwards.
+  template <class T>
+  CExprTreeNode* BuildTwoListTest(CExprTreeNode* tags, CExprTreeNode* first, CExprTreeNode* keys);
 
   CSieveLex* m_pLexer;
   CExprTreeNode* m_pTree;   // one counted reference

@@ -10,6 +10,7 @@
 
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "foundation/strhelpers.h"
 #include "foundation/throwcode.h"
@@ -176,7 +177,9 @@ const tag_SIEVE_KEYWORD* CSieveLex::KeywordLookUp(const char* text, long length)
   return nullptr;
 }
 
-int CSieveLex::TagToken() {
+// A word or a tag: its keyword row, else SYNTAX_ERROR with the unknown
+// word's code (an unknown tag also records an error line).
+int CSieveLex::WordToken(bool tag) {
   MarkTokenStart();
   m_value.line = static_cast<ULONG>(yylineno);
   const tag_SIEVE_KEYWORD* row = KeywordLookUp(yytext, yyleng);
@@ -184,20 +187,8 @@ int CSieveLex::TagToken() {
     m_value.keyword = row;
     return row->token;
   }
-  m_value.code = static_cast<DWORD>(E_SIEVE_UNKNOWN_TAG);
-  PrintError("'%s' : unknown tag.", yytext);
-  return SYNTAX_ERROR;
-}
-
-int CSieveLex::IdentifierToken() {
-  MarkTokenStart();
-  m_value.line = static_cast<ULONG>(yylineno);
-  const tag_SIEVE_KEYWORD* row = KeywordLookUp(yytext, yyleng);
-  if (row != nullptr) {
-    m_value.keyword = row;
-    return row->token;
-  }
-  m_value.code = static_cast<DWORD>(E_SIEVE_UNKNOWN_IDENTIFIER);
+  m_value.code = static_cast<DWORD>(tag ? E_SIEVE_UNKNOWN_TAG : E_SIEVE_UNKNOWN_IDENTIFIER);
+  if (tag) PrintError("'%s' : unknown tag.", yytext);
   return SYNTAX_ERROR;
 }
 
@@ -219,27 +210,27 @@ bool IsUnit(int c) { return strchr("KkMmGg", c) != nullptr && c != 0; }
 int CSieveLex::LongNumber() {
   // The rule matched 31 digits, or digits and 31 blanks: read on as the
   // number rule would, then give back the character after the number.
-  telsor::TSTRING text(yytext, yyleng);
+  std::string text(yytext, static_cast<size_t>(yyleng));
   bool inDigits = yytext[yyleng - 1] >= '0' && yytext[yyleng - 1] <= '9';
   int c = yygetc();
   if (inDigits)
-    for (; c >= '0' && c <= '9'; c = yygetc()) text.append(1, static_cast<char>(c));
-  for (; c == ' ' || c == '\t'; c = yygetc()) text.append(1, static_cast<char>(c));
+    for (; c >= '0' && c <= '9'; c = yygetc()) text += static_cast<char>(c);
+  for (; c == ' ' || c == '\t'; c = yygetc()) text += static_cast<char>(c);
   if (IsUnit(c)) {
-    text.append(1, static_cast<char>(c));
+    text += static_cast<char>(c);
     c = yygetc();
   }
   PushBack(c);
-  m_nTokenColumn = m_nColumn - text.GetLength();
-  return NumberValue(text.c_str(), text.GetLength());
+  m_nTokenColumn = m_nColumn - static_cast<int>(text.size());
+  return NumberValue(text.c_str(), static_cast<long>(text.size()));
 }
 
 int CSieveLex::LongToken(bool tag) {
-  telsor::TSTRING text(yytext, yyleng);
+  std::string text(yytext, static_cast<size_t>(yyleng));
   int c = yygetc();
-  for (; IsIdentifierChar(c); c = yygetc()) text.append(1, static_cast<char>(c));
+  for (; IsIdentifierChar(c); c = yygetc()) text += static_cast<char>(c);
   PushBack(c);
-  m_nTokenColumn = m_nColumn - text.GetLength();
+  m_nTokenColumn = m_nColumn - static_cast<int>(text.size());
   m_value.line = static_cast<ULONG>(yylineno);
   // Longer than every keyword and tag: unknown.
   if (tag) {

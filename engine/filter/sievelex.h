@@ -96,11 +96,10 @@ class CSieveLex : public CSieveFlexLexer {
   void PushBack(int c);
   int SkipHashComment();
   int SkipBracketComment();
-  int TagToken();
+  int WordToken(bool tag);
   int NumberToken();
   int LongNumber();
   int NumberValue(const char* text, long length);
-  int IdentifierToken();
   int LongToken(bool tag);
   int StringToken(bool multiline);
 

@@ -11,9 +11,13 @@ namespace {
 
 void Out(tag_PRINT_CTXT* ctx, const char* text, size_t len) {
   if (len == 0) return;
-  if (ctx->text != nullptr)
-    ctx->text->append(text, static_cast<int>(len));
-  else if (ctx->stream != nullptr)
+  if (ctx->text != nullptr) {
+    if (text[len] == '\0') {
+      *ctx->text += text;
+    } else {
+      for (size_t i = 0; i < len; ++i) *ctx->text += text[i];
+    }
+  } else if (ctx->stream != nullptr)
     fwrite(text, 1, len, ctx->stream);
 }
 
@@ -62,6 +66,16 @@ void OutRelational(tag_PRINT_CTXT* ctx, MATCH_TYPES type, RELATIONAL_MATCH_TYPE 
   if (type != MATCH_COUNT && type != MATCH_VALUE) return;
   OutQuoted(ctx, RelationalWord(op));
   Out(ctx, " ");
+}
+
+// "word", a space and the array when there is one, ";".
+void OutArrayCommand(tag_PRINT_CTXT* ctx, const char* word, const char* const* array) {
+  Out(ctx, word);
+  if (array != nullptr) {
+    Out(ctx, " ");
+    CListStrings::PrintStrArray(ctx, array);
+  }
+  Out(ctx, ";");
 }
 
 }  // namespace
@@ -233,23 +247,9 @@ void CCmdREJECT::Print(tag_PRINT_CTXT* ctx) const {
   Out(ctx, ";");
 }
 
-void CCmdFILEINTO::Print(tag_PRINT_CTXT* ctx) const {
-  Out(ctx, "fileinto");
-  if (m_ppFolders != nullptr) {
-    Out(ctx, " ");
-    CListStrings::PrintStrArray(ctx, m_ppFolders);
-  }
-  Out(ctx, ";");
-}
+void CCmdFILEINTO::Print(tag_PRINT_CTXT* ctx) const { OutArrayCommand(ctx, "fileinto", m_ppFolders); }
 
-void CCmdREDIRECT::Print(tag_PRINT_CTXT* ctx) const {
-  Out(ctx, "redirect");
-  if (m_ppAddresses != nullptr) {
-    Out(ctx, " ");
-    CListStrings::PrintStrArray(ctx, m_ppAddresses);
-  }
-  Out(ctx, ";");
-}
+void CCmdREDIRECT::Print(tag_PRINT_CTXT* ctx) const { OutArrayCommand(ctx, "redirect", m_ppAddresses); }
 
 void CCtrlREQUIRE::Print(tag_PRINT_CTXT* ctx) const {
   Out(ctx, "require ");

@@ -106,8 +106,13 @@ HRESULT CSieveScript::PrintTo(FILE* stream) const {
 
 HRESULT CSieveScript::PrintToString(TSTRING& text) const {
   text.Release();
-  tag_PRINT_CTXT ctx = {nullptr, 0, 0, &text};
-  return PrintContext(ctx);
+  return ResultOfCall([&] {
+    CBufferedWriter out(4096);
+    tag_PRINT_CTXT ctx = {nullptr, 0, 0, &out};
+    HRESULT hr = PrintContext(ctx);
+    text = out.ToString();
+    return hr;
+  });
 }
 
 }  // namespace telsor

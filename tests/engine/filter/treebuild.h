@@ -27,9 +27,10 @@ inline CSharedObjPtr<CListTags> Tags(std::initializer_list<CExprTreeNode*> tags)
 }
 
 inline std::string Printed(const CExprTreeNode* node, LONG level = 0) {
-  telsor::TSTRING text;
-  tag_PRINT_CTXT ctx = {nullptr, level, 0, &text};
+  telsor::CBufferedWriter out(64);
+  tag_PRINT_CTXT ctx = {nullptr, level, 0, &out};
   node->Print(&ctx);
+  telsor::TSTRING text = out.ToString();
   return std::string(text.c_str(), static_cast<size_t>(text.GetLength()));
 }
 
