@@ -6,6 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libxerces-c-dev zlib1g-dev
+  flex bison libfl-dev
   python3 tmux util-linux mount procps
 )
 missing=()

@@ -1,0 +1,81 @@
+// CSieveScript: one filter script in compiled form, the tree that the Sieve
+// parser built, plus the description and position of the last parse error.
+//
+//   telsor::CSieveScript script;
+//   HRESULT hr = script.ParseString("if header :contains \"Subject\" \"x\" { discard; }", nullptr);
+//   if (FAILED(hr))
+//     fprintf(stderr, "%s", script.GetErrorDescription());   // "Line: 1, Column: 9 : ...\n"
+//   telsor::TSTRING text;
+//   script.PrintToString(text);   // the script as Sieve text again
+//
+// Assignment shares the tree (it is never changed after it is built), so
+// copies are cheap and may run on different threads at once; one
+// CSieveScript object itself is used by one thread at a time. Parsing keeps
+// all its state in a scanner and a parser of its own: any number of threads
+// may compile scripts at once.
+#ifndef TELSOR_FILTER_SIEVESCRIPT_H
+#define TELSOR_FILTER_SIEVESCRIPT_H
+
+#include <stdio.h>
+
+#include <istream>
+
+#include "filter/exprtree.h"
+#include "filter/filterresults.h"
+#include "foundation/obj.h"
+#include "foundation/tstring.h"
+#include "foundation/wintypes.h"
+
+namespace telsor {
+
+class CSieveScript {
+ public:
+  CSieveScript();
+  CSieveScript(const CSieveScript& other);
+  ~CSieveScript();
+  // Shares the other's tree and copies its error fields.
+  CSieveScript& operator=(const CSieveScript& other);
+
+  // Releases the tree and the error fields.
+  void Empty();
+  void SetErrorDescription(const char* text);
+
+  // The highest script version this engine runs.
+  static DWORD GetEngineVersion() { return 10; }
+  // From now on ":matches" keys compile in anchored-expression style (see
+  // CKeyStr); nothing switches it off again.
+  static void MakeQuorMailWebCompatible();
+
+  // Compiles a script file; logPath (null or "" for none) is created for the
+  // scanner's output. Returns 0; E_SIEVE_OPEN_FAILED when the script or the
+  // log cannot be opened (the script is then unchanged); the parser's code,
+  // or E_SIEVE_SYNTAX, with the error fields set and no tree; E_OUTOFMEMORY
+  // and the like when the parse throws.
+  HRESULT Parse(const char* path, const char* logPath);
+  // The same over script text (null is the empty text).
+  HRESULT ParseString(const char* text, const char* logPath);
+
+  // Writes the script as Sieve text to the standard output (path unused);
+  // nothing for an empty script. 0, or E_SIEVE_EXCEPTION when printing threw.
+  HRESULT Print(const char* path) const;
+  HRESULT PrintTo(FILE* stream) const;
+  HRESULT PrintToString(TSTRING& text) const;
+
+  CExprTreeNode* GetRoot() const { return m_pRoot; }
+  const char* GetErrorDescription() const { return m_pszErrorDescription; }   // may be null
+  DWORD GetErrorColumn() const { return m_nErrorColumn; }
+  DWORD GetErrorLine() const { return m_nErrorLine; }
+
+ private:
+  HRESULT Compile(std::istream& in, const char* logPath);
+  HRESULT PrintContext(tag_PRINT_CTXT& ctx) const;
+
+  CSharedObjPtr<CExprTreeNode> m_pRoot;   // null for an empty script
+  char* m_pszErrorDescription;            // owned (malloc), may be null
+  DWORD m_nErrorColumn;
+  DWORD m_nErrorLine;
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_FILTER_SIEVESCRIPT_H

@@ -1,0 +1,1 @@
+require ["fileinto"]; if header :contains "Subject" "viagra" { discard; stop; }

@@ -1,0 +1,1 @@
+if anyof (true, false) {} elsif not exists "X" { stop; } else { discard; }

@@ -1,0 +1,1 @@
+vacation :days 3 :mime :subject "a" :addresses ["x@y","z@w"] "Away";

@@ -1,0 +1,5 @@
+if size :over 10K { reject text:
+Too big
+..dotted
+.
+; }

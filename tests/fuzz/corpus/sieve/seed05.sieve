@@ -1,0 +1,1 @@
+if envelope :domain :matches ["from","to"] "*.example" { redirect ["a@b", "c@d"]; }

@@ -1,0 +1,1 @@
+if x_spamtest :value "ge" "NIL" { discard; }

@@ -1,0 +1,1 @@
+if body :text :contains ["free", "money"] { fileinto "Junk"; }

@@ -1,0 +1,1 @@
+if body :content "text/html" :count "ge" :comparator "i;ascii-numeric" "3" {}

@@ -1,0 +1,1 @@
+if attachment :regex ["exe$", "scr$"] { discard; }

@@ -1,0 +1,1 @@
+if header :is :comparator "i;octet" ["To", "Cc"] ["A@x", "B@x"] { keep; }

@@ -1,0 +1,1 @@
+if address :localpart :value "gt" "From" "m" { stop; }

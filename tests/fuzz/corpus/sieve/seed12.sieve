@@ -1,0 +1,2 @@
+# comment
+/* block */ if true { if false { keep; } }

@@ -1,0 +1,1 @@
+if header :foo "a" "b" { keep; }

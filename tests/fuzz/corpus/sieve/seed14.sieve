@@ -1,0 +1,1 @@
+if body :raw :text "x" {}

@@ -1,0 +1,1 @@
+if size :under 3 G {}

@@ -1,0 +1,1 @@
+if x_spamtest :value "lt" "0.25" {}

@@ -1,0 +1,1 @@
+if header :count "ge" :comparator "i;octet" "a" "1" {}

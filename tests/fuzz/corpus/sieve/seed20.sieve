@@ -1,0 +1,3 @@
+TEXT:  # c
+line
+.;

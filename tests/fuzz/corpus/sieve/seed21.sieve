@@ -1,0 +1,1 @@
+if exists ["a","b"] { keep; } elsif true { stop; }
