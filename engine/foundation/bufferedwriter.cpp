@@ -11,15 +11,15 @@
 namespace telsor {
 
 CBufferedWriter::CBufferedWriter(ULONG capacity)
-    : m_pBuffer(nullptr), m_nCapacity(0), m_nStaged(0), m_nReserved(0) {
+    : m_nCapacity(0), m_nStaged(0), m_nReserved(0) {
   if (capacity != 0) {
-    m_pBuffer = new (std::nothrow) char[capacity];
+    m_pBuffer.reset(new (std::nothrow) char[capacity]);
     if (m_pBuffer == nullptr) AfxThrowMemoryException();
     m_nCapacity = capacity;
   }
 }
 
-CBufferedWriter::~CBufferedWriter() { delete[] m_pBuffer; }
+CBufferedWriter::~CBufferedWriter() {}
 
 void CBufferedWriter::Flush() {
   if (m_nStaged == 0) return;
@@ -34,7 +34,7 @@ void CBufferedWriter::Flush() {
     m_strText.reserve(ask);
     m_nReserved = ask;
   }
-  m_strText.ConcatInPlace(static_cast<int>(n), m_pBuffer);
+  m_strText.ConcatInPlace(static_cast<int>(n), m_pBuffer.get());
   m_nStaged = 0;
 }
 
@@ -51,7 +51,7 @@ void CBufferedWriter::Append(const char* p, ULONG count) {
       return;
     }
   }
-  memcpy(m_pBuffer + m_nStaged, p, count);
+  memcpy(m_pBuffer.get() + m_nStaged, p, count);
   m_nStaged += count;
 }
 

@@ -2,16 +2,19 @@
 // that is flushed into an accumulated TSTRING when full or when the text is
 // asked for.
 //
+//   TSTRING subject("offer");
 //   CBufferedWriter w(4096);
 //   w += "Subject: ";
 //   w += subject;                      // a TSTRING, NUL bytes inside kept
 //   w += '\n';
-//   TSTRING text = w.ToString();
+//   TSTRING text = w.ToString();       // "Subject: offer\n"
 //
 // Out of memory throws the engine's CMemoryException* (as TSTRING does).
 // One thread at a time.
 #ifndef TELSOR_FOUNDATION_BUFFEREDWRITER_H
 #define TELSOR_FOUNDATION_BUFFEREDWRITER_H
+
+#include <memory>
 
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
@@ -46,7 +49,7 @@ class CBufferedWriter {
   void Append(const char* p, ULONG count);
   void Flush();
 
-  char* m_pBuffer;     // staging bytes, owned
+  std::unique_ptr<char[]> m_pBuffer;  // staging bytes
   ULONG m_nCapacity;   // size of m_pBuffer
   ULONG m_nStaged;     // bytes in m_pBuffer
   TSTRING m_strText;   // flushed text

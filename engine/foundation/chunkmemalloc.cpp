@@ -4,12 +4,15 @@
 
 #include <new>
 
+#include "foundation/exception.h"
+
 namespace telsor {
 
 CChunkMemAlloc* CChunkMemAlloc::Create(CChunkMemAlloc*& chain, unsigned count, unsigned size) {
   size_t payload = static_cast<size_t>(count) * size;  // cannot overflow 64 bits
-  if (payload > SIZE_MAX - sizeof(CChunkMemAlloc)) throw std::bad_alloc();
-  unsigned char* block = new unsigned char[sizeof(CChunkMemAlloc) + payload];
+  if (payload > SIZE_MAX - sizeof(CChunkMemAlloc)) AfxThrowMemoryException();
+  unsigned char* block = new (std::nothrow) unsigned char[sizeof(CChunkMemAlloc) + payload];
+  if (block == nullptr) AfxThrowMemoryException();
   CChunkMemAlloc* chunk = new (block) CChunkMemAlloc;
   chunk->pNext = chain;
   chain = chunk;

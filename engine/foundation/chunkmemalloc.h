@@ -1,14 +1,19 @@
 // One chunk of raw node storage; the chunks of one owner form a chain,
 // newest first, and are freed all together.
 //
+//   struct tag_NODE {
+//     tag_NODE* next;
+//     int value;
+//   };
 //   CChunkMemAlloc* chain = nullptr;
-//   CChunkMemAlloc* chunk = CChunkMemAlloc::Create(chain, 10, sizeof(Node));
-//   Node* nodes = static_cast<Node*>(chunk->data());   // room for 10
-//   ...
-//   if (chain) chain->FreeDataChain();                  // every chunk at once
+//   CChunkMemAlloc* chunk = CChunkMemAlloc::Create(chain, 10, sizeof(tag_NODE));
+//   tag_NODE* nodes = static_cast<tag_NODE*>(chunk->data());   // room for 10
+//   nodes[0].value = 1;
+//   chain->FreeDataChain();                                    // every chunk at once
 //
 // The payload follows the header directly and is aligned for any
-// fundamental type. Create throws std::bad_alloc when memory runs out.
+// fundamental type. Create throws the engine's CMemoryException* when memory
+// runs out (or when count * size cannot be had at all).
 #ifndef TELSOR_FOUNDATION_CHUNKMEMALLOC_H
 #define TELSOR_FOUNDATION_CHUNKMEMALLOC_H
 

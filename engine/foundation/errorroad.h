@@ -4,11 +4,10 @@
 // boundary that returns a result code they are translated here, and nowhere
 // by hand:
 //
-//   HRESULT CMyMatcher::Serialize(IStream* stream, int storing) {
-//     return telsor::ResultOf([&] {
-//       if (storing) Store(stream); else Load(stream);   // may throw
-//     });
-//   }
+//   TSTRING copy;
+//   HRESULT hr = telsor::ResultOf([&] {
+//     copy = TSTRING('x', 4096);          // may throw CMemoryException*
+//   });                                   // S_OK, or E_OUTOFMEMORY
 //
 // or, where a handler has more to do than return the code:
 //
@@ -24,11 +23,20 @@
 // its GetResultCode(), then Delete(); std::bad_alloc -> E_OUTOFMEMORY;
 // anything else -> E_UNKNOWN_EXCEPTION. A DWORD of 0 (which nothing should
 // throw) still reads as a failure: E_FAIL.
+//
+// Inside the engine, out of memory has one kind, CMemoryException*. Code
+// that fills standard containers and throws engine exceptions itself wraps
+// them, so that their std::bad_alloc leaves as that kind too:
+//
+//   std::vector<WORD> rows;
+//   telsor::WithMemoryException([&] { rows.assign(100, 0); });
 #ifndef TELSOR_FOUNDATION_ERRORROAD_H
 #define TELSOR_FOUNDATION_ERRORROAD_H
 
+#include <new>
 #include <utility>
 
+#include "foundation/exception.h"
 #include "foundation/results.h"
 #include "foundation/wintypes.h"
 
@@ -56,6 +64,17 @@ HRESULT ResultOfCall(Fn&& fn) noexcept {
     return std::forward<Fn>(fn)();
   } catch (...) {
     return ResultOfCurrentException();
+  }
+}
+
+// Runs fn() and returns what it returns; a std::bad_alloc leaves as the
+// engine's CMemoryException*. Every other exception passes unchanged.
+template <class Fn>
+decltype(auto) WithMemoryException(Fn&& fn) {
+  try {
+    return std::forward<Fn>(fn)();
+  } catch (const std::bad_alloc&) {
+    AfxThrowMemoryException();
   }
 }
 

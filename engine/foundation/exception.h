@@ -5,13 +5,15 @@
 // never delete: the two preallocated exceptions (out of memory, not supported)
 // are static and survive Delete().
 //
+//   const char* path = "/no/such/file";
+//   DWORD code = 0;
 //   try {
-//     CFileException::ThrowErrno(errno, path);
+//     CFileException::ThrowErrno(ENOENT, path);
 //   } catch (CDException* e) {          // CDException before CException
 //     code = e->GetCode();
 //     e->Delete();
 //   } catch (CException* e) {
-//     char text[256];
+//     char text[256];                   // "/no/such/file was not found."
 //     if (!e->GetErrorMessage(text, sizeof text, nullptr)) text[0] = '\0';
 //     e->Delete();
 //   }
@@ -19,28 +21,35 @@
 // The static exceptions are shared by all threads and never modified after
 // load; a heap exception belongs to the thread that caught it.
 //
-// Which layer throws what, and where it becomes a result code:
+// Which layer throws what, and where it becomes a result code. Each failure
+// leaves by exactly one of these kinds:
 //
 //   kind                      thrown by                         result code
-//   CMemoryException*         allocation anywhere (CObj new,    E_OUTOFMEMORY
-//                             TSTRING growth, containers)
+//   CMemoryException*         every out of memory: CObj new,    E_OUTOFMEMORY
+//                             TSTRING growth, list chunks, the
+//                             reader's window, the standard
+//                             containers (WithMemoryException,
+//                             errorroad.h)
 //   CNotSupportedException*   operations a class does not have  E_NOTIMPL
-//   CFileException*           file helpers, the file stream     E_FAIL (the OS error
-//                             factories                         is in m_lOsError)
-//   CDException* and kin      detailed failures (CFAException   GetCode(), or E_FAIL
-//                             of the regex compiler, the filter when none was put
-//                             script tree's exception)
-//   DWORD (ThrowCode)         stream and reader failures, MIME  the code itself
-//                             parsing, record loading
-//   std::bad_alloc            nothing of ours on purpose; the   E_OUTOFMEMORY
-//                             standard containers may
+//   CFileException*           CFileException::ThrowErrno and    E_FAIL (the OS error
+//                             ThrowOsError (classifier data)    is in m_lOsError)
+//   CDException* and kin      detailed failures: CFAException   GetCode(), or E_FAIL
+//                             (search/fa.h) of the pattern      when none was put
+//                             compiler and its tables (syntax,
+//                             too many nodes or states), the
+//                             filter script tree's exception
+//   DWORD (ThrowCode)         the stream reader's stream        the code itself
+//                             failures, MIME parsing
+//   std::bad_alloc            never on purpose: the engine      E_OUTOFMEMORY
+//                             wraps the containers it fills
 //   anything else             -                                 E_UNKNOWN_EXCEPTION
 //
-// Every boundary that returns a result code (matcher Compile/Serialize,
-// stream factories, parser entry points, the exported functions) translates
-// through foundation/errorroad.h and nowhere by hand; only a boundary that
-// keeps more than the code (the regex compiler keeps its message) catches
-// that one kind first.
+// Streams, matchers and record loaders return result codes and throw
+// nothing. Every boundary that returns a result code (matcher Compile,
+// stream factories and operations, parser entry points, the exported
+// functions) translates through foundation/errorroad.h and nowhere by hand;
+// only a boundary that keeps more than the code (the regular-expression
+// matcher keeps the compiler's message) catches that one kind first.
 #ifndef TELSOR_FOUNDATION_EXCEPTION_H
 #define TELSOR_FOUNDATION_EXCEPTION_H
 

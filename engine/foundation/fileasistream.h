@@ -1,11 +1,13 @@
 // CFileAsIStream: an IStream over an operating-system file descriptor.
 //
+//   const char* path = "/etc/hostname";
+//   BYTE buf[512];
 //   IStream* s = nullptr;
 //   HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ,
 //                                                   OPEN_EXISTING, &s);
-//   if (FAILED(hr)) return hr;          // 0x80000009 permission denied, 0x80000008 other
+//   if (FAILED(hr)) return hr;          // E_ACCESSDENIED permission denied, E_FAIL other
 //   ULONG got = 0;
-//   hr = s->Read(buf, sizeof buf, &got);  // 1 when fewer bytes came (end of file)
+//   hr = s->Read(buf, sizeof buf, &got);  // S_FALSE when fewer bytes came (end of file)
 //   s->Release();                       // closes the file
 //
 // Offsets are 64-bit. Write finishes the whole request (partial writes and
@@ -16,7 +18,6 @@
 #define TELSOR_FOUNDATION_FILEASISTREAM_H
 
 #include "foundation/istreamimpl.h"
-#include "foundation/tstring.h"
 
 // Access rights.
 #define GENERIC_READ 0x80000000u
@@ -72,7 +73,6 @@ class CFileAsIStream : public CIStreamImpl {
 
   int m_fd;          // -1 when no file is open
   DWORD m_dwAccess;  // as given to the factory, reported by Stat
-  TSTRING m_strName;  // never set
 };
 
 }  // namespace telsor

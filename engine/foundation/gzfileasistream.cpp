@@ -9,7 +9,7 @@
 
 #include <new>
 
-#include "foundation/exception.h"
+#include "foundation/errorroad.h"
 #include "foundation/strhelpers.h"
 #include "foundation/win32.h"
 
@@ -122,12 +122,10 @@ HRESULT CGZFileAsIStream::CreateStreamOnFile(const char* path, DWORD access, DWO
     stream->Release();
     return hr;
   }
-  try {
-    stream->m_strName = path;
-  } catch (CException* e) {
-    e->Delete();
+  hr = ResultOf([&] { stream->m_strName = path; });
+  if (FAILED(hr)) {
     stream->Release();
-    return E_OUTOFMEMORY;
+    return hr;
   }
   return HandOut(stream, out);
 }

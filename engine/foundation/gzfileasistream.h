@@ -1,11 +1,15 @@
 // CGZFileAsIStream: a gzip-compressed file as an IStream, through zlib's gzip
 // file functions bound at run time from "gzlib.so".
 //
+//   const char* path = "Qor_33.bin";
+//   BYTE buf[512];
+//   ULONG got = 0;
 //   IStream* s = nullptr;
 //   HRESULT hr = CGZFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ,
 //                                                     OPEN_EXISTING, &s);
-//   if (hr == TYPE_E_CANTLOADLIBRARY) ...   // no gzlib.so, or no gzopen in it
-//   s->Read(buf, n, &got);              // the uncompressed bytes
+//   if (hr == TYPE_E_CANTLOADLIBRARY) return hr;   // no gzlib.so, or no gzopen in it
+//   if (FAILED(hr)) return hr;          // E_FAIL: gzopen failed
+//   s->Read(buf, sizeof buf, &got);     // the uncompressed bytes
 //   s->Release();                       // gzclose, then the library is released
 //
 // Each stream object loads "gzlib.so" for itself: first from the directory of

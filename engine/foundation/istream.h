@@ -4,11 +4,13 @@
 // with the fourteen operations below, in this slot order. Results are 32-bit
 // codes: 0 success, 1 fewer bytes than asked, bit 31 set a failure.
 //
+//   IStream* stream = nullptr;
+//   CTstringAsIStream::CreateStreamOnTSTRING("record", &stream);
+//   BYTE buf[64];
 //   ULONG got = 0;
-//   HRESULT hr = stream->Read(buf, sizeof buf, &got);
-//   if (FAILED(hr)) return hr;
-//   ...
+//   HRESULT hr = stream->Read(buf, sizeof buf, &got);   // S_FALSE: 6 of 64 bytes
 //   stream->Release();                  // the last Release destroys the stream
+//   if (FAILED(hr)) return hr;
 //
 // Ownership: streams are reference counted; a holder calls AddRef and later
 // Release. AddRef and Release are atomic; all other operations assume one

@@ -1,6 +1,7 @@
 // Reference counting, interface query and chunked copy shared by the streams.
 #include "foundation/istreamimpl.h"
 
+#include <memory>
 #include <new>
 
 #include "foundation/win32.h"
@@ -45,14 +46,14 @@ HRESULT CIStreamImpl::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEG
   if (read != nullptr) read->QuadPart = 0;
   if (written != nullptr) written->QuadPart = 0;
   if (target == nullptr) return E_POINTER;
-  BYTE* buffer = new (std::nothrow) BYTE[STREAM_COPY_CHUNK];
+  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[STREAM_COPY_CHUNK]);
   if (buffer == nullptr) return E_OUTOFMEMORY;
   HRESULT hr = S_OK;
   ULONGLONG remaining = count.QuadPart;
   while (remaining > 0) {
     ULONG want = remaining < STREAM_COPY_CHUNK ? static_cast<ULONG>(remaining) : STREAM_COPY_CHUNK;
     ULONG got = 0;
-    HRESULT r = Read(buffer, want, &got);
+    HRESULT r = Read(buffer.get(), want, &got);
     if (FAILED(r)) {
       hr = r;
       break;
@@ -61,7 +62,7 @@ HRESULT CIStreamImpl::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEG
     if (read != nullptr) read->QuadPart += got;
     if (got == 0) break;
     ULONG put = 0;
-    HRESULT w = target->Write(buffer, got, &put);
+    HRESULT w = target->Write(buffer.get(), got, &put);
     if (FAILED(w)) {
       hr = w;
       break;
@@ -69,7 +70,6 @@ HRESULT CIStreamImpl::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEG
     if (written != nullptr) written->QuadPart += put;
     remaining -= got;
   }
-  delete[] buffer;
   return hr;
 }
 

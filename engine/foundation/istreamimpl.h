@@ -4,15 +4,19 @@
 // and answers 0x80000001 (not implemented) for the operations a stream does
 // not support. A stream class derives from it and overrides what it offers:
 //
-//   class CMyStream : public CIStreamImpl {
+//   class CEmptyStream : public CIStreamImpl {
 //    public:
-//     HRESULT Read(void* buffer, ULONG count, ULONG* done) override;
-//     ...
+//     HRESULT Read(void*, ULONG, ULONG* done) override {
+//       if (done) *done = 0;
+//       return S_FALSE;                 // nothing to read
+//     }
+//     HRESULT Write(const void*, ULONG, ULONG*) override { return E_ACCESSDENIED; }
+//     HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
 //   };
-//   CMyStream* s = new CMyStream;      // count 0
+//   CEmptyStream* s = new CEmptyStream;  // count 0
 //   IStream* out = nullptr;
 //   s->QueryInterface(IID_IStream, reinterpret_cast<void**>(&out));  // count 1
-//   out->Release();                    // count 0: deleted
+//   out->Release();                      // count 0: deleted
 //
 // Ownership: created with count 0; the Release that brings the count to 0
 // deletes the object through its virtual destructor. AddRef and Release are

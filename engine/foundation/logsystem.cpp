@@ -10,6 +10,7 @@
 #include <new>
 
 #include "foundation/cpcriticalsection.h"
+#include "foundation/errorroad.h"
 #include "foundation/plist.h"
 #include "foundation/strhelpers.h"
 #include "foundation/tstring.h"
@@ -194,11 +195,7 @@ void LogMessageV(DWORD level, const char* format, va_list args) {
     CCPLockGuard lock(*s_pLock);
     rec->m_dwThread = thread;
     report = s_pfnReport;
-    try {
-      s_pQueue->AddTail(rec.get());
-    } catch (const std::bad_alloc&) {
-      return;
-    }
+    if (FAILED(ResultOf([&] { s_pQueue->AddTail(rec.get()); }))) return;
     rec.release();
     count = static_cast<DWORD>(s_pQueue->GetCount());
     threshold = s_dwThreshold;

@@ -6,9 +6,8 @@
 //   SetLogLevel(1 | 2 | 4);            // Error, CRITICAL, Warning
 //   SetOutLogStream(stderr);
 //   SetOutLogFile("/var/log/qor.log"); // appended to at each flush
-//   ...
+//   LONGLONG left = 4096;
 //   LogMessage(4, "%I64d bytes left", left);
-//   ...
 //   CloseLogSystem();                  // writes what is still queued
 //
 // Each written line is

@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "foundation/errorroad.h"
 #include "foundation/exception.h"
 
 namespace telsor {
@@ -91,11 +92,11 @@ BOOL CNameValueStorage::RenameSection(const char* oldName, const char* newName) 
   if (s == m_sections.end()) return 0;
   CSectionMap::node_type moved = m_sections.extract(s);
   moved.key() = newKey;
-  try {
+  WithMemoryException([&] {
     CSectionMap::iterator target = m_sections.find(moved.key());
     if (target == m_sections.end()) {
       m_sections.insert(std::move(moved));
-      return 1;
+      return;
     }
     CMapNameValue& pairs = target->second;
     for (const auto& pair : moved.mapped()) {
@@ -105,9 +106,7 @@ BOOL CNameValueStorage::RenameSection(const char* oldName, const char* newName) 
       else
         pairs.emplace(pair.first, pair.second);
     }
-  } catch (const std::bad_alloc&) {
-    AfxThrowMemoryException();
-  }
+  });
   return 1;
 }
 

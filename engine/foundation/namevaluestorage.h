@@ -5,7 +5,7 @@
 //   store.Insert("port", "2525", "main");      // same pair: value replaced,
 //                                              // spelling "Port" kept
 //   TSTRING v;
-//   if (store.GetValue("PORT", v, "Main")) ... // v == "2525"
+//   if (store.GetValue("PORT", v, "Main")) puts(v.c_str());   // "2525"
 //
 // Section and name lookups ignore letter case; sections and the pairs of a
 // section are kept in that case-insensitive order. A null section means the

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "foundation/errorroad.h"
 #include "foundation/exception.h"
 
 namespace telsor {
@@ -33,13 +34,9 @@ CSharedObj::~CSharedObj() {}
 
 CObj* CRTTI::CreateObject() const {
   if (m_pfnCreateObject == nullptr) return nullptr;
-  try {
-    return m_pfnCreateObject();
-  } catch (CException* e) {
-    e->Delete();
-  } catch (...) {
-  }
-  return nullptr;
+  CObj* obj = nullptr;
+  ResultOf([&] { obj = m_pfnCreateObject(); });  // a failure is released: null
+  return obj;
 }
 
 CClassInit::CClassInit(CRTTI* record) {

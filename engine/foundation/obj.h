@@ -4,6 +4,7 @@
 // around derive from CSharedObj (an atomic reference count that starts at 0)
 // and are held through CSharedObjPtr:
 //
+//   class CNode : public CSharedObj {};
 //   CSharedObjPtr<CNode> a = new CNode;  // count 1: the first holder's reference
 //   CSharedObjPtr<CNode> b = a;          // count 2
 //   a = nullptr;                          // count 1; b's release deletes the node

@@ -2,11 +2,12 @@
 // nBlockSize nodes; a removed node goes to the list's free list and is
 // reused, and all chunks are freed together when the list becomes empty.
 //
+//   TSTRING name("Joe");
 //   CPList<TSTRING, TSTRING&> names(10);
 //   void* pos = names.AddTail(name);          // the element is a copy
 //   for (void* p = names.GetHeadPosition(); p != nullptr;) {
 //     TSTRING& n = names.GetNext(p);          // p moves on
-//     ...
+//     n.MakeUpper();
 //   }
 //   names.RemoveAt(pos);                      // destroys that element
 //

@@ -1,7 +1,12 @@
 // qsortext: sorts an array with a comparison that also receives a context.
 //
-//   int ByKey(const void* a, const void* b, void* table) { ... }
-//   qsortext(items, count, sizeof items[0], &table, ByKey);
+//   int keys[] = {30, 10, 20};
+//   int items[] = {0, 1, 2};                 // to be ordered by keys[item]
+//   auto byKey = [](const void* a, const void* b, void* table) {
+//     const int* k = static_cast<const int*>(table);
+//     return k[*static_cast<const int*>(a)] - k[*static_cast<const int*>(b)];
+//   };
+//   qsortext(items, 3, sizeof items[0], keys, byKey);   // items: 1, 2, 0
 //
 // Order of equal elements is unspecified. Reentrant.
 #ifndef TELSOR_FOUNDATION_QSORTEXT_H

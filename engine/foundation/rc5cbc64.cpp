@@ -45,16 +45,13 @@ void Wipe(void* p, size_t n) {
 }  // namespace
 
 CRC5_CBC64::CRC5_CBC64(ULONG rounds, ULONG ivLength, const unsigned char* iv)
-    : m_nRounds(rounds > MAX_ROUNDS ? MAX_ROUNDS : rounds), m_pS(nullptr) {
+    : m_nRounds(rounds > MAX_ROUNDS ? MAX_ROUNDS : rounds), m_pS() {
   memset(m_abIV, 0, sizeof m_abIV);
   if (iv != nullptr) memcpy(m_abIV, iv, ivLength < sizeof m_abIV ? ivLength : sizeof m_abIV);
 }
 
 CRC5_CBC64::~CRC5_CBC64() {
-  if (m_pS != nullptr) {
-    Wipe(m_pS, (2 * m_nRounds + 2) * sizeof(DWORD));
-    delete[] m_pS;
-  }
+  if (m_pS != nullptr) Wipe(m_pS.get(), (2 * m_nRounds + 2) * sizeof(DWORD));
 }
 
 int CRC5_CBC64::SetKey(ULONG length, const unsigned char* key) {
@@ -62,7 +59,7 @@ int CRC5_CBC64::SetKey(ULONG length, const unsigned char* key) {
   if (length > MAX_KEY) length = MAX_KEY;
   ULONG t = 2 * m_nRounds + 2;
   if (m_pS == nullptr) {
-    m_pS = new (std::nothrow) DWORD[t];
+    m_pS.reset(new (std::nothrow) DWORD[t]);
     if (m_pS == nullptr) AfxThrowMemoryException();
   }
   ULONG c = length == 0 ? 1 : (length + 3) / 4;

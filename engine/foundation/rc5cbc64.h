@@ -2,13 +2,16 @@
 // PKCS#5 padding.
 //
 //   BYTE iv[8] = {0};
+//   BYTE key[16] = {1, 2, 3};
+//   const BYTE plain[] = "twelve bytes";
+//   ULONG n = 12;
 //   CRC5_CBC64 rc5(12, sizeof iv, iv);
 //   rc5.SetKey(16, key);
 //   ULONG need = 0;
-//   rc5.Encrypt(plain, n, nullptr, 0, &need, 1);          // 122: need = n rounded up past a multiple of 8
-//   std::vector<BYTE> out(need);
+//   rc5.Encrypt(plain, n, nullptr, 0, &need, 1);          // 122: need = 16 (n rounded up past a multiple of 8)
+//   std::vector<BYTE> out(need), back(need);
 //   rc5.Encrypt(plain, n, out.data(), need, &need, 1);    // 0
-//   rc5.Decrypt(out.data(), need, back, need, &n, 1);     // 0, n = the plain length
+//   rc5.Decrypt(out.data(), need, back.data(), need, &n, 1);   // 0, n = 12 again
 //
 // Results are Win32 error numbers: 0, 122 (the output is too small or null;
 // *outputLength holds the size needed), 87 (a length that is not a multiple
@@ -18,6 +21,8 @@
 // by several threads at once.
 #ifndef TELSOR_FOUNDATION_RC5CBC64_H
 #define TELSOR_FOUNDATION_RC5CBC64_H
+
+#include <memory>
 
 #include "foundation/wintypes.h"
 
@@ -55,7 +60,7 @@ class CRC5_CBC64 {
 
   ULONG m_nRounds;
   BYTE m_abIV[8];
-  DWORD* m_pS;  // 2 * rounds + 2 expanded key words; null until SetKey
+  std::unique_ptr<DWORD[]> m_pS;  // 2 * rounds + 2 expanded key words; null until SetKey
 };
 
 }  // namespace telsor

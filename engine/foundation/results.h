@@ -6,9 +6,14 @@
 // (search/searchresults.h, mime/mimeresults.h, classify/classifyresults.h,
 // filter/filterresults.h); code and tests use the names, never the numbers.
 //
-//   HRESULT hr = stream->Read(buf, n, &got);
-//   if (FAILED(hr)) return hr;            // E_FAIL (0x80000008) and friends
+//   IStream* stream = nullptr;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING("ab", &stream);
+//   if (FAILED(hr)) return hr;            // E_OUTOFMEMORY (0x80000002) and friends
+//   BYTE buf[4];
+//   ULONG got = 0;
+//   hr = stream->Read(buf, sizeof buf, &got);
 //   if (hr == S_FALSE) { /* fewer bytes than asked */ }
+//   stream->Release();
 //
 // The Win32 error numbers below are what the system layer stores as the last
 // error itself; they are plain small numbers, not failure codes, and some

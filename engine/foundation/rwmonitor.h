@@ -1,8 +1,13 @@
 // Read-write lock: many readers or one writer.
 //
-//   CRWMonitor m_monitor;                // guards m_cache
-//   m_monitor.BeginRead();  lookup in m_cache;  m_monitor.EndRead();
-//   m_monitor.BeginWrite(); change m_cache;     m_monitor.EndWrite();
+//   CRWMonitor monitor;                  // guards cache
+//   std::vector<int> cache;
+//   monitor.BeginRead();
+//   size_t seen = cache.size();          // any number of readers at once
+//   monitor.EndRead();
+//   monitor.BeginWrite();
+//   cache.push_back(1);                  // one writer, no readers
+//   monitor.EndWrite();
 //
 // A writer must not re-enter, and a reader must not upgrade to writing (both
 // deadlock). Results are 0 or a POSIX error number. Copying gives a fresh,

@@ -7,10 +7,16 @@
 // enciphered "SCA\0" or "SVM\0" record never starts like a plain one or like
 // a "TLGZ" file.
 //
+//   IStream* file = nullptr;
+//   HRESULT hr = CFileAsIStream::CreateStreamOnFile("Qor.bin", GENERIC_READ, FILE_SHARE_READ,
+//                                                   OPEN_EXISTING, &file);
+//   if (FAILED(hr)) return hr;
 //   CSimpleCipher* cipher = new CSimpleCipher(file);   // takes its own reference
 //   IStream* s = nullptr;
 //   cipher->QueryInterface(IID_IStream, reinterpret_cast<void**>(&s));
 //   file->Release();                   // the cipher keeps the file alive
+//   BYTE record[4];
+//   ULONG got = 0;
 //   s->Read(record, sizeof record, &got);  // the plain bytes
 //   s->Release();                      // releases the file too
 //

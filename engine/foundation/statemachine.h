@@ -1,19 +1,31 @@
 // Base of event-driven state machines whose states are member functions of
 // the derived class.
 //
+//   struct CTagData : CEventData {
+//     char name = 0;
+//   };
 //   class CTagReader : public CStateMachine {
 //    public:
 //     CTagReader() : CStateMachine(2) {}
 //     void Start(CEventData* data) { ExternalEvent(0, data); }
+//     char m_last = 0;
 //    private:
-//     void WaitTag(CEventData* data) { ...; InternalEvent(1, new CTagData(...)); }
-//     void ReadTag(CEventData* data) { ... }             // no event: the run ends
+//     void WaitTag(CEventData*) {
+//       CTagData* tag = new CTagData;
+//       tag->name = 'b';
+//       InternalEvent(1, tag);               // runs once this handler returns
+//     }
+//     void ReadTag(CEventData* data) {      // no event: the run ends
+//       m_last = static_cast<CTagData*>(data)->name;
+//     }
 //     const StateFunc* GetStateMap() override {
 //       static const StateFunc map[] = {static_cast<StateFunc>(&CTagReader::WaitTag),
 //                                       static_cast<StateFunc>(&CTagReader::ReadTag)};
 //       return map;
 //     }
 //   };
+//   CTagReader reader;
+//   reader.Start(nullptr);                   // WaitTag, then ReadTag: m_last is 'b'
 //
 // Ownership: event data handed to ExternalEvent or InternalEvent belongs to
 // the machine from that call on and is deleted after its handler returns

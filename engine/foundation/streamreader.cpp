@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "foundation/errorroad.h"
 #include "foundation/exception.h"
 #include "foundation/throwcode.h"
 
@@ -17,7 +18,6 @@ const ULONGLONG UNKNOWN = ~0ull;
 CStreamReader::CStreamReader(const unsigned char* data, ULONG length)
     : m_pStream(nullptr),
       m_pData(data),
-      m_pWindow(nullptr),
       m_nStart(0),
       m_nEnd(data == nullptr ? 0 : length),
       m_nWinStart(0),
@@ -28,7 +28,6 @@ CStreamReader::CStreamReader(const unsigned char* data, ULONG length)
 CStreamReader::CStreamReader(IStream* stream, ULONG length)
     : m_pStream(nullptr),
       m_pData(nullptr),
-      m_pWindow(nullptr),
       m_nStart(0),
       m_nEnd(0),
       m_nWinStart(0),
@@ -42,11 +41,11 @@ CStreamReader::CStreamReader(IStream* stream, ULONG length)
   at.QuadPart = 0;
   HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &at);
   if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
-  m_pWindow = new (std::nothrow) BYTE[WINDOW_SIZE];
-  if (m_pWindow == nullptr) ThrowCode(static_cast<DWORD>(E_OUTOFMEMORY));
+  m_pWindow.reset(new (std::nothrow) BYTE[WINDOW_SIZE]);
+  if (m_pWindow == nullptr) AfxThrowMemoryException();
   m_pStream = stream;
   m_pStream->AddRef();
-  m_pData = m_pWindow;
+  m_pData = m_pWindow.get();
   m_nStart = at.QuadPart;
   m_nEnd = length == NO_LIMIT ? UNKNOWN : m_nStart + length;
   m_nWinStart = m_nStart;
@@ -56,7 +55,6 @@ CStreamReader::CStreamReader(IStream* stream, ULONG length)
 
 CStreamReader::~CStreamReader() {
   if (m_pStream != nullptr) m_pStream->Release();
-  delete[] m_pWindow;
 }
 
 bool CStreamReader::Load(ULONGLONG pos) {
@@ -79,7 +77,7 @@ bool CStreamReader::Load(ULONGLONG pos) {
   ULONG filled = 0;
   while (filled < want) {
     ULONG got = 0;
-    HRESULT hr = m_pStream->Read(m_pWindow + filled, static_cast<ULONG>(want) - filled, &got);
+    HRESULT hr = m_pStream->Read(m_pWindow.get() + filled, static_cast<ULONG>(want) - filled, &got);
     if (FAILED(hr)) {
       m_nStreamPos = UNKNOWN;
       m_nWinLen = 0;
@@ -125,7 +123,7 @@ DWORD CStreamReader::SetPos(DWORD pos) {
 HRESULT CStreamReader::ReadData(DWORD from, DWORD to, TSTRING& out) {
   out.Release();
   ULONGLONG p = from < m_nStart ? m_nStart : from;
-  try {
+  return ResultOf([&] {
     TSTRING text;
     while (p < to && Load(p)) {
       ULONGLONG offset = p - m_nWinStart;
@@ -135,13 +133,7 @@ HRESULT CStreamReader::ReadData(DWORD from, DWORD to, TSTRING& out) {
       p += n;
     }
     out = text;
-  } catch (DWORD code) {
-    return static_cast<HRESULT>(code);
-  } catch (CException* e) {
-    e->Delete();
-    return E_OUTOFMEMORY;
-  }
-  return S_OK;
+  });
 }
 
 BOOL CStreamReader::Match(const char* literal) {

@@ -1,25 +1,31 @@
 // CStreamReader: a byte reader with put-back and absolute positions, over a
 // memory block or over a stream read through a 4,096-byte window.
 //
+//   IStream* stream = nullptr;
+//   CTstringAsIStream::CreateStreamOnTSTRING("From joe\nTo: ann\n", &stream);
 //   CStreamReader r(stream, 0xFFFFFFFF);   // from the stream's current position
+//   stream->Release();                     // the reader holds its own reference
 //   DWORD start = r.GetPos();
 //   int c;
 //   while ((c = r.GetChar()) != -1 && c != '\n') {}
 //   TSTRING line;
-//   r.ReadData(start, r.GetPos(), line);   // the bytes read, position unchanged
+//   r.ReadData(start, r.GetPos(), line);   // "From joe\n", position unchanged
 //   r.SetPos(start);                       // back, also into an earlier window
-//   if (r.Match("From ")) ...              // consumed only when all of it matches
+//   bool from = r.Match("From ");          // consumed only when all of it matches
 //
 // Both forms give the same answers for the same bytes. Positions are
 // absolute: a stream reader counts from the stream's origin, a memory reader
 // from the block's start. The stream form throws a failing stream call's
-// result code as DWORD (ThrowCode); so does the constructor (0x80000005 for
-// a null stream, 0x80000002 without a window).
+// result code as DWORD (ThrowCode); so does the constructor (E_POINTER for
+// a null stream, the failing Seek's result). A window that cannot be had is
+// the engine's CMemoryException*.
 // Ownership: the memory form does not copy the block (the caller keeps it
 // alive); the stream form holds a reference to the stream and moves it as it
 // reads. One thread at a time.
 #ifndef TELSOR_FOUNDATION_STREAMREADER_H
 #define TELSOR_FOUNDATION_STREAMREADER_H
+
+#include <memory>
 
 #include "foundation/istream.h"
 #include "foundation/tstring.h"
@@ -71,7 +77,7 @@ class CStreamReader {
 
   IStream* m_pStream;        // null for the memory form
   const BYTE* m_pData;       // the block, or the window
-  BYTE* m_pWindow;           // owned (stream form)
+  std::unique_ptr<BYTE[]> m_pWindow;  // stream form
   ULONGLONG m_nStart;        // first position of the range
   ULONGLONG m_nEnd;          // position after the range's last byte (limit)
   ULONGLONG m_nWinStart;     // position of m_pData[0]

@@ -9,6 +9,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <memory>
 #include <new>
 
 namespace telsor {
@@ -47,14 +48,13 @@ int64_t ReadNumber(const char*& p) {
 // types cannot be read in order from the va_list.
 int64_t ExactLength(const char* format, va_list args) {
   size_t n = strlen(format) + 1;
-  char* translated = new (std::nothrow) char[n];
+  std::unique_ptr<char[]> translated(new (std::nothrow) char[n]);
   if (translated == nullptr) return INT_MAX;
-  TranslateFormat(format, translated);
+  TranslateFormat(format, translated.get());
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  int len = vsnprintf(nullptr, 0, translated, args);
+  int len = vsnprintf(nullptr, 0, translated.get(), args);
 #pragma GCC diagnostic pop
-  delete[] translated;
   return len < 0 ? 0 : len;
 }
 

@@ -3,11 +3,14 @@
 // GetFormatMaxLength (alias FormatLenVA) gives an upper bound of the length of
 // a printf-style expansion, so that a buffer can be sized before vsnprintf:
 //
-//   va_list copy;
-//   va_copy(copy, args);
-//   int bound = GetFormatMaxLength(format, copy);   // args itself is untouched
-//   va_end(copy);
-//   char* text = new char[bound + 1];
+//   auto bound = [](const char* format, ...) {
+//     va_list args;
+//     va_start(args, format);
+//     int n = GetFormatMaxLength(format, args);   // at least vsnprintf's length
+//     va_end(args);
+//     return n;
+//   };
+//   std::unique_ptr<char[]> text(new char[bound("%s=%I64d", "size", 5LL) + 1]);
 //
 // The engine's formats also take "%I64d", "%I64u" and "%I64x" for 64-bit
 // integers; TranslateFormat rewrites them for the C library.

@@ -4,8 +4,11 @@
 // CException pointer. They are always thrown as DWORD through ThrowCode, and
 // every handler catches DWORD:
 //
-//   try { reader.GetChar(); }
-//   catch (DWORD code) { return (HRESULT)code; }
+//   try {
+//     ThrowCode(static_cast<DWORD>(E_ACCESSDENIED));   // a stream's failing result
+//   } catch (DWORD code) {
+//     return static_cast<HRESULT>(code);
+//   }
 #ifndef TELSOR_FOUNDATION_THROWCODE_H
 #define TELSOR_FOUNDATION_THROWCODE_H
 

@@ -9,6 +9,7 @@
 
 #include <new>
 
+#include "foundation/errorroad.h"
 #include "foundation/exception.h"
 #include "foundation/istream.h"
 #include "foundation/strhelpers.h"
@@ -41,6 +42,10 @@ char* NewBuffer(int64_t count) {
 }
 
 TSTRINGData* DataOf(char* chars) { return reinterpret_cast<TSTRINGData*>(chars) - 1; }
+
+// The reference count as other holders of the buffer may be changing it
+// (with the interlocked operations) on other threads.
+LONG Refs(const TSTRINGData* d) { return __atomic_load_n(&d->nRefs, __ATOMIC_ACQUIRE); }
 
 // Drops one hold on a buffer; the last one (or a locked buffer's) frees it.
 void ReleaseChars(char* chars) {
@@ -90,7 +95,7 @@ const char* const _tmpPchNil = rgInitData.chars;
 
 TSTRING::TSTRING(const TSTRING& other) : m_pchData(const_cast<char*>(_tmpPchNil)) {
   TSTRINGData* d = other.GetData();
-  if (d->nRefs >= 0) {
+  if (Refs(d) >= 0) {
     m_pchData = other.m_pchData;
     InterlockedIncrement(&d->nRefs);
   } else if (!other.IsNil()) {
@@ -135,7 +140,7 @@ TSTRING& TSTRING::operator=(const TSTRING& other) {
   if (m_pchData == other.m_pchData) return *this;
   TSTRINGData* mine = GetData();
   TSTRINGData* theirs = other.GetData();
-  if ((mine->nRefs < 0 && !IsNil()) || theirs->nRefs < 0) {
+  if ((Refs(mine) < 0 && !IsNil()) || Refs(theirs) < 0) {
     AssignCopy(theirs->nDataLength, other.m_pchData);
   } else {
     InterlockedIncrement(&theirs->nRefs);
@@ -160,7 +165,7 @@ TSTRING& TSTRING::operator=(const unsigned short*) { return *this; }
 void TSTRING::AssignCopy(int count, const char* p) {
   if (count < 0) count = 0;
   TSTRINGData* d = GetData();
-  if (d->nRefs < 2 && count <= d->nAllocLength) {
+  if (Refs(d) < 2 && count <= d->nAllocLength) {
     if (IsNil()) return;  // count is 0: already empty
     if (p != nullptr) memmove(m_pchData, p, static_cast<size_t>(count));
   } else {
@@ -182,7 +187,7 @@ void TSTRING::ReleaseData() {
 
 void TSTRING::CopyBeforeWrite() {
   TSTRINGData* d = GetData();
-  if (d->nRefs < 2) return;
+  if (Refs(d) < 2) return;
   char* old = m_pchData;
   m_pchData = NewBuffer(d->nDataLength);
   // A shared empty buffer becomes the static empty one, which is never written.
@@ -216,7 +221,7 @@ void TSTRING::ConcatInPlace(int count, const char* p) {
   if (count <= 0) return;
   TSTRINGData* d = GetData();
   int length = d->nDataLength;
-  if (d->nRefs < 2 && static_cast<int64_t>(length) + count <= d->nAllocLength) {
+  if (Refs(d) < 2 && static_cast<int64_t>(length) + count <= d->nAllocLength) {
     memmove(m_pchData + length, p, static_cast<size_t>(count));
     d->nDataLength = length + count;
     m_pchData[length + count] = '\0';
@@ -610,7 +615,7 @@ void TSTRING::FormatV(const char* format, va_list args) {
 
 char* TSTRING::GetBuffer(int count) {
   TSTRINGData* d = GetData();
-  if (d->nRefs < 2 && count <= d->nAllocLength) return m_pchData;
+  if (Refs(d) < 2 && count <= d->nAllocLength) return m_pchData;
   int length = d->nDataLength;
   if (count < length) count = length;
   char* old = m_pchData;
@@ -651,13 +656,13 @@ void TSTRING::reserve(int count) {
 
 char* TSTRING::LockBuffer() {
   char* p = GetBuffer(0);
-  if (!IsNil()) GetData()->nRefs = -1;
+  if (!IsNil()) __atomic_store_n(&GetData()->nRefs, -1, __ATOMIC_RELEASE);
   return p;
 }
 
 void TSTRING::UnlockBuffer() {
   // Only a locked buffer: a shared one must keep its count.
-  if (!IsNil() && GetData()->nRefs == -1) GetData()->nRefs = 1;
+  if (!IsNil() && Refs(GetData()) == -1) __atomic_store_n(&GetData()->nRefs, 1, __ATOMIC_RELEASE);
 }
 
 void TSTRING::FreeExtra() {
@@ -694,32 +699,45 @@ HRESULT TSTRING::Serialize(IStream* stream, int storing) {
   for (int i = 0; i < 4; ++i) n |= static_cast<DWORD>(head[i]) << (8 * i);
   // A length the string cannot hold is a bad record, not a short allocation.
   if (n > static_cast<DWORD>(INT_MAX)) return E_FAIL;
-  try {
+  const int want = static_cast<int>(n);
+  // The characters go into the buffer as it is when it has room; otherwise
+  // the buffer grows as they arrive (the length field is untrusted), to
+  // exactly the length in the end.
+  const int kFirstRoom = 1 << 16;
+  int have = 0;
+  hr = ResultOfCall([&]() -> HRESULT {
     CopyBeforeWrite();
-    if (n >= static_cast<DWORD>(GetData()->nAllocLength)) {
-      char* old = m_pchData;
-      int length = GetLength();
-      m_pchData = NewBuffer(n);
-      memcpy(m_pchData, old, static_cast<size_t>(length));
-      ReleaseChars(old);
-    }
-  } catch (CMemoryException* e) {
-    e->Delete();
-    return E_FAIL;
-  }
-  done = 0;
-  hr = stream->Read(m_pchData, n, &done);
-  if (FAILED(hr) || done != n) {
-    // Keep the string well formed; the caller discards it.
+    do {
+      int room = GetData()->nAllocLength;
+      if (room < want && room <= have) {
+        int64_t grown = have >= kFirstRoom ? 2 * static_cast<int64_t>(have) : kFirstRoom;
+        char* old = m_pchData;
+        m_pchData = NewBuffer(grown < want ? grown : want);
+        memcpy(m_pchData, old, static_cast<size_t>(have));
+        ReleaseChars(old);
+        room = GetData()->nAllocLength;
+      }
+      const ULONG chunk = static_cast<ULONG>((room < want ? room : want) - have);
+      ULONG got = 0;
+      HRESULT read = stream->Read(m_pchData + have, chunk, &got);
+      if (FAILED(read)) return read;
+      if (got != chunk) return E_FAIL;
+      have += static_cast<int>(chunk);
+    } while (have < want);
+    return S_OK;
+  });
+  if (FAILED(hr)) {
+    // Keep the string well formed; the caller discards it. Running out of
+    // memory is a record that cannot be held.
     if (!IsNil()) {
       GetData()->nDataLength = 0;
       m_pchData[0] = '\0';
     }
-    return FAILED(hr) ? hr : E_FAIL;
+    return hr == E_OUTOFMEMORY ? E_FAIL : hr;
   }
   if (!IsNil()) {
-    GetData()->nDataLength = static_cast<int>(n);
-    m_pchData[n] = '\0';
+    GetData()->nDataLength = want;
+    m_pchData[want] = '\0';
   }
   return S_OK;
 }
@@ -727,7 +745,7 @@ HRESULT TSTRING::Serialize(IStream* stream, int storing) {
 DWORD TSTRING::ReadFile(FILE* f) {
   if (f == nullptr) return static_cast<DWORD>(E_POINTER);
   if (!IsEmpty()) {
-    if (GetData()->nRefs == -1)
+    if (Refs(GetData()) == -1)
       AssignCopy(0, nullptr);
     else
       Release();
@@ -747,13 +765,11 @@ DWORD TSTRING::ReadFile(FILE* f) {
     return static_cast<DWORD>(E_OUTOFMEMORY);
   }
   rewind(f);
-  char* buffer;
-  try {
-    buffer = GetBuffer(static_cast<int>(size) + 1);
-  } catch (CMemoryException* e) {
-    e->Delete();
+  char* buffer = nullptr;
+  HRESULT hr = ResultOf([&] { buffer = GetBuffer(static_cast<int>(size) + 1); });
+  if (FAILED(hr)) {
     fseek(f, position, SEEK_SET);
-    return static_cast<DWORD>(E_OUTOFMEMORY);
+    return static_cast<DWORD>(hr);
   }
   memset(buffer, 0, static_cast<size_t>(size));
   size_t n = fread(buffer, 1, static_cast<size_t>(size), f);

@@ -142,11 +142,13 @@ class TSTRING {
   void FreeExtra();
 
   // Record: u32 little-endian length, then the characters without NUL.
-  // Returns 0, the stream's failure code, or 0x80000008 for a short
-  // transfer or a length that cannot be held.
+  // Returns 0, the stream's failure code, or E_FAIL for a short transfer or
+  // a length that cannot be held. Loading grows the buffer as the characters
+  // arrive: a record that claims 2 GiB but ends early fails having
+  // allocated little.
   HRESULT Serialize(IStream* stream, int storing);
   // Reads a whole file (its position is restored). Returns 0, the ferror
-  // value on a read error, 0x80000002 when the file is too large or memory
+  // value on a read error, E_OUTOFMEMORY when the file is too large or memory
   // runs out, or the last error when it cannot be opened or positioned.
   DWORD ReadFile(FILE* f);
   DWORD ReadFile(const char* path);

@@ -6,7 +6,7 @@
 
 #include <new>
 
-#include "foundation/exception.h"
+#include "foundation/errorroad.h"
 
 namespace telsor {
 
@@ -16,12 +16,10 @@ HRESULT CTstringAsIStream::CreateStreamOnTSTRING(const TSTRING& text, IStream** 
   CTstringAsIStream* stream = new (std::nothrow) CTstringAsIStream;
   if (stream == nullptr) return E_OUTOFMEMORY;
   stream->AddRef();
-  try {
-    stream->m_strData = text;
-  } catch (CException* e) {
-    e->Delete();
+  HRESULT hr = ResultOf([&] { stream->m_strData = text; });
+  if (FAILED(hr)) {
     stream->Release();
-    return E_OUTOFMEMORY;
+    return hr;
   }
   return HandOut(stream, out);
 }
@@ -66,15 +64,13 @@ HRESULT CTstringAsIStream::Write(const void* buffer, ULONG count, ULONG* done) {
   TSTRING keep;
   const char* src = static_cast<const char*>(buffer);
   if (src >= m_strData.c_str() && src <= m_strData.c_str() + length) keep = m_strData;
-  try {
+  HRESULT hr = ResultOf([&] {
     char* p = Room(end);
     if (pos > length) memset(p + length, 0, static_cast<size_t>(pos - length));
     if (count != 0) memmove(p + pos, src, count);
     m_strData.ReleaseBuffer(end);
-  } catch (CException* e) {
-    e->Delete();
-    return E_OUTOFMEMORY;
-  }
+  });
+  if (FAILED(hr)) return hr;
   m_nPos += count;
   if (done != nullptr) *done = count;
   return S_OK;
@@ -100,17 +96,14 @@ HRESULT CTstringAsIStream::SetSize(ULARGE_INTEGER size) {
   if (size.QuadPart > static_cast<ULONGLONG>(INT_MAX)) return E_OUTOFMEMORY;
   int n = static_cast<int>(size.QuadPart);
   int length = m_strData.GetLength();
-  try {
+  HRESULT hr = ResultOf([&] {
     char* p = m_strData.GetBuffer(n);
     if (n > length) memset(p + length, 0, static_cast<size_t>(n - length));
     m_strData.ReleaseBuffer(n);
     m_strData.FreeExtra();
-  } catch (CException* e) {
-    e->Delete();
-    return E_OUTOFMEMORY;
-  }
-  m_nCapacity = n;
-  return S_OK;
+  });
+  if (SUCCEEDED(hr)) m_nCapacity = n;
+  return hr;
 }
 
 HRESULT CTstringAsIStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
@@ -132,15 +125,15 @@ HRESULT CTstringAsIStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_
   } else {
     int pos = static_cast<int>(m_nPos);
     int end = pos + 2 * static_cast<int>(n);
-    try {
+    hr = ResultOf([&] {
       char* p = Room(end);
       memmove(p + pos + n, p + pos, n);
       m_strData.ReleaseBuffer(end);
+    });
+    if (SUCCEEDED(hr)) {
       m_nPos += 2 * static_cast<ULONGLONG>(n);
       w = n;
-    } catch (CException* e) {
-      e->Delete();
-      hr = E_OUTOFMEMORY;
+    } else {
       n = 0;
     }
   }

@@ -5,8 +5,10 @@
 // and HRESULT are int32_t, so -1 is 0xFFFFFFFF everywhere. Handles are
 // pointer-sized.
 //
-//   HRESULT hr = stream->Read(buf, n, &got);
-//   if (FAILED(hr)) return hr;          // bit 31 set means failure
+//   DWORD all = 0xFFFFFFFF;
+//   LONG minusOne = static_cast<LONG>(all);   // -1: every 32-bit type keeps 32 bits
+//   HRESULT hr = E_FAIL;
+//   if (FAILED(hr)) return hr;                // bit 31 set means failure
 //
 // Result codes are the engine's own values (not the usual platform ones);
 // see foundation/results.h.

@@ -10,6 +10,8 @@
 #include <new>
 #include <unordered_map>
 
+#include "foundation/errorroad.h"
+
 namespace telsor {
 
 namespace {
@@ -28,27 +30,22 @@ bool Has(const tag_BYTEMASK& m, DWORD bit) { return (m[bit >> 6] >> (bit & 63)) 
 void Put(tag_BYTEMASK& m, DWORD bit) { m[bit >> 6] |= uint64_t(1) << (bit & 63); }
 }  // namespace
 
-CDFA::CDFA() : m_pTable(nullptr) {}
+CDFA::CDFA() {}
 
-CDFA::~CDFA() {
-  if (m_pTable != nullptr) m_pTable->Release();
-}
+CDFA::~CDFA() {}
 
 void CDFA::Clear() {
   std::vector<std::vector<DWORD>>().swap(m_states);
-  if (m_pTable != nullptr) m_pTable->Release();
   m_pTable = nullptr;
   CFA::Clear();
 }
 
 void CDFA::BuildFromRegExpr(const char* pattern) {
-  try {
+  WithMemoryException([&] {
     Clear();
     BuildSyntaxTree(pattern);
     ConstructStates();
-  } catch (std::bad_alloc&) {
-    AfxThrowMemoryException();
-  }
+  });
 }
 
 void CDFA::ConstructStates() {
@@ -161,14 +158,8 @@ void CDFA::ConstructStates() {
   const DWORD stateCount = static_cast<DWORD>(m_states.size());
 
   Clear();
-  CDFATransTable* table = new CDFATransTable;
-  table->AddRef();
-  try {
-    table->BuildFromRows(rows, stateCount, 256, accepting);
-  } catch (...) {
-    table->Release();
-    throw;
-  }
+  CSharedObjPtr<CDFATransTable> table = new CDFATransTable;
+  table->BuildFromRows(rows, stateCount, 256, accepting);
   m_pTable = table;
 }
 

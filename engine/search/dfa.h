@@ -19,7 +19,8 @@
 // are found by hash, then compared in full.
 //
 // Limits: at most 65534 states, and at most 2^25 positions in all state
-// sets together; beyond either 0xE00F0002 (CFAException*, no message).
+// sets together; beyond either E_SEEK_TOO_MANY_STATES (CFAException*, no
+// message).
 //
 // A CDFA is a short-lived object of one compilation on one thread.
 #ifndef TELSOR_SEARCH_DFA_H
@@ -55,7 +56,7 @@ class CDFA : public CFA {
   void ConstructStates();
 
   std::vector<std::vector<DWORD>> m_states;  // sorted positions per state
-  CDFATransTable* m_pTable;                  // one reference held
+  CSharedObjPtr<CDFATransTable> m_pTable;
 };
 
 }  // namespace telsor

@@ -1,12 +1,9 @@
 #include "search/dfatranstable.h"
 
-#include <stdlib.h>
 #include <string.h>
 
-#include <new>
-
-#include "foundation/exception.h"
-#include "foundation/throwcode.h"
+#include "foundation/errorroad.h"
+#include "search/fa.h"
 #include "search/seekrecord.h"
 
 namespace telsor {
@@ -18,29 +15,19 @@ const size_t kEntryRecord = 4;
 const DWORD kNoBase = 0xFFFFFFFFu;
 }  // namespace
 
-CDFATransTable::CDFATransTable()
-    : m_nStates(0),
-      m_pStates(nullptr),
-      m_pEntries(nullptr),
-      m_nEntries(0),
-      m_nMinIndex(0),
-      m_wDenseState(NONE) {}
+CDFATransTable::CDFATransTable() : m_nMinIndex(0), m_wDenseState(NONE) {}
 
-CDFATransTable::~CDFATransTable() { Cleanup(); }
+CDFATransTable::~CDFATransTable() {}
 
-void CDFATransTable::Cleanup() {
-  free(m_pStates);
-  free(m_pEntries);
-  m_pStates = nullptr;
-  m_pEntries = nullptr;
-  m_nStates = 0;
-  m_nEntries = 0;
+void CDFATransTable::Clear() {
+  std::vector<tag_STATE>().swap(m_states);
+  std::vector<tag_ENTRY>().swap(m_entries);
   m_nMinIndex = 0;
   m_wDenseState = NONE;
 }
 
 void CDFATransTable::SetStateFlags(WORD state, BYTE flags) {
-  if (state < m_nStates) m_pStates[state].flags = flags;
+  if (state < m_states.size()) m_states[state].flags = flags;
 }
 
 int CDFATransTable::CompTrans(const WORD* a, const WORD* b, DWORD rowSize) {
@@ -158,17 +145,13 @@ void CDFATransTable::SortTransTable(WORD* rows, DWORD rowCount, DWORD rowSize, W
 
 void CDFATransTable::Build(std::vector<tag_TRANS_ENTRY>& transitions, DWORD stateCount,
                            DWORD alphabetSize, CSetBits& accepting) {
-  Cleanup();
+  Clear();
   if (stateCount == 0) return;
-  if (stateCount > NONE) ThrowCode(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES));
+  if (stateCount > NONE) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
   const size_t n = stateCount;
   const size_t a = alphabetSize > 256 ? 256 : alphabetSize;
   std::vector<WORD> matrix;
-  try {
-    matrix.assign(n * a, NONE);
-  } catch (std::bad_alloc&) {
-    AfxThrowMemoryException();
-  }
+  WithMemoryException([&] { matrix.assign(n * a, NONE); });
   for (const tag_TRANS_ENTRY& t : transitions)
     if (t.from < n && t.to < n && t.character < a) matrix[t.from * a + t.character] = static_cast<WORD>(t.to);
   BuildFromRows(matrix, stateCount, static_cast<DWORD>(a), accepting);
@@ -176,18 +159,18 @@ void CDFATransTable::Build(std::vector<tag_TRANS_ENTRY>& transitions, DWORD stat
 
 void CDFATransTable::BuildFromRows(std::vector<WORD>& matrix, DWORD stateCount, DWORD alphabetSize,
                                    CSetBits& accepting) {
-  Cleanup();
+  Clear();
   if (stateCount == 0) return;
-  if (stateCount > NONE) ThrowCode(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES));
+  if (stateCount > NONE) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
   const size_t n = stateCount;
   const size_t a = alphabetSize > 256 ? 256 : alphabetSize;
-  if (matrix.size() < n * a) ThrowCode(static_cast<DWORD>(E_INVALIDARG));
-  tag_STATE* states = nullptr;
-  tag_ENTRY* entries = nullptr;
-  size_t entryCount = 0;
+  if (matrix.size() < n * a) throw new CFAException(static_cast<DWORD>(E_INVALIDARG), nullptr);
+  std::vector<tag_STATE> states;
+  std::vector<tag_ENTRY> entries;
   size_t minIndex = 0;
   WORD dense = NONE;
-  try {
+  WithMemoryException([&] {
+    size_t entryCount = 0;
     std::vector<WORD> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
     SortTransTable(matrix.data(), static_cast<DWORD>(n), static_cast<DWORD>(a), order.data());
@@ -274,21 +257,14 @@ void CDFATransTable::BuildFromRows(std::vector<WORD>& matrix, DWORD stateCount, 
       }
     }
 
-    states = static_cast<tag_STATE*>(malloc(n * sizeof(tag_STATE)));
-    if (entryCount) entries = static_cast<tag_ENTRY*>(malloc(entryCount * sizeof(tag_ENTRY)));
-    if (states == nullptr || (entryCount && entries == nullptr)) throw std::bad_alloc();
+    states.resize(n);
+    entries.resize(entryCount);
     for (size_t i = 0; i < n; ++i) states[i] = tag_STATE{0, def[i], base[i]};
     for (size_t i = 0; i < entryCount; ++i)
       entries[i] = tag_ENTRY{next[minIndex + i], check[minIndex + i]};
-  } catch (std::bad_alloc&) {
-    free(states);
-    free(entries);
-    AfxThrowMemoryException();
-  }
-  m_nStates = static_cast<DWORD>(n);
-  m_pStates = states;
-  m_pEntries = entries;
-  m_nEntries = static_cast<DWORD>(entryCount);
+  });
+  m_states.swap(states);
+  m_entries.swap(entries);
   m_nMinIndex = static_cast<DWORD>(minIndex);
   m_wDenseState = dense;
   for (DWORD s = accepting.GetBitSetToOne(0); s < n; s = accepting.GetBitSetToOne(s + 1))
@@ -301,7 +277,7 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
   if (storing) {
     head[0] = kRecordVersion;
     HRESULT hr = WriteField(stream, head, 1);
-    const DWORD fields[3] = {m_nEntries, m_nStates, m_nMinIndex};
+    const DWORD fields[3] = {GetEntryCount(), GetStateCount(), m_nMinIndex};
     for (DWORD v : fields) {
       StoreU32(head, v);
       if (hr == S_OK) hr = WriteField(stream, head, 4);
@@ -311,23 +287,23 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
     // Arrays go out in chunks of whole records.
     BYTE chunk[4096 * kStateRecord];
     size_t used = 0;
-    for (DWORD i = 0; hr == S_OK && i < m_nStates; ++i) {
+    for (size_t i = 0; hr == S_OK && i < m_states.size(); ++i) {
       BYTE* p = chunk + used;
-      p[0] = m_pStates[i].flags;
-      StoreU16(p + 1, m_pStates[i].def);
-      StoreU32(p + 3, m_pStates[i].base);
+      p[0] = m_states[i].flags;
+      StoreU16(p + 1, m_states[i].def);
+      StoreU32(p + 3, m_states[i].base);
       used += kStateRecord;
-      if (used == sizeof chunk || i + 1 == m_nStates) {
+      if (used == sizeof chunk || i + 1 == m_states.size()) {
         hr = WriteField(stream, chunk, static_cast<ULONG>(used));
         used = 0;
       }
     }
-    for (DWORD i = 0; hr == S_OK && i < m_nEntries; ++i) {
+    for (size_t i = 0; hr == S_OK && i < m_entries.size(); ++i) {
       BYTE* p = chunk + used;
-      StoreU16(p, m_pEntries[i].next);
-      StoreU16(p + 2, m_pEntries[i].check);
+      StoreU16(p, m_entries[i].next);
+      StoreU16(p + 2, m_entries[i].check);
       used += kEntryRecord;
-      if (used + kEntryRecord > sizeof chunk || i + 1 == m_nEntries) {
+      if (used + kEntryRecord > sizeof chunk || i + 1 == m_entries.size()) {
         hr = WriteField(stream, chunk, static_cast<ULONG>(used));
         used = 0;
       }
@@ -335,7 +311,7 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
     return hr;
   }
 
-  Cleanup();
+  Clear();
   HRESULT hr = ReadField(stream, head, 1, E_FAIL);
   if (hr != S_OK) return hr;
   if (head[0] != kRecordVersion) return E_FAIL;
@@ -355,22 +331,20 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
   auto bad = [stateCount](WORD s) { return s != NONE && s >= stateCount; };
   if (stateCount > NONE || bad(dense)) return E_FAIL;
 
-  BYTE* raw = nullptr;
-  hr = ReadBlock(stream, stateCount * kStateRecord, &raw, E_FAIL, E_OUTOFMEMORY);
+  std::vector<BYTE> raw;
+  hr = ReadBlock(stream, stateCount * kStateRecord, raw, E_FAIL, E_OUTOFMEMORY);
   if (hr != S_OK) return hr;
-  tag_STATE* states = static_cast<tag_STATE*>(malloc((stateCount ? stateCount : 1) * sizeof(tag_STATE)));
-  if (states == nullptr) {
-    free(raw);
-    return E_OUTOFMEMORY;
-  }
+  std::vector<tag_STATE> states;
+  std::vector<tag_ENTRY> entries;
   bool valid = true;
-  for (DWORD i = 0; i < stateCount; ++i) {
-    const BYTE* p = raw + i * kStateRecord;
-    states[i] = tag_STATE{p[0], LoadU16(p + 1), LoadU32(p + 3)};
-    if (states[i].base == kNoBase || bad(states[i].def)) valid = false;
-  }
-  free(raw);
-  if (valid) {
+  hr = ResultOf([&] {
+    states.resize(stateCount);
+    for (DWORD i = 0; i < stateCount; ++i) {
+      const BYTE* p = raw.data() + i * kStateRecord;
+      states[i] = tag_STATE{p[0], LoadU16(p + 1), LoadU32(p + 3)};
+      if (states[i].base == kNoBase || bad(states[i].def)) valid = false;
+    }
+    if (!valid) return;
     // Every default chain must end: a loop would make lookups spin.
     std::vector<BYTE> mark(stateCount, 0);  // 0 new, 1 on this walk, 2 ends
     for (DWORD i = 0; i < stateCount && valid; ++i) {
@@ -382,38 +356,24 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
       if (s != NONE && mark[s] == 1) valid = false;
       for (s = static_cast<WORD>(i); s != NONE && mark[s] == 1; s = states[s].def) mark[s] = 2;
     }
-  }
-  if (!valid) {
-    free(states);
-    return E_FAIL;
-  }
+  });
+  if (FAILED(hr)) return hr;
+  if (!valid) return E_FAIL;
 
-  hr = ReadBlock(stream, static_cast<size_t>(entryCount) * kEntryRecord, &raw, E_FAIL, E_OUTOFMEMORY);
-  if (hr != S_OK) {
-    free(states);
-    return hr;
-  }
-  tag_ENTRY* entries = static_cast<tag_ENTRY*>(malloc((entryCount ? entryCount : 1) * sizeof(tag_ENTRY)));
-  if (entries == nullptr) {
-    free(raw);
-    free(states);
-    return E_OUTOFMEMORY;
-  }
-  for (DWORD i = 0; i < entryCount && valid; ++i) {
-    const BYTE* p = raw + static_cast<size_t>(i) * kEntryRecord;
-    entries[i] = tag_ENTRY{LoadU16(p), LoadU16(p + 2)};
-    if (bad(entries[i].next) || bad(entries[i].check)) valid = false;
-  }
-  free(raw);
-  if (!valid) {
-    free(entries);
-    free(states);
-    return E_FAIL;
-  }
-  m_nStates = stateCount;
-  m_pStates = states;
-  m_pEntries = entries;
-  m_nEntries = entryCount;
+  hr = ReadBlock(stream, static_cast<size_t>(entryCount) * kEntryRecord, raw, E_FAIL, E_OUTOFMEMORY);
+  if (hr != S_OK) return hr;
+  hr = ResultOf([&] {
+    entries.resize(entryCount);
+    for (DWORD i = 0; i < entryCount && valid; ++i) {
+      const BYTE* p = raw.data() + static_cast<size_t>(i) * kEntryRecord;
+      entries[i] = tag_ENTRY{LoadU16(p), LoadU16(p + 2)};
+      if (bad(entries[i].next) || bad(entries[i].check)) valid = false;
+    }
+  });
+  if (FAILED(hr)) return hr;
+  if (!valid) return E_FAIL;
+  m_states.swap(states);
+  m_entries.swap(entries);
   m_nMinIndex = minIndex;
   m_wDenseState = dense;
   return S_OK;

@@ -19,10 +19,11 @@
 //
 // Record (little-endian): u8 version 1, u32 entry count E, u32 state count
 // N, u32 minimum index, u16 dense state, N x (u8 flags, u16 default, u32
-// base), E x (u16 next, u16 check). Loading refuses with 0x80000008 any
-// value that a lookup could trip over: N above 0xFFFF, a state or check out
-// of range (not below N and not 0xFFFF), a base of 0xFFFFFFFF, a default
-// chain that loops. Allocation failure gives 0x80000002.
+// base), E x (u16 next, u16 check). Loading refuses with E_FAIL any value
+// that a lookup could trip over: N above 0xFFFF, a state or check out of
+// range (not below N and not 0xFFFF), a base of 0xFFFFFFFF, a default
+// chain that loops. The arrays grow as their bytes arrive; running out of
+// memory gives E_OUTOFMEMORY. Loading throws nothing.
 //
 // Read-only after Build or loading: any number of threads may look up at
 // once. Shared by reference count (CSharedObj).
@@ -53,18 +54,20 @@ class CDFATransTable : public CSharedObj {
   CDFATransTable();
   ~CDFATransTable() override;
 
-  void Clear() { Cleanup(); }
-  void Cleanup();
+  // Empties the table: no states, no entries, dense state NONE.
+  void Clear();
 
   // Replaces the contents with the packed form of the transitions over
   // stateCount states (at most 0xFFFF) and alphabetSize indices (1..256);
   // states in accepting get flag 1. Transitions out of range are ignored.
-  // Throws CMemoryException* when memory runs out (the table is then empty),
-  // and the bare code 0xE00F0002 (DWORD) for more than 0xFFFF states.
+  // Throws the engine's CMemoryException* when memory runs out, and
+  // CFAException* (search/fa.h) with E_SEEK_TOO_MANY_STATES for more than
+  // 0xFFFF states; the table is then empty.
   void Build(std::vector<tag_TRANS_ENTRY>& transitions, DWORD stateCount, DWORD alphabetSize,
              CSetBits& accepting);
   // The same from a full row matrix: stateCount rows of alphabetSize
-  // values (target state or NONE). The matrix is reordered in place.
+  // values (target state or NONE). The matrix is reordered in place. A
+  // matrix smaller than that is CFAException* with E_INVALIDARG.
   void BuildFromRows(std::vector<WORD>& matrix, DWORD stateCount, DWORD alphabetSize,
                      CSetBits& accepting);
   void SetStateFlags(WORD state, BYTE flags);
@@ -74,13 +77,15 @@ class CDFATransTable : public CSharedObj {
 
   // Next state of state on alphabet index c, or NONE.
   WORD Lookup(WORD state, DWORD c) const {
-    if (state >= m_nStates) return NONE;
-    for (DWORD hops = 0; hops <= m_nStates; ++hops) {
-      const tag_STATE& s = m_pStates[state];
+    const size_t n = m_states.size();
+    const size_t entries = m_entries.size();
+    if (state >= n) return NONE;
+    for (size_t hops = 0; hops <= n; ++hops) {
+      const tag_STATE& s = m_states[state];
       uint64_t idx = static_cast<uint64_t>(c) + s.base;
       if (state == m_wDenseState && idx < m_nMinIndex) return NONE;
-      if (idx >= m_nMinIndex && idx - m_nMinIndex < m_nEntries) {
-        const tag_ENTRY& e = m_pEntries[idx - m_nMinIndex];
+      if (idx >= m_nMinIndex && idx - m_nMinIndex < entries) {
+        const tag_ENTRY& e = m_entries[idx - m_nMinIndex];
         if (e.check == state) return e.next;
       }
       state = s.def;
@@ -88,14 +93,12 @@ class CDFATransTable : public CSharedObj {
     }
     return NONE;  // unreachable for a built or validated table
   }
-  bool IsAccepting(WORD state) const { return state < m_nStates && (m_pStates[state].flags & 1); }
+  bool IsAccepting(WORD state) const { return state < m_states.size() && (m_states[state].flags & 1); }
 
-  DWORD GetStateCount() const { return m_nStates; }
-  DWORD GetEntryCount() const { return m_nEntries; }
+  DWORD GetStateCount() const { return static_cast<DWORD>(m_states.size()); }
+  DWORD GetEntryCount() const { return static_cast<DWORD>(m_entries.size()); }
   DWORD GetMinIndex() const { return m_nMinIndex; }
   WORD GetDenseState() const { return m_wDenseState; }
-  WORD GetDefault(WORD state) const { return state < m_nStates ? m_pStates[state].def : NONE; }
-  DWORD GetBase(WORD state) const { return state < m_nStates ? m_pStates[state].base : 0; }
 
   // Row order used by Build: fewer transitions first, then by a column
   // vote; rows are rowSize u16 values.
@@ -114,10 +117,8 @@ class CDFATransTable : public CSharedObj {
     WORD check;
   };
 
-  DWORD m_nStates;
-  tag_STATE* m_pStates;  // owned (malloc)
-  tag_ENTRY* m_pEntries; // owned (malloc)
-  DWORD m_nEntries;
+  std::vector<tag_STATE> m_states;
+  std::vector<tag_ENTRY> m_entries;
   DWORD m_nMinIndex;
   WORD m_wDenseState;
 };

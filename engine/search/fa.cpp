@@ -113,7 +113,7 @@ void CFA::ThrowSyntax(const char* format, ...) const {
 
 DWORD CFA::GetPos() const {
   if (m_pPattern == nullptr || m_pRead == nullptr) return 0;
-  return static_cast<DWORD>(m_pRead - m_pPattern);
+  return static_cast<DWORD>(m_pRead - m_pPattern.get());
 }
 
 void CFA::FoldToken(tag_TOKEN_REGEXPR& token) const {
@@ -133,7 +133,7 @@ tag_TOKEN_REGEXPR CFA::GetLexToken() {
     throw new CFAException(static_cast<DWORD>(E_POINTER), nullptr);
   tag_TOKEN_REGEXPR token;
   token.position = GetPos();
-  const bool first = m_pRead == m_pPattern;
+  const bool first = m_pRead == m_pPattern.get();
   const char c = *m_pRead;
   if (c != '\0') ++m_pRead;
   switch (c) {

@@ -6,7 +6,7 @@
 //   try {
 //     dfa.BuildFromRegExpr("^a[0-9]+(x|yz)*$");
 //   } catch (CFAException* e) {
-//     DWORD code = e->GetCode();                // 0xE00F0001 syntax error ...
+//     HRESULT code = e->GetResultCode();        // E_SEEK_SYNTAX ...
 //     TSTRING text = e->GetMessage();           // "Unexpected EOS"
 //     e->Delete();
 //   }
@@ -49,6 +49,7 @@
 #ifndef TELSOR_SEARCH_FA_H
 #define TELSOR_SEARCH_FA_H
 
+#include <memory>
 #include <vector>
 
 #include "foundation/exception.h"
@@ -203,7 +204,7 @@ class CFA {
 
   [[noreturn]] void ThrowSyntax(const char* format, ...) const;
 
-  char* m_pPattern;     // owned (malloc); null when none
+  std::unique_ptr<char[]> m_pPattern;  // null when none
   const char* m_pRead;  // lexer position in m_pPattern
   std::vector<tag_TREE_NODE> m_nodes;
   DWORD m_nRoot;

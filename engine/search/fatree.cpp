@@ -16,12 +16,13 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "foundation/errorroad.h"
 #include "search/fa.h"
 
 namespace telsor {
 
 CFA::CFA()
-    : m_pPattern(nullptr),
+    : m_pPattern(),
       m_pRead(nullptr),
       m_nRoot(NO_NODE),
       m_bUnanchored(1),
@@ -29,11 +30,10 @@ CFA::CFA()
       m_nRootFirst(0),
       m_nSetEntries(0) {}
 
-CFA::~CFA() { free(m_pPattern); }
+CFA::~CFA() {}
 
 void CFA::Clear() {
-  free(m_pPattern);
-  m_pPattern = nullptr;
+  m_pPattern.reset();
   m_pRead = nullptr;
   std::vector<tag_TREE_NODE>().swap(m_nodes);
   std::vector<DWORD>().swap(m_positions);
@@ -227,35 +227,40 @@ void CFA::ProcessQuantifier(std::vector<tag_TOKEN_REGEXPR>& stack, const tag_TOK
 }
 
 void CFA::BuildSyntaxTree(const char* pattern) {
-  Clear();
-  if (pattern != nullptr) {
-    m_pPattern = strdup(pattern);
-    if (m_pPattern == nullptr) AfxThrowMemoryException();
-    m_pRead = m_pPattern;
-  }
-  m_bUnanchored = 1;
-  std::vector<tag_TOKEN_REGEXPR> stack;
-  for (;;) {
-    tag_TOKEN_REGEXPR token = GetLexToken();
-    if (token.kind == TOK_END) break;
-    switch (token.kind) {
-      case TOK_BOL: m_bUnanchored = 0; break;
-      case TOK_EOL: break;  // applied while matching
-      case TOK_CLOSE: ReduceParentesis(stack, GetPos()); break;
-      case TOK_OPT: ProcessQuantifier(stack, token, 0, 1); break;
-      case TOK_STAR: ProcessQuantifier(stack, token, 0, REPEAT_UNBOUNDED); break;
-      case TOK_PLUS: ProcessQuantifier(stack, token, 1, REPEAT_UNBOUNDED); break;
-      case TOK_REPEAT: ProcessQuantifier(stack, token, token.ch, token.maximum); break;
-      default: ShiftToken(stack, token); break;
+  // The standard containers' bad_alloc leaves as the engine's memory exception.
+  WithMemoryException([&] {
+    Clear();
+    if (pattern != nullptr) {
+      const size_t n = strlen(pattern) + 1;
+      m_pPattern.reset(new (std::nothrow) char[n]);
+      if (m_pPattern == nullptr) AfxThrowMemoryException();
+      memcpy(m_pPattern.get(), pattern, n);
+      m_pRead = m_pPattern.get();
     }
-  }
-  ReduceStack(stack, GetPos());
-  for (const tag_TOKEN_REGEXPR& t : stack)
-    if (t.kind == TOK_OPEN) ThrowSyntax("Unclosed '(' at position %d", static_cast<int>(GetPos()));
-  const DWORD tree = stack.empty() ? CreateNewNode(NODE_EMPTY, 0, NO_NODE, NO_NODE) : stack.back().ch;
-  const DWORD end = CreateNewNode(NODE_END, 0, NO_NODE, NO_NODE);
-  m_nRoot = CreateNewNode(NODE_CAT, '.', tree, end);
-  CalculatePositions(m_nRoot);
+    m_bUnanchored = 1;
+    std::vector<tag_TOKEN_REGEXPR> stack;
+    for (;;) {
+      tag_TOKEN_REGEXPR token = GetLexToken();
+      if (token.kind == TOK_END) break;
+      switch (token.kind) {
+        case TOK_BOL: m_bUnanchored = 0; break;
+        case TOK_EOL: break;  // applied while matching
+        case TOK_CLOSE: ReduceParentesis(stack, GetPos()); break;
+        case TOK_OPT: ProcessQuantifier(stack, token, 0, 1); break;
+        case TOK_STAR: ProcessQuantifier(stack, token, 0, REPEAT_UNBOUNDED); break;
+        case TOK_PLUS: ProcessQuantifier(stack, token, 1, REPEAT_UNBOUNDED); break;
+        case TOK_REPEAT: ProcessQuantifier(stack, token, token.ch, token.maximum); break;
+        default: ShiftToken(stack, token); break;
+      }
+    }
+    ReduceStack(stack, GetPos());
+    for (const tag_TOKEN_REGEXPR& t : stack)
+      if (t.kind == TOK_OPEN) ThrowSyntax("Unclosed '(' at position %d", static_cast<int>(GetPos()));
+    const DWORD tree = stack.empty() ? CreateNewNode(NODE_EMPTY, 0, NO_NODE, NO_NODE) : stack.back().ch;
+    const DWORD end = CreateNewNode(NODE_END, 0, NO_NODE, NO_NODE);
+    m_nRoot = CreateNewNode(NODE_CAT, '.', tree, end);
+    CalculatePositions(m_nRoot);
+  });
 }
 
 // ---- position sets ----

@@ -1,11 +1,12 @@
 // CRegExpr: the regular-expression matcher of the CSeekPattern family
 // (Sieve ":regex" keys, the HTML converter's script-method finder).
 //
+//   const char* html = "<script>document.write(x)</script>";
 //   CRegExpr re;
 //   HRESULT hr = re.Compile("\\w\\s*\\.\\s*((write)|(writeln))\\s*\\(", 1, 0);
-//   if (hr == 0xE00F0001) puts(re.GetErrorText());   // which error, where
+//   if (hr == E_SEEK_SYNTAX) puts(re.GetErrorText());   // which error, where
 //   DWORD len;
-//   DWORD at = re.Search(html, htmlLen, &len);       // 0xFFFFFFFF: none
+//   DWORD at = re.Search(html, 0, &len);          // 8, length 15; SEEK_NOT_FOUND: none
 //
 // The pattern (syntax in fa.h) compiles through CDFA into a shared
 // CDFATransTable plus three flags: bits 0 and 2 for a leading ^, bit 1 for
@@ -23,15 +24,16 @@
 // counts (for streams: the last byte asked for, or the last byte before
 // the stream ends). An empty text is scanned as its terminating NUL.
 //
-// Compile results: 0; 0x80000005 without a pattern; 0xE00F0004 for 0xFFFF
-// bytes or more; 0xE00F0001 syntax error (GetErrorText names it and its
-// position); 0xE00F0005 too many nodes; 0xE00F0002 too many states; 8 out
-// of memory. A failed compile leaves the matcher empty (no pattern, no
-// table): it finds nothing.
+// Compile results: 0; E_POINTER without a pattern; E_SEEK_PATTERN_TOO_LONG
+// for 0xFFFF bytes or more; E_SEEK_SYNTAX (GetErrorText names the error and
+// its position); E_SEEK_TOO_MANY_NODES; E_SEEK_TOO_MANY_STATES;
+// ERROR_NOT_ENOUGH_MEMORY (8) when memory runs out. A failed compile leaves
+// the matcher empty (no pattern, no table): it finds nothing.
 //
 // Record: u8 version 1, the base record, u8 flags, u8 has-table, then the
 // table record when has-table is non-zero. A version other than 1 gives
-// 0xE00A00C9, a short record 0x80000008; the error text is not stored.
+// E_RECORD_VERSION, a short or malformed record E_FAIL, no memory
+// E_OUTOFMEMORY; the error text is not stored.
 //
 // Search is const and may run from many threads on one compiled matcher;
 // Compile and loading need exclusive use.
@@ -41,6 +43,7 @@
 #include "foundation/tstring.h"
 #include "search/dfascan.h"
 #include "search/dfatranstable.h"
+#include "search/searchresults.h"
 #include "search/seekpattern.h"
 
 namespace telsor {
@@ -69,18 +72,18 @@ class CRegExpr : public CSeekPattern {
 
   const TSTRING& GetErrorText() const { return m_strError; }
   BYTE GetFlags() const { return m_flags; }
-  CDFATransTable* GetTable() const { return m_pTable; }  // no reference added
+  CDFATransTable* GetTable() const { return m_scan.GetTable(); }  // no reference added
 
  protected:
-  void ReleaseTable();
-  void PrepareScan();  // byte map and flat copy for the current table
+  // The scanner for table (may be null) with this matcher's byte map (case,
+  // NUL substitute) and the mode its flags give.
+  void PrepareScan(CDFATransTable* table);
+  CDFAScanner::MODE ScanMode() const;
 
   TSTRING m_strError;
-  CDFATransTable* m_pTable;  // one reference held; null when none
   BYTE m_flags;
   BYTE m_version;
-  BYTE m_map[256];       // text byte -> table index (case, NUL substitute)
-  CDFAScanTable m_scan;  // flat copy of m_pTable, empty when too large
+  CDFAScanner m_scan;  // holds the table; empty when none
 };
 
 }  // namespace telsor

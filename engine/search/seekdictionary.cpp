@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "foundation/errorroad.h"
 #include "search/seekexactstr.h"
 #include "search/seekrecord.h"
 
@@ -36,21 +37,19 @@ int CSeekDictionary::CaseCmpWords(const void* a, const void* b) {
   return CompareWords(*static_cast<const WordRef*>(a), *static_cast<const WordRef*>(b), false);
 }
 
-CSeekDictionary::CSeekDictionary() : m_nCount(0), m_pBlock(nullptr), m_nBlock(0) {}
+CSeekDictionary::CSeekDictionary() : m_nCount(0) {}
 
-CSeekDictionary::~CSeekDictionary() { FreeWords(); }
+CSeekDictionary::~CSeekDictionary() {}
 
 void CSeekDictionary::FreeWords() {
-  free(m_pBlock);
-  m_pBlock = nullptr;
-  m_nBlock = 0;
+  std::vector<BYTE>().swap(m_block);
   m_nCount = 0;
 }
 
 const BYTE* CSeekDictionary::WordAt(DWORD i, DWORD* len) const {
-  const BYTE* e = m_pBlock + static_cast<size_t>(i) * kEntrySize;
+  const BYTE* e = m_block.data() + static_cast<size_t>(i) * kEntrySize;
   *len = LoadU16(e + 4);
-  return m_pBlock + LoadU32(e);
+  return m_block.data() + LoadU32(e);
 }
 
 HRESULT CSeekDictionary::Compile(const char** words, int caseSensitive) {
@@ -69,27 +68,24 @@ HRESULT CSeekDictionary::Compile(const char** words, int caseSensitive) {
   size_t size = count * kEntrySize + total;
   if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;
 
-  BYTE* block = static_cast<BYTE*>(calloc(size, 1));
-  if (block == nullptr) return E_OUTOFMEMORY;
-  try {
+  std::vector<BYTE> block;
+  HRESULT hr = ResultOf([&] {
+    block.assign(size, 0);
     std::vector<WordRef> order(count);
     for (size_t i = 0; i < count; ++i)
       order[i] = WordRef{reinterpret_cast<const BYTE*>(words[i]), strlen(words[i])};
     qsort(order.data(), count, sizeof(WordRef), m_bCaseSensitive ? CaseCmpWords : NoCaseCmpWords);
     size_t at = count * kEntrySize;
     for (size_t i = 0; i < count; ++i) {
-      BYTE* e = block + i * kEntrySize;
+      BYTE* e = block.data() + i * kEntrySize;
       StoreU32(e, static_cast<DWORD>(at));
       StoreU16(e + 4, static_cast<WORD>(order[i].len));
-      memcpy(block + at, order[i].text, order[i].len);
+      memcpy(block.data() + at, order[i].text, order[i].len);
       at += order[i].len + 1;
     }
-  } catch (...) {
-    free(block);
-    return E_OUTOFMEMORY;
-  }
-  m_pBlock = block;
-  m_nBlock = static_cast<DWORD>(size);
+  });
+  if (FAILED(hr)) return hr;
+  m_block.swap(block);
   m_nCount = static_cast<DWORD>(count);
   return S_OK;
 }
@@ -141,9 +137,9 @@ HRESULT CSeekDictionary::Serialize(IStream* stream, int store) {
     StoreU32(field, m_nCount);
     hr = WriteField(stream, field, 4);
     if (hr != S_OK || m_nCount == 0) return hr;
-    StoreU32(field, m_nBlock);
+    StoreU32(field, static_cast<DWORD>(m_block.size()));
     hr = WriteField(stream, field, 4);
-    if (hr == S_OK) hr = WriteField(stream, m_pBlock, m_nBlock);
+    if (hr == S_OK) hr = WriteField(stream, m_block.data(), static_cast<ULONG>(m_block.size()));
     return hr;
   }
 
@@ -160,21 +156,19 @@ HRESULT CSeekDictionary::Serialize(IStream* stream, int store) {
   uint64_t entries = static_cast<uint64_t>(count) * kEntrySize;
   // Each word needs at least its NUL behind the entries.
   if (entries + count > size) return E_FAIL;
-  BYTE* block = nullptr;
-  hr = ReadBlock(stream, size, &block, E_FAIL, E_OUTOFMEMORY);
+  std::vector<BYTE> block;
+  hr = ReadBlock(stream, size, block, E_FAIL, E_OUTOFMEMORY);
   if (hr != S_OK) return hr;
   for (DWORD i = 0; i < count; ++i) {
-    const BYTE* e = block + static_cast<size_t>(i) * kEntrySize;
+    const BYTE* e = block.data() + static_cast<size_t>(i) * kEntrySize;
     uint64_t at = LoadU32(e);
     uint64_t len = LoadU16(e + 4);
     if (at < entries || at + len >= size || block[at + len] != 0 ||
-        memchr(block + at, 0, len) != nullptr) {
-      free(block);
+        memchr(block.data() + at, 0, len) != nullptr) {
       return E_FAIL;
     }
   }
-  m_pBlock = block;
-  m_nBlock = size;
+  m_block.swap(block);
   m_nCount = count;
   return S_OK;
 }

@@ -4,10 +4,11 @@
 //   const char* words[] = {"Beta", "alpha", nullptr};
 //   CSeekDictionary d;
 //   d.Compile(words, 0);                    // case ignored
-//   d.Search("ALPHA", 5, &len);             // 0, len 5
-//   d.GetPattern(0);                        // "alpha" (sorted order)
+//   DWORD len;
+//   DWORD at = d.Search("ALPHA", 5, &len);  // 0, len 5
+//   const char* first = d.GetPattern(0);    // "alpha" (sorted order)
 //
-// The words live in one malloc block laid out as in the record: count
+// The words live in one block laid out as in the record: count
 // entries of 8 bytes (u32 offset of the word from the block start, u16
 // length, u16 0; little-endian), then the words, each followed by NUL.
 //
@@ -20,6 +21,8 @@
 // NUL-terminated. Streams are not searched.
 #ifndef TELSOR_SEARCH_SEEKDICTIONARY_H
 #define TELSOR_SEARCH_SEEKDICTIONARY_H
+
+#include <vector>
 
 #include "search/seekpattern.h"
 
@@ -52,9 +55,8 @@ class CSeekDictionary : public CSeekPattern {
   void FreeWords();
   const BYTE* WordAt(DWORD i, DWORD* len) const;
 
-  DWORD m_nCount;   // number of words
-  BYTE* m_pBlock;   // owned (malloc): entries then words; null when empty
-  DWORD m_nBlock;   // exact size of the block
+  DWORD m_nCount;             // number of words
+  std::vector<BYTE> m_block;  // entries then words; empty when no words
 };
 
 }  // namespace telsor

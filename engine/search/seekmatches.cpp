@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include <new>
+#include "foundation/errorroad.h"
 
 namespace telsor {
 
@@ -43,7 +43,7 @@ HRESULT CSeekMatches::Tokenize() {
   m_sets.clear();
   const BYTE* p = reinterpret_cast<const BYTE*>(m_pPattern);
   const DWORD n = m_nLength;
-  try {
+  HRESULT hr = ResultOf([&] {
     DWORD i = 0;
     while (i < n) {
       BYTE c = p[i];
@@ -95,12 +95,12 @@ HRESULT CSeekMatches::Tokenize() {
         ++i;
       }
     }
-  } catch (std::bad_alloc&) {
+  });
+  if (FAILED(hr)) {
     m_tokens.clear();
     m_sets.clear();
-    return E_OUTOFMEMORY;
   }
-  return S_OK;
+  return hr;
 }
 
 bool CSeekMatches::Matches(const BYTE* text, size_t len) const {

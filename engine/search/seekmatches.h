@@ -2,7 +2,8 @@
 //
 //   CSeekMatches m;                            // capabilities 0
 //   m.Compile("*@example.??", 0, 0);           // case ignored
-//   m.Search("Joe@EXAMPLE.de", 0, &len);       // 0, len 14
+//   DWORD len;
+//   DWORD at = m.Search("Joe@EXAMPLE.de", 0, &len);   // 0, len 14
 //
 //   CSeekMatches c(SEEK_CAPS_BRACKETS | SEEK_CAPS_ESCAPE);
 //   c.Compile("[^0-9]*\\*", 1, 0);             // not a digit, anything, '*'

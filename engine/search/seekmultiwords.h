@@ -6,8 +6,7 @@
 //   CSeekMultiWords m;
 //   m.Compile(words, 0);                     // case ignored; empty words skipped
 //   DWORD len;
-//   DWORD at = m.Search(text, 0, &len);      // leftmost word, true length
-//   at = m.Search(stream, 100000, &len);     // absolute stream offset
+//   DWORD at = m.Search("To: a\nSUBJECT: b", 0, &len);   // 6, length 8
 //
 // Result: the word occurrence that starts first; of several starting
 // there, the longest. Offset and length are those of the word itself.
@@ -17,22 +16,21 @@
 // compressed alphabet: each byte that occurs in a word is its own index,
 // every other byte index 0, and without regard to case both cases of a
 // letter share an index. Per state the length of the longest word ending
-// there gives the start of a hit; once a word is found the scan goes on
-// only as far as a longer or earlier-starting word could still end.
-// Until then the scan runs over the flat copy of dfascan.h, two bytes per
-// lookup (that copy takes up to 4 MiB for long lists) and skipping bytes
-// that keep the start state when words begin with at most three bytes.
+// there gives the start of a hit; the scan (CDFAScanner, dfascan.h, in
+// its WORDS mode) goes on after a hit only as far as a longer or
+// earlier-starting word could still end.
 //
 // Compile results: 0 (also for a list without non-empty words: a matcher
-// that finds nothing); 0x80000005 for a null list; 0xE00F0003 for a word
-// of 65535 bytes or more; 0xE00F0002 when the words need more than 65535
-// trie states; 8 when memory runs out. A failed compile leaves the
-// matcher without words. Words are kept lower-cased when case is ignored.
+// that finds nothing); E_POINTER for a null list; E_SEEK_WORD_TOO_LONG for
+// a word of 65535 bytes or more; E_SEEK_TOO_MANY_STATES when the words need
+// more than 65535 trie states; ERROR_NOT_ENOUGH_MEMORY (8) when memory runs
+// out. A failed compile leaves the matcher without words. Words are kept
+// lower-cased when case is ignored.
 //
 // Record: the base record (no pattern), u8 version 1, u32 word count, then
 // per word u16 length and its bytes. Loading compiles the words again, so a
-// damaged record can never give an inconsistent automaton (0x80000008 for
-// a short or malformed record, 0xE00A00C9 for another version).
+// damaged record can never give an inconsistent automaton (E_FAIL for a
+// short or malformed record, E_RECORD_VERSION for another version).
 //
 // Search is const and may run from many threads at once; Compile and
 // loading need exclusive use.
@@ -44,6 +42,7 @@
 #include "foundation/tstring.h"
 #include "search/dfascan.h"
 #include "search/dfatranstable.h"
+#include "search/searchresults.h"
 #include "search/seekpattern.h"
 
 namespace telsor {
@@ -67,20 +66,17 @@ class CSeekMultiWords : public CSeekPattern {
   const char* GetPattern(LONG index) const override;
   DWORD GetCount() const override { return static_cast<DWORD>(m_words.size()); }
 
-  CDFATransTable* GetTable() const { return m_pTable; }  // no reference added
+  CDFATransTable* GetTable() const { return m_scan.GetTable(); }  // no reference added
   DWORD GetAlphabetSize() const { return m_nAlphabet; }
 
  protected:
   void Cleanup();
-  HRESULT Build();  // the automaton for m_words
+  HRESULT Build();  // the automaton for m_words (may throw)
 
   std::vector<TSTRING> m_words;
-  CDFATransTable* m_pTable;     // one reference held; null without words
-  BYTE m_classes[256];          // text byte -> alphabet index
+  BYTE m_classes[256];  // text byte -> alphabet index
   DWORD m_nAlphabet;
-  std::vector<WORD> m_outLength;  // per state: longest word ending there
-  DWORD m_nLongest;
-  CDFAScanTable m_scan;
+  CDFAScanner m_scan;   // holds the table; empty without words
 };
 
 }  // namespace telsor

@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
+
 #include "foundation/win32.h"
 #include "search/seekrecord.h"
 
@@ -87,14 +89,11 @@ HRESULT CSeekPattern::SerializeBase(IStream* stream, int store) {
   if (hr != S_OK) return hr;
   DWORD n = LoadU16(head + 1);
   if (n != 0) {
-    char* text = static_cast<char*>(calloc(n + 1, 1));
+    std::unique_ptr<char, void (*)(void*)> text(static_cast<char*>(calloc(n + 1, 1)), free);
     if (text == nullptr) return E_OUTOFMEMORY;
-    hr = ReadField(stream, text, n, E_FAIL);
-    if (hr != S_OK) {
-      free(text);
-      return hr;
-    }
-    m_pPattern = text;
+    hr = ReadField(stream, text.get(), n, E_FAIL);
+    if (hr != S_OK) return hr;
+    m_pPattern = text.release();
     m_nLength = n;
   }
   // The record ends with both bytes; a missing substitute byte is a

@@ -5,11 +5,16 @@
 // binary record that a matcher of the same class made with its default
 // constructor reads back:
 //
-//   CSeekSubstr m;                              // any CSeekPattern descendant
-//   if (m.Compile("boundary", 0, 0) != 0) ...   // 0 = case ignored, 0 = strlen
+//   const char* text = "Content-Type: multipart/mixed; BOUNDARY=x";
+//   CSeekSubstr m;                                    // any CSeekPattern descendant
+//   HRESULT hr = m.Compile("boundary", 0, 0);         // 0 = case ignored, 0 = strlen
+//   if (hr != S_OK) return hr;
 //   DWORD len = 0;
-//   DWORD at = m.Search(text, textLen, &len);   // 0xFFFFFFFF: no match
-//   m.Serialize(stream, 1);                     // store; 0 loads
+//   DWORD at = m.Search(text, 0, &len);               // 31, len 8; SEEK_NOT_FOUND: none
+//   IStream* stream = nullptr;
+//   CTstringAsIStream::CreateStreamOnTSTRING("", &stream);
+//   hr = m.Serialize(stream, 1);                      // store; 0 loads
+//   stream->Release();
 //
 // Contract of every matcher: offsets are 32-bit, a miss is 0xFFFFFFFF; a
 // text length of 0 means the text is NUL-terminated; matchLen (when given)

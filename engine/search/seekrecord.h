@@ -4,18 +4,23 @@
 // field is read with its exact width, a short transfer is a bad record, and
 // a length field never sizes an allocation before the bytes are there.
 //
+//   IStream* stream = nullptr;
+//   CTstringAsIStream::CreateStreamOnTSTRING(TSTRING("\x01\x05\x00", 3), &stream);
 //   BYTE head[3];
 //   HRESULT hr = ReadField(stream, head, 3, E_FAIL);   // short: E_FAIL
+//   stream->Release();
 //   if (hr != S_OK) return hr;                          // stream failure as is
-//   WORD len = LoadU16(head + 1);
+//   WORD len = LoadU16(head + 1);                       // 5
 //
 // All functions are stateless and may be used from any thread.
 #ifndef TELSOR_SEARCH_SEEKRECORD_H
 #define TELSOR_SEARCH_SEEKRECORD_H
 
-#include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
+#include "foundation/errorroad.h"
 #include "foundation/istream.h"
 #include "foundation/wintypes.h"
 
@@ -54,40 +59,29 @@ inline HRESULT WriteField(IStream* stream, const void* buffer, ULONG count) {
   return done == count ? S_OK : E_FAIL;
 }
 
-// Reads a block of size bytes into fresh zeroed malloc storage (*out, owned
-// by the caller on success). The block grows as the bytes arrive, so a
-// record that claims a huge size but ends early fails with shortCode instead
-// of allocating the claimed size first. Allocation failure gives memCode.
-inline HRESULT ReadBlock(IStream* stream, size_t size, BYTE** out, HRESULT shortCode,
+// Reads a block of size bytes into out (replacing what it held). The block
+// grows as the bytes arrive, so a record that claims a huge size but ends
+// early fails with shortCode instead of allocating the claimed size first.
+// Running out of memory gives memCode. On failure out is empty.
+inline HRESULT ReadBlock(IStream* stream, size_t size, std::vector<BYTE>& out, HRESULT shortCode,
                          HRESULT memCode) {
-  *out = nullptr;
-  const size_t kStep = 1u << 20;
-  size_t have = 0;
-  size_t room = size < kStep ? size : kStep;
-  BYTE* block = static_cast<BYTE*>(calloc(room ? room : 1, 1));
-  if (block == nullptr) return memCode;
-  while (have < size) {
-    if (have == room) {
-      size_t grown = room * 2 < size ? room * 2 : size;
-      BYTE* next = static_cast<BYTE*>(realloc(block, grown));
-      if (next == nullptr) {
-        free(block);
-        return memCode;
-      }
-      memset(next + room, 0, grown - room);
-      block = next;
-      room = grown;
-    }
-    size_t want = room - have;
+  std::vector<BYTE>().swap(out);
+  const size_t kFirst = 1u << 20;
+  while (out.size() < size) {
+    const size_t have = out.size();
+    const size_t room = have == 0 ? kFirst : 2 * have;
+    size_t want = (room < size ? room : size) - have;
     if (want > 0x40000000u) want = 0x40000000u;
-    HRESULT hr = ReadField(stream, block + have, static_cast<ULONG>(want), shortCode);
+    if (FAILED(ResultOf([&] { out.resize(have + want); }))) {
+      std::vector<BYTE>().swap(out);
+      return memCode;
+    }
+    HRESULT hr = ReadField(stream, out.data() + have, static_cast<ULONG>(want), shortCode);
     if (hr != S_OK) {
-      free(block);
+      std::vector<BYTE>().swap(out);
       return hr;
     }
-    have += want;
   }
-  *out = block;
   return S_OK;
 }
 

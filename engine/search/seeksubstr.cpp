@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "foundation/errorroad.h"
 #include "search/seekrecord.h"
 
 namespace telsor {
@@ -35,16 +36,18 @@ DWORD GoodSuffix(const BYTE* pat, size_t n, BYTE* good) {
   BYTE* rev = smallRev;
   WORD* pi = smallPi;
   WORD* rpi = smallRpi;
+  std::vector<BYTE> bigRev;
+  std::vector<WORD> bigPi, bigRpi;
   if (n >= kSmallPattern) {
-    rev = static_cast<BYTE*>(malloc(n));
-    pi = static_cast<WORD*>(malloc(n * sizeof(WORD)));
-    rpi = static_cast<WORD*>(malloc(n * sizeof(WORD)));
-    if (rev == nullptr || pi == nullptr || rpi == nullptr) {
-      free(rev);
-      free(pi);
-      free(rpi);
+    if (FAILED(ResultOf([&] {
+          bigRev.resize(n);
+          bigPi.resize(n);
+          bigRpi.resize(n);
+        })))
       return kNoMemory;
-    }
+    rev = bigRev.data();
+    pi = bigPi.data();
+    rpi = bigRpi.data();
   }
   for (size_t i = 0; i < n; ++i) rev[i] = pat[n - 1 - i];
   PrefixFunction(pat, n, pi);
@@ -57,11 +60,6 @@ DWORD GoodSuffix(const BYTE* pat, size_t n, BYTE* good) {
     size_t shift = i - k + 1;
     BYTE* slot = good + 2 * (n - k - 1);
     if (LoadU16(slot) > shift) StoreU16(slot, static_cast<WORD>(shift));
-  }
-  if (n >= kSmallPattern) {
-    free(rev);
-    free(pi);
-    free(rpi);
   }
   return S_OK;
 }
@@ -80,14 +78,12 @@ int Commonness(BYTE c) {
 }
 }  // namespace
 
-CSeekSubstr::CSeekSubstr() : m_pTables(nullptr), m_nTables(0), m_bOwnTables(false), m_nRare{0, 1} {}
+CSeekSubstr::CSeekSubstr() : m_bOwnTables(false), m_nRare{0, 1} {}
 
-CSeekSubstr::~CSeekSubstr() { Cleanup(); }
+CSeekSubstr::~CSeekSubstr() {}
 
 void CSeekSubstr::Cleanup() {
-  free(m_pTables);
-  m_pTables = nullptr;
-  m_nTables = 0;
+  std::vector<BYTE>().swap(m_tables);
   m_bOwnTables = false;
 }
 
@@ -101,10 +97,8 @@ HRESULT CSeekSubstr::Compile(const char* pattern, int caseSensitive, DWORD len) 
     return E_SEEK_PATTERN_TOO_LONG;
   }
   size_t size = 256 + 2 * static_cast<size_t>(m_nLength);
-  m_pTables = static_cast<BYTE*>(calloc(size, 1));
-  if (m_pTables == nullptr) return kNoMemory;
-  m_nTables = static_cast<DWORD>(size);
-  hr = static_cast<HRESULT>(FillTables(m_pTables));
+  if (FAILED(ResultOf([&] { m_tables.assign(size, 0); }))) return kNoMemory;
+  hr = static_cast<HRESULT>(FillTables(m_tables.data()));
   if (hr != S_OK) {
     Cleanup();
     return hr;
@@ -138,8 +132,8 @@ DWORD CSeekSubstr::FillTables(BYTE* tables) const {
 }
 
 DWORD CSeekSubstr::CalculateGoodSuffix() {
-  if (m_pTables == nullptr || m_nTables < 256 + 2 * static_cast<size_t>(m_nLength)) return kNoMemory;
-  return GoodSuffix(reinterpret_cast<const BYTE*>(m_pPattern), m_nLength, m_pTables + 256);
+  if (m_tables.size() < 256 + 2 * static_cast<size_t>(m_nLength)) return kNoMemory;
+  return GoodSuffix(reinterpret_cast<const BYTE*>(m_pPattern), m_nLength, m_tables.data() + 256);
 }
 
 void CSeekSubstr::PrepareFilter() {
@@ -186,7 +180,7 @@ DWORD CSeekSubstr::FindBoyerMoore(const BYTE* text, size_t len, size_t from) con
   if (n > len || from > len - n) return SEEK_NOT_FOUND;
   const BYTE* pat = reinterpret_cast<const BYTE*>(m_pPattern);
   const bool fold = !m_bCaseSensitive;
-  const BYTE* bad = m_pTables;
+  const BYTE* bad = m_tables.data();
   // The unrolled skip runs only where three maximal shifts stay in the text.
   const size_t unrolledEnd = len > 3 * 255 ? len - 3 * 255 : 0;
   size_t p = from + n;  // one past the window's last byte
@@ -309,7 +303,7 @@ DWORD CSeekSubstr::Search(const char* text, DWORD len, DWORD* matchLen) const {
     if (matchLen) *matchLen = 1;
     return 0;
   }
-  if (m_pTables == nullptr) return SEEK_NOT_FOUND;
+  if (m_tables.empty()) return SEEK_NOT_FOUND;
   DWORD at = Find(reinterpret_cast<const BYTE*>(text), n);
   if (at != SEEK_NOT_FOUND && matchLen) *matchLen = m_nLength;
   return at;
@@ -318,7 +312,7 @@ DWORD CSeekSubstr::Search(const char* text, DWORD len, DWORD* matchLen) const {
 DWORD CSeekSubstr::Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const {
   if (matchLen) *matchLen = 0;
   if (m_nLength == 0) return 0;
-  if (m_pTables == nullptr || stream == nullptr) return SEEK_NOT_FOUND;
+  if (m_tables.empty() || stream == nullptr) return SEEK_NOT_FOUND;
   size_t n = m_nLength;
   if (n > maxBytes) return SEEK_NOT_FOUND;
   LARGE_INTEGER zero;
@@ -328,8 +322,9 @@ DWORD CSeekSubstr::Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) cons
   if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &position))) return SEEK_NOT_FOUND;
 
   size_t blockSize = 16 * n > 0x2000 ? 16 * n : 0x2000;
-  BYTE* block = static_cast<BYTE*>(malloc(blockSize));
-  if (block == nullptr) return SEEK_NOT_FOUND;
+  std::vector<BYTE> buffer;
+  if (FAILED(ResultOf([&] { buffer.resize(blockSize); }))) return SEEK_NOT_FOUND;
+  BYTE* block = buffer.data();
   DWORD base = position.u.LowPart;  // stream offset of block[0]
   size_t have = 0;
   size_t remaining = maxBytes;
@@ -361,7 +356,6 @@ DWORD CSeekSubstr::Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) cons
     base += static_cast<DWORD>(have - keep);
     have = keep;
   }
-  free(block);
   return result;
 }
 
@@ -371,9 +365,9 @@ HRESULT CSeekSubstr::Serialize(IStream* stream, int store) {
   if (store) {
     HRESULT hr = SerializeBase(stream, 1);
     if (hr != S_OK) return hr;
-    StoreU32(field, m_nTables);
+    StoreU32(field, static_cast<DWORD>(m_tables.size()));
     hr = WriteField(stream, field, 4);
-    if (hr == S_OK) hr = WriteField(stream, m_pTables, m_nTables);
+    if (hr == S_OK) hr = WriteField(stream, m_tables.data(), static_cast<ULONG>(m_tables.size()));
     return hr;
   }
 
@@ -389,23 +383,19 @@ HRESULT CSeekSubstr::Serialize(IStream* stream, int store) {
     return (m_pPattern == nullptr || m_pPattern[0] == '\0') ? S_OK : kBadRecord;
   }
   if (size < 256 + 2 * n) return kBadRecord;
-  BYTE* tables = nullptr;
-  hr = ReadBlock(stream, size, &tables, kBadRecord, kNoMemoryLoad);
+  std::vector<BYTE> tables;
+  hr = ReadBlock(stream, size, tables, kBadRecord, kNoMemoryLoad);
   if (hr != S_OK) return hr;
-  for (size_t j = 0; j < n; ++j) {
-    if (LoadGood(tables + 256 + 2 * j) == 0) {
-      free(tables);
-      return kBadRecord;
-    }
-  }
-  m_pTables = tables;
-  m_nTables = size;
+  for (size_t j = 0; j < n; ++j)
+    if (LoadGood(tables.data() + 256 + 2 * j) == 0) return kBadRecord;
+  m_tables.swap(tables);
   // The filter may skip the tables only when they are the ones Compile
   // builds; other tables keep deciding what is found.
   if (m_pPattern != nullptr && m_pPattern[0] != '\0' && n >= 2 && n <= kMaxPattern) {
-    BYTE* own = static_cast<BYTE*>(malloc(256 + 2 * n));
-    if (own != nullptr && FillTables(own) == S_OK && memcmp(own, tables, 256 + 2 * n) == 0) m_bOwnTables = true;
-    free(own);
+    std::vector<BYTE> own;
+    if (SUCCEEDED(ResultOf([&] { own.resize(256 + 2 * n); })) && FillTables(own.data()) == S_OK &&
+        memcmp(own.data(), m_tables.data(), 256 + 2 * n) == 0)
+      m_bOwnTables = true;
   }
   PrepareFilter();
   return S_OK;

@@ -5,9 +5,14 @@
 //   CSeekSubstr m;
 //   m.Compile("abcab", 1, 0);
 //   DWORD len;
-//   m.Search("xxabcabyy", 0, &len);          // 2, len 5
+//   DWORD at = m.Search("xxabcabyy", 0, &len);     // 2, len 5
+//   IStream* stream = nullptr;
+//   CTstringAsIStream::CreateStreamOnTSTRING("0123456789xxabcab", &stream);
+//   LARGE_INTEGER start;
+//   start.QuadPart = 10;
 //   stream->Seek(start, STREAM_SEEK_SET, nullptr);
-//   m.Search(stream, 100000, &len);          // absolute stream offset or -1
+//   at = m.Search(stream, 100000, &len);           // 12: the absolute stream offset
+//   stream->Release();
 //
 // Patterns of 1 to 65534 bytes get tables; 65535 bytes or more give
 // 0xE00F0004. An empty pattern matches at offset 0 of any non-empty text
@@ -20,7 +25,7 @@
 // Boyer-Moore. Tables loaded from a record that differ from the ones
 // Compile builds are always used as they are (Boyer-Moore only).
 //
-// Table block (malloc, 256 + 2 x length bytes): the bad-character shifts
+// Table block (256 + 2 x length bytes): the bad-character shifts
 // (one byte per text byte value), then one u16 little-endian good-suffix
 // shift per pattern position.
 //
@@ -30,6 +35,8 @@
 // tables; larger blocks load (the excess is ignored). 14: no memory.
 #ifndef TELSOR_SEARCH_SEEKSUBSTR_H
 #define TELSOR_SEARCH_SEEKSUBSTR_H
+
+#include <vector>
 
 #include "search/seekpattern.h"
 
@@ -64,8 +71,7 @@ class CSeekSubstr : public CSeekPattern {
   DWORD FindFiltered(const BYTE* text, size_t len) const;
   bool CanFilter() const { return m_bOwnTables && m_nLength >= 2; }
 
-  BYTE* m_pTables;  // owned (malloc); null when no tables are built
-  DWORD m_nTables;  // size of the table block
+  std::vector<BYTE> m_tables;  // the table block; empty when no tables are built
 
  private:
   // Fills a table block of 256 + 2 x length bytes for the pattern; 0 or 8.
@@ -75,9 +81,9 @@ class CSeekSubstr : public CSeekPattern {
   template <bool kFold>
   DWORD FindFilteredT(const BYTE* text, size_t len) const;
 
-  bool m_bOwnTables;  // m_pTables holds exactly what FillTables builds
+  bool m_bOwnTables;  // m_tables holds exactly what FillTables builds
   DWORD m_nRare[2];   // filter positions, m_nRare[0] < m_nRare[1] < length
-  WORD Good(DWORD j) const { return LoadGood(m_pTables + 256 + 2 * static_cast<size_t>(j)); }
+  WORD Good(DWORD j) const { return LoadGood(m_tables.data() + 256 + 2 * static_cast<size_t>(j)); }
   static WORD LoadGood(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
 };
 

@@ -7,8 +7,9 @@
 //   s.SetBits(6, 17, 1);              // inclusive range
 //   CSetBits t = s;                   // shares s's buffer (O(1))
 //   t.SetBitAt(64, 1);                // t unshares first; s is unchanged
-//   for (DWORD b = s.GetBitSetToOne(0); b != 0xFFFFFFFF; b = s.GetBitSetToOne(b + 1)) ...
-//   if (s == t) ...                   // hash first, then the bytes
+//   DWORD count = 0;
+//   for (DWORD b = s.GetBitSetToOne(0); b != 0xFFFFFFFF; b = s.GetBitSetToOne(b + 1)) ++count;
+//   bool same = s == t;               // hash first, then the bytes: false
 //
 // Bit n lives in byte n / 8 at bit n % 8 (least significant first); bits
 // beyond the end read 0, and trailing zero bytes do not matter: sets that

@@ -1,149 +1,24 @@
-// The logger: line format and levels, batching, open failures and many
-// threads at once. Every test leaves the logger closed, with mask 0 and
-// nothing set, as it is at load.
+// The logger: line format and levels, batching, open failures (the
+// threads are in logsystem_threads_test.cpp). Every test leaves the logger
+// closed, with mask 0 and nothing set, as it is at load.
 #include <gtest/gtest.h>
 
 #include <errno.h>
-#include <pthread.h>
 #include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "common/tempdir.h"
-#include "foundation/logsystem.h"
+#include "logtest.h"
 
 namespace {
 
 using namespace telsor;
-
-// Local time in the tests is UTC+5:30, so a line written from UTC would show.
-const char kZone[] = "IST-5:30";
-const time_t kZoneOffset = 5 * 3600 + 30 * 60;
-
-std::mutex g_reportsMutex;
-std::vector<std::pair<DWORD, std::string>> g_reports;
-std::atomic<int> g_reportCount{0};
-
-void Record(DWORD level, const char* text) {
-  std::lock_guard<std::mutex> guard(g_reportsMutex);
-  g_reports.emplace_back(level, text);
-}
-
-void Count(DWORD, const char*) { ++g_reportCount; }
-
-DWORD ThisThread() { return static_cast<DWORD>(static_cast<uintptr_t>(pthread_self())); }
-
-// The line expected for a message logged at t by thread, from the
-// UTC-based calendar shifted by the test zone's offset.
-std::string Expected(const char* namePart, DWORD thread, time_t t, const std::string& text) {
-  time_t shifted = t + kZoneOffset;
-  struct tm g;
-  gmtime_r(&shifted, &g);
-  char id[32];
-  snprintf(id, sizeof id, "%05lu", static_cast<unsigned long>(thread));
-  std::ostringstream out;
-  out << namePart << id << ") " << g.tm_mon + 1 << '/' << g.tm_mday << '/'
-      << (1900 + g.tm_year - 2000) << ' ' << g.tm_hour << ':' << (g.tm_min < 10 ? "0" : "")
-      << g.tm_min << ':' << (g.tm_sec < 10 ? "0" : "") << g.tm_sec << ' ' << text << " \n";
-  return out.str();
-}
-
-// One written line (without its newline) taken apart; ok only when the
-// whole line has the logger's layout.
-struct Parsed {
-  bool ok = false;
-  std::string name;
-  unsigned long id = 0;
-  std::string text;
-};
-
-Parsed ParseLine(const std::string& line) {
-  Parsed p;
-  if (line.size() < 11 || line[0] != '(' || line[9] != ':') return p;
-  int mon, day, year, hour, min, sec, used = 0;
-  if (sscanf(line.c_str() + 10, "%lu) %d/%d/%d %d:%d:%d%n", &p.id, &mon, &day, &year, &hour,
-             &min, &sec, &used) != 7)
-    return p;
-  char head[128];
-  snprintf(head, sizeof head, "%05lu) %d/%d/%d %d:%02d:%02d ", p.id, mon, day, year, hour, min,
-           sec);
-  std::string rest = line.substr(10);
-  if (rest.compare(0, strlen(head), head) != 0 || rest.back() != ' ') return p;
-  p.name = line.substr(1, 8);
-  p.text = rest.substr(strlen(head), rest.size() - strlen(head) - 1);
-  p.ok = true;
-  return p;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class LogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* zone = getenv("TZ");
-    hadZone_ = zone != nullptr;
-    if (hadZone_) oldZone_ = zone;
-    setenv("TZ", kZone, 1);
-    tzset();
-    ASSERT_FALSE(dir_.empty());
-    streamPath_ = dir_ + "/stream.txt";
-    filePath_ = dir_ + "/engine.log";
-    stream_ = fopen(streamPath_.c_str(), "w");
-    ASSERT_NE(stream_, nullptr);
-    g_reports.clear();
-    g_reportCount = 0;
-  }
-
-  void TearDown() override {
-    OpenLogSystem(0);  // opened or already open: the settings can be reset
-    SetOutLogStream(nullptr);
-    SetOutLogFile("");
-    SetExternReportEvent(nullptr);
-    CloseLogSystem();
-    SetLogLevel(0);
-    if (stream_ != nullptr) fclose(stream_);
-    if (hadZone_)
-      setenv("TZ", oldZone_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
-  void Open(DWORD threshold, DWORD mask) {
-    ASSERT_EQ(OpenLogSystem(threshold), 1);
-    SetLogLevel(mask);
-    SetOutLogStream(stream_);
-    SetOutLogFile(filePath_.c_str());
-  }
-
-  std::string Stream() {
-    fflush(stream_);
-    return ReadText(streamPath_);
-  }
-
-  telsor_test::TempDir tmp_;
-  const std::string dir_ = tmp_.path();
-  std::string streamPath_, filePath_;
-  FILE* stream_ = nullptr;
-  bool hadZone_ = false;
-  std::string oldZone_;
-};
+using namespace telsor_test;
 
 TEST_F(LogTest, LineFormatAndLevels) {
   struct Case {
@@ -264,44 +139,6 @@ TEST_F(LogTest, UnopenableLogFileIsReportedOnce) {
   std::string out = Stream();  // the stream still gets both
   EXPECT_NE(out.find("first \n"), std::string::npos);
   EXPECT_NE(out.find("second \n"), std::string::npos);
-}
-
-TEST_F(LogTest, ConcurrentLoggersWriteWholeLinesInOrder) {
-  const int kThreads = 8, kMessages = 300;
-  Open(16, 31);
-  SetExternReportEvent(Count);
-  std::vector<DWORD> ids(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([t, &ids] {
-      ids[t] = ThisThread();
-      for (int i = 0; i < kMessages; ++i)
-        LogMessage(1u << (i % 5), "thread %02d message %04d %s", t, i, std::string(i % 300, '.').c_str());
-    });
-  for (std::thread& th : threads) th.join();
-  FlushLogSystem();
-  EXPECT_EQ(g_reportCount, kThreads * kMessages);
-  std::string out = Stream();
-  EXPECT_EQ(ReadText(filePath_), out);
-  const std::string names[] = {"Error   ", "CRITICAL", "Warning ", "Info    ", "Debug   "};
-  std::vector<int> next(kThreads, 0);
-  std::istringstream lines(out);
-  std::string line;
-  int total = 0;
-  while (std::getline(lines, line)) {
-    Parsed p = ParseLine(line);
-    ASSERT_TRUE(p.ok) << line;
-    int t = -1, i = -1, used = 0;
-    ASSERT_EQ(sscanf(p.text.c_str(), "thread %d message %d %n", &t, &i, &used), 2) << line;
-    ASSERT_TRUE(t >= 0 && t < kThreads) << line;
-    EXPECT_EQ(p.text.substr(static_cast<size_t>(used)), std::string(i % 300, '.')) << line;
-    EXPECT_EQ(p.name, names[i % 5]);
-    EXPECT_EQ(p.id, ids[t]);
-    EXPECT_EQ(i, next[t]) << "thread " << t;
-    next[t] = i + 1;
-    ++total;
-  }
-  EXPECT_EQ(total, kThreads * kMessages);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fakestream.h"
+#include "common/teststream.h"
 #include "foundation/fileasistream.h"
 #include "foundation/globalmem.h"
 #include "foundation/gzfileasistream.h"
@@ -161,10 +161,10 @@ class StreamResults : public ::testing::Test {
     return s->CopyTo(nullptr, Size(10), nullptr, nullptr);
   }
   static HRESULT CopyToFailing(IStream* s, ULONGLONG* count) {
-    CFakeStream* target = new CFakeStream("");
+    CTestStream* target = CTestStream::New("");
     target->AddRef();
-    target->m_writeResult = E_ACCESSDENIED;
-    target->m_maxWrite = 0;
+    target->writeResult = E_ACCESSDENIED;
+    target->maxWriteChunk = 0;
     ULARGE_INTEGER read, written;
     HRESULT hr = s->CopyTo(target, Size(4), &read, &written);
     *count = written.QuadPart;
@@ -347,14 +347,14 @@ TEST_F(StreamResults, EveryOperationOfEveryStream) {
 
       // cipher stream over a fake stream
       {"cipher", "Read", "inner read fails", [&] {
-         CFakeStream* inner = new CFakeStream("abcdef");
-         inner->m_readsUntilFailure = 0;
-         inner->m_failure = E_ACCESSDENIED;
+         CTestStream* inner = CTestStream::New("abcdef");
+         inner->readsUntilFailure = 0;
+         inner->failure = E_ACCESSDENIED;
          return Do(Held(new CSimpleCipher(inner)), ReadN(3)); },
        E_ACCESSDENIED, 0, 0},
       {"cipher", "Seek", "inner seek fails", [&] {
-         CFakeStream* inner = new CFakeStream("abcdef");
-         inner->m_seeksUntilFailure = 0;
+         CTestStream* inner = CTestStream::New("abcdef");
+         inner->seeksUntilFailure = 0;
          CSimpleCipher* c = new CSimpleCipher(inner);
          c->AddRef();
          ULARGE_INTEGER at;
@@ -365,8 +365,8 @@ TEST_F(StreamResults, EveryOperationOfEveryStream) {
        E_FAIL, 777, 0},
       {"cipher", "Read", "no inner stream", [&] { return Do(Held(new CSimpleCipher(nullptr)), ReadN(3)); }, E_POINTER, 0, ~0ull},
       {"cipher", "Write", "inner takes 2 of 3", [&] {
-         CFakeStream* inner = new CFakeStream("");
-         inner->m_maxWrite = 2;
+         CTestStream* inner = CTestStream::New("");
+         inner->maxWriteChunk = 2;
          return Do(Held(new CSimpleCipher(inner)), WriteText("abc")); },
        S_OK, 2, 2},
   };

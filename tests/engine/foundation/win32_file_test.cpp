@@ -15,7 +15,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/tempdir.h"
@@ -162,28 +161,6 @@ TEST_F(TempDir, TempFileNameCreatesDistinctFiles) {
   }
   EXPECT_EQ(names.size(), 20u);
   EXPECT_EQ(CountEntries(), 20u);
-}
-
-TEST_F(TempDir, TempFileNameFromManyThreadsAtOnce) {
-  const int kThreads = 8, kEach = 25;
-  std::vector<std::vector<std::string>> made(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) {
-        char buf[MAX_PATH];
-        if (GetTempFileName(dir_.c_str(), "mt", 0, buf) != 0) made[t].push_back(buf);
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  std::set<std::string> all;
-  for (auto& v : made) {
-    EXPECT_EQ(v.size(), static_cast<size_t>(kEach));
-    all.insert(v.begin(), v.end());
-  }
-  EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
-  EXPECT_EQ(CountEntries(), all.size());
 }
 
 TEST(GetTempFileName, BadArgumentsAndOverlongDirectory) {

@@ -7,21 +7,24 @@
 #include <string>
 #include <vector>
 
+#include "common/teststream.h"
 #include "search/dfatranstable.h"
+#include "search/regexpr.h"
+#include "search/searchresults.h"
 #include "search/seekdictionary.h"
 #include "search/seekexactstr.h"
 #include "search/seekmatches.h"
+#include "search/seekmultiwords.h"
 #include "search/seeksubstr.h"
 #include "search/setbits.h"
-#include "common/teststream.h"
 
 using namespace telsor;
 
 namespace {
-const HRESULT kFail = static_cast<HRESULT>(0x80000008u);
-const HRESULT kBadRecord = 1392;
+const HRESULT kFail = E_FAIL;
+const HRESULT kBadRecord = ERROR_INVALID_DATA_RECORD;
 
-enum Kind { BASE, EXACT, DICTIONARY, SUBSTR, MATCHES, TABLE, SETBITS };
+enum Kind { BASE, EXACT, DICTIONARY, SUBSTR, MATCHES, TABLE, SETBITS, REGEXPR, MULTIWORDS };
 
 // Loads bytes into a fresh object of the kind; returns the result and
 // exercises the object afterwards.
@@ -48,6 +51,8 @@ HRESULT Load(Kind kind, const std::string& bytes) {
     case EXACT: m.reset(new CSeekExactStr); break;
     case DICTIONARY: m.reset(new CSeekDictionary); break;
     case SUBSTR: m.reset(new CSeekSubstr); break;
+    case REGEXPR: m.reset(new CRegExpr); break;
+    case MULTIWORDS: m.reset(new CSeekMultiWords); break;
     default: m.reset(new CSeekMatches(SEEK_CAPS_BRACKETS | SEEK_CAPS_ESCAPE)); break;
   }
   hr = m->Serialize(&s, 0);
@@ -107,6 +112,13 @@ TEST(CorruptRecordsTest, EveryTruncationFails) {
   wild.Compile("a*[bc]", 1, 0);
   records.push_back({"matches", MATCHES, Stored([&](CTestStream& s) { return wild.Serialize(&s, 1); }), 0});
   records.push_back({"table", TABLE, TableRecord(3, 2, 0, 0, 1, 0xFFFF, 1), 0});
+  CRegExpr re;
+  re.Compile("^a[bc]+$", 0, 0);
+  records.push_back({"regexpr", REGEXPR, Stored([&](CTestStream& s) { return re.Serialize(&s, 1); }), 0});
+  CSeekMultiWords multi;
+  const char* keys[] = {"alpha", "beta", "\n.\n", nullptr};
+  multi.Compile(keys, 0);
+  records.push_back({"multiwords", MULTIWORDS, Stored([&](CTestStream& s) { return multi.Serialize(&s, 1); }), 0});
   CSetBits bits;
   bits.SetBitAt(70, 1);
   records.push_back({"setbits", SETBITS, Stored([&](CTestStream& s) { return bits.Serialize(&s, 1); }), 0});
@@ -135,6 +147,24 @@ TEST(CorruptRecordsTest, OutOfRangeValuesFail) {
   const std::string b = Stored([&](CTestStream& s) { return sub.Serialize(&s, 1); });
   // Substring layout: base 10, size 4 at 10, bad-character table at 14,
   // good-suffix shifts at 270.
+
+  CRegExpr re;
+  re.Compile("ab", 1, 0);
+  const std::string r = Stored([&](CTestStream& s) { return re.Serialize(&s, 1); });
+  // Regular-expression layout: version 0, base 1..7 ("ab"), flags 8,
+  // has-table 9, the table record at 10 (entry count 11, state count 15,
+  // minimum index 19, dense state 23, states at 25).
+  const size_t table = 10;
+  ASSERT_EQ(std::string("\x01\x01\x02\x00" "ab\x01\x20\x00\x01\x01", 11), r.substr(0, 11));
+  ASSERT_EQ(U32(re.GetTable()->GetStateCount()), r.substr(table + 5, 4));
+
+  CSeekMultiWords multi;
+  const char* keys[] = {"ab", "cd", nullptr};
+  multi.Compile(keys, 1);
+  const std::string m = Stored([&](CTestStream& s) { return multi.Serialize(&s, 1); });
+  // Multi-word layout: empty base 0..4, version 5, count 6, then per word
+  // u16 length and bytes: "ab" at 10 (length) and 12, "cd" at 14 and 16.
+  ASSERT_EQ(std::string("\x01\x00\x00\x01\x20\x01\x02\x00\x00\x00\x02\x00" "ab\x02\x00" "cd", 18), m);
 
   struct Case {
     const char* name;
@@ -167,12 +197,31 @@ TEST(CorruptRecordsTest, OutOfRangeValuesFail) {
       {"table next out of range", TABLE, TableRecord(3, 2, 0, 0, 1, 2, 1), kFail},
       {"table check out of range", TABLE, TableRecord(3, 2, 0, 0, 1, 0xFFFF, 7), kFail},
       {"table huge entry count, short record", TABLE, TableRecord(0xFFFFFFF0u, 2, 0, 0, 1, 0xFFFF, 1), kFail},
+      {"regexpr version 2", REGEXPR, patch(r, 0, "\x02"), E_RECORD_VERSION},
+      {"regexpr base version 2", REGEXPR, patch(r, 1, "\x02"), kFail},
+      {"regexpr table version 2", REGEXPR, patch(r, table, "\x02"), kFail},
+      {"regexpr table too many states", REGEXPR, patch(r, table + 5, U32(0x10000)), kFail},
+      {"regexpr table dense state out of range", REGEXPR, patch(r, table + 13, U16(0xFFF0)), kFail},
+      {"regexpr table default out of range", REGEXPR, patch(r, table + 15 + 1, U16(0xFFF0)), kFail},
+      {"regexpr table default loops to itself", REGEXPR, patch(r, table + 15 + 1, U16(0)), kFail},
+      {"regexpr table base 0xFFFFFFFF", REGEXPR, patch(r, table + 15 + 3, U32(0xFFFFFFFFu)), kFail},
+      {"regexpr table huge entry count, short record", REGEXPR, patch(r, table + 1, U32(0xFFFFFFF0u)), kFail},
+      {"regexpr table without a table", REGEXPR, r.substr(0, table), kFail},
+      {"multiwords version 2", MULTIWORDS, patch(m, 5, "\x02"), E_RECORD_VERSION},
+      {"multiwords base version 2", MULTIWORDS, patch(m, 0, "\x02"), kFail},
+      {"multiwords word of length 0", MULTIWORDS, patch(m, 10, U16(0)), kFail},
+      {"multiwords word of 0xFFFF bytes", MULTIWORDS, patch(m, 10, U16(0xFFFF)), kFail},
+      {"multiwords word longer than the record", MULTIWORDS, patch(m, 14, U16(300)), kFail},
+      {"multiwords NUL inside a word", MULTIWORDS, patch(m, 12, std::string(1, '\0')), kFail},
+      {"multiwords huge word count, short record", MULTIWORDS, patch(m, 6, U32(0xFFFFFFF0u)), kFail},
   };
   for (const Case& c : cases) EXPECT_EQ(c.want, Load(c.kind, c.bytes)) << c.name;
   // The unpatched records load.
   EXPECT_EQ(0, Load(DICTIONARY, d));
   EXPECT_EQ(0, Load(SUBSTR, b));
   EXPECT_EQ(0, Load(TABLE, TableRecord(3, 2, 0, 0, 1, 0xFFFF, 1)));
+  EXPECT_EQ(0, Load(REGEXPR, r));
+  EXPECT_EQ(0, Load(MULTIWORDS, m));
 }
 
 TEST(CorruptRecordsTest, StreamFailuresArePassedOn) {
@@ -184,14 +233,14 @@ TEST(CorruptRecordsTest, StreamFailuresArePassedOn) {
   for (size_t at = 0; at < good.bytes.size(); at += 7) {
     CTestStream s(good.str());
     s.failReadAt = at;
-    s.readError = error;
+    s.failure = error;
     CSeekSubstr r;
     EXPECT_EQ(error, r.Serialize(&s, 0)) << at;
   }
   CSharedObjPtr<CDFATransTable> t = new CDFATransTable;
   CTestStream failing(TableRecord(3, 2, 0, 0, 1, 0xFFFF, 1));
   failing.failReadAt = 20;
-  failing.readError = error;
+  failing.failure = error;
   EXPECT_EQ(error, t->Serialize(&failing, 0));
   EXPECT_EQ(0u, t->GetStateCount());
   CTestStream writeFail;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "search/dfatranstable.h"
+#include "search/fa.h"
 #include "common/teststream.h"
 
 using namespace telsor;
@@ -149,15 +150,26 @@ TEST(DFATransTableTest, SortPermutesRowsWithFewerTransitionsFirst) {
   }
 }
 
-TEST(DFATransTableTest, TooManyStatesIsABareCode) {
+TEST(DFATransTableTest, TooManyStatesIsTheAutomatonException) {
   std::vector<tag_TRANS_ENTRY> none;
   CSetBits accepting;
   CDFATransTable t;
   try {
     t.Build(none, 0x10000, 1, accepting);
     FAIL() << "no throw";
-  } catch (DWORD code) {
-    EXPECT_EQ(0xE00F0002u, code);
+  } catch (CFAException* e) {
+    EXPECT_EQ(E_SEEK_TOO_MANY_STATES, e->GetResultCode());
+    e->Delete();
+  }
+  EXPECT_EQ(0u, t.GetStateCount());
+  // A matrix smaller than the states and alphabet claim is refused the same way.
+  std::vector<WORD> rows(3, CDFATransTable::NONE);
+  try {
+    t.BuildFromRows(rows, 2, 2, accepting);
+    FAIL() << "no throw";
+  } catch (CFAException* e) {
+    EXPECT_EQ(E_INVALIDARG, e->GetResultCode());
+    e->Delete();
   }
   EXPECT_EQ(0u, t.GetStateCount());
 }

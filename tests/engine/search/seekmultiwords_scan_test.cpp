@@ -20,7 +20,7 @@ namespace {
 struct CProbe : CSeekMultiWords {
   bool Pairs() const { return m_scan.HasPairs(); }
   bool Skips() const { return m_scan.CanSkip(); }
-  void DropFlat() { m_scan.Clear(); }  // single steps over the packed table
+  void DropFlat() { m_scan.DropFlat(); }  // single steps over the packed table
 };
 
 struct tag_HIT {

@@ -6,7 +6,6 @@
 
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "search/seekmultiwords.h"
@@ -226,24 +225,4 @@ TEST(SeekMultiWordsTest, RecordRoundTrip) {
   nul[version + 7] = '\0';  // inside the first word
   CTestStream nuls(nul);
   EXPECT_EQ(static_cast<HRESULT>(0x80000008u), back.Serialize(&nuls, 0));
-}
-
-TEST(SeekMultiWordsTest, OneMatcherSearchedFromEightThreads) {
-  CSeekMultiWords m;
-  ASSERT_EQ(0, m.Compile(kHeaderNames, 0));
-  std::string text(200000, 'q');
-  text.replace(150000, 12, "mime-version");
-  std::vector<int> bad(8, 0);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t]() {
-      for (int i = 0; i < 10; ++i) {
-        tag_HIT h = Find(m, text);
-        tag_HIT s = FindInStream(m, text, 0, 0xFFFFFFFFu);
-        if (h.at != 150000 || h.len != 12 || s.at != 150000) ++bad[t];
-      }
-    });
-  }
-  for (std::thread& th : threads) th.join();
-  for (int t = 0; t < 8; ++t) EXPECT_EQ(0, bad[t]);
 }

@@ -169,7 +169,7 @@ TEST(SeekSubstrTest, StreamReadFailureEndsTheData) {
   s.failReadAt = 0x3000;
   EXPECT_EQ(SEEK_NOT_FOUND, m.Search(&s, 0x5000, nullptr));
   CTestStream unseekable(text);
-  unseekable.failSeek = true;
+  unseekable.seeksUntilFailure = 0;
   EXPECT_EQ(SEEK_NOT_FOUND, m.Search(&unseekable, 0x5000, nullptr));
   CTestStream ok(text);
   EXPECT_EQ(0x4000u, m.Search(&ok, 0x5000, nullptr));

@@ -1,0 +1,635 @@
+// The scanner's loops and the flat copy of a packed table.
+//
+// Every scan steps "cells": the flat copy gives cells as row pointers
+// (accepting rows and the dead row last, so one comparison finds them);
+// without it cells are state numbers and each step walks the packed table.
+// One scan loop per mode is written once over both walkers.
+#include "search/dfascan.h"
+
+#include <string.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <map>
+#include <new>
+#include <type_traits>
+#include <vector>
+
+#include "foundation/errorroad.h"
+#include "search/seekpattern.h"
+
+namespace telsor {
+
+// Bytes that every state treats alike share a class, each state is a row
+// of pointers to the rows of its successors (one dependent load per text
+// byte), and the rows of accepting states and the dead row come last.
+// BuildPairs adds a second copy that steps two bytes per lookup while both
+// stay among plain states. Read-only after building.
+
+class CDFAScanTable {
+ public:
+  typedef const void* const* ROW;
+  // One two-byte step: the row after both bytes, and 1 when the state
+  // between them is the start state.
+  struct tag_PAIR {
+    const tag_PAIR* next;
+    size_t midStart;
+  };
+  typedef const tag_PAIR* PAIR_ROW;
+
+  // maxCells bounds the copy (states x classes); a larger table leaves the
+  // copy empty and the caller walks the packed table.
+  void Build(const CDFATransTable* table, const BYTE* map, size_t maxCells) {
+    Clear();
+    if (table == nullptr || table->GetStateCount() == 0) return;
+    const size_t n = table->GetStateCount();
+    if (2 * n > maxCells) return;
+    // Byte classes: equal columns over all states.
+    std::map<std::vector<WORD>, BYTE> columns;
+    std::vector<WORD> column(n);
+    for (DWORD c = 0; c < 256; ++c) {
+      for (size_t s = 0; s < n; ++s) column[s] = table->Lookup(static_cast<WORD>(s), map[c]);
+      auto it = columns.find(column);
+      if (it == columns.end()) it = columns.emplace(column, static_cast<BYTE>(columns.size())).first;
+      m_class[c] = it->second;
+    }
+    const size_t k = columns.size();
+    if ((n + 1) * k > maxCells) {
+      Clear();
+      return;
+    }
+    // Row order: plain states, accepting states, the dead row.
+    std::vector<size_t> rowOf(n);
+    m_state.clear();
+    for (int pass = 0; pass < 2; ++pass) {
+      for (size_t s = 0; s < n; ++s) {
+        if (table->IsAccepting(static_cast<WORD>(s)) != (pass == 1)) continue;
+        rowOf[s] = m_state.size();
+        m_state.push_back(static_cast<WORD>(s));
+      }
+    }
+    m_state.push_back(CDFATransTable::NONE);
+    m_cells.assign((n + 1) * k, nullptr);
+    const void* const* base = m_cells.data();
+    const size_t dead = n;
+    for (auto& entry : columns) {
+      for (size_t s = 0; s < n; ++s) {
+        const WORD t = entry.first[s];
+        m_cells[rowOf[s] * k + entry.second] = base + (t == CDFATransTable::NONE ? dead : rowOf[t]) * k;
+      }
+    }
+    for (size_t c = 0; c < k; ++c) m_cells[dead * k + c] = base + dead * k;
+    m_nClasses = k;
+    m_start = base + rowOf[0] * k;
+    m_dead = base + dead * k;
+    size_t plain = 0;
+    while (plain < n && !table->IsAccepting(m_state[plain])) ++plain;
+    m_special = base + plain * k;
+    // Bytes that leave the start state: with at most three of them the
+    // scan skips ahead to the next one instead of stepping byte by byte.
+    m_nLeave = 0;
+    for (DWORD c = 0; c < 256; ++c) {
+      if (Next(m_start, static_cast<BYTE>(c)) == m_start) continue;
+      if (m_nLeave < 3) m_leave[m_nLeave] = static_cast<BYTE>(c);
+      ++m_nLeave;
+    }
+    // With one such byte x: the bytes y after it for which x y does not
+    // lead back to the start state. x y pairs that do can be skipped too,
+    // as long as x alone neither accepts nor leads back (x x goes on).
+    memset(m_goesOn, 1, sizeof m_goesOn);
+    if (m_nLeave == 1) {
+      const ROW after = Next(m_start, m_leave[0]);
+      if (!IsSpecial(after) && Next(after, m_leave[0]) != m_start) {
+        for (DWORD c = 0; c < 256; ++c) m_goesOn[c] = Next(after, static_cast<BYTE>(c)) != m_start;
+      }
+    }
+  }
+  // Two-byte steps for at most maxEntries (states + 2) x classes^2 cells;
+  // none when larger. A step from an accepting or dead row, or through
+  // one, leads to the escape row (past PairSpecial): the caller then steps
+  // the bytes one at a time.
+  void BuildPairs(size_t maxEntries) {
+    std::vector<tag_PAIR>().swap(m_pairs);
+    if (IsEmpty()) return;
+    const size_t k = m_nClasses, k2 = k * k, rows = m_state.size() + 1;
+    if (rows * k2 > maxEntries) return;
+    m_pairs.assign(rows * k2, tag_PAIR{nullptr, 0});
+    tag_PAIR* pairs = m_pairs.data();
+    const tag_PAIR* escape = pairs + (rows - 1) * k2;
+    for (size_t r = 0; r + 1 < rows; ++r) {
+      const ROW row = m_cells.data() + r * k;
+      for (size_t a = 0; a < k; ++a) {
+        const ROW mid = static_cast<ROW>(row[a]);
+        for (size_t b = 0; b < k; ++b) {
+          tag_PAIR& e = pairs[r * k2 + a * k + b];
+          if (IsSpecial(row) || IsSpecial(mid)) {
+            e.next = escape;
+            continue;
+          }
+          e.next = pairs + RowIndex(static_cast<ROW>(mid[b])) * k2;
+          e.midStart = mid == m_start ? 1 : 0;
+        }
+      }
+    }
+    for (size_t c = 0; c < k2; ++c) pairs[(rows - 1) * k2 + c].next = escape;
+    for (DWORD c = 0; c < 256; ++c) {
+      m_pairFirst[c] = static_cast<DWORD>(m_class[c] * k * sizeof(tag_PAIR));
+      m_pairSecond[c] = static_cast<DWORD>(m_class[c] * sizeof(tag_PAIR));
+    }
+    m_pairStart = pairs + RowIndex(m_start) * k2;
+    m_pairSpecial = pairs + RowIndex(m_special) * k2;
+  }
+  bool HasPairs() const { return !m_pairs.empty(); }
+  PAIR_ROW PairStart() const { return m_pairStart; }
+  PAIR_ROW PairRow(ROW row) const {
+    if (row == m_start) return m_pairStart;
+    return m_pairs.data() + RowIndex(row) * m_nClasses * m_nClasses;
+  }
+  ROW RowOfPair(PAIR_ROW pr) const {
+    if (pr == m_pairStart) return m_start;
+    return m_cells.data() + static_cast<size_t>(pr - m_pairs.data()) / (m_nClasses * m_nClasses) * m_nClasses;
+  }
+  // The cell for bytes a, b from pr; its next is at or past PairSpecial()
+  // when the bytes must be stepped one at a time.
+  const tag_PAIR* PairStep(PAIR_ROW pr, BYTE a, BYTE b) const {
+    return reinterpret_cast<const tag_PAIR*>(reinterpret_cast<const char*>(pr) + m_pairFirst[a] +
+                                             m_pairSecond[b]);
+  }
+  PAIR_ROW PairSpecial() const { return m_pairSpecial; }
+  // Steps p[j..n) two bytes at a time from row while both bytes lead to
+  // plain states; onStep(pairRow, cell, j) sees each step before it is
+  // taken. Stops before a pair that reaches or passes an accepting or dead
+  // row, before a lone last byte, and with stopAtStart back at the start
+  // row. Returns the offset reached; row is then the row there.
+  template <class F>
+  size_t StepPairs(ROW& row, const BYTE* p, size_t j, size_t n, bool stopAtStart, const F& onStep) const {
+    PAIR_ROW pr = PairRow(row);
+    const PAIR_ROW special = m_pairSpecial, start = m_pairStart;
+    while (j + 2 <= n) {
+      const tag_PAIR* e = PairStep(pr, p[j], p[j + 1]);
+      const PAIR_ROW next = e->next;
+      if (next >= special) break;
+      onStep(pr, *e, j);
+      pr = next;
+      j += 2;
+      if (stopAtStart && pr == start) break;
+    }
+    row = RowOfPair(pr);
+    return j;
+  }
+
+  void Clear() {
+    std::vector<tag_PAIR>().swap(m_pairs);
+    m_pairStart = m_pairSpecial = nullptr;
+    std::vector<const void*>().swap(m_cells);
+    std::vector<WORD>().swap(m_state);
+    m_start = m_dead = m_special = nullptr;
+    m_nClasses = 0;
+    m_nLeave = 0;
+  }
+  bool IsEmpty() const { return m_cells.empty(); }
+
+  ROW Start() const { return m_start; }
+  ROW Next(ROW row, BYTE c) const { return static_cast<ROW>(row[m_class[c]]); }
+  bool IsSpecial(ROW row) const { return row >= m_special; }
+  bool IsDead(ROW row) const { return row == m_dead; }
+  WORD State(ROW row) const { return m_state[static_cast<size_t>(row - m_cells.data()) / m_nClasses]; }
+  const BYTE* Classes() const { return m_class; }
+  // Where a scan in the start state at p must go on stepping: the first
+  // byte that leaves the start state, past pairs that come straight back
+  // (see m_goesOn); n when none. Only when CanSkip().
+  bool CanSkip() const { return m_nLeave >= 1 && m_nLeave <= 3 && m_start < m_special; }
+  size_t SkipFromStart(const BYTE* p, size_t n) const {
+    if (m_nLeave == 1) {
+      const BYTE x = m_leave[0];
+      auto goesOn = [&](size_t at) { return at + 1 == n || m_goesOn[p[at + 1]]; };
+      size_t i = 0;
+      for (;;) {
+#ifdef __SSE2__
+        // Near hits are looked for here; memchr pays off for longer runs.
+        const __m128i v = _mm_set1_epi8(static_cast<char>(x));
+        for (const size_t limit = i + 64; i < limit && i + 16 <= n; i += 16) {
+          unsigned mask = static_cast<unsigned>(
+              _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), v)));
+          for (; mask != 0; mask &= mask - 1) {
+            const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+            if (goesOn(at)) return at;
+          }
+        }
+#endif
+        if (i >= n) return n;
+        const void* hit = memchr(p + i, x, n - i);
+        if (hit == nullptr) return n;
+        const size_t at = static_cast<size_t>(static_cast<const BYTE*>(hit) - p);
+        if (goesOn(at)) return at;
+        i = at + 2;  // p[at + 1] is not x: x x goes on
+      }
+    }
+    const BYTE a = m_leave[0], b = m_leave[1], c = m_leave[m_nLeave - 1];
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi8(static_cast<char>(a));
+    const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+    const __m128i vc = _mm_set1_epi8(static_cast<char>(c));
+    for (; i + 16 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)),
+                                       _mm_cmpeq_epi8(v, vc));
+      const int mask = _mm_movemask_epi8(hit);
+      if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    for (; i < n; ++i)
+      if (p[i] == a || p[i] == b || p[i] == c) return i;
+    return n;
+  }
+
+ private:
+  size_t RowIndex(ROW row) const { return static_cast<size_t>(row - m_cells.data()) / m_nClasses; }
+
+  std::vector<const void*> m_cells;  // rows of successor-row pointers
+  std::vector<WORD> m_state;         // row index -> state (NONE: dead)
+  BYTE m_class[256] = {};
+  size_t m_nClasses = 0;
+  ROW m_start = nullptr;
+  ROW m_dead = nullptr;
+  ROW m_special = nullptr;  // rows from here on accept or are dead
+  BYTE m_leave[3] = {};
+  DWORD m_nLeave = 0;
+  BYTE m_goesOn[256] = {};  // see Build: 0 for y when x y comes back
+  // Two-byte steps: rows in the order of m_cells plus the escape row;
+  // a cell's byte offset in its row is m_pairFirst[a] + m_pairSecond[b].
+  std::vector<tag_PAIR> m_pairs;
+  DWORD m_pairFirst[256] = {};
+  DWORD m_pairSecond[256] = {};
+  PAIR_ROW m_pairStart = nullptr;
+  PAIR_ROW m_pairSpecial = nullptr;
+};
+
+namespace {
+
+struct CDFAFlatWalker {
+  typedef CDFAScanTable::ROW CELL;
+  const CDFAScanTable* flat;
+  CELL Start() const { return flat->Start(); }
+  CELL Next(CELL cell, BYTE c) const { return flat->Next(cell, c); }
+  bool IsStart(CELL cell) const { return cell == flat->Start(); }
+  bool IsSpecial(CELL cell) const { return flat->IsSpecial(cell); }
+  bool IsDead(CELL cell) const { return flat->IsDead(cell); }
+  WORD State(CELL cell) const { return flat->State(cell); }
+};
+
+struct CDFAPackedWalker {
+  typedef DWORD CELL;  // state number; NONE when dead
+  const CDFATransTable* table;
+  const BYTE* map;  // text byte -> alphabet index
+  CELL Start() const { return 0; }
+  CELL Next(CELL cell, BYTE c) const { return table->Lookup(static_cast<WORD>(cell), map[c]); }
+  bool IsStart(CELL cell) const { return cell == 0; }
+  bool IsSpecial(CELL cell) const {
+    return cell == CDFATransTable::NONE || table->IsAccepting(static_cast<WORD>(cell));
+  }
+  bool IsDead(CELL cell) const { return cell == CDFATransTable::NONE; }
+  WORD State(CELL cell) const { return static_cast<WORD>(cell); }
+};
+
+const size_t kMaxFlatCells = 4096 * 256;    // flat copies up to 4 MiB
+const size_t kMaxPairCells = 1 << 16;       // two-byte steps up to 1 MiB
+const size_t kMaxWordPairCells = 1 << 18;   // for word lists up to 4 MiB
+const DWORD kMaxStreamBlock = 4096;
+
+// The stream's current position (low 32 bits); false when Seek fails.
+bool GetScanStart(IStream* stream, DWORD* position) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  ULARGE_INTEGER at;
+  at.QuadPart = 0;
+  if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &at))) return false;
+  *position = at.u.LowPart;
+  return true;
+}
+
+// The next block of a stream scan: at most min(size, left) bytes. A failing
+// Read ends the data (0), whatever count it left behind.
+DWORD ReadScanBlock(IStream* stream, BYTE* block, DWORD size, DWORD left) {
+  const DWORD want = left < size ? left : size;
+  ULONG got = 0;
+  if (FAILED(stream->Read(block, want, &got))) return 0;
+  return got > want ? want : got;
+}
+
+// One scan over a buffer or the blocks of a stream: where it stands
+// between blocks, and the loop of each mode.
+template <class W>
+class CScan {
+ public:
+  CScan(const W& w, const CDFAScanTable* skip, CDFAScanner::MODE mode, const WORD* wordLength,
+        DWORD longest)
+      : m_w(w), m_skip(skip), m_mode(mode), m_wordLength(wordLength), m_nLongest(longest), m_cell(w.Start()) {}
+
+  // Runs p[0..n), standing at offsets base.. of a text of total bytes;
+  // true when no later byte can change the result.
+  bool Feed(const BYTE* p, DWORD n, DWORD base, DWORD total) {
+    switch (m_mode) {
+      case CDFAScanner::FIRST_ACCEPT:
+        if constexpr (std::is_same<W, CDFAFlatWalker>::value) {
+          if (m_w.flat->HasPairs()) return FeedFirstPairs(p, n, base);
+        }
+        return FeedFirst(p, n, base);
+      case CDFAScanner::WORDS: return FeedWords(p, n, base);
+      default: return FeedAnchored(p, n, base, total);
+    }
+  }
+
+  // The result once the data has ended (or the scan was decided).
+  DWORD Finish(bool decided, DWORD* matchLen) {
+    if (!decided) {
+      m_result = m_matched ? m_start : SEEK_NOT_FOUND;
+      // A stream that ended before the length asked for: its last byte is
+      // the end of the text.
+      if (m_result == SEEK_NOT_FOUND && m_pending) {
+        m_result = m_pendingAt;
+        m_length = m_pendingLength;
+      }
+    }
+    if (matchLen) *matchLen = m_result != SEEK_NOT_FOUND ? m_length : 0;
+    return m_result;
+  }
+
+ private:
+  typedef typename W::CELL CELL;
+
+  // The end of a first-accept scan on a special cell reached by the byte at
+  // base + j: no match when dead, else the match from start.
+  bool EndFirst(CELL cell, DWORD base, DWORD j, DWORD start) {
+    if (m_w.IsDead(cell)) {
+      m_result = SEEK_NOT_FOUND;
+      return true;
+    }
+    m_length = base + j + 1 - start;
+    m_start = start;
+    m_result = start;
+    return true;
+  }
+
+  // First accept wins: the common case, kept tight. m_skip (may be null)
+  // jumps over bytes that keep the start state.
+  bool FeedFirst(const BYTE* p, DWORD n, DWORD base) {
+    CELL cell = m_cell;
+    DWORD start = m_start;
+    DWORD j = 0;
+    for (;;) {
+      if (m_skip != nullptr) {
+        if (m_w.IsStart(cell)) {
+          j += static_cast<DWORD>(m_skip->SkipFromStart(p + j, n - j));
+          if (j == n) break;
+        }
+        for (; j < n; ++j) {
+          if (m_w.IsStart(cell)) start = base + j;
+          cell = m_w.Next(cell, p[j]);
+          if (m_w.IsSpecial(cell) || m_w.IsStart(cell)) break;
+        }
+      } else {
+        for (; j < n; ++j) {
+          if (m_w.IsStart(cell)) start = base + j;
+          cell = m_w.Next(cell, p[j]);
+          if (m_w.IsSpecial(cell)) break;
+        }
+      }
+      if (j == n) break;
+      if (m_w.IsSpecial(cell)) return EndFirst(cell, base, j, start);
+      ++j;  // back at the start state
+    }
+    m_cell = cell;
+    m_start = start;
+    return false;
+  }
+
+  // FeedFirst over two-byte steps of the flat copy: the same cells, start
+  // and result, one dependent lookup per two bytes while both bytes lead to
+  // plain states; single steps around accepts and at the end of the data.
+  bool FeedFirstPairs(const BYTE* p, DWORD n, DWORD base) {
+    const CDFAScanTable& t = *m_w.flat;
+    const bool skip = m_skip != nullptr;
+    CELL cell = m_cell;
+    DWORD start = m_start;
+    DWORD j = 0;
+    const CDFAScanTable::ROW startRow = t.Start();
+    const CDFAScanTable::PAIR_ROW pairStart = t.PairStart();
+    while (j < n) {
+      if (skip && cell == startRow) {
+        j += static_cast<DWORD>(t.SkipFromStart(p + j, n - j));
+        if (j == n) break;
+      }
+      if (j + 2 <= n) {
+        const DWORD from = j;
+        j = static_cast<DWORD>(t.StepPairs(cell, p, j, n, skip,
+                                           [&](CDFAScanTable::PAIR_ROW pr, const CDFAScanTable::tag_PAIR& e, size_t at) {
+                                             start = pr == pairStart ? base + static_cast<DWORD>(at) : start;
+                                             start = e.midStart ? base + static_cast<DWORD>(at) + 1 : start;
+                                           }));
+        if (j != from) continue;  // at the end, back at the start or escaping
+      }
+      // One byte alone: the last one, or the first of a pair that reaches an
+      // accepting or dead state.
+      if (cell == startRow) start = base + j;
+      cell = t.Next(cell, p[j]);
+      if (t.IsSpecial(cell)) return EndFirst(cell, base, j, start);
+      ++j;
+    }
+    m_cell = cell;
+    m_start = start;
+    return false;
+  }
+
+  // With the anchors: the longest run from the start, or accepts at the end.
+  bool FeedAnchored(const BYTE* p, DWORD n, DWORD base, DWORD total) {
+    CELL cell = m_cell;
+    DWORD start = m_start;
+    const bool atEnd = m_mode == CDFAScanner::AT_END;
+    for (DWORD j = 0; j < n; ++j) {
+      const DWORD i = base + j;
+      if (m_w.IsStart(cell) && !m_matched) start = i;
+      cell = m_w.Next(cell, p[j]);
+      m_pending = false;
+      if (!m_w.IsSpecial(cell)) continue;
+      if (m_w.IsDead(cell)) {
+        m_result = m_matched ? start : SEEK_NOT_FOUND;
+        m_start = start;
+        return true;
+      }
+      m_length = i + 1 - start;
+      m_matched = true;
+      if (atEnd) {
+        if (i + 1 >= total) {
+          m_start = start;
+          m_result = start;
+          return true;
+        }
+        m_matched = false;
+        m_pending = true;
+        m_pendingAt = start;
+        m_pendingLength = m_length;
+      }
+    }
+    m_cell = cell;
+    m_start = start;
+    return false;
+  }
+
+  // Leftmost-longest words. Until a word is found, the flat copy's
+  // two-byte steps and start-state skipping pass over bytes that reach no
+  // accepting state; every accept is stepped one byte at a time. Once a
+  // word is found the scan goes on only as far as a longer or
+  // earlier-starting word could still end.
+  bool FeedWords(const BYTE* p, DWORD n, DWORD base) {
+    CELL cell = m_cell;
+    for (DWORD j = 0; j < n; ++j) {
+      if (m_matched) {
+        if (base + j - m_start >= m_nLongest) {
+          m_cell = cell;
+          m_result = m_start;
+          return true;
+        }
+      } else if constexpr (std::is_same<W, CDFAFlatWalker>::value) {
+        const CDFAScanTable& t = *m_w.flat;
+        const bool skip = m_skip != nullptr;
+        if (skip && cell == t.Start()) {
+          j += static_cast<DWORD>(t.SkipFromStart(p + j, n - j));
+          if (j == n) break;
+        }
+        if (t.HasPairs()) {
+          const DWORD from = j;
+          j = static_cast<DWORD>(t.StepPairs(cell, p, j, n, skip,
+                                             [](CDFAScanTable::PAIR_ROW, const CDFAScanTable::tag_PAIR&, size_t) {}));
+          if (j == n) break;
+          if (j != from && skip && cell == t.Start()) {  // back to skipping
+            --j;
+            continue;
+          }
+        }
+      }
+      cell = m_w.Next(cell, p[j]);
+      if (!m_w.IsSpecial(cell)) continue;
+      if (m_w.IsDead(cell)) {  // a complete automaton: never, but stay safe
+        cell = m_w.Start();
+        continue;
+      }
+      const DWORD i = base + j;
+      const DWORD length = m_wordLength[m_w.State(cell)];
+      if (length == 0 || length > i + 1) continue;
+      const DWORD start = i + 1 - length;
+      if (!m_matched || start < m_start || (start == m_start && length > m_length)) {
+        m_matched = true;
+        m_start = start;
+        m_length = length;
+      }
+    }
+    m_cell = cell;
+    return false;
+  }
+
+  const W m_w;
+  const CDFAScanTable* const m_skip;
+  const CDFAScanner::MODE m_mode;
+  const WORD* const m_wordLength;
+  const DWORD m_nLongest;
+  CELL m_cell;
+  bool m_matched = false;
+  DWORD m_start = 0;
+  DWORD m_length = 0;
+  DWORD m_result = SEEK_NOT_FOUND;
+  // AT_END: the last accept that was not at the end of the requested
+  // length (counts when the stream ends right after it).
+  bool m_pending = false;
+  DWORD m_pendingAt = 0;
+  DWORD m_pendingLength = 0;
+};
+
+}  // namespace
+
+CDFAScanner::CDFAScanner() : m_mode(FIRST_ACCEPT), m_nStreamBlock(512), m_nLongest(0) {
+  for (DWORD c = 0; c < 256; ++c) m_map[c] = static_cast<BYTE>(c);
+}
+
+CDFAScanner::~CDFAScanner() {}
+
+void CDFAScanner::Clear() {
+  m_pFlat.reset();
+  m_pTable = nullptr;
+  std::vector<WORD>().swap(m_wordLength);
+  m_nLongest = 0;
+}
+
+void CDFAScanner::Prepare(CDFATransTable* table, const BYTE* map, MODE mode, DWORD streamBlock,
+                          std::vector<WORD> wordLength, bool flat) {
+  Clear();
+  m_pTable = table;
+  memcpy(m_map, map, sizeof m_map);
+  m_mode = mode;
+  m_nStreamBlock = streamBlock == 0 || streamBlock > kMaxStreamBlock ? kMaxStreamBlock : streamBlock;
+  m_wordLength.swap(wordLength);
+  for (WORD length : m_wordLength)
+    if (length > m_nLongest) m_nLongest = length;
+  if (!flat || table == nullptr) return;
+  // The packed table serves whenever the copy cannot be had.
+  HRESULT hr = ResultOf([&] {
+    std::unique_ptr<CDFAScanTable> copy(new CDFAScanTable);
+    copy->Build(table, m_map, kMaxFlatCells);
+    if (copy->IsEmpty()) return;
+    copy->BuildPairs(mode == WORDS ? kMaxWordPairCells : kMaxPairCells);
+    m_pFlat = std::move(copy);
+  });
+  if (FAILED(hr)) m_pFlat.reset();
+}
+
+bool CDFAScanner::HasFlat() const { return m_pFlat != nullptr; }
+bool CDFAScanner::HasPairs() const { return m_pFlat != nullptr && m_pFlat->HasPairs(); }
+bool CDFAScanner::CanSkip() const { return m_pFlat != nullptr && m_pFlat->CanSkip(); }
+void CDFAScanner::DropFlat() { m_pFlat.reset(); }
+
+// Runs f with the scan over the flat copy when there is one, else over the
+// packed table.
+template <class F>
+static DWORD WithScan(const CDFAScanner& s, const CDFAScanTable* flat, const std::vector<WORD>& wordLength,
+                      DWORD longest, const F& f) {
+  if (flat != nullptr) {
+    CScan<CDFAFlatWalker> scan(CDFAFlatWalker{flat}, flat->CanSkip() ? flat : nullptr, s.GetMode(),
+                               wordLength.data(), longest);
+    return f(scan);
+  }
+  CScan<CDFAPackedWalker> scan(CDFAPackedWalker{s.GetTable(), s.GetMap()}, nullptr, s.GetMode(),
+                               wordLength.data(), longest);
+  return f(scan);
+}
+
+DWORD CDFAScanner::Search(const BYTE* p, DWORD n, DWORD* matchLen) const {
+  if (matchLen) *matchLen = 0;
+  if (m_pTable == nullptr || p == nullptr) return SEEK_NOT_FOUND;
+  return WithScan(*this, m_pFlat.get(), m_wordLength, m_nLongest, [&](auto& scan) {
+    return scan.Finish(scan.Feed(p, n, 0, n), matchLen);
+  });
+}
+
+DWORD CDFAScanner::Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const {
+  if (matchLen) *matchLen = 0;
+  if (m_pTable == nullptr || stream == nullptr || maxBytes == 0) return SEEK_NOT_FOUND;
+  DWORD position = 0;
+  if (!GetScanStart(stream, &position)) return SEEK_NOT_FOUND;
+  BYTE block[kMaxStreamBlock];
+  const DWORD at = WithScan(*this, m_pFlat.get(), m_wordLength, m_nLongest, [&](auto& scan) {
+    DWORD done = 0;  // bytes scanned
+    bool decided = false;
+    while (done < maxBytes && !decided) {
+      const DWORD got = ReadScanBlock(stream, block, m_nStreamBlock, maxBytes - done);
+      if (got == 0) break;
+      decided = scan.Feed(block, got, done, maxBytes);
+      done += got;
+    }
+    return scan.Finish(decided, matchLen);
+  });
+  return at == SEEK_NOT_FOUND ? SEEK_NOT_FOUND : position + at;
+}
+
+}  // namespace telsor
