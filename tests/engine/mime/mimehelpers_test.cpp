@@ -139,7 +139,7 @@ TEST(MimeHelpers, ReadStringKeepsThePosition) {
   ReadString(&in, 200, 4, text);
   EXPECT_EQ(Str(text), "");
   // Count 0 touches nothing: a failing stream is not even asked.
-  in.failSeek = true;
+  in.seeksUntilFailure = 0;
   text = "x";
   ReadString(&in, 0, 0, text);
   EXPECT_EQ(Str(text), "");
@@ -167,7 +167,7 @@ TEST(MimeHelpers, ReadStringFailuresAreThrown) {
     EXPECT_EQ(code, 0x80000008u);
   }
   CTestStream bad("abc");
-  bad.failSeek = true;
+  bad.seeksUntilFailure = 0;
   EXPECT_THROW(ReadString(&bad, 0, 2, text), DWORD);
 }
 

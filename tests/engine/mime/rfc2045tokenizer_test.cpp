@@ -137,7 +137,7 @@ TEST(Rfc2045Tokenizer, StreamFormGivesTheSameTokens) {
 TEST(Rfc2045Tokenizer, StreamFailureIsThrownAsItsCode) {
   CTestStream stream(std::string(10000, 'a'));
   stream.failReadAt = 5000;
-  stream.readError = static_cast<HRESULT>(0x80000009u);
+  stream.failure = E_ACCESSDENIED;
   CRfc2045Tokenizer t(&stream, CStreamReader::NO_LIMIT);
   try {
     t.NextToken();
