@@ -144,7 +144,7 @@ int run(HqConfEmu &conf, const HqQueuePlaces &places)
     long notify = conf.getint("Main", "User Notify", 1);
 
     HqMimeMessage message(copy.f, copy.name, &conf, places);
-    if (!message.has_own_stream()) {
+    if (!message.has_reader()) {
         log_driver(1, "Can't read the message copy: %s\n", strerror(errno));
         return kFailed;
     }

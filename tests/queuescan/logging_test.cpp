@@ -129,6 +129,8 @@ TEST_F(LoggingTest, MessageWithTheCurrentHeaderPassesUnchanged)
     const std::vector<std::pair<std::string, bool>> cases = {
         {"X-BRONTAL-Logged: example.org c0ffee42", true},
         {"x-brontal-logged:   example.org c0ffee42  ", true},
+        {"x-brontal-logged:example.org c0ffee42", true},
+        {"X-BRONTAL-Logged: example.org C0FFEE42", false},
         {"X-BRONTAL-Logged: example.org c0ffee41", false},
         {"X-BRONTAL-Logged: example.com c0ffee42", false},
         {"X-BRONTAL-Logged: c0ffee42", false},
