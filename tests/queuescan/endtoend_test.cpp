@@ -261,6 +261,39 @@ std::string logged_form(const std::string &cookie)
 }
 const std::string kLogIni = "[Main]\nMail Domain=example.org\n[Mail Log]\nLog Mail=1\n";
 
+// A forwarded message (message/rfc822, itself multipart) whose attachment is
+// infected; the whole-message scan sees the attachment's base64 text.
+const std::vector<std::string> kForwardedRules = {"content:TVqQACBURVNU", "infected:Whole.Name",
+                                                  "content:"s + kMarker, "infected:EICAR-Test-File"};
+
+// The alert's original.eml keeps the forwarded message whole: its own
+// headers and parts, less the infected one. Text payloads carry the copy's
+// extra line end before each boundary line.
+void forwarded_alert_tree(const Outcome &o, bool text_lf)
+{
+    ASSERT_EQ(o.started, 1);
+    EXPECT_EQ(o.status[0], 0);
+    qstest::TempDir dir;
+    qstest::write_file(dir.file("alert"), o.messages[0]);
+    qstest::write_file(dir.file("fixture"), qstest::fixture("forwarded-virus.eml"));
+    std::vector<std::string> tree = qstest::python_tree(dir.file("alert"), text_lf);
+    std::vector<std::string> original = qstest::python_tree(dir.file("fixture"));
+    ASSERT_EQ(original.size(), 7u);
+    std::string png = original[6].substr(original[6].rfind(' ') + 1);
+    ASSERT_EQ(tree.size(), 9u) << ::testing::PrintToString(tree);
+    EXPECT_EQ(tree[0], "0 multipart/mixed -");
+    EXPECT_EQ(tree[1].compare(0, 13, "1 text/plain "), 0) << tree[1];
+    // The last part scanned (the clean image) leaves the virus name empty.
+    EXPECT_EQ(tree[1].find(qstest::hex("Warning: an unknown virus")), 13u) << tree[1];
+    EXPECT_EQ(tree[2], "1 message/rfc822 subject:" + qstest::hex("Fwd: invoice"));
+    EXPECT_EQ(tree[3], "2 multipart/mixed -");
+    EXPECT_EQ(tree[4], "3 text/plain " + qstest::hex("Forwarding the message below.\n"));
+    EXPECT_EQ(tree[5], "3 message/rfc822 subject:" + qstest::hex("invoice"));
+    EXPECT_EQ(tree[6], "4 multipart/mixed -");
+    EXPECT_EQ(tree[7], "5 text/plain " + qstest::hex("Please find the invoice attached, caf\xc3\xa9 included.\n"));
+    EXPECT_EQ(tree[8], "5 image/png " + png);
+}
+
 struct Scenario {
     const char *name;
     std::function<void(RunSetup &)> setup;
@@ -471,6 +504,26 @@ const std::vector<Scenario> kScenarios = {
          EXPECT_EQ(o.virus_log.substr(0, o.virus_log.find("Worm.X")), "alice@example.com\nBody Person\n");
          EXPECT_NE(o.messages[0].find("from alice@example.com to Body Person.\n"), std::string::npos);
          EXPECT_NE(o.messages[0].find("Sorry, the whole message was infected.\n"), std::string::npos);
+     }},
+    {"forwarded_message_kept_whole_in_original_eml",
+     [](RunSetup &s) {
+         s.ini = kInfectedIni;
+         s.rules = kForwardedRules;
+         s.message = qstest::fixture("forwarded-virus.eml");
+     },
+     [](const RunSetup &, const Outcome &o) {
+         forwarded_alert_tree(o, false);
+         EXPECT_EQ(o.virus_log.substr(0, 41), "alice@example.com\nBob <bob@example.org>\n\n");
+     }},
+    {"crlf_forwarded_message_kept_whole_in_original_eml",
+     [](RunSetup &s) {
+         s.ini = kInfectedIni;
+         s.rules = kForwardedRules;
+         s.message = qstest::crlf(qstest::fixture("forwarded-virus.eml"));
+     },
+     [](const RunSetup &, const Outcome &o) {
+         forwarded_alert_tree(o, true);
+         EXPECT_EQ(o.messages[0].find("Sorry, the whole message was infected."), std::string::npos);
      }},
     {"virus_log_link_not_followed",
      [](RunSetup &s) {

@@ -86,6 +86,15 @@ const std::vector<OutputCase> kOutputCases = {
      "Content-Type: multipart/mixed; boundary=b\n@H\n"
      "--b\nContent-Type: text/plain\nContent-Disposition: attachment; filename=a.txt\n\nattached\n"
      "--b\nContent-Type: text/plain\n\ninline\n" + kPlain + "--b--\n"},
+    {"crlf_alternative",
+     "Content-Type: multipart/alternative; boundary=\"alt\"\r\n\r\n"
+     "--alt\r\nContent-Type: text/plain\r\n\r\nplain body\r\n"
+     "--alt\r\nContent-Type: text/html\r\n\r\n<html><body>html body</body></html>\r\n"
+     "--alt--\r\n",
+     "Content-Type: multipart/alternative; boundary=\"alt\"\r\n@H\r\n"
+     "--alt\r\nContent-Type: text/plain\r\n\r\nplain body\r\n" + kPlain +
+         "--alt\r\nContent-Type: text/html\r\n\r\n<html><body>html body" + kHtml + "</body></html>\r\n"
+         "--alt--\r\n"},
     {"nested_multipart_depth_first",
      "Content-Type: multipart/mixed; boundary=out\n\n"
      "--out\nContent-Type: multipart/alternative; boundary=in\n\n"

@@ -169,6 +169,16 @@ TEST(MimeTree, SmallFixtures)
          nullptr, 0},
         {"header name inside a value is no header", "Subject: Content-Type: text/html\n\nx", -1, 0, 3, 0, false,
          nullptr, 0},
+        {"crlf boundary lines", "Content-Type: multipart/mixed; boundary=c\r\n\r\n--c\r\n\r\nA\r\n--c\r\n\r\nB\r\n--c--\r\n",
+         -1, 3, 2, 0, false, "--c\n", 2},
+        {"blanks after a boundary", "Content-Type: multipart/mixed; boundary=c\n\n--c \t\n\nA\n--c \r\n\nB\n--c--  \n", -1,
+         3, 2, 0, false, "--c\n", 2},
+        {"a longer boundary is another one",
+         "Content-Type: multipart/mixed; boundary=c\n\n--c\n\nA\n--cd\n\nB\n--c-x\n--c\n\nC\n--c--\n", -1, 3, 2, 0,
+         false, "--c\n", 2},
+        {"a lone CR ends no boundary line", "Content-Type: multipart/mixed; boundary=c\n\n--c\rx\n--c\n\nA\n", -1, 3,
+         2, 0, false, "--c\n", 1},
+        {"crlf empty header block", "\r\nContent-Type: text/html\r\n\r\nx", 0, 0, 3, 0, false, nullptr, 0},
         {"header names after the header end are body",
          "Subject: x\n\nContent-Transfer-Encoding: base64\n", -1, 0, 3, 0, false, nullptr, 0},
     };
@@ -205,6 +215,62 @@ TEST(MimeTree, ChildrenRunFromBoundaryLineToBoundaryLine)
     root = parse(dir, open);
     ASSERT_EQ(root->children().size(), 2u);
     EXPECT_EQ(range(open, *root->children()[1]), "B\n\ny\n");
+}
+
+TEST(MimeTree, CrLfChildrenRunFromBoundaryLineToBoundaryLine)
+{
+    TempDir dir;
+    std::string text = "Content-Type: multipart/mixed; boundary=\"abc\"\r\n\r\npre\r\n--abc\r\nA: 1\r\n\r\none\r\n"
+                       "--abc  \r\n\r\ntwo\r\n--abc--\r\npost\r\n";
+    auto root = parse(dir, text);
+    ASSERT_EQ(root->children().size(), 2u);
+    EXPECT_EQ(range(text, *root->children()[0]), "A: 1\r\n\r\none\r\n");
+    EXPECT_EQ(range(text, *root->children()[1]), "\r\ntwo\r\n");
+    EXPECT_EQ(root->children()[0]->body_start(), static_cast<long>(text.find("one")));
+    EXPECT_EQ(root->children()[1]->header_end(), root->children()[1]->start());
+    EXPECT_EQ(root->children()[1]->body_start(), static_cast<long>(text.find("two")));
+}
+
+namespace {
+
+// One line per part, depth first: its kind, flags and decoded payload, with
+// CR LF in text payloads taken as LF.
+void describe(HqMimePart &part, int depth, std::vector<std::string> *out)
+{
+    std::string line = std::to_string(depth) + " type " + std::to_string(part.content_type()) + "/" +
+                       std::to_string(part.content_subtype()) + " enc " + std::to_string(part.encoding()) +
+                       (part.is_attachment() ? " attachment" : "") + " children " +
+                       std::to_string(part.children().size()) + (part.message_child() ? " message" : "");
+    if (part.children().empty() && !part.message_child()) {
+        std::string payload = qstest::read_file(part.decoded_path().str());
+        if (part.content_type() == CONTENT_TYPE_TEXT)
+            for (size_t p; (p = payload.find("\r\n")) != std::string::npos;)
+                payload.replace(p, 2, "\n");
+        line += " payload " + qstest::hex(payload);
+    }
+    out->push_back(line);
+    for (auto &child : part.children())
+        describe(*child, depth + 1, out);
+    if (part.message_child())
+        describe(*part.message_child(), depth + 1, out);
+}
+
+}  // namespace
+
+TEST(MimeTree, CrLfFixtureGivesTheTreeOfItsLfForm)
+{
+    const std::string lf = qstest::fixture("forwarded-virus.eml");
+    std::vector<std::string> trees[2];
+    int i = 0;
+    for (const std::string &text : {lf, qstest::crlf(lf)}) {
+        TempDir dir;
+        auto root = parse(dir, text);
+        ASSERT_EQ(root->decode_data(nullptr), 0);
+        describe(*root, 0, &trees[i++]);
+    }
+    ASSERT_EQ(trees[0].size(), 7u) << ::testing::PrintToString(trees[0]);
+    EXPECT_EQ(trees[0][3], "2 type 3/2 enc 0 children 3");   // the forwarded message's own multipart
+    EXPECT_EQ(trees[1], trees[0]);
 }
 
 TEST(MimeTree, EmbeddedMessageStartsRightAfterTheBlankLine)

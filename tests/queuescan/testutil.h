@@ -216,4 +216,55 @@ inline std::vector<std::vector<std::string>> daemon_requests(const std::string &
     return out;
 }
 
+// The lowercase hexadecimal form of `bytes`, as the Python oracles print it.
+inline std::string hex(const std::string &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+// The MIME tree of the message in `path` as Python's email package sees it
+// (email_tree.py): one line per part, "DEPTH TYPE PAYLOAD".
+inline std::vector<std::string> python_tree(const std::string &path, bool text_lf = false)
+{
+    std::string cmd = "python3 " QS_TEST_SOURCE_DIR "/email_tree.py ";
+    cmd += text_lf ? "--text-lf '" : "'";
+    cmd += path + "'";
+    std::vector<std::string> lines;
+    FILE *pipe = popen(cmd.c_str(), "r");
+    if (!pipe)
+        return lines;
+    std::string line;
+    for (int c; (c = fgetc(pipe)) != EOF;) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line.push_back(static_cast<char>(c));
+        }
+    }
+    pclose(pipe);
+    return lines;
+}
+
+// A file of the committed fixtures.
+inline std::string fixture(const std::string &name) { return read_file(QS_TEST_SOURCE_DIR "/fixtures/" + name); }
+
+// `text` with every LF made CR LF.
+inline std::string crlf(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
 }  // namespace qstest
