@@ -131,7 +131,7 @@ long HqMimePart::find_header_end()
     }
     // The earlier blank line counts, whichever line ends the message uses.
     long lf = search("\n\n", start_, false);
-    long crlf = search("\n\r\n", start_, false);
+    long crlf = reader_ ? reader_->find("\n\r\n", 3, start_, lf < 0 ? end_ : lf, false) : -1;
     long pos = lf < 0 ? crlf : crlf < 0 ? lf : std::min(lf, crlf);
     header_end_ = pos < 0 ? end_ : std::min(pos + 1, end_);
     return header_end_;

@@ -31,6 +31,7 @@ const HqLog log_driver("MailQueue", 4);
 struct TempCopy {
     FILE *f = nullptr;
     HqString name;
+    std::unique_ptr<char[]> buffer;   // the stream's, when it has one of its own
     ~TempCopy()
     {
         if (f)
@@ -132,6 +133,10 @@ bool copy_message(QueueRun &run)
         return false;
     }
     FILE *f = run.copy.f;
+    // Written in large blocks, however small the reads.
+    const size_t buffer_size = 65536;
+    run.copy.buffer.reset(new char[buffer_size]);
+    setvbuf(f, run.copy.buffer.get(), _IOFBF, buffer_size);
     bool ok = read_all(0, 8192, [f](const char *data, size_t n) { return fwrite(data, 1, n, f) == n; });
     if (!ok || fflush(f) != 0 || fseek(f, 0, SEEK_SET) != 0) {
         log_driver(1, "Can't copy the message: %s\n", strerror(errno));

@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libxerces-c-dev zlib1g-dev
-  python3 tmux util-linux mount procps
+  python3 tmux util-linux mount procps strace
 )
 missing=()
 for p in "${packages[@]}"; do

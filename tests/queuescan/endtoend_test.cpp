@@ -56,6 +56,8 @@ struct RunSetup {
     // Inputs other than the files above, as paths inside the sandbox.
     std::string message_from;
     std::string envelope_from;
+    // Runs the program under "strace -c" (its own process, not the queue program).
+    bool count_calls = false;
 };
 
 struct Outcome {
@@ -65,6 +67,7 @@ struct Outcome {
     std::vector<std::string> messages;
     std::vector<std::string> envelopes;
     std::string virus_log, link_target, ini, cookie, kav_log;
+    std::string calls;   // strace's summary of the first run
     std::vector<std::string> var_tmp;
     double seconds = 0;
 };
@@ -151,7 +154,8 @@ public:
         sh += "export TZ=UTC-1\nPIDS=\n";
         for (int i = 0; i < s.runs; ++i) {
             std::string n = std::to_string(i);
-            sh += "( " + feeder + "\"$B/queuescan\" 1<" + env + " 0<" + in + " 2>\"$W/stderr." + n +
+            std::string tracer = s.count_calls ? "strace -c -o \"$W/calls." + n + "\" " : "";
+            sh += "( " + feeder + tracer + "\"$B/queuescan\" 1<" + env + " 0<" + in + " 2>\"$W/stderr." + n +
                   "\" 3<&- 4<&-; echo $? >\"$W/status." + n + "\" ) &\nPIDS=\"$PIDS $!\"\n";
         }
         sh += "wait $PIDS\n";
@@ -197,6 +201,7 @@ public:
         o.ini = read_file(w + "/ini.after");
         o.cookie = read_file(w + "/cookie.after");
         o.kav_log = read_file(w + "/kav.log");
+        o.calls = read_file(w + "/calls.0");
         std::string listing = read_file(w + "/var_tmp.list");
         for (size_t p = 0; p < listing.size();) {
             size_t nl = listing.find('\n', p);
@@ -479,6 +484,9 @@ const std::vector<Scenario> kScenarios = {
     {"envelope_without_closing_field_refused",
      [](RunSetup &s) { s.envelope = "Falice@example.com\0Tbob@example.org\0"s; },
      [](const RunSetup &, const Outcome &o) { refused(o); }},
+    {"envelope_without_sender_field_refused",
+     [](RunSetup &s) { s.envelope = "alice@example.com\0Tbob@example.org\0\0"s; },
+     [](const RunSetup &, const Outcome &o) { refused(o); }},
     {"empty_envelope_refused", [](RunSetup &s) { s.envelope.clear(); },
      [](const RunSetup &, const Outcome &o) { refused(o); }},
     {"envelope_in_pieces",
@@ -560,6 +568,76 @@ TEST_P(EndToEnd, Scenario)
         EXPECT_EQ(name.find("decoded-"), std::string::npos) << "decoded file left: " << name;
     }
     GetParam().check(setup, outcome);
+}
+
+// The number of calls in a line of strace's summary ("total" for all).
+long calls_of(const std::string &summary, const std::string &name)
+{
+    size_t at = 0;
+    while (at < summary.size()) {
+        size_t nl = summary.find('\n', at);
+        std::string line = summary.substr(at, nl - at);
+        at = nl == std::string::npos ? summary.size() : nl + 1;
+        std::vector<std::string> fields;
+        for (size_t p = 0; p < line.size();) {
+            size_t b = line.find_first_not_of(' ', p);
+            if (b == std::string::npos)
+                break;
+            size_t e = line.find(' ', b);
+            fields.push_back(line.substr(b, e - b));
+            p = e == std::string::npos ? line.size() : e;
+        }
+        if (fields.size() >= 5 && fields.back() == name)
+            return std::stol(fields[3]);
+    }
+    return 0;
+}
+
+TEST(EndToEndCalls, SystemCallsFollowTheSizeNotTheLines)
+{
+    if (!sandbox_available())
+        GTEST_SKIP() << "needs root and unshare --mount for the sandbox of the end-to-end runs";
+    if (system("strace -V >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs strace";
+    auto message = [](size_t size, size_t line) {
+        std::string text = "From: alice@example.com\nTo: bob@example.org\nSubject: size\n";
+        for (int i = 0; text.size() < size / 2; ++i)
+            text += "X-Header-" + std::to_string(i) + ": " + std::string(line, 'h') + "\n";
+        text += "\n";
+        while (text.size() < size)
+            text += std::string(line, 'b') + "\n";
+        return text;
+    };
+    struct Run {
+        const char *name;
+        std::string text;
+        long total = 0, reads = 0;
+    } runs[] = {
+        {"5 kB in short lines", message(5000, 8)},
+        {"5 kB in long lines", message(5000, 600)},
+        {"500 kB in short lines", message(500000, 8)},
+    };
+    for (Run &r : runs) {
+        RunSetup s;
+        s.ini = kLogIni;   // logging walks the parts and inserts the header
+        s.daemon = false;
+        s.message = r.text;
+        s.count_calls = true;
+        Outcome o = Sandbox().run(s);
+        ASSERT_EQ(o.started, 1) << r.name;
+        EXPECT_EQ(o.status[0], 0) << r.name;
+        r.total = calls_of(o.calls, "total");
+        r.reads = calls_of(o.calls, "read") + calls_of(o.calls, "pread64") + calls_of(o.calls, "lseek");
+        ASSERT_GT(r.total, 0) << o.calls;
+    }
+    // The same size in ten times as many lines costs (almost) nothing more.
+    EXPECT_LE(runs[0].total, runs[1].total + 10) << runs[0].name;
+    EXPECT_LE(runs[0].reads, runs[1].reads + 5) << runs[0].name;
+    EXPECT_LE(runs[0].reads, 40) << "a small message costs a few reads";
+    // A hundred times the size: reads and writes grow with the size in blocks
+    // of 8 KiB and more (about 60 reads of the input), not with the 55,000 lines.
+    EXPECT_LE(runs[2].reads - runs[0].reads, 2 * (500000 / 8192) + 20) << runs[2].name;
+    EXPECT_LE(runs[2].total - runs[0].total, 3 * (500000 / 8192) + 40) << runs[2].name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Sandbox, EndToEnd, ::testing::ValuesIn(kScenarios),
