@@ -281,8 +281,9 @@ void forwarded_alert_tree(const Outcome &o, bool text_lf)
     qstest::TempDir dir;
     qstest::write_file(dir.file("alert"), o.messages[0]);
     qstest::write_file(dir.file("fixture"), qstest::fixture("forwarded-virus.eml"));
-    std::vector<std::string> tree = qstest::python_tree(dir.file("alert"), text_lf);
-    std::vector<std::string> original = qstest::python_tree(dir.file("fixture"));
+    auto trees = qstest::python_trees({dir.file("alert"), dir.file("fixture")}, text_lf);
+    ASSERT_EQ(trees.size(), 2u);
+    const std::vector<std::string> &tree = trees[0], &original = trees[1];
     ASSERT_EQ(original.size(), 7u);
     std::string png = original[6].substr(original[6].rfind(' ') + 1);
     ASSERT_EQ(tree.size(), 9u) << ::testing::PrintToString(tree);
@@ -573,11 +574,7 @@ TEST_P(EndToEnd, Scenario)
 // The number of calls in a line of strace's summary ("total" for all).
 long calls_of(const std::string &summary, const std::string &name)
 {
-    size_t at = 0;
-    while (at < summary.size()) {
-        size_t nl = summary.find('\n', at);
-        std::string line = summary.substr(at, nl - at);
-        at = nl == std::string::npos ? summary.size() : nl + 1;
+    for (const std::string &line : qstest::lines(summary)) {
         std::vector<std::string> fields;
         for (size_t p = 0; p < line.size();) {
             size_t b = line.find_first_not_of(' ', p);

@@ -201,34 +201,34 @@ TEST(MimeTree, SmallFixtures)
 
 TEST(MimeTree, ChildrenRunFromBoundaryLineToBoundaryLine)
 {
-    TempDir dir;
-    std::string text = "Content-Type: multipart/mixed; boundary=\"abc\"\n\npre\n--abc\nA\n\none\n--abc\n"
-                       "B\n\ntwo\n--abc--\npost\n";
-    auto root = parse(dir, text);
-    ASSERT_EQ(root->children().size(), 2u);
-    EXPECT_EQ(range(text, *root->children()[0]), "A\n\none\n");
-    EXPECT_EQ(range(text, *root->children()[1]), "B\n\ntwo\n");
-    EXPECT_EQ(root->children()[0]->header_end(), root->children()[0]->start() + 2);
-
-    // Without a closing line the last child runs to the part's end.
-    std::string open = "Content-Type: multipart/mixed; boundary=abc\n\n--abc\nA\n\nx\n--abc\nB\n\ny\n";
-    root = parse(dir, open);
-    ASSERT_EQ(root->children().size(), 2u);
-    EXPECT_EQ(range(open, *root->children()[1]), "B\n\ny\n");
-}
-
-TEST(MimeTree, CrLfChildrenRunFromBoundaryLineToBoundaryLine)
-{
-    TempDir dir;
-    std::string text = "Content-Type: multipart/mixed; boundary=\"abc\"\r\n\r\npre\r\n--abc\r\nA: 1\r\n\r\none\r\n"
-                       "--abc  \r\n\r\ntwo\r\n--abc--\r\npost\r\n";
-    auto root = parse(dir, text);
-    ASSERT_EQ(root->children().size(), 2u);
-    EXPECT_EQ(range(text, *root->children()[0]), "A: 1\r\n\r\none\r\n");
-    EXPECT_EQ(range(text, *root->children()[1]), "\r\ntwo\r\n");
-    EXPECT_EQ(root->children()[0]->body_start(), static_cast<long>(text.find("one")));
-    EXPECT_EQ(root->children()[1]->header_end(), root->children()[1]->start());
-    EXPECT_EQ(root->children()[1]->body_start(), static_cast<long>(text.find("two")));
+    struct Case {
+        const char *name;
+        std::string text;
+        std::vector<std::string> children;
+        std::vector<std::string> bodies;
+    } cases[] = {
+        {"lf", "Content-Type: multipart/mixed; boundary=\"abc\"\n\npre\n--abc\nA\n\none\n--abc\nB\n\ntwo\n--abc--\npost\n",
+         {"A\n\none\n", "B\n\ntwo\n"}, {"one\n", "two\n"}},
+        {"lf without a closing line: the last child runs to the end",
+         "Content-Type: multipart/mixed; boundary=abc\n\n--abc\nA\n\nx\n--abc\nB\n\ny\n", {"A\n\nx\n", "B\n\ny\n"},
+         {"x\n", "y\n"}},
+        {"crlf, blanks after a boundary, an empty header block",
+         "Content-Type: multipart/mixed; boundary=\"abc\"\r\n\r\npre\r\n--abc\r\nA: 1\r\n\r\none\r\n"
+         "--abc  \r\n\r\ntwo\r\n--abc--\r\npost\r\n",
+         {"A: 1\r\n\r\none\r\n", "\r\ntwo\r\n"}, {"one\r\n", "two\r\n"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        auto root = parse(dir, c.text);
+        ASSERT_EQ(root->children().size(), c.children.size());
+        for (size_t i = 0; i < c.children.size(); ++i) {
+            HqMimePart &child = *root->children()[i];
+            EXPECT_EQ(range(c.text, child), c.children[i]);
+            long body = child.body_start();
+            EXPECT_EQ(c.text.substr(static_cast<size_t>(body), static_cast<size_t>(child.end() - body)), c.bodies[i]);
+        }
+    }
 }
 
 namespace {

@@ -192,16 +192,23 @@ private:
     pid_t pid_ = -1;
 };
 
+// The lines of `text` without their LFs.
+inline std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t nl = text.find('\n', pos);
+        out.push_back(text.substr(pos, nl - pos));
+        pos = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return out;
+}
+
 // Request lines of the fake daemon's log, each cut into its tab-separated fields.
 inline std::vector<std::vector<std::string>> daemon_requests(const std::string &log)
 {
     std::vector<std::vector<std::string>> out;
-    std::string text = read_file(log);
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl - pos);
-        pos = nl == std::string::npos ? text.size() : nl + 1;
+    for (const std::string &line : lines(read_file(log))) {
         std::vector<std::string> fields;
         size_t f = 0;
         for (;;) {
@@ -228,28 +235,30 @@ inline std::string hex(const std::string &bytes)
     return out;
 }
 
-// The MIME tree of the message in `path` as Python's email package sees it
-// (email_tree.py): one line per part, "DEPTH TYPE PAYLOAD".
-inline std::vector<std::string> python_tree(const std::string &path, bool text_lf = false)
+// The MIME trees of the messages in `paths` as Python's email package sees
+// them (email_tree.py, one run for all): one line per part, "DEPTH TYPE PAYLOAD".
+inline std::vector<std::vector<std::string>> python_trees(const std::vector<std::string> &paths, bool text_lf = false)
 {
-    std::string cmd = "python3 " QS_TEST_SOURCE_DIR "/email_tree.py ";
-    cmd += text_lf ? "--text-lf '" : "'";
-    cmd += path + "'";
-    std::vector<std::string> lines;
+    std::string cmd = "python3 " QS_TEST_SOURCE_DIR "/email_tree.py";
+    if (text_lf)
+        cmd += " --text-lf";
+    for (const std::string &p : paths)
+        cmd += " '" + p + "'";
     FILE *pipe = popen(cmd.c_str(), "r");
     if (!pipe)
-        return lines;
-    std::string line;
-    for (int c; (c = fgetc(pipe)) != EOF;) {
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(static_cast<char>(c));
-        }
-    }
+        return {};
+    std::string text;
+    for (int c; (c = fgetc(pipe)) != EOF;)
+        text.push_back(static_cast<char>(c));
     pclose(pipe);
-    return lines;
+    std::vector<std::vector<std::string>> trees(1);
+    for (const std::string &line : lines(text)) {
+        if (line == "==")
+            trees.emplace_back();
+        else
+            trees.back().push_back(line);
+    }
+    return trees;
 }
 
 // A file of the committed fixtures.
