@@ -596,6 +596,11 @@ TEST(EndToEndCalls, SystemCallsFollowTheSizeNotTheLines)
         GTEST_SKIP() << "needs root and unshare --mount for the sandbox of the end-to-end runs";
     if (system("strace -V >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "needs strace";
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtime makes calls of its own, and its leak check
+    // cannot run under a tracer: the counts are taken in the normal build.
+    GTEST_SKIP() << "system calls are counted in the build without sanitizers";
+#endif
     auto message = [](size_t size, size_t line) {
         std::string text = "From: alice@example.com\nTo: bob@example.org\nSubject: size\n";
         for (int i = 0; text.size() < size / 2; ++i)
