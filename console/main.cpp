@@ -3,9 +3,7 @@
 #include <signal.h>
 #include <time.h>
 
-#include <cctype>
 #include <csignal>
-#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -13,6 +11,7 @@
 #include "hqlog.h"
 #include "hqstreamlist.h"
 #include "infowin.h"
+#include "menu.h"
 #include "msgwin.h"
 #include "plframe.h"
 #include "selwin.h"
@@ -60,11 +59,6 @@ const char *const startup_note =
     "     Cordane, by pointing your web browser at\n"
     "     the Cordane URL shown in the Settings window.  \n \n"
     "             Press ENTER to continue...";
-
-const char *const menu_entries[10] = {
-    "VIEW: _Startup Messages", "VIEW: _Log Messages", "_IP Address", "_DHCP Server", "_ZAP",
-    "_NETSCAN", "_UNZAP", "Dis_k Install", "_Reboot", "_Quit",
-};
 
 // Whole screen grey on black, cleared, the terminal in its saved mode.
 void restore_screen()
@@ -116,8 +110,15 @@ int main()
     signal(SIGTERM, quit_signal_handler);
     auto logconsole = std::make_unique<HqLogConsole>(2, 0);
     auto root = std::make_unique<RaveloRoot>();
-    const unsigned char list_colours[6] = {7, 1, 0, 4, 15, 1};
-    memcpy(SelectionWin::colortable + 2, list_colours, sizeof list_colours);
+    // Item text grey on blue, the selected item black on red, hot-key letters white on blue.
+    PlListColours list = SelectionWin::colours();
+    list.text = 7;
+    list.background = 1;
+    list.selected_text = 0;
+    list.selected_background = 4;
+    list.hotkey_text = 15;
+    list.hotkey_background = 1;
+    SelectionWin::setcolours(list);
 
     int sleep_seconds = 0;
     if (screen.isok()) {
@@ -146,8 +147,8 @@ int main()
             put_string(" Connecting...");
             win->unfocus();
         }
-        for (const char *entry : menu_entries)
-            menu->append(entry);
+        for (const MenuEntry &entry : main_menu())
+            menu->append(entry.label);
         menu->sethotkeys(true);
         menu->show();
         screen.refresh();
@@ -167,41 +168,15 @@ int main()
             if (!key_pending())
                 screen.select(-1);
             int key = read_key();
-            int chosen;
-            if (key == PL_KEY_ESC) {
-                chosen = 9;
-                key = 'q';
-            } else {
-                if (key != 0 && key != PL_KEY_NONE)
-                    menu->handlekey(key);
-                chosen = menu->current();
-            }
-            if (key != PL_KEY_ENTER && !(key >= 1 && key <= 255 && strchr("slidznurqk", tolower(key))))
+            // ESC goes straight to the quit entry; other keys move the menu first.
+            if (key != PL_KEY_ESC && key != 0 && key != PL_KEY_NONE)
+                menu->handlekey(key);
+            int chosen = menu_choice(key, menu->current());
+            if (chosen < 0)
                 continue;
-            bool leave = false;
-            bool reboots = true;   // the leaving actions but quit start a reboot
-            switch (chosen) {
-            case 0: view_boot_messages(); break;
-            case 1: view_log_messages(); break;
-            case 2: change_ip_address(*root); break;
-            case 3: toggle_dhcp_server(*root); break;
-            case 4: leave = zap_configuration(); break;
-            case 5: leave = netscan_configuration(); break;
-            case 6: leave = unzap_configuration(); break;
-            case 7:
-                if (disk_install_check(*root))
-                    view_disk_install();
-                break;
-            case 8: leave = reboot_server(); break;
-            case 9: {
-                MsgWin ask("Really quit? (y/n)", "Quit");
-                leave = ask.wait("yn\33") == 'y';
-                reboots = false;
-                break;
-            }
-            }
-            if (leave) {
-                sleep_seconds = reboots ? 30 : 0;
+            const MenuEntry &entry = main_menu()[static_cast<size_t>(chosen)];
+            if (entry.action(*root) && entry.ends != MenuEnd::stays) {
+                sleep_seconds = entry.ends == MenuEnd::after_command ? 30 : 0;
                 break;
             }
         }

@@ -4,31 +4,26 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-namespace {
+#include "hqstreamlist.h"
+#include "hqtime.h"
 
-long long now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+namespace {
 
 // Milliseconds left until `deadline` (-1 stays -1: no limit).
 int remaining(long long deadline)
 {
     if (deadline < 0)
         return -1;
-    long long left = deadline - now_ms();
+    long long left = deadline - hq_monotonic_ms();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-long long deadline_after(int ms) { return ms < 0 ? -1 : now_ms() + ms; }
+long long deadline_after(int ms) { return ms < 0 ? -1 : hq_monotonic_ms() + ms; }
 
 // poll() on one descriptor, retried after signals; the poll result.
 int wait_fd(int fd, short events, int ms)
@@ -44,6 +39,53 @@ int wait_fd(int fd, short events, int ms)
 }
 
 }  // namespace
+
+HqStream::~HqStream() { HqIStreamList::forget(this); }
+
+void HqStream::alarm(int ms) { alarm_at_ = ms < 0 ? -1 : hq_monotonic_ms() + ms; }
+
+void HqStream::execute()
+{
+    // A copy: the callback may replace itself.
+    HqCallback callback = callback_;
+    callback(this, user_);
+}
+
+void HqStream::setcallback(const HqCallback &callback, void *user)
+{
+    callback_ = callback;
+    user_ = user;
+}
+
+bool HqStream::isreadable()
+{
+    if (inputready())
+        return true;
+    int fd = getfd();
+    return fd >= 0 && wait_fd(fd, POLLIN, 0) > 0;
+}
+
+int HqStream::select(int ms)
+{
+    if (!inputready() && getfd() < 0)
+        return -1;
+    int r = HqIStreamList::wait({this}, ms, true, nullptr);
+    return r == 2 ? 0 : r;
+}
+
+int HqStream::continue_select(int ms)
+{
+    if (!inputready() && getfd() < 0)
+        return -1;
+    int r = HqIStreamList::wait({this}, ms, false, this);
+    return r == 2 ? 0 : r;
+}
+
+int HqStream::runonce(int ms)
+{
+    int r = HqIStreamList::wait({}, ms, true, nullptr);
+    return r == 2 ? 1 : r;
+}
 
 int HqStream::read(void *, unsigned) { return 0; }
 int HqStream::write(const void *, unsigned) { return -1; }

@@ -1,19 +1,13 @@
 #include "hqstreamlist.h"
 
 #include <poll.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
 
-namespace {
+#include "hqtime.h"
 
-long long now_ms()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+namespace {
 
 HqIStreamList *global_list = nullptr;
 
@@ -37,65 +31,13 @@ HqIStreamList &globallist()
     return *global_list;
 }
 
-HqStream::~HqStream()
+void HqIStreamList::forget(HqStream *stream)
 {
     for (Running *r = running_chain; r; r = r->outer)
-        if (r->stream == this)
+        if (r->stream == stream)
             r->gone = true;
     if (global_list)
-        global_list->remove(this);
-}
-
-void HqStream::alarm(int ms) { alarm_at_ = ms < 0 ? -1 : now_ms() + ms; }
-
-void HqStream::execute()
-{
-    // A copy: the callback may replace itself.
-    HqCallback callback = callback_;
-    callback(this, user_);
-}
-
-void HqStream::setcallback(const HqCallback &callback, void *user)
-{
-    callback_ = callback;
-    user_ = user;
-}
-
-bool HqStream::isreadable()
-{
-    if (inputready())
-        return true;
-    int fd = getfd();
-    if (fd < 0)
-        return false;
-    struct pollfd p = {fd, POLLIN, 0};
-    int r;
-    do {
-        r = poll(&p, 1, 0);
-    } while (r < 0 && errno == EINTR);
-    return r > 0;
-}
-
-int HqStream::select(int ms)
-{
-    if (!inputready() && getfd() < 0)
-        return -1;
-    int r = HqIStreamList::wait({this}, ms, true, nullptr);
-    return r == 2 ? 0 : r;
-}
-
-int HqStream::continue_select(int ms)
-{
-    if (!inputready() && getfd() < 0)
-        return -1;
-    int r = HqIStreamList::wait({this}, ms, false, this);
-    return r == 2 ? 0 : r;
-}
-
-int HqStream::runonce(int ms)
-{
-    int r = HqIStreamList::wait({}, ms, true, nullptr);
-    return r == 2 ? 1 : r;
+        global_list->remove(stream);
 }
 
 void HqIStreamList::append(HqStream *stream)
@@ -128,7 +70,7 @@ int HqIStreamList::run_due(const std::vector<HqStream *> *ready)
 {
     if (!global_list)
         return 0;
-    long long now = now_ms();
+    long long now = hq_monotonic_ms();
     // A snapshot: callbacks may change the list.
     std::vector<HqStream *> members = global_list->streams_;
     int ran = 0;
@@ -162,7 +104,7 @@ int HqIStreamList::run_due(const std::vector<HqStream *> *ready)
 
 int HqIStreamList::wait(const std::vector<HqStream *> &wanted, int ms, bool stop_on_run, HqStream *owner)
 {
-    long long deadline = ms < 0 ? -1 : now_ms() + ms;
+    long long deadline = ms < 0 ? -1 : hq_monotonic_ms() + ms;
     if (owner)
         owner->terminate_ = false;
     std::vector<struct pollfd> fds;
@@ -179,7 +121,7 @@ int HqIStreamList::wait(const std::vector<HqStream *> &wanted, int ms, bool stop
             owner->terminate_ = false;
             return 0;
         }
-        long long now = now_ms();
+        long long now = hq_monotonic_ms();
         bool last = deadline >= 0 && now >= deadline;
         if (ran && (stop_on_run || last))
             return 2;

@@ -39,6 +39,10 @@ public:
     // limit (0, or 2 when members ran on the last pass) end it.
     static int wait(const std::vector<HqStream *> &wanted, int ms, bool stop_on_run, HqStream *owner);
 
+    // A stream that is being destroyed: it leaves globallist(), and a run of
+    // its execute() in progress further up the call stack no longer touches it.
+    static void forget(HqStream *stream);
+
 private:
     // Runs the global members that are due; how many ran.
     static int run_due(const std::vector<HqStream *> *ready);

@@ -19,3 +19,10 @@ HqString rfc822_date(time_t when)
                             tm.tm_mday, months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour,
                             tm.tm_min, tm.tm_sec, sign, offset / 60, offset % 60);
 }
+
+long long hq_monotonic_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}

@@ -47,9 +47,9 @@ void RaveloIni::Data::parse(const std::string &text)
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         size_t end = nl == std::string::npos ? text.size() : nl;
+        // Kept byte for byte, CRs included, for lines that are written back
+        // as they are; the trimmed form decides what the line is.
         std::string raw = text.substr(pos, end - pos);
-        if (!raw.empty() && raw.back() == '\r')
-            raw.pop_back();
         pos = nl == std::string::npos ? text.size() : nl + 1;
         std::string t = trim(raw);
         size_t close = t.find(']');

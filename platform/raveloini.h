@@ -38,7 +38,7 @@ public:
 
     // The parsed form of one file.
     struct Line {
-        std::string raw;     // the line as read, for lines that are not entries
+        std::string raw;     // the line as read without its LF, for lines that are not entries
         std::string key;
         std::string value;
         bool entry = false;

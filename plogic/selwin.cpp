@@ -7,15 +7,15 @@
 
 #include "plassert.h"
 
-unsigned char SelectionWin::colortable[8] = {0, 15, 0, 2, 15, 4, 14, 4};
+PlListColours SelectionWin::colortable;
 
 SelectionWin::SelectionWin(const char *t, const PlRect &box, int noshadow)
-    : OvlWin(t, box, colortable[2], colortable[3], colortable[1], noshadow)
+    : OvlWin(t, box, colortable.text, colortable.background, colortable.border, noshadow)
 {
 }
 
 SelectionWin::SelectionWin(const char *t, int cols, int rows, int noshadow)
-    : OvlWin(t, cols, rows, colortable[2], colortable[3], colortable[1], noshadow)
+    : OvlWin(t, cols, rows, colortable.text, colortable.background, colortable.border, noshadow)
 {
 }
 
@@ -121,7 +121,8 @@ void SelectionWin::draw()
     for (int row = 1; row <= rows && top + row - 1 < count(); ++row) {
         const int i = top + row - 1;
         const bool selected = i == cur;
-        const int fg = colortable[selected ? 4 : 2], bg = colortable[selected ? 5 : 3];
+        const int fg = selected ? colortable.selected_text : colortable.text;
+        const int bg = selected ? colortable.selected_background : colortable.background;
         gotoxy(1, row);
         set_text_color(fg);
         set_text_background(bg);
@@ -133,8 +134,8 @@ void SelectionWin::draw()
                 marked = true;
                 ++p;
                 if (!selected) {
-                    set_text_color(colortable[6]);
-                    set_text_background(colortable[7]);
+                    set_text_color(colortable.hotkey_text);
+                    set_text_background(colortable.hotkey_background);
                 }
                 putch(static_cast<unsigned char>(*p));
                 set_text_color(fg);

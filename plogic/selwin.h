@@ -16,6 +16,17 @@
 #include "hqstring.h"
 #include "ovlwin.h"
 
+// The colours of every selection list, as attribute colour numbers.
+struct PlListColours {
+    unsigned char border = 15;
+    unsigned char text = 0;
+    unsigned char background = 2;
+    unsigned char selected_text = 15;
+    unsigned char selected_background = 4;
+    unsigned char hotkey_text = 14;   // the letter after "_"
+    unsigned char hotkey_background = 4;
+};
+
 class SelectionWin : public OvlWin {
 public:
     SelectionWin(const char *title, const PlRect &box, int noshadow);
@@ -35,13 +46,16 @@ public:
     int handlekey(int key);
     void draw() override;
 
-    // 1 border, 2/3 item text/background, 4/5 selected item, 6/7 hot-key letter.
-    static unsigned char colortable[8];
+    // The colours of all lists; a new list takes them when it is built, and
+    // every list draws its items with them.
+    static const PlListColours &colours() { return colortable; }
+    static void setcolours(const PlListColours &colours) { colortable = colours; }
 
     // Pseudo keys that select the first and the last item.
     enum { KEY_FIRST = -998, KEY_LAST = -997 };
 
 private:
+    static PlListColours colortable;
     std::vector<HqString> sels;
     int cur = 0;
     int top = 0;

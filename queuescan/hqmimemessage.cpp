@@ -51,25 +51,29 @@ void HqMimeMessage::parse_file(FILE *copy, HqConfEmu *conf)
     product_name_ = conf ? conf->get("Main", "Product Name", kDefaultProduct) : HqString(kDefaultProduct);
     if (!copy)
         return;
-    struct stat st;
     int fd = fcntl(fileno(copy), F_DUPFD_CLOEXEC, 3);
     if (fd < 0)
         return;
-    FILE *own = fstat(fd, &st) == 0 ? fdopen(fd, "r") : nullptr;
-    if (!own) {
-        close(fd);
+    auto file = std::make_shared<HqFileReader>(fd, true);
+    long size = file->size();
+    if (size < 0)
         return;
-    }
-    stream_ = own;
-    owns_stream_ = true;
+    reader_ = file;
     start_ = 0;
-    end_ = static_cast<long>(st.st_size);
+    end_ = size;
     process_part();
+}
+
+void HqMimeMessage::logging_header(const std::string &value)
+{
+    std::string expected = mail_domain_.isnull() ? cookie_.str() : mail_domain_.str() + " " + cookie_.str();
+    if (value == expected)
+        logged_ = true;
 }
 
 int HqMimeMessage::vscan_email(HqConfEmu *conf)
 {
-    if (!stream_)
+    if (!reader_)
         return 0;
     int whole = vscan_file(file_name_, &virus_name_, places_);
     bool whole_infected = infected_;

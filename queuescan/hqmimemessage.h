@@ -63,15 +63,25 @@ public:
     const HqString &mail_domain() const { return mail_domain_; }
     const HqString &product_name() const { return product_name_; }
     const HqString &cookie() const { return cookie_; }
+    // The message carries the logging header with the current cookie.
+    bool is_logged() const { return logged_; }
     const HqString &virus_name() const { return virus_name_; }
     FILE *alert() const { return alert_; }
     long alert_header_position() const { return alert_header_pos_; }
     long alert_notice_position() const { return alert_notice_pos_; }
     bool logging_wanted() const { return logging_wanted_; }
 
+protected:
+    void logging_header(const std::string &value) override;
+
 private:
     bool build_alert(bool whole_infected, HqConfEmu *conf);
     void write_virus_log();
+
+    HqString file_name_;           // the message copy
+    HqString mail_domain_;
+    HqString cookie_;
+    bool logged_ = false;
 
     FILE *alert_ = nullptr;
     bool logging_wanted_ = false;

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,28 +29,20 @@ const char *const kNotice[2] = {
     "saved in a permanent database.\n</pre>\n",
 };
 
-const size_t kBlock = 8192;
-
 // Copies `src` from `from` up to `to` (-1: its end). False when `out` took
 // fewer bytes than were read; a short read just ends the copy.
-bool copy_between(FILE *src, long from, long to, FILE *out)
+bool copy_between(HqFileReader &src, long from, long to, FILE *out)
 {
-    if (fseek(src, from, SEEK_SET) != 0)
-        return true;
-    std::vector<char> buf(kBlock);
-    for (long pos = from; to < 0 || pos < to;) {
-        size_t want = to < 0 ? kBlock : static_cast<size_t>(std::min<long>(kBlock, to - pos));
-        size_t n = fread(buf.data(), 1, want, src);
-        if (n == 0)
-            return true;
-        size_t written = fwrite(buf.data(), 1, n, out);
+    bool ok = true;
+    src.each(from, to < 0 ? LONG_MAX : to, [&](const char *data, size_t n) {
+        size_t written = fwrite(data, 1, n, out);
         if (written != n) {
             log_output(7, "bytes read %s != %s bytes written\n", n, written);
-            return false;
+            ok = false;
         }
-        pos += static_cast<long>(n);
-    }
-    return true;
+        return ok;
+    }, HqFileReader::kWindow);
+    return ok;
 }
 
 }  // namespace
@@ -105,13 +99,19 @@ bool HqMimeMessage::log_message()
 
 int HqMimeMessage::output_to_stream(FILE *out)
 {
-    FILE *src = alert_ ? alert_ : stream_;
-    if (!src || fseek(src, 0, SEEK_SET) != 0)
+    if (alert_ && fflush(alert_) != 0)
+        return -1;
+    // The alert is read like the message: through a window, not line by line.
+    std::unique_ptr<HqFileReader> alert_file;
+    if (alert_)
+        alert_file = std::make_unique<HqFileReader>(fileno(alert_), false);
+    HqFileReader *src = alert_ ? alert_file.get() : reader_.get();
+    if (!src)
         return -1;
     long pos = 0;
     if (!logged_ && logging_wanted_) {
         long cut = alert_header_pos_ >= 1 ? alert_header_pos_ : header_end_;
-        if (!copy_between(src, 0, cut, out))
+        if (!copy_between(*src, 0, cut, out))
             return -1;
         pos = cut;
         fprintf(out, "X-BRONTAL-Logged: %s %s\n", mail_domain_.isnull() ? "" : mail_domain_.cstr(),
@@ -122,7 +122,7 @@ int HqMimeMessage::output_to_stream(FILE *out)
             // Never go back: that would repeat bytes already written.
             offset = std::max(offset, pos);
             log_output("Initial push at %s to %s\n", pos, offset);
-            if (!copy_between(src, pos, offset, out))
+            if (!copy_between(*src, pos, offset, out))
                 return -1;
             pos = offset;
             log_output("Done pushing at %s\n", pos);
@@ -142,9 +142,9 @@ int HqMimeMessage::output_to_stream(FILE *out)
     }
     log_output(7, "Start of information pushing %s\n", pos);
     log_output(7, "Output at %s\n", ftell(out));
-    if (!copy_between(src, pos, -1, out))
+    if (!copy_between(*src, pos, -1, out))
         return -1;
-    log_output(7, "Stop of information pushing %s\n", ftell(src));
+    log_output(7, "Stop of information pushing %s\n", src->size());
     log_output(7, "Output at %s\n", ftell(out));
     return fflush(out) == 0 && !ferror(out) ? 0 : -1;
 }

@@ -1,6 +1,5 @@
 #include "hqmimepart.h"
 
-#include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -23,22 +22,6 @@ const int kHeaderCount = sizeof kHeaderNames / sizeof kHeaderNames[0];
 
 const size_t kBlock = 8192;
 
-// memmem without regard to ASCII case.
-const char *find_nocase(const char *hay, size_t hay_len, const char *needle, size_t len)
-{
-    if (len > hay_len)
-        return nullptr;
-    for (size_t i = 0; i + len <= hay_len; ++i) {
-        size_t k = 0;
-        while (k < len && tolower(static_cast<unsigned char>(hay[i + k])) ==
-                              tolower(static_cast<unsigned char>(needle[k])))
-            ++k;
-        if (k == len)
-            return hay + i;
-    }
-    return nullptr;
-}
-
 std::string trim_blanks(const std::string &s)
 {
     size_t b = s.find_first_not_of(" \t");
@@ -54,8 +37,8 @@ HqMimePart::HqMimePart() { initvars(); }
 HqMimePart::HqMimePart(FILE *stream, long start, long end, const char *decoded_template)
 {
     initvars();
-    stream_ = stream;
-    owns_stream_ = true;
+    if (stream)
+        reader_ = std::make_shared<HqFileReader>(stream);
     start_ = start;
     end_ = end;
     decoded_template_ = HqString(decoded_template ? decoded_template : kDecodedTemplate);
@@ -67,17 +50,13 @@ void HqMimePart::initvars()
     decoded_path_ = HqString();
     boundary_ = HqString();
     closing_boundary_ = HqString();
-    stream_ = nullptr;
-    owns_stream_ = false;
-    file_name_ = HqString();
+    delimiter_.clear();
+    reader_.reset();
     start_ = end_ = header_end_ = 0;
     encoding_ = ENCODING_OTHER;
     content_type_ = CONTENT_TYPE_TEXT;
     content_subtype_ = CONTENT_SUBTYPE_PLAIN;
     attachment_ = false;
-    mail_domain_ = HqString();
-    logged_ = false;
-    cookie_ = HqString("");
     notice_counter_ = 0;
     suspicious_ = infected_ = false;
     decoded_template_ = HqString(kDecodedTemplate);
@@ -95,54 +74,49 @@ HqMimePart::~HqMimePart()
         unlink(decoded_path_.cstr());
     message_child_.reset();
     children_.clear();
-    if (stream_ && owns_stream_)
-        fclose(stream_);
 }
 
 long HqMimePart::fstrfind(FILE *stream, const char *pattern, long from, bool nocase)
 {
     size_t len = pattern ? strlen(pattern) : 0;
-    if (!stream || len == 0 || len >= kBlock || from < 0 || fseek(stream, from, SEEK_SET) != 0)
+    if (!stream || len == 0 || len >= kBlock)
         return -1;
-    // Consecutive blocks overlap by len - 1 bytes, so no occurrence falls
-    // between them; memmem does not stop at NUL bytes.
-    std::vector<char> buf(kBlock + len);
-    long base = from;
-    size_t have = 0;
-    while (base <= end_) {
-        size_t n = fread(buf.data() + have, 1, kBlock, stream);
-        if (n == 0)
+    HqFileReader file(fileno(stream), false);
+    return file.find(pattern, len, from, end_, nocase);
+}
+
+long HqMimePart::search(const char *pattern, long from, bool nocase)
+{
+    size_t len = pattern ? strlen(pattern) : 0;
+    if (!reader_ || len == 0 || len >= kBlock)
+        return -1;
+    return reader_->find(pattern, len, from, end_, nocase);
+}
+
+long HqMimePart::find_delimiter(long from, bool closing, long *length)
+{
+    if (!reader_ || delimiter_.empty())
+        return -1;
+    std::string text = closing ? delimiter_ + "--" : delimiter_;
+    for (long at = from;;) {
+        long pos = reader_->find(text.data(), text.size(), at, end_, false);
+        if (pos < 0)
             return -1;
-        have += n;
-        const char *hit = nocase ? find_nocase(buf.data(), have, pattern, len)
-                                 : static_cast<const char *>(memmem(buf.data(), have, pattern, len));
-        if (hit) {
-            long pos = base + static_cast<long>(hit - buf.data());
-            return pos > end_ ? -1 : pos;
+        long p = pos + static_cast<long>(text.size());
+        int c;
+        while ((c = reader_->byte_at(p)) == ' ' || c == '\t')
+            ++p;
+        if (c == '\r' && reader_->byte_at(p + 1) == '\n')
+            c = reader_->byte_at(++p);
+        if (c == '\n') {
+            *length = p + 1 - pos;
+            return pos;
         }
-        size_t keep = std::min(have, len - 1);
-        memmove(buf.data(), buf.data() + have - keep, keep);
-        base += static_cast<long>(have - keep);
-        have = keep;
+        at = pos + 1;
     }
-    return -1;
 }
 
-int HqMimePart::byte_at(long offset)
-{
-    if (!stream_ || offset < 0 || fseek(stream_, offset, SEEK_SET) != 0)
-        return -1;
-    int c = fgetc(stream_);
-    return c == EOF ? -1 : c;
-}
-
-bool HqMimePart::matches_at(long offset, const HqString &text)
-{
-    if (text.isnull() || !stream_ || fseek(stream_, offset, SEEK_SET) != 0)
-        return false;
-    std::string got(text.length(), '\0');
-    return fread(&got[0], 1, got.size(), stream_) == got.size() && got == text.str();
-}
+int HqMimePart::byte_at(long offset) { return reader_ ? reader_->byte_at(offset) : -1; }
 
 long HqMimePart::find_header_end()
 {
@@ -150,13 +124,14 @@ long HqMimePart::find_header_end()
         header_end_ = end_;
         return header_end_;
     }
-    if (byte_at(start_) == '\n') {
+    int first = byte_at(start_);
+    if (first == '\n' || (first == '\r' && start_ + 1 < end_ && byte_at(start_ + 1) == '\n')) {
         header_end_ = start_;
         return header_end_;
     }
     // The earlier blank line counts, whichever line ends the message uses.
-    long lf = fstrfind(stream_, "\n\n", start_, false);
-    long crlf = fstrfind(stream_, "\n\r\n", start_, false);
+    long lf = search("\n\n", start_, false);
+    long crlf = reader_ ? reader_->find("\n\r\n", 3, start_, lf < 0 ? end_ : lf, false) : -1;
     long pos = lf < 0 ? crlf : crlf < 0 ? lf : std::min(lf, crlf);
     header_end_ = pos < 0 ? end_ : std::min(pos + 1, end_);
     return header_end_;
@@ -169,12 +144,17 @@ long HqMimePart::body_start()
     return header_end_ + (byte_at(header_end_) == '\r' ? 2 : 1);
 }
 
+const char *HqMimePart::line_end()
+{
+    return header_end_ < end_ && byte_at(header_end_) == '\r' ? "\r\n" : "\n";
+}
+
 int HqMimePart::find_header_index(long offset)
 {
-    if (!stream_ || fseek(stream_, offset, SEEK_SET) != 0)
+    if (!reader_)
         return -1;
     char line[32];
-    size_t n = fread(line, 1, sizeof line, stream_);
+    size_t n = reader_->read(offset, line, sizeof line);
     for (int i = 0; i < kHeaderCount; ++i) {
         size_t len = strlen(kHeaderNames[i]);
         if (n >= len && static_cast<long>(len) <= header_end_ - offset &&
@@ -210,7 +190,7 @@ void HqMimePart::parse_headers()
     while (pos < header_end_) {
         int index = find_header_index(pos);
         if (index < 0) {
-            long nl = fstrfind(stream_, "\n", pos, false);
+            long nl = search("\n", pos, false);
             pos = nl < 0 || nl >= header_end_ ? header_end_ : nl + 1;
             continue;
         }
@@ -218,7 +198,7 @@ void HqMimePart::parse_headers()
         long value_end;
         long from = value_start;
         for (;;) {
-            long nl = fstrfind(stream_, "\n", from, false);
+            long nl = search("\n", from, false);
             if (nl < 0 || nl > header_end_) {
                 value_end = header_end_;
                 break;
@@ -234,7 +214,7 @@ void HqMimePart::parse_headers()
         }
         size_t size = static_cast<size_t>(std::min<long>(std::max<long>(value_end - value_start, 0), 8192));
         std::string raw(size, '\0');
-        if (size && (fseek(stream_, value_start, SEEK_SET) != 0 || fread(&raw[0], 1, size, stream_) != size))
+        if (size && reader_->read(value_start, &raw[0], size) != size)
             raw.clear();
         raw = raw.c_str();   // a NUL byte ends the value
         strip_tab_newline(&raw[0]);
@@ -257,13 +237,9 @@ void HqMimePart::parse_headers()
                 attachment_ = true;
             break;
         }
-        case 7: {
-            std::string expected =
-                mail_domain_.isnull() ? cookie_.str() : mail_domain_.str() + " " + cookie_.str();
-            if (value == expected)
-                logged_ = true;
+        case 7:
+            logging_header(value);
             break;
-        }
         default:
             break;
         }
@@ -319,10 +295,13 @@ void HqMimePart::parse_content_type(char *value)
         if (!boundary.empty()) {
             boundary_ = HqString::format("--%s\n", boundary.c_str());
             closing_boundary_ = HqString::format("--%s--\n", boundary.c_str());
+            delimiter_ = "--" + boundary;
         }
         break;
     }
 }
+
+void HqMimePart::logging_header(const std::string &) {}
 
 std::unique_ptr<HqMimePart> HqMimePart::make_child(long from, long to)
 {
@@ -330,25 +309,10 @@ std::unique_ptr<HqMimePart> HqMimePart::make_child(long from, long to)
     child->start_ = from;
     child->end_ = to;
     child->decoded_template_ = decoded_template_;
+    child->reader_ = reader_;
     child->depth_ = depth_ + 1;
-    FILE *own = nullptr;
-    if (child->depth_ <= kMaxDepth && stream_) {
-        int fd = fcntl(fileno(stream_), F_DUPFD, 3);
-        if (fd >= 0) {
-            own = fdopen(fd, "r");
-            if (!own)
-                close(fd);
-        }
-    }
-    if (own) {
-        child->stream_ = own;
-        child->owns_stream_ = true;
-    } else {
-        // Out of descriptors or nested too deep: the part reads through its
-        // parent's stream and is not split further.
-        log_part(2, "MIME part at %s kept whole (no descriptor or nested too deep)\n", from);
-        child->stream_ = stream_;
-        child->owns_stream_ = false;
+    if (child->depth_ > kMaxDepth) {
+        log_part(2, "MIME part at %s kept whole (nested too deep)\n", from);
         child->leaf_only_ = true;
     }
     child->process_part();
@@ -363,17 +327,23 @@ long HqMimePart::process_part()
         return header_end_;
     if (content_type_ == CONTENT_TYPE_MULTIPART && !boundary_.isnull()) {
         children_.clear();
-        long blen = static_cast<long>(boundary_.length());
-        long c = fstrfind(stream_, boundary_.cstr(), header_end_, false);
-        while (c > 0 && c < end_ && !matches_at(c, closing_boundary_)) {
-            long from = c + blen;
-            long b = fstrfind(stream_, boundary_.cstr(), from, false);
-            if (b < 0 || b >= end_) {
-                b = fstrfind(stream_, closing_boundary_.cstr(), from, false);
+        long line = 0;
+        long c = find_delimiter(header_end_, false, &line);
+        while (c > 0 && c < end_) {
+            long from = c + line;
+            long next_line = 0;
+            long b = find_delimiter(from, false, &next_line);
+            bool last = b < 0 || b >= end_;
+            if (last) {
+                long closing_line = 0;
+                b = find_delimiter(from, true, &closing_line);
                 b = b < 0 ? end_ : std::min(b, end_);
             }
             children_.push_back(make_child(from, b));
+            if (last)
+                break;
             c = b;
+            line = next_line;
         }
     } else if (content_type_ == CONTENT_TYPE_MESSAGE && header_end_ < end_) {
         // Without a blank line there is no body to hold a message; a child

@@ -10,12 +10,12 @@
 //
 // Ranges: a part runs from start() to end() (exclusive); its header block
 // from start() to header_end() (exclusive); its body from body_start() to
-// end(). Each part reads through a stdio stream on a descriptor of its own;
-// when no descriptor is left (or the nesting is too deep) a part borrows its
-// parent's stream and is kept as a leaf. Every read seeks first, so parts
-// sharing a file offset do not disturb each other. A part owns its children,
-// its message child, its stream (unless borrowed) and its decoded file, which
-// it removes when destroyed. Single-threaded.
+// end(). Lines may end in LF or in CR LF. All parts of a tree read the file
+// through one shared HqFileReader, so the cost in system calls follows the
+// size of the file, not the number of lines or parts. A part nested deeper
+// than kMaxDepth is kept as a leaf. A part owns its children, its message
+// child and its decoded file, which it removes when destroyed.
+// Single-threaded.
 #pragma once
 
 #include <cstdio>
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "hqbuf.h"
+#include "hqfilereader.h"
 #include "hqplaces.h"
 #include "hqstring.h"
 
@@ -72,9 +73,9 @@ public:
     static void strip_tab_newline(char *text);
     // Copy without leading and trailing spaces, TABs and CRs.
     static std::string strtrim(const char *text);
-    // File offset of the first occurrence of `pattern` at or after `from`, or
-    // -1 (also when it would start beyond this part's end). Occurrences that
-    // span read blocks or follow NUL bytes are found.
+    // File offset of the first occurrence of `pattern` in `stream` at or
+    // after `from`, or -1 (also when it would start beyond this part's end).
+    // Occurrences that span read blocks or follow NUL bytes are found.
     long fstrfind(FILE *stream, const char *pattern, long from, bool nocase);
 
     // Decoding by transfer encoding. A part with children decodes them; a leaf
@@ -106,7 +107,8 @@ public:
 
     // The next place for an auditing notice in this part's subtree, or -1;
     // `code` gets the notice code (encoding * 2, plus 1 for HTML). Successive
-    // calls yield each eligible text part once, in file order.
+    // calls yield each eligible text part once, in file order; all the calls
+    // together look at each part a bounded number of times.
     long find_tag_offset(int *code);
 
     long start() const { return start_; }
@@ -115,11 +117,12 @@ public:
     // First body byte: after the LF of a "\n\n" blank line, after the LF of a
     // "\r\n" one.
     long body_start();
+    // The line end of the part's blank line: "\r\n" or "\n".
+    const char *line_end();
     int encoding() const { return encoding_; }
     HqMimeContentType content_type() const { return content_type_; }
     HqMimeContentSubType content_subtype() const { return content_subtype_; }
     bool is_attachment() const { return attachment_; }
-    bool is_logged() const { return logged_; }
     const HqString &boundary_line() const { return boundary_; }
     const HqString &closing_boundary_line() const { return closing_boundary_; }
     const std::vector<std::unique_ptr<HqMimePart>> &children() const { return children_; }
@@ -129,27 +132,33 @@ public:
     bool is_infected() const { return infected_; }
     void set_suspicious(bool on) { suspicious_ = on; }
     void set_infected(bool on) { infected_ = on; }
-    // Whether the part reads through its own descriptor (false: borrowed, leaf).
-    bool has_own_stream() const { return stream_ && owns_stream_; }
+    // Whether the part has a file to read (false: built without one).
+    bool has_reader() const { return reader_ != nullptr; }
+    // Whether the part is too deeply nested to be split into children.
+    bool is_kept_whole() const { return leaf_only_; }
 
 protected:
     void initvars();
     std::unique_ptr<HqMimePart> make_child(long from, long to);
-    // Reads [from, to) in blocks of at most 8192 bytes; false on a short read
-    // or when `fn` returns false.
-    template <class F>
-    bool read_range(long from, long to, F fn);
+    // The first occurrence of `pattern` in this part's file at or after
+    // `from` that starts no later than the part's end, or -1.
+    long search(const char *pattern, long from, bool nocase);
+    // The next delimiter line ("--" boundary, or with `closing` "--"
+    // boundary "--") at or after `from`: the line may carry blanks before its
+    // LF or CR LF. Its offset, or -1; `*length` gets its length.
+    long find_delimiter(long from, bool closing, long *length);
     bool copy_range(long from, long to, FILE *out);
-    bool matches_at(long offset, const HqString &text);
     int byte_at(long offset);   // -1 when there is none
+    // An "X-BRONTAL-Logged:" header in this part's header block, its value
+    // trimmed. Only the message root cares.
+    virtual void logging_header(const std::string &value);
 
     FILE *decoded_out_;            // open only while decoding
     HqString decoded_path_;
     HqString boundary_;            // "--boundary\n", null without one
     HqString closing_boundary_;    // "--boundary--\n"
-    FILE *stream_;
-    bool owns_stream_;
-    HqString file_name_;           // the root's message copy
+    std::string delimiter_;        // "--boundary"
+    std::shared_ptr<HqFileReader> reader_;
     long start_;
     long end_;
     long header_end_;
@@ -157,9 +166,8 @@ protected:
     HqMimeContentType content_type_;
     HqMimeContentSubType content_subtype_;
     bool attachment_;
-    HqString mail_domain_;         // root only
-    bool logged_;
-    HqString cookie_;              // root only
+    // Children finished by find_tag_offset (numbered from 1); the next
+    // call goes on with the one after.
     int notice_counter_;
     bool suspicious_;
     bool infected_;
@@ -168,7 +176,7 @@ protected:
 
     HqString decoded_template_;
     int depth_;
-    bool leaf_only_;               // no children: borrowed stream or too deep
+    bool leaf_only_;               // no children: nested too deep
     // Quoted-printable state carried between blocks.
     int qp_state_;
     int qp_high_;

@@ -14,8 +14,6 @@
 
 namespace {
 
-const long kBlock = 8192;
-
 // Index in the base64 alphabet, 64 for the end mark '=', -1 for other bytes.
 int base64_index(unsigned char c)
 {
@@ -36,33 +34,13 @@ int base64_index(unsigned char c)
 
 enum { QP_TEXT, QP_ESCAPE, QP_ESCAPE_DIGIT, QP_SOFT_BREAK };
 
-const char kAllInfected[] = "\nAll subparts of this MIME message are infected with a virus.\n";
+const char kAllInfected[] = "All subparts of this MIME message are infected with a virus.";
 
 }  // namespace
 
-template <class F>
-bool HqMimePart::read_range(long from, long to, F fn)
-{
-    if (!stream_ || from >= to)
-        return from >= to;
-    if (fseek(stream_, from, SEEK_SET) != 0)
-        return false;
-    std::vector<char> buf(kBlock);
-    for (long pos = from; pos < to;) {
-        size_t want = static_cast<size_t>(std::min(kBlock, to - pos));
-        size_t n = fread(buf.data(), 1, want, stream_);
-        if (n == 0 || !fn(buf.data(), n))
-            return false;
-        pos += static_cast<long>(n);
-        if (n < want)
-            return false;
-    }
-    return true;
-}
-
 bool HqMimePart::copy_range(long from, long to, FILE *out)
 {
-    return read_range(from, to, [out](const char *data, size_t n) { return fwrite(data, 1, n, out) == n; });
+    return from >= to || (reader_ && reader_->copy(from, to, out));
 }
 
 int HqMimePart::decode_data(const char *path)
@@ -154,10 +132,12 @@ int HqMimePart::decode_base64()
     int carried = 0;
     unsigned char carry[4] = {0, 0, 0, 0};
     bool ended = false;
-    read_range(body_start(), end_, [&](const char *data, size_t n) {
-        ended = decode_base64_part(data, static_cast<int>(n), &carried, carry) < 0;
-        return !ended;
-    });
+    if (reader_) {
+        reader_->each(body_start(), end_, [&](const char *data, size_t n) {
+            ended = decode_base64_part(data, static_cast<int>(n), &carried, carry) < 0;
+            return !ended;
+        });
+    }
     // A last group that lost its end marks still carries whole bytes.
     if (!ended && carried >= 2)
         decode_base64_part("==", 4 - carried, &carried, carry);
@@ -234,46 +214,40 @@ int HqMimePart::decode_quoted()
 {
     qp_state_ = QP_TEXT;
     HqDynBuf buf(1024, 1 << 20);
-    long pos = body_start();
-    if (fseek(stream_, pos, SEEK_SET) != 0)
-        return -1;
-    while (pos < end_) {
-        size_t want = static_cast<size_t>(std::min(kBlock, end_ - pos));
-        char *room = buf.alloc(want);
-        if (!room)
-            break;
-        size_t n = fread(room, 1, want, stream_);
-        buf.unalloc(want - n);
-        if (n == 0)
-            break;
-        pos += static_cast<long>(n);
+    bool ok = !reader_ || reader_->each(body_start(), end_, [&](const char *data, size_t n) {
+        if (!buf.putstr(data, n))
+            return false;
         decode_quoted_part(buf, false);
-    }
-    return decode_quoted_part(buf, true) < 0 ? -1 : 0;
+        return true;
+    });
+    return decode_quoted_part(buf, true) < 0 || !ok ? -1 : 0;
 }
 
 int HqMimePart::dump_to_file(FILE *out, bool skip_flagged)
 {
     if (skip_flagged && (suspicious_ || infected_))
         return 0;
+    // The copy keeps the part's own line ends.
+    const std::string eol = line_end();
     if (!children_.empty()) {
         copy_range(start_, header_end_, out);
-        fputs("\n\n", out);
+        fputs((eol + eol).c_str(), out);
         int written = 0;
         for (auto &child : children_) {
             if (skip_flagged && (child->suspicious_ || child->infected_))
                 continue;
-            fprintf(out, "\n%s", boundary_.cstr());
+            fputs((eol + delimiter_ + eol).c_str(), out);
             child->dump_to_file(out, skip_flagged);
             ++written;
         }
         if (written)
-            fprintf(out, "\n\n%s\n", closing_boundary_.cstr());
+            fputs((eol + eol + delimiter_ + "--" + eol + eol).c_str(), out);
         else
-            fputs(kAllInfected, out);
+            fputs((eol + kAllInfected + eol).c_str(), out);
     } else if (message_child_) {
-        copy_range(start_, header_end_, out);
-        fputs("\n\n", out);
+        // The header block and its blank line, then the embedded message
+        // from its first byte.
+        copy_range(start_, message_child_->start_, out);
         message_child_->dump_to_file(out, skip_flagged);
     } else {
         copy_range(start_, end_, out);

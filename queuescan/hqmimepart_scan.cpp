@@ -68,7 +68,7 @@ long HqMimePart::find_tag_offset(int *code)
         if (content_type_ == CONTENT_TYPE_TEXT && content_subtype_ == CONTENT_SUBTYPE_HTML) {
             *code = encoding_ * 2 + 1;
             log_scan(7, "Sub type is HTML\n");
-            offset = fstrfind(stream_, "</BODY>", header_end_, true);
+            offset = search("</BODY>", header_end_, true);
         }
         if (offset < 0 || offset > end_) {
             if (*code & 1)
@@ -84,26 +84,29 @@ long HqMimePart::find_tag_offset(int *code)
         return offset;
     }
 
+    // The counter is the number of children already finished: selected,
+    // not eligible, or multipart with no place left. Each call goes on after
+    // them, so a whole output pass looks at every child once.
     HqMimePart *selected = nullptr;
-    int number = 0;
-    for (auto &child : children_) {
-        ++number;
+    for (size_t i = static_cast<size_t>(notice_counter_); i < children_.size(); ++i) {
+        HqMimePart *child = children_[i].get();
+        int number = static_cast<int>(i) + 1;
         log_scan(8, "content disposition is %s\n", child->attachment_ ? "attachment" : "inline");
         log_scan(8, "tag offset %s, partnum %s\n", notice_counter_, number);
         log_scan(8, "Content Type %s, text is %s\n", static_cast<int>(child->content_type_),
                  static_cast<int>(child->content_subtype_));
-        if (number > notice_counter_ && child->content_type_ == CONTENT_TYPE_TEXT && !child->attachment_ &&
+        if (child->content_type_ == CONTENT_TYPE_TEXT && !child->attachment_ &&
             (child->content_subtype_ == CONTENT_SUBTYPE_PLAIN || child->content_subtype_ == CONTENT_SUBTYPE_HTML)) {
             notice_counter_ = number;
-            selected = child.get();
+            selected = child;
             break;
         }
         if (child->content_type_ == CONTENT_TYPE_MULTIPART) {
             long offset = child->find_tag_offset(code);
             if (offset > 0)
                 return offset;
-            notice_counter_ = std::max(notice_counter_, number);
         }
+        notice_counter_ = number;
     }
     if (!selected) {
         log_scan(8, "End of mime part\n");
@@ -114,7 +117,7 @@ long HqMimePart::find_tag_offset(int *code)
     if (selected->content_subtype_ == CONTENT_SUBTYPE_HTML) {
         log_scan(7, "Sub type is HTML\n");
         *code = selected->encoding_ * 2 + 1;
-        offset = selected->fstrfind(selected->stream_, "</BODY>", selected->header_end_, true);
+        offset = selected->search("</BODY>", selected->header_end_, true);
         if (offset < 0 || offset > selected->end_) {
             log_scan(7, "</BODY> not found in HTML message\n");
             offset = selected->end_;

@@ -7,10 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "hqconfemu.h"
+#include "hqenvelope.h"
 #include "hqlog.h"
 #include "hqmimemessage.h"
 #include "hqprocess.h"
@@ -29,6 +31,7 @@ const HqLog log_driver("MailQueue", 4);
 struct TempCopy {
     FILE *f = nullptr;
     HqString name;
+    std::unique_ptr<char[]> buffer;   // the stream's, when it has one of its own
     ~TempCopy()
     {
         if (f)
@@ -102,6 +105,171 @@ bool copy_file(FILE *in, FILE *out)
     return !ferror(in);
 }
 
+// What one run carries from stage to stage.
+struct QueueRun {
+    QueueRun(HqConfEmu &c, const HqQueuePlaces &p) : conf(c), places(p) {}
+    HqConfEmu &conf;
+    const HqQueuePlaces &places;
+    TempCopy copy;       // the message as it arrived
+    TempCopy envelope;   // the envelope less its closing empty field
+    HqString recipient;  // the first "To:" line
+    HqString domain;
+    HqString vadmin;
+    long notify = 1;
+    std::unique_ptr<HqMimeMessage> message;
+    int scan = 0;        // nonzero: an alert replaces the message
+    pid_t child = -1;
+    FILE *message_out = nullptr;
+    FILE *envelope_out = nullptr;
+};
+
+// The message from descriptor 0 into a named temporary copy, and the first
+// "To:" line of it.
+bool copy_message(QueueRun &run)
+{
+    run.copy.f = my_tmpfile_filename(run.copy.name, run.places.temp_template);
+    if (!run.copy.f) {
+        log_driver(1, "Can't create the message copy: %s\n", strerror(errno));
+        return false;
+    }
+    FILE *f = run.copy.f;
+    // Written in large blocks, however small the reads.
+    const size_t buffer_size = 65536;
+    run.copy.buffer.reset(new char[buffer_size]);
+    setvbuf(f, run.copy.buffer.get(), _IOFBF, buffer_size);
+    bool ok = read_all(0, 8192, [f](const char *data, size_t n) { return fwrite(data, 1, n, f) == n; });
+    if (!ok || fflush(f) != 0 || fseek(f, 0, SEEK_SET) != 0) {
+        log_driver(1, "Can't copy the message: %s\n", strerror(errno));
+        return false;
+    }
+    run.recipient = first_to_line(f);
+    return true;
+}
+
+// The values of the configuration that the run needs, and the message
+// object built over the copy with them.
+bool read_configuration(QueueRun &run)
+{
+    run.domain = run.conf.get("Main", "Mail Domain", HqMimeMessage::kDefaultDomain);
+    run.vadmin = run.conf.get("Main", "VAdmin", nullptr);
+    run.notify = run.conf.getint("Main", "User Notify", 1);
+    run.message = std::make_unique<HqMimeMessage>(run.copy.f, run.copy.name, &run.conf, run.places);
+    if (!run.message->has_reader()) {
+        log_driver(1, "Can't read the message copy: %s\n", strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// The envelope from descriptor 1 into a nameless copy without its closing
+// empty field; the sender and recipient texts for the alert; the logging
+// recipient when mail logging wants it.
+bool copy_envelope(QueueRun &run)
+{
+    run.envelope.f = my_tmpfile(run.places.temp_template);
+    if (!run.envelope.f) {
+        log_driver(1, "Can't create the envelope copy: %s\n", strerror(errno));
+        return false;
+    }
+    FILE *f = run.envelope.f;
+    HqEnvelope envelope;
+    bool ok = read_all(1, 8191, [&](const char *data, size_t n) {
+        envelope.take(data, n);
+        return fwrite(data, 1, n, f) == n;
+    });
+    if (!ok) {
+        log_driver(1, "Can't copy the envelope: %s\n", strerror(errno));
+        return false;
+    }
+    if (!envelope.complete()) {
+        log_driver(1, "Envelope refused: no sender field first or no closing empty field\n");
+        return false;
+    }
+    if (fflush(f) != 0 || ftruncate(fileno(f), envelope.fields_length()) != 0 ||
+        fseek(f, envelope.fields_length(), SEEK_SET) != 0) {
+        log_driver(1, "Can't copy the envelope: %s\n", strerror(errno));
+        return false;
+    }
+    run.message->set_sender(HqString(envelope.sender()));
+    run.message->set_recipient(run.recipient);
+    if (run.conf.getint("Mail Log", "Log Mail", 0) && run.message->log_message())
+        put_field(f, HqString::format("T%s@%s", "maillog", run.domain.cstr()));
+    if (fflush(f) != 0) {
+        log_driver(1, "Can't copy the envelope: %s\n", strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// The scan when it is configured; an alert replaces an infected message.
+// The copy loses its name afterwards (the scanner read it by name).
+bool scan_message(QueueRun &run)
+{
+    if (run.conf.getint("Main", "Virus Scan", 0)) {
+        run.scan = run.message->vscan_email(&run.conf);
+        if (run.scan != 0 && !run.message->alert()) {
+            // The infected message must not go out in place of its alert.
+            log_driver(1, "No virus alert could be made; the message waits for a later try\n");
+            return false;
+        }
+    }
+    unlink(run.copy.name.cstr());
+    run.copy.name = HqString();
+    return true;
+}
+
+// qmail's own queue program on two pipes: the message on its descriptor 0,
+// the envelope on its descriptor 1.
+bool start_queue_program(QueueRun &run)
+{
+    int envelope_pipe[2];
+    int message_pipe[2];
+    if (pipe(envelope_pipe) < 0) {
+        log_driver(1, "Can't create a pipe: %s\n", strerror(errno));
+        return false;
+    }
+    if (pipe(message_pipe) < 0) {
+        log_driver(1, "Can't create a pipe: %s\n", strerror(errno));
+        close(envelope_pipe[0]);
+        close(envelope_pipe[1]);
+        return false;
+    }
+    run.child = hqfork(envelope_pipe[0], message_pipe[0]);
+    if (run.child < 0) {
+        log_driver(1, "Can't fork: %s\n", strerror(errno));
+        for (int fd : {envelope_pipe[0], envelope_pipe[1], message_pipe[0], message_pipe[1]})
+            close(fd);
+        return false;
+    }
+    if (run.child == 0) {
+        close(envelope_pipe[1]);
+        close(message_pipe[1]);
+        // The queue program gets the usual SIGPIPE, not our ignored one.
+        signal(SIGPIPE, SIG_DFL);
+        if (dup2(envelope_pipe[0], 1) < 0 || dup2(message_pipe[0], 0) < 0)
+            _exit(kFailed);
+        if (envelope_pipe[0] > 2)
+            close(envelope_pipe[0]);
+        if (message_pipe[0] > 2)
+            close(message_pipe[0]);
+        char *const args[] = {const_cast<char *>(run.places.queue_program), nullptr};
+        execv(run.places.queue_program, args);
+        _exit(kFailed);
+    }
+    close(envelope_pipe[0]);
+    close(message_pipe[0]);
+    run.message_out = fdopen(message_pipe[1], "w");
+    run.envelope_out = fdopen(envelope_pipe[1], "w");
+    if (!run.message_out)
+        close(message_pipe[1]);
+    if (!run.envelope_out)
+        close(envelope_pipe[1]);
+    return true;
+}
+
+// The queue program's end: its exit status, or 81 when it could not be
+// waited for or was ended by a signal. Success is only passed on for a
+// message and envelope that were handed over whole.
 int wait_child(pid_t pid, bool delivered)
 {
     int status = 0;
@@ -113,176 +281,51 @@ int wait_child(pid_t pid, bool delivered)
         log_driver(1, "Can't wait for the queue program: %s\n", strerror(errno));
         return kFailed;
     }
-    if (status & 0x7f) {
-        log_driver(1, "The queue program ended by signal %s\n", status & 0x7f);
+    if (WIFSIGNALED(status)) {
+        log_driver(1, "The queue program ended by signal %s\n", WTERMSIG(status));
         return kFailed;
     }
-    int code = (status >> 8) & 0xff;
-    // Success is only passed on for a message handed over completely.
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : kFailed;
     if (!delivered && code == 0)
         return kFailed;
     return code;
 }
 
-int run(HqConfEmu &conf, const HqQueuePlaces &places)
+// The whole message (or its alert) first, closed, so the queue program has
+// all of it before the first envelope byte; then the envelope as the scan
+// result and "User Notify" want it; the virus counter; the wait. A queue
+// program that has gone makes every further write fail: writing stops there.
+int hand_over(QueueRun &run)
 {
-    TempCopy copy;
-    copy.f = my_tmpfile_filename(copy.name, places.temp_template);
-    if (!copy.f) {
-        log_driver(1, "Can't create the message copy: %s\n", strerror(errno));
-        return kFailed;
-    }
-    bool ok = read_all(0, 8192, [&](const char *data, size_t n) { return fwrite(data, 1, n, copy.f) == n; });
-    if (!ok || fflush(copy.f) != 0 || fseek(copy.f, 0, SEEK_SET) != 0) {
-        log_driver(1, "Can't copy the message: %s\n", strerror(errno));
-        return kFailed;
-    }
-    HqString recipient = first_to_line(copy.f);
-
-    HqString domain = conf.get("Main", "Mail Domain", HqMimeMessage::kDefaultDomain);
-    HqString vadmin = conf.get("Main", "VAdmin", nullptr);
-    long notify = conf.getint("Main", "User Notify", 1);
-
-    HqMimeMessage message(copy.f, copy.name, &conf, places);
-    if (!message.has_own_stream()) {
-        log_driver(1, "Can't read the message copy: %s\n", strerror(errno));
-        return kFailed;
-    }
-
-    // The envelope copy holds the fields less the closing empty one.
-    TempCopy envelope;
-    envelope.f = my_tmpfile(places.temp_template);
-    if (!envelope.f) {
-        log_driver(1, "Can't create the envelope copy: %s\n", strerror(errno));
-        return kFailed;
-    }
-    std::string sender;
-    bool sender_done = false;
-    long total = 0;
-    char last[2] = {1, 1};
-    ok = read_all(1, 8191, [&](const char *data, size_t n) {
-        for (size_t i = 0; i < n && !sender_done; ++i) {
-            if (total == 0 && i == 0)
-                continue;   // the "F" of the sender field
-            if (data[i] == '\0')
-                sender_done = true;
-            else
-                sender.push_back(data[i]);
-        }
-        last[0] = n >= 2 ? data[n - 2] : last[1];
-        last[1] = data[n - 1];
-        total += static_cast<long>(n);
-        return fwrite(data, 1, n, envelope.f) == n;
-    });
-    if (!ok) {
-        log_driver(1, "Can't copy the envelope: %s\n", strerror(errno));
-        return kFailed;
-    }
-    if (total < 2 || last[0] != '\0' || last[1] != '\0') {
-        log_driver(1, "Envelope without its closing empty field refused\n");
-        return kFailed;
-    }
-    if (fflush(envelope.f) != 0 || ftruncate(fileno(envelope.f), total - 1) != 0 ||
-        fseek(envelope.f, total - 1, SEEK_SET) != 0) {
-        log_driver(1, "Can't copy the envelope: %s\n", strerror(errno));
-        return kFailed;
-    }
-    message.set_sender(HqString(sender));
-    message.set_recipient(recipient);
-
-    if (conf.getint("Mail Log", "Log Mail", 0) && message.log_message())
-        put_field(envelope.f, HqString::format("T%s@%s", "maillog", domain.cstr()));
-    if (fflush(envelope.f) != 0) {
-        log_driver(1, "Can't copy the envelope: %s\n", strerror(errno));
-        return kFailed;
-    }
-
-    int scan = 0;
-    if (conf.getint("Main", "Virus Scan", 0)) {
-        scan = message.vscan_email(&conf);
-        if (scan != 0 && !message.alert()) {
-            // The infected message must not go out in place of its alert.
-            log_driver(1, "No virus alert could be made; the message waits for a later try\n");
-            return kFailed;
-        }
-    }
-    unlink(copy.name.cstr());
-    copy.name = HqString();
-
-    int envelope_pipe[2];
-    int message_pipe[2];
-    if (pipe(envelope_pipe) < 0) {
-        log_driver(1, "Can't create a pipe: %s\n", strerror(errno));
-        return kFailed;
-    }
-    if (pipe(message_pipe) < 0) {
-        log_driver(1, "Can't create a pipe: %s\n", strerror(errno));
-        close(envelope_pipe[0]);
-        close(envelope_pipe[1]);
-        return kFailed;
-    }
-    pid_t pid = hqfork(envelope_pipe[0], message_pipe[0]);
-    if (pid < 0) {
-        log_driver(1, "Can't fork: %s\n", strerror(errno));
-        for (int fd : {envelope_pipe[0], envelope_pipe[1], message_pipe[0], message_pipe[1]})
-            close(fd);
-        return kFailed;
-    }
-    if (pid == 0) {
-        close(envelope_pipe[1]);
-        close(message_pipe[1]);
-        // The queue program gets the usual SIGPIPE, not our ignored one.
-        signal(SIGPIPE, SIG_DFL);
-        if (dup2(envelope_pipe[0], 1) < 0 || dup2(message_pipe[0], 0) < 0)
-            _exit(kFailed);
-        if (envelope_pipe[0] > 2)
-            close(envelope_pipe[0]);
-        if (message_pipe[0] > 2)
-            close(message_pipe[0]);
-        char *const args[] = {const_cast<char *>(places.queue_program), nullptr};
-        execv(places.queue_program, args);
-        _exit(kFailed);
-    }
-
-    close(envelope_pipe[0]);
-    close(message_pipe[0]);
-    FILE *message_out = fdopen(message_pipe[1], "w");
-    FILE *envelope_out = fdopen(envelope_pipe[1], "w");
-    bool delivered = message_out && envelope_out;
-    if (!message_out)
-        close(message_pipe[1]);
-    if (!envelope_out)
-        close(envelope_pipe[1]);
-
-    // The whole message first, closed, so the queue program has all of it
-    // before the first envelope byte. A queue program that has gone makes
-    // every further write fail: writing stops there.
-    if (delivered && fseek(envelope.f, 0, SEEK_SET) != 0)
+    bool delivered = run.message_out && run.envelope_out;
+    if (delivered && fseek(run.envelope.f, 0, SEEK_SET) != 0)
         delivered = false;
-    if (delivered && message.output_to_stream(message_out) != 0)
+    if (delivered && run.message->output_to_stream(run.message_out) != 0)
         delivered = false;
-    if (message_out && fclose(message_out) != 0)
+    if (run.message_out && fclose(run.message_out) != 0)
         delivered = false;
+    run.message_out = nullptr;
     if (delivered) {
-        if (scan == 0 || notify)
-            delivered = copy_file(envelope.f, envelope_out);
+        if (run.scan == 0 || run.notify)
+            delivered = copy_file(run.envelope.f, run.envelope_out);
         else
-            delivered = put_field(envelope_out, HqString::format("F%s", message.sender().cstr()));
+            delivered = put_field(run.envelope_out, HqString::format("F%s", run.message->sender().cstr()));
     }
-    if (scan != 0) {
-        long found = conf.getint("Main", "Number Virus Found", 0);
-        conf.setint("Main", "Number Virus Found", found + 1);
-        if (delivered && !!vadmin)
-            delivered = put_field(envelope_out, HqString::format("T%s", vadmin.cstr()));
+    if (run.scan != 0) {
+        long found = run.conf.getint("Main", "Number Virus Found", 0);
+        run.conf.setint("Main", "Number Virus Found", found + 1);
+        if (delivered && !!run.vadmin)
+            delivered = put_field(run.envelope_out, HqString::format("T%s", run.vadmin.cstr()));
     }
-    conf.flush();
+    run.conf.flush();
     if (delivered)
-        delivered = put_field(envelope_out, HqString(""));
-    if (envelope_out && fclose(envelope_out) != 0)
+        delivered = put_field(run.envelope_out, HqString(""));
+    if (run.envelope_out && fclose(run.envelope_out) != 0)
         delivered = false;
+    run.envelope_out = nullptr;
     if (!delivered)
         log_driver(1, "The queue program did not take the whole message and envelope\n");
-    return wait_child(pid, delivered);
+    return wait_child(run.child, delivered);
 }
 
 }  // namespace
@@ -296,5 +339,9 @@ int x_main(int argc, char **argv, const HqQueuePlaces &places)
     RaveloRoot root(new RaveloIni(places.config_file, 0660), true);
     HqConfEmu conf(&root);
     conf.maybesetint("Main", "Number Virus Found", 0);
-    return run(conf, places);
+    QueueRun run(conf, places);
+    if (!copy_message(run) || !read_configuration(run) || !copy_envelope(run) || !scan_message(run) ||
+        !start_queue_program(run))
+        return kFailed;
+    return hand_over(run);
 }

@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libxerces-c-dev zlib1g-dev
   flex bison libfl-dev
-  python3 tmux util-linux mount procps
+  python3 tmux util-linux mount procps strace
 )
 missing=()
 for p in "${packages[@]}"; do

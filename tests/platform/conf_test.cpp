@@ -98,6 +98,35 @@ TEST_F(ConfTest, ReadsDefaultsAndWritesOnlyItsChanges)
     EXPECT_EQ(conf2.getint("Mail Log", "Log Mail", 0), 1);
 }
 
+TEST_F(ConfTest, OtherLinesStayByteForByteThroughEveryFlush)
+{
+    // Lines that are neither headings nor entries, with the line ends other
+    // programs leave: each must survive any number of writes unchanged.
+    const char *const lines[] = {"\r\r", "\r", "; comment\r", "# note\r\r\r", "  \t\r ", "free text\r\r"};
+    for (const char *line : lines) {
+        const std::string text = std::string("[Main]\n") + line + "\nCount=0\n" + line + "\n";
+        write_file(text);
+        for (int round = 1; round <= 3; ++round) {
+            RaveloRoot root(new RaveloIni(path_.c_str(), 0660), true);
+            HqConfEmu conf(&root);
+            EXPECT_EQ(conf.getint("Main", "Count", -1), round - 1);
+            conf.setint("Main", "Count", round);
+            ASSERT_EQ(conf.flush(), 0);
+            std::string expected = std::string("[Main]\n") + line + "\nCount=" + std::to_string(round) + "\n" + line + "\n";
+            EXPECT_EQ(read_file(), expected) << "round " << round << " of " << ::testing::PrintToString(line);
+        }
+    }
+    // A last line without its LF gets one on the first write, then stays.
+    write_file("[Main]\nCount=0\n;end\r\r");
+    for (int round = 1; round <= 2; ++round) {
+        RaveloRoot root(new RaveloIni(path_.c_str(), 0660), true);
+        HqConfEmu conf(&root);
+        conf.setint("Main", "Count", round);
+        ASSERT_EQ(conf.flush(), 0);
+        EXPECT_EQ(read_file(), "[Main]\nCount=" + std::to_string(round) + "\n;end\r\r\n");
+    }
+}
+
 TEST_F(ConfTest, MissingFileGivesDefaultsAndIsCreatedOnFlush)
 {
     RaveloRoot root(new RaveloIni(path_.c_str(), 0660), true);

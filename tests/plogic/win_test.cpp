@@ -201,8 +201,8 @@ TEST(PlWindows, SelectionListScrollMarkAndFollowing)
     EXPECT_EQ(screen_text(11, 19, 13), " item 11 ");
     EXPECT_EQ(pl_screen().getcurx(), 11);      // column 2 of the current row
     EXPECT_EQ(pl_screen().getcury(), 12);
-    EXPECT_EQ(pl_screen().cell(12, 12).attr, SelectionWin::colortable[4] | SelectionWin::colortable[5] << 4);
-    EXPECT_EQ(pl_screen().cell(12, 11).attr, SelectionWin::colortable[2] | SelectionWin::colortable[3] << 4);
+    EXPECT_EQ(pl_screen().cell(12, 12).attr, 0x4F);   // selected: white on red
+    EXPECT_EQ(pl_screen().cell(12, 11).attr, 0x20);   // items: black on green
 }
 
 TEST(PlWindows, SelectionKeysMoveTheCurrentItem)
@@ -235,7 +235,7 @@ TEST(PlWindows, SelectionKeysMoveTheCurrentItem)
     // The underscore is hidden and the hot letter coloured on other rows.
     list.handlekey(PL_KEY_HOME);
     EXPECT_EQ(screen_text(11, 19, 5), " bBitem 1");
-    EXPECT_EQ(pl_screen().cell(12, 4).attr, SelectionWin::colortable[6] | SelectionWin::colortable[7] << 4);
+    EXPECT_EQ(pl_screen().cell(12, 4).attr, 0x4E);    // hot letter: yellow on red
     EXPECT_EQ(list.choicestr(3).str(), "a_Ditem 3");
 
     t.send_keys("\x1b[B");
@@ -243,6 +243,37 @@ TEST(PlWindows, SelectionKeysMoveTheCurrentItem)
     t.hang_up();
     EXPECT_EQ(list.handlekey(0), 0);
     EXPECT_EQ(list.lastkey(), 0);
+}
+
+TEST(PlWindows, ListColoursHoldForEveryListBuiltAfterThem)
+{
+    PipeScreen t;
+    NoAnimation quiet;
+    const PlListColours saved = SelectionWin::colours();
+    PlListColours menu = saved;
+    menu.text = 7;
+    menu.background = 1;
+    menu.selected_text = 0;
+    menu.selected_background = 4;
+    menu.hotkey_text = 15;
+    menu.hotkey_background = 1;
+    SelectionWin::setcolours(menu);
+    {
+        SelectionWin list("Menu", PlRect(10, 3, 30, 9), 0);
+        list.append("_One");
+        list.append("_Two");
+        list.sethotkeys(true);
+        list.show();
+        EXPECT_EQ(screen_text(11, 15, 5), " Two ");
+        // Cells count from 0: the box's top left corner is cell (9, 2).
+        EXPECT_EQ(pl_screen().cell(9, 2).attr, 0x1F);    // border: white on blue
+        EXPECT_EQ(pl_screen().cell(10, 3).attr, 0x40);   // selected: black on red
+        EXPECT_EQ(pl_screen().cell(11, 3).attr, 0x40);   // no hot colour when selected
+        EXPECT_EQ(pl_screen().cell(10, 4).attr, 0x17);   // items: grey on blue
+        EXPECT_EQ(pl_screen().cell(11, 4).attr, 0x1F);   // hot letter: white on blue
+        EXPECT_EQ(pl_screen().cell(12, 4).attr, 0x17);
+    }
+    SelectionWin::setcolours(saved);
 }
 
 TEST(PlWindows, LongItemsAreCutInsideTheBox)

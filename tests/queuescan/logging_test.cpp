@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "hqlog.h"
 #include "messagefixture.h"
 
 using qstest::kHtmlNotice;
@@ -86,6 +87,15 @@ const std::vector<OutputCase> kOutputCases = {
      "Content-Type: multipart/mixed; boundary=b\n@H\n"
      "--b\nContent-Type: text/plain\nContent-Disposition: attachment; filename=a.txt\n\nattached\n"
      "--b\nContent-Type: text/plain\n\ninline\n" + kPlain + "--b--\n"},
+    {"crlf_alternative",
+     "Content-Type: multipart/alternative; boundary=\"alt\"\r\n\r\n"
+     "--alt\r\nContent-Type: text/plain\r\n\r\nplain body\r\n"
+     "--alt\r\nContent-Type: text/html\r\n\r\n<html><body>html body</body></html>\r\n"
+     "--alt--\r\n",
+     "Content-Type: multipart/alternative; boundary=\"alt\"\r\n@H\r\n"
+     "--alt\r\nContent-Type: text/plain\r\n\r\nplain body\r\n" + kPlain +
+         "--alt\r\nContent-Type: text/html\r\n\r\n<html><body>html body" + kHtml + "</body></html>\r\n"
+         "--alt--\r\n"},
     {"nested_multipart_depth_first",
      "Content-Type: multipart/mixed; boundary=out\n\n"
      "--out\nContent-Type: multipart/alternative; boundary=in\n\n"
@@ -129,6 +139,8 @@ TEST_F(LoggingTest, MessageWithTheCurrentHeaderPassesUnchanged)
     const std::vector<std::pair<std::string, bool>> cases = {
         {"X-BRONTAL-Logged: example.org c0ffee42", true},
         {"x-brontal-logged:   example.org c0ffee42  ", true},
+        {"x-brontal-logged:example.org c0ffee42", true},
+        {"X-BRONTAL-Logged: example.org C0FFEE42", false},
         {"X-BRONTAL-Logged: example.org c0ffee41", false},
         {"X-BRONTAL-Logged: example.com c0ffee42", false},
         {"X-BRONTAL-Logged: c0ffee42", false},
@@ -172,6 +184,51 @@ TEST_F(LoggingTest, TagOffsetsFollowTheFileOnceEach)
     };
     EXPECT_EQ(got, expected);
     EXPECT_EQ(message.find_tag_offset(&code), -1);
+}
+
+namespace {
+
+// Counts the parts that the notice walk looks at (one "partnum" message each).
+struct WalkCounter : HqLogReceiver {
+    long looked = 0;
+    void receive(const char *, int, const std::string &text) override
+    {
+        looked += text.find(", partnum ") != std::string::npos;
+    }
+};
+
+}  // namespace
+
+TEST_F(LoggingTest, NoticeWalkLooksAtEachPartOnce)
+{
+    // Parts that get no notice before a nested multipart and after it: a walk
+    // that starts again from the first child on each call looks at those
+    // thousands of times.
+    const int n = 1500;
+    std::string text = "Content-Type: multipart/mixed; boundary=o\n\n";
+    for (int i = 0; i < n; ++i)
+        text += "--o\nContent-Type: application/x\n\nbin " + std::to_string(i) + "\n";
+    text += "--o\nContent-Type: multipart/alternative; boundary=i\n\n";
+    for (int i = 0; i < n; ++i)
+        text += "--i\nContent-Type: text/plain\n\ninner " + std::to_string(i) + "\n";
+    text += "--i--\n";
+    for (int i = 0; i < n; ++i)
+        text += "--o\nContent-Type: text/plain\n\nouter " + std::to_string(i) + "\n";
+    text += "--o--\n";
+    set_cookie("c0ffee42\n", 10);
+    HqMimeMessage &message = load(text);
+    EXPECT_TRUE(message.log_message());
+    WalkCounter counter;
+    std::string out = output();
+    const long parts = 3L * n + 1;
+    EXPECT_GE(counter.looked, parts);
+    EXPECT_LE(counter.looked, 2 * parts) << "parts looked at again and again";
+    size_t notices = 0;
+    for (size_t p = out.find(kPlain); p != std::string::npos; p = out.find(kPlain, p + 1))
+        ++notices;
+    EXPECT_EQ(notices, 2u * n);
+    EXPECT_NE(out.find("inner 0\n" + kPlain + "--i\n"), std::string::npos);
+    EXPECT_NE(out.find("outer " + std::to_string(n - 1) + "\n" + kPlain + "--o--\n"), std::string::npos);
 }
 
 TEST_F(LoggingTest, CookieIsMadeWhenMissingAndKeptWhileFresh)

@@ -58,9 +58,10 @@ TEST(MimeDump, LeavesAndMessageParts)
 
     const std::string msg = "Content-Type: message/rfc822\n\nFrom: x\n\nbody\n";
     auto m = parse(dir, msg, "msg");
-    EXPECT_EQ(dump(*m, false), "Content-Type: message/rfc822\n\n\nFrom: x\n\nbody\n");
+    // The header block, its one blank line, then the embedded message whole.
+    EXPECT_EQ(dump(*m, false), msg);
     m->message_child()->set_suspicious(true);
-    EXPECT_EQ(dump(*m, true), "Content-Type: message/rfc822\n\n\n");
+    EXPECT_EQ(dump(*m, true), "Content-Type: message/rfc822\n\n");
 
     // A multipart whose boundary never occurs is copied whole.
     const std::string lost = "Content-Type: multipart/mixed; boundary=zz\n\nno parts here\n";
@@ -93,4 +94,27 @@ TEST(MimeDump, NestedPartsLeaveOutOnlyTheFlaggedOnes)
                   kAllInfected +
                   "\n--o\n\nC\n"
                   "\n\n--o--\n\n");
+}
+
+TEST(MimeDump, CrLfMessagesAreCopiedWithTheirOwnLineEnds)
+{
+    TempDir dir;
+    const std::string text =
+        "Subject: s\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n\r\none\r\n"
+        "--b\r\nContent-Type: message/rfc822\r\n\r\nFrom: x\r\nSubject: inner\r\n\r\nbody\r\n"
+        "--b\r\nContent-Type: application/x\r\n\r\ntwo\r\n--b--\r\n";
+    auto root = parse(dir, text);
+    ASSERT_EQ(root->children().size(), 3u);
+    root->children()[2]->set_infected(true);
+    EXPECT_EQ(dump(*root, true),
+              "Subject: s\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n\r\n"
+              "\r\n--b\r\nContent-Type: text/plain\r\n\r\none\r\n"
+              "\r\n--b\r\nContent-Type: message/rfc822\r\n\r\nFrom: x\r\nSubject: inner\r\n\r\nbody\r\n"
+              "\r\n\r\n--b--\r\n\r\n");
+    root->children()[0]->set_suspicious(true);
+    root->children()[1]->set_suspicious(true);
+    EXPECT_EQ(dump(*root, true),
+              "Subject: s\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n\r\n"
+              "\r\nAll subparts of this MIME message are infected with a virus.\r\n");
 }

@@ -192,16 +192,23 @@ private:
     pid_t pid_ = -1;
 };
 
+// The lines of `text` without their LFs.
+inline std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t nl = text.find('\n', pos);
+        out.push_back(text.substr(pos, nl - pos));
+        pos = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return out;
+}
+
 // Request lines of the fake daemon's log, each cut into its tab-separated fields.
 inline std::vector<std::vector<std::string>> daemon_requests(const std::string &log)
 {
     std::vector<std::vector<std::string>> out;
-    std::string text = read_file(log);
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        std::string line = text.substr(pos, nl - pos);
-        pos = nl == std::string::npos ? text.size() : nl + 1;
+    for (const std::string &line : lines(read_file(log))) {
         std::vector<std::string> fields;
         size_t f = 0;
         for (;;) {
@@ -212,6 +219,59 @@ inline std::vector<std::vector<std::string>> daemon_requests(const std::string &
             f = tab + 1;
         }
         out.push_back(fields);
+    }
+    return out;
+}
+
+// The lowercase hexadecimal form of `bytes`, as the Python oracles print it.
+inline std::string hex(const std::string &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out.push_back(digits[c >> 4]);
+        out.push_back(digits[c & 15]);
+    }
+    return out;
+}
+
+// The MIME trees of the messages in `paths` as Python's email package sees
+// them (email_tree.py, one run for all): one line per part, "DEPTH TYPE PAYLOAD".
+inline std::vector<std::vector<std::string>> python_trees(const std::vector<std::string> &paths, bool text_lf = false)
+{
+    std::string cmd = "python3 " QS_TEST_SOURCE_DIR "/email_tree.py";
+    if (text_lf)
+        cmd += " --text-lf";
+    for (const std::string &p : paths)
+        cmd += " '" + p + "'";
+    FILE *pipe = popen(cmd.c_str(), "r");
+    if (!pipe)
+        return {};
+    std::string text;
+    for (int c; (c = fgetc(pipe)) != EOF;)
+        text.push_back(static_cast<char>(c));
+    pclose(pipe);
+    std::vector<std::vector<std::string>> trees(1);
+    for (const std::string &line : lines(text)) {
+        if (line == "==")
+            trees.emplace_back();
+        else
+            trees.back().push_back(line);
+    }
+    return trees;
+}
+
+// A file of the committed fixtures.
+inline std::string fixture(const std::string &name) { return read_file(QS_TEST_SOURCE_DIR "/fixtures/" + name); }
+
+// `text` with every LF made CR LF.
+inline std::string crlf(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out.push_back('\r');
+        out.push_back(c);
     }
     return out;
 }
