@@ -383,7 +383,9 @@ TEST_F(Console, WithoutTheDaemonItRetriesAboutEverySixSeconds)
     auto first = std::chrono::steady_clock::now();
     ASSERT_TRUE(box->wait_for("Reading Configuration...", true, 5)) << box->screen();
     ASSERT_TRUE(box->wait_for("Reading Configuration...", false, 10)) << box->screen();
+    // The screen is polled, so each appearance is seen late by up to the
+    // polling delay, which a loaded machine stretches: 6 s give or take 2.
     auto gap = std::chrono::steady_clock::now() - first;
-    EXPECT_GE(gap, std::chrono::milliseconds(5000));
-    EXPECT_LE(gap, std::chrono::milliseconds(7500));
+    EXPECT_GE(gap, std::chrono::milliseconds(4000));
+    EXPECT_LE(gap, std::chrono::milliseconds(9000));
 }
