@@ -63,12 +63,12 @@ class NullObjProvider : public CSharedObj {
 template <class Key, class KeyArg, class Item, class Provider>
 class CCacheMgr : public CObj {
  public:
-  static const DWORD AUTOMATIC_SIZE = 0xFFFFFFFFu;
-  static const DWORD DEFAULT_SLOTS = 20;
+  static constexpr DWORD AUTOMATIC_SIZE = 0xFFFFFFFFu;
+  static constexpr DWORD DEFAULT_SLOTS = 20;
   // Slot flags.
-  static const DWORD SLOT_REFERENCED = 1;
-  static const DWORD SLOT_FREE = 2;
-  static const DWORD NO_SLOT = 0xFFFFFFFFu;
+  static constexpr DWORD SLOT_REFERENCED = 1;
+  static constexpr DWORD SLOT_FREE = 2;
+  static constexpr DWORD NO_SLOT = 0xFFFFFFFFu;
 
   CCacheMgr(DWORD capacity, int locking)
       : m_nSlots(0), m_nCapacity(Automatic(capacity)), m_nHand(0), m_bLocking(locking), m_pProvider(nullptr) {}
@@ -240,9 +240,11 @@ class CCacheMgr : public CObj {
     typename Index::const_iterator it = m_index.find(key);
     return it == m_index.end() ? NO_SLOT : it->second;
   }
-  // SLOT_REFERENCED and SLOT_FREE bits of a slot below GetSlotCount().
+  // SLOT_REFERENCED and SLOT_FREE bits of a slot; SLOT_FREE for a slot
+  // number not below GetSlotCount().
   DWORD GetSlotFlags(DWORD slot) const {
     CSide read(*this, false);
+    if (slot >= m_nSlots) return SLOT_FREE;
     return m_slots[slot].flags.load(std::memory_order_relaxed);
   }
 
