@@ -245,6 +245,15 @@ void CMemMatrix::UnshareFrom(MATRIX_DATA* old) {
   Block::Release(old);
 }
 
+void CMemMatrix::ShareBlockOf(const CMemMatrix& source, DWORD columns) {
+  if (source.m_pData == m_pData) return;
+  Release();
+  Block::AddRef(source.m_pData);
+  m_pData = source.m_pData;
+  m_nRows = source.m_nRows;
+  m_nColumns = columns;
+}
+
 void CMemMatrix::CopyBeforeWrite() {
   if (Block::IsShared(m_pData)) UnshareFrom(m_pData);
 }
@@ -334,12 +343,7 @@ CMatrix& CMemMatrix::Assign(const CMatrix& source) {
   if (&source == this) return *this;
   if (IsClass(source, "CMemMatrix")) {
     const CMemMatrix& s = static_cast<const CMemMatrix&>(source);
-    if (s.m_pData == m_pData) return *this;
-    Release();
-    Block::AddRef(s.m_pData);
-    m_pData = s.m_pData;
-    m_nRows = s.m_nRows;
-    m_nColumns = s.m_nColumns;
+    ShareBlockOf(s, s.m_nColumns);
     return *this;
   }
   Release();
@@ -525,12 +529,7 @@ CMatrix& CSymMemMatrix::Assign(const CMatrix& source) {
   if (&source == this) return *this;
   if (IsClass(source, "CSymMemMatrix")) {
     const CSymMemMatrix& s = static_cast<const CSymMemMatrix&>(source);
-    if (s.m_pData == m_pData) return *this;
-    Release();
-    Block::AddRef(s.m_pData);
-    m_pData = s.m_pData;
-    m_nRows = s.m_nRows;
-    m_nColumns = s.m_nRows;
+    ShareBlockOf(s, s.m_nRows);
     return *this;
   }
   Release();

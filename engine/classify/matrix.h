@@ -154,6 +154,9 @@ class CMemMatrix : public CMatrix {
   HRESULT LoadElements(IStream* stream, ULONGLONG expected);
   // Attaches a fresh block and copies as many elements of the old one as fit.
   void UnshareFrom(MATRIX_DATA* old);
+  // Shares the source's block with its row count and the given column count
+  // (nothing when the block is already this one).
+  void ShareBlockOf(const CMemMatrix& source, DWORD columns);
   double* Items() { return Block::Items(m_pData); }
   const double* Items() const { return Block::Items(m_pData); }
 

@@ -51,8 +51,8 @@ struct CByteClasses {
   CByteClasses() {
     for (int c = 0; c < 256; ++c)
       cls[c] = c < 0x20 ? BLANK : IsIgnoredChar(static_cast<BYTE>(c)) ? OMIT : KEEP;
-    cls['\r'] = CR;
-    cls['\n'] = LF;
+    cls[0x0D] = CR;
+    cls[0x0A] = LF;
   }
 };
 
@@ -497,6 +497,13 @@ CNGramsVector& CNGramsVector::operator*=(double f) {
 
 void CNGramsVector::Combine(const CNGramsVector& v, int sign) {
   if (v.m_dwCount == 0) return;
+  if (&v == this) {
+    // The walk reads both operands while the result is written elsewhere;
+    // a copy keeps the operand while this vector's block is replaced.
+    CNGramsVector copy(v);
+    Combine(copy, sign);
+    return;
+  }
   if (v.m_wN != m_wN) ThrowCode(static_cast<DWORD>(E_INVALIDARG));
   CSumContext c = {GetElemSize(), static_cast<double>(sign), 0, nullptr, 0.0, true};
   EntryIterator(*this, v, CombineEntries, &c);
@@ -515,22 +522,12 @@ void CNGramsVector::Combine(const CNGramsVector& v, int sign) {
 }
 
 CNGramsVector& CNGramsVector::operator+=(const CNGramsVector& v) {
-  if (&v == this) {
-    CNGramsVector copy(v);
-    Combine(copy, +1);
-  } else {
-    Combine(v, +1);
-  }
+  Combine(v, +1);
   return *this;
 }
 
 CNGramsVector& CNGramsVector::operator-=(const CNGramsVector& v) {
-  if (&v == this) {
-    CNGramsVector copy(v);
-    Combine(copy, -1);
-  } else {
-    Combine(v, -1);
-  }
+  Combine(v, -1);
   return *this;
 }
 

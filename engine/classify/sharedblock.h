@@ -98,7 +98,8 @@ class CSharedBlock {
     if (count == 0) return S_OK;
     if (count > (std::numeric_limits<size_t>::max() - sizeof(Header)) / sizeof(T))
       return E_OUTOFMEMORY;
-    const size_t kStep = (size_t(1) << 20) / sizeof(T);
+    // The first piece is small; each later one doubles what arrived.
+    const size_t kStep = (size_t(1) << 16) / sizeof(T);
     Header* h = TryAlloc(count < kStep ? count : kStep);
     if (h == nullptr) return E_OUTOFMEMORY;
     size_t have = 0;

@@ -93,6 +93,28 @@ HRESULT Load(Kind kind, const std::string& bytes, CTestStream* stream = nullptr)
   return hr;
 }
 
+const Kind kAllKinds[] = {REAL, NGRAMS, MATRIX, DENSE, SYMMETRIC, DOT, POLY, GAUSS, SIGMOID};
+
+// Writes a small sample object of the kind.
+HRESULT StoreSample(Kind kind, CTestStream& s) {
+  double v[3] = {1, -2, 3};
+  switch (kind) {
+    case REAL: return CRealVector(v, 3).Serialize(&s, 1);
+    case NGRAMS: return CNGramsVector(3, "catcat dog", 10, nullptr).Serialize(&s, 1);
+    case MATRIX: return CMatrix(2, 5).Serialize(&s, 1);
+    case DENSE: {
+      CMemMatrix m(2, 3);
+      m.SetAt(1, 2, 4.5);
+      return m.Serialize(&s, 1);
+    }
+    case SYMMETRIC: return CSymMemMatrix(v, 2).Serialize(&s, 1);
+    case DOT: return CDotProductKernel(2.0).Serialize(&s, 1);
+    case POLY: return CPolynomialKernel(3, 1.5, 0.5).Serialize(&s, 1);
+    case GAUSS: return CGaussianKernel(3.0).Serialize(&s, 1);
+    default: return CSigmoidKernel(0.5, 0.25).Serialize(&s, 1);
+  }
+}
+
 std::string NGramsHeader(unsigned n, unsigned entrySize, unsigned count) {
   return U16(n) + U32(entrySize) + U32(count);
 }
@@ -110,36 +132,11 @@ std::string Doubles(size_t n) {
 }  // namespace
 
 TEST(CorruptClassifyRecordsTest, EveryTruncationFails) {
-  double v[3] = {1, -2, 3};
-  CRealVector real(v, 3);
-  CNGramsVector grams(3, "catcat dog", 10, nullptr);
-  CMemMatrix dense(2, 3);
-  dense.SetAt(1, 2, 4.5);
-  CSymMemMatrix sym(3);
-  sym.SetAt(2, 0, 1.5);
-  CMatrix plain(2, 5);
-  CDotProductKernel dot(2.0);
-  CPolynomialKernel poly(3, 1.5, 0.5);
-  CGaussianKernel gauss(3.0);
-  CSigmoidKernel sigmoid(0.5, 0.25);
-  struct Record {
-    Kind kind;
-    std::string bytes;
-  } records[] = {
-      {REAL, Stored([&](CTestStream& s) { return real.Serialize(&s, 1); })},
-      {NGRAMS, Stored([&](CTestStream& s) { return grams.Serialize(&s, 1); })},
-      {MATRIX, Stored([&](CTestStream& s) { return plain.Serialize(&s, 1); })},
-      {DENSE, Stored([&](CTestStream& s) { return dense.Serialize(&s, 1); })},
-      {SYMMETRIC, Stored([&](CTestStream& s) { return sym.Serialize(&s, 1); })},
-      {DOT, Stored([&](CTestStream& s) { return dot.Serialize(&s, 1); })},
-      {POLY, Stored([&](CTestStream& s) { return poly.Serialize(&s, 1); })},
-      {GAUSS, Stored([&](CTestStream& s) { return gauss.Serialize(&s, 1); })},
-      {SIGMOID, Stored([&](CTestStream& s) { return sigmoid.Serialize(&s, 1); })},
-  };
-  for (const Record& r : records) {
-    ASSERT_EQ(S_OK, Load(r.kind, r.bytes)) << KindName(r.kind);
-    for (size_t cut = 0; cut < r.bytes.size(); ++cut)
-      EXPECT_EQ(E_FAIL, Load(r.kind, r.bytes.substr(0, cut))) << KindName(r.kind) << " cut at " << cut;
+  for (Kind kind : kAllKinds) {
+    const std::string bytes = Stored([&](CTestStream& s) { return StoreSample(kind, s); });
+    ASSERT_EQ(S_OK, Load(kind, bytes)) << KindName(kind);
+    for (size_t cut = 0; cut < bytes.size(); ++cut)
+      EXPECT_EQ(E_FAIL, Load(kind, bytes.substr(0, cut))) << KindName(kind) << " cut at " << cut;
   }
 }
 
@@ -186,38 +183,21 @@ TEST(CorruptClassifyRecordsTest, BadFieldsFail) {
 
 TEST(CorruptClassifyRecordsTest, StreamFailuresArePassedOn) {
   const HRESULT error = static_cast<HRESULT>(0x8000ABCDu);
-  double v[4] = {1, 2, 3, 4};
-  CRealVector real(v, 4);
-  CNGramsVector grams(4, "abcdefgh", 8, nullptr);
-  CMemMatrix dense(v, 2, 2);
-  CSymMemMatrix sym(v, 2);
-  CPolynomialKernel poly;
-  struct Record {
-    Kind kind;
-    std::string bytes;
-  } records[] = {
-      {REAL, Stored([&](CTestStream& s) { return real.Serialize(&s, 1); })},
-      {NGRAMS, Stored([&](CTestStream& s) { return grams.Serialize(&s, 1); })},
-      {DENSE, Stored([&](CTestStream& s) { return dense.Serialize(&s, 1); })},
-      {SYMMETRIC, Stored([&](CTestStream& s) { return sym.Serialize(&s, 1); })},
-      {POLY, Stored([&](CTestStream& s) { return poly.Serialize(&s, 1); })},
-  };
-  for (const Record& r : records) {
-    for (size_t at = 0; at < r.bytes.size(); ++at) {
-      CTestStream s(r.bytes);
+  for (Kind kind : kAllKinds) {
+    const std::string bytes = Stored([&](CTestStream& s) { return StoreSample(kind, s); });
+    for (size_t at = 0; at < bytes.size(); ++at) {
+      CTestStream s(bytes);
       s.failReadAt = at;
       s.readError = error;
-      EXPECT_EQ(error, Load(r.kind, r.bytes, &s)) << KindName(r.kind) << " failing at " << at;
+      EXPECT_EQ(error, Load(kind, bytes, &s)) << KindName(kind) << " failing at " << at;
     }
     CTestStream w;
     w.failWrite = error;
-    HRESULT hr = r.kind == REAL     ? real.Serialize(&w, 1)
-                 : r.kind == NGRAMS ? grams.Serialize(&w, 1)
-                 : r.kind == DENSE  ? dense.Serialize(&w, 1)
-                 : r.kind == SYMMETRIC ? sym.Serialize(&w, 1)
-                                    : poly.Serialize(&w, 1);
-    EXPECT_EQ(error, hr) << KindName(r.kind) << " writing";
+    EXPECT_EQ(error, StoreSample(kind, w)) << KindName(kind) << " writing";
   }
+  CRealVector real;
+  CMemMatrix dense;
+  CPolynomialKernel poly;
   EXPECT_EQ(E_POINTER, real.Serialize(nullptr, 0));
   EXPECT_EQ(E_POINTER, dense.Serialize(nullptr, 0));
   EXPECT_EQ(E_POINTER, poly.Serialize(nullptr, 0));
