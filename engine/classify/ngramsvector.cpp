@@ -132,6 +132,38 @@ void RadixSort(uint64_t* keys, uint64_t* tmp, size_t count, unsigned bytes) {
   if (src != keys) memcpy(keys, src, count * sizeof *keys);
 }
 
+// A window of the kept text and its sort key.
+struct tag_WINDOW_KEY {
+  uint64_t key;
+  DWORD start;
+};
+
+// Sorts the k - n + 1 windows of n bytes of text by their bytes: order gets
+// them sorted, each with a key that is equal exactly for equal windows.
+// Ranks of windows of length 1, 2, 4 ... are doubled from pairs of ranks;
+// the last step pairs two overlapping windows of the largest power of two
+// not above n, which together cover the n bytes in the same order. rank
+// has room for k entries; the number of windows is returned.
+size_t RankWindows(const BYTE* text, size_t k, size_t n, DWORD* rank, tag_WINDOW_KEY* order) {
+  for (size_t i = 0; i < k; ++i) rank[i] = text[i];
+  size_t len = 1;  // rank[i] ranks the window [i, i + len)
+  for (;;) {
+    const size_t shift = len * 2 <= n ? len : n - len;
+    const size_t count = k - (len + shift) + 1;
+    for (size_t i = 0; i < count; ++i)
+      order[i] = {(static_cast<uint64_t>(rank[i]) << 32) | rank[i + shift], static_cast<DWORD>(i)};
+    std::sort(order, order + count,
+              [](const tag_WINDOW_KEY& a, const tag_WINDOW_KEY& b) { return a.key < b.key; });
+    len += shift;
+    if (len == n) return count;
+    DWORD r = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (i > 0 && order[i].key != order[i - 1].key) ++r;
+      rank[order[i].start] = r;
+    }
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -265,21 +297,20 @@ void CNGramsVector::Create(WORD n, const char* text, DWORD length, PFN_NEXT_STOP
     return;
   }
 
-  // Longer n-grams: sort their start offsets by the bytes there.
-  std::unique_ptr<DWORD[]> starts = NewOwnedArray<DWORD>(grams);
-  for (size_t i = 0; i < grams; ++i) starts[i] = static_cast<DWORD>(i);
-  const BYTE* base = kept.get();
-  std::sort(starts.get(), starts.get() + grams,
-            [base, n](DWORD a, DWORD b) { return memcmp(base + a, base + b, n) < 0; });
+  // Longer n-grams: ranked by prefix doubling, so that the cost does not
+  // grow with n times the length of repeated runs.
+  std::unique_ptr<DWORD[]> rank = NewOwnedArray<DWORD>(k);
+  std::unique_ptr<tag_WINDOW_KEY[]> order = NewOwnedArray<tag_WINDOW_KEY>(k);
+  size_t windows = RankWindows(kept.get(), k, n, rank.get(), order.get());
   size_t distinct = 1;
-  for (size_t i = 1; i < grams; ++i) distinct += memcmp(base + starts[i], base + starts[i - 1], n) != 0;
+  for (size_t i = 1; i < windows; ++i) distinct += order[i].key != order[i - 1].key;
   Block::Header* data = Block::Alloc(distinct * entrySize);
   BYTE* out = Block::Items(data);
-  for (size_t i = 0; i < grams;) {
+  for (size_t i = 0; i < windows;) {
     size_t j = i + 1;
-    while (j < grams && memcmp(base + starts[j], base + starts[i], n) == 0) ++j;
+    while (j < windows && order[j].key == order[i].key) ++j;
     PutWeight(out, OccurrenceWeight(j - i));
-    memcpy(out + 4, base + starts[i], n);
+    memcpy(out + 4, kept.get() + order[i].start, n);
     out += entrySize;
     i = j;
   }

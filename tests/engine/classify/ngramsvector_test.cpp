@@ -282,6 +282,26 @@ TEST(NGramsVectorTest, CreationAgreesWithOracleOnRealMail) {
   }
 }
 
+TEST(NGramsVectorTest, LongNGramsOfRepeatedText) {
+  // Windows that agree over thousands of bytes: every one of them is the
+  // same n-gram, or one of two alternating ones.
+  const std::string run(100000, 'a');
+  CNGramsVector v(4000, run.data(), static_cast<DWORD>(run.size()), nullptr);
+  ASSERT_EQ(1u, v.GetCount());
+  EXPECT_EQ(static_cast<float>(log2(96002.0)), static_cast<float>(v.GetWeight(0)));
+  EXPECT_EQ(std::string(4000, 'a'), std::string(reinterpret_cast<const char*>(v.GetEntry(0)), 4000));
+  std::string ab;
+  for (int i = 0; i < 30000; ++i) ab += "ab";
+  ab += "b";
+  CNGramsVector w(3001, ab.data(), static_cast<DWORD>(ab.size()), nullptr);
+  ASSERT_EQ(3u, w.GetCount());
+  // "abab...a", "abab...ab" ending in the extra b, "baba...b".
+  EXPECT_EQ(static_cast<float>(log2(28501.0)), static_cast<float>(w.GetWeight(0)));
+  EXPECT_EQ('b', w.GetEntry(1)[3000]);
+  EXPECT_EQ(1.0, w.GetWeight(1));
+  EXPECT_EQ('b', w.GetEntry(2)[0]);
+}
+
 TEST(NGramsVectorTest, FinderThatSkipsNothingStopsBeingAsked) {
   // A finder that reports a stop word of length 0 would be asked the same
   // question for ever; the walk ignores it and keeps the text.
