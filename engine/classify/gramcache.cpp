@@ -1,0 +1,10 @@
+// Items of the n-gram training caches.
+#include "classify/gramcache.h"
+
+namespace telsor {
+
+CNGramCacheItem::~CNGramCacheItem() {}
+
+CGramMatrixElem::~CGramMatrixElem() {}
+
+}  // namespace telsor

@@ -1,0 +1,794 @@
+// N-gram vectors: creation from text, merge-based arithmetic, dot products
+// and the record.
+#include "classify/ngramsvector.h"
+
+#include <math.h>
+#include <string.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "classify/recordio.h"
+#include "foundation/exception.h"
+#include "foundation/throwcode.h"
+
+namespace telsor {
+
+namespace {
+
+typedef CSharedBlock<BYTE> Block;
+
+inline float WeightAt(const BYTE* entry) { return LoadF32(entry); }
+inline void PutWeight(BYTE* entry, double w) { StoreF32(entry, static_cast<float>(w)); }
+
+inline DWORD LoadBE32(const BYTE* p) {
+  return (static_cast<DWORD>(p[0]) << 24) | (static_cast<DWORD>(p[1]) << 16) |
+         (static_cast<DWORD>(p[2]) << 8) | p[3];
+}
+
+// Compares the n-gram bytes of two entries.
+inline int CmpGrams(const BYTE* a, const BYTE* b, size_t n) { return n ? memcmp(a, b, n) : 0; }
+
+// log2(c + 1) as the weight of an n-gram seen c times.
+float OccurrenceWeight(size_t c) {
+  static const struct Table {
+    float w[256];
+    Table() {
+      for (int i = 0; i < 256; ++i) w[i] = static_cast<float>(log10(i + 1.0) / 0.3010299956639812);
+    }
+  } table;
+  if (c < 256) return table.w[c];
+  return static_cast<float>(log10(static_cast<double>(c) + 1.0) / 0.3010299956639812);
+}
+
+// What Create does with each byte: keep it, keep a blank, leave it out, or
+// look at its neighbour (CR, LF).
+enum : BYTE { KEEP, BLANK, OMIT, CR, LF };
+
+struct CByteClasses {
+  BYTE cls[256];
+  CByteClasses() {
+    for (int c = 0; c < 256; ++c)
+      cls[c] = c < 0x20 ? BLANK : IsIgnoredChar(static_cast<BYTE>(c)) ? OMIT : KEEP;
+    cls[0x0D] = CR;
+    cls[0x0A] = LF;
+  }
+};
+
+const CByteClasses& ByteClasses() {
+  static const CByteClasses classes;
+  return classes;
+}
+
+// Filters text[from, to) into out; returns the number of bytes kept.
+inline size_t FilterRun(const BYTE* text, size_t len, size_t from, size_t to, BYTE* out) {
+  const BYTE* cls = ByteClasses().cls;
+  BYTE* o = out;
+  for (size_t i = from; i < to; ++i) {
+    BYTE c = text[i];
+    switch (cls[c]) {
+      case KEEP: *o++ = c; break;
+      case BLANK: *o++ = ' '; break;
+      case OMIT: break;
+      case CR:
+        if (i + 1 < len && text[i + 1] == '\n') break;
+        *o++ = ' ';
+        break;
+      default:  // LF
+        if (i > 0 && text[i - 1] == '\r') break;
+        *o++ = ' ';
+        break;
+    }
+  }
+  return static_cast<size_t>(o - out);
+}
+
+// The kept characters of the text, stop words skipped.
+size_t KeptCharacters(const BYTE* text, size_t len, PFN_NEXT_STOP_WORD next, BYTE* out) {
+  size_t pos = 0;
+  size_t kept = 0;
+  while (pos < len) {
+    size_t stopAt = len;
+    size_t stopLength = 0;
+    if (next != nullptr) {
+      DWORD skip = 0;
+      DWORD off = next(reinterpret_cast<const char*>(text) + pos, static_cast<DWORD>(len - pos), skip);
+      // A finder that reports nothing to skip would be asked the same
+      // question for ever: it ends the stop-word search instead.
+      if (off != 0xFFFFFFFFu && off < len - pos && skip != 0) {
+        stopAt = pos + off;
+        stopLength = std::min<size_t>(skip, len - stopAt);
+      } else {
+        next = nullptr;
+      }
+    }
+    kept += FilterRun(text, len, pos, stopAt, out + kept);
+    pos = stopAt + stopLength;
+  }
+  return kept;
+}
+
+// Least-significant-digit radix sort of 64-bit keys over their low bytes
+// bytes; tmp has room for count keys. Passes where every key has the same
+// byte are skipped. The result ends in keys.
+void RadixSort(uint64_t* keys, uint64_t* tmp, size_t count, unsigned bytes) {
+  uint64_t* src = keys;
+  uint64_t* dst = tmp;
+  for (unsigned b = 0; b < bytes; ++b) {
+    size_t counts[256] = {0};
+    const unsigned shift = 8 * b;
+    for (size_t i = 0; i < count; ++i) ++counts[(src[i] >> shift) & 0xFF];
+    if (counts[(src[0] >> shift) & 0xFF] == count) continue;
+    size_t at = 0;
+    for (int d = 0; d < 256; ++d) {
+      size_t c = counts[d];
+      counts[d] = at;
+      at += c;
+    }
+    for (size_t i = 0; i < count; ++i) dst[counts[(src[i] >> shift) & 0xFF]++] = src[i];
+    std::swap(src, dst);
+  }
+  if (src != keys) memcpy(keys, src, count * sizeof *keys);
+}
+
+// A window of the kept text and its sort key.
+struct tag_WINDOW_KEY {
+  uint64_t key;
+  DWORD start;
+};
+
+// Sorts the k - n + 1 windows of n bytes of text by their bytes: order gets
+// them sorted, each with a key that is equal exactly for equal windows.
+// Ranks of windows of length 1, 2, 4 ... are doubled from pairs of ranks;
+// the last step pairs two overlapping windows of the largest power of two
+// not above n, which together cover the n bytes in the same order. rank
+// has room for k entries; the number of windows is returned.
+size_t RankWindows(const BYTE* text, size_t k, size_t n, DWORD* rank, tag_WINDOW_KEY* order) {
+  for (size_t i = 0; i < k; ++i) rank[i] = text[i];
+  size_t len = 1;  // rank[i] ranks the window [i, i + len)
+  for (;;) {
+    const size_t shift = len * 2 <= n ? len : n - len;
+    const size_t count = k - (len + shift) + 1;
+    for (size_t i = 0; i < count; ++i)
+      order[i] = {(static_cast<uint64_t>(rank[i]) << 32) | rank[i + shift], static_cast<DWORD>(i)};
+    std::sort(order, order + count,
+              [](const tag_WINDOW_KEY& a, const tag_WINDOW_KEY& b) { return a.key < b.key; });
+    len += shift;
+    if (len == n) return count;
+    DWORD r = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (i > 0 && order[i].key != order[i - 1].key) ++r;
+      rank[order[i].start] = r;
+    }
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CTextVector
+
+CTextVector::~CTextVector() { Block::Release(m_pData); }
+
+CTextVector::CTextVector(const CTextVector& other) : m_pData(other.m_pData) { Block::AddRef(m_pData); }
+
+CTextVector& CTextVector::operator=(const CTextVector& other) {
+  if (m_pData == other.m_pData) return *this;
+  Block::AddRef(other.m_pData);
+  Block::Release(m_pData);
+  m_pData = other.m_pData;
+  return *this;
+}
+
+CTextVector& CTextVector::operator*=(double) { return *this; }
+
+void* CTextVector::operator new(size_t size) {
+  void* p = ::operator new(size, std::nothrow);
+  if (p == nullptr) AfxThrowMemoryException();
+  return p;
+}
+
+void CTextVector::operator delete(void* p) { ::operator delete(p); }
+
+void CTextVector::ReleaseData() {
+  Block::Release(m_pData);
+  m_pData = Block::Nil();
+}
+
+void CTextVector::AttachData(Block::Header* data) {
+  Block::Release(m_pData);
+  m_pData = data;
+}
+
+void CTextVector::PrepareWrite(size_t bytes) {
+  if (!Block::IsShared(m_pData) && !Block::IsNil(m_pData) && m_pData->nCapacity >= bytes) return;
+  size_t room = bytes;
+  // Growing an unshared block doubles it, so entry-by-entry insertion stays linear.
+  if (!Block::IsShared(m_pData) && !Block::IsNil(m_pData) && room < m_pData->nCapacity * 2)
+    room = m_pData->nCapacity * 2;
+  Block::Header* fresh = Block::Alloc(room ? room : 1);
+  fresh->nCount = m_pData->nCount;
+  if (m_pData->nCount) memcpy(Block::Items(fresh), Block::Items(m_pData), m_pData->nCount);
+  Block::Release(m_pData);
+  m_pData = fresh;
+}
+
+// ---------------------------------------------------------------------------
+// CNGramsVector: construction and content
+
+CNGramsVector::CNGramsVector(WORD n) : m_dwCount(0), m_wN(n) {}
+
+CNGramsVector::CNGramsVector(WORD n, const char* text, DWORD length, PFN_NEXT_STOP_WORD nextStopWord)
+    : m_dwCount(0), m_wN(n) {
+  Create(n, text, length, nextStopWord);
+}
+
+CNGramsVector::CNGramsVector(const CNGramsVector& other)
+    : CTextVector(other), m_dwCount(other.m_dwCount), m_wN(other.m_wN) {}
+
+CNGramsVector& CNGramsVector::operator=(const CNGramsVector& other) {
+  CTextVector::operator=(other);
+  m_dwCount = other.m_dwCount;
+  m_wN = other.m_wN;
+  return *this;
+}
+
+CNGramsVector::~CNGramsVector() {}
+
+void CNGramsVector::Empty() {
+  ReleaseData();
+  m_dwCount = 0;
+}
+
+WORD CNGramsVector::ResetLenNGrams(WORD n) {
+  WORD old = m_wN;
+  Empty();
+  m_wN = n;
+  return old;
+}
+
+void CNGramsVector::Create(WORD n, const char* text, DWORD length, PFN_NEXT_STOP_WORD nextStopWord) {
+  Empty();
+  m_wN = n;
+  if (text == nullptr || n == 0) return;
+  size_t len = length == 0xFFFFFFFFu ? strnlen(text, 0xFFFFFFFEu) : length;
+  if (n > len) return;
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(text);
+  std::unique_ptr<BYTE[]> kept = NewOwnedArray<BYTE>(len);
+  size_t k = KeptCharacters(bytes, len, nextStopWord, kept.get());
+  if (k < n) return;
+  const size_t grams = k - n + 1;
+  const size_t entrySize = n + 4u;
+
+  // Sorted n-grams, then one entry per run of equal ones.
+  if (n <= 8) {
+    // Each n-gram as a number whose order is the bytes' order.
+    std::unique_ptr<uint64_t[]> keys = NewOwnedArray<uint64_t>(grams);
+    const uint64_t mask = n == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * n)) - 1;
+    uint64_t key = 0;
+    for (size_t i = 0; i + 1 < n; ++i) key = (key << 8) | kept[i];
+    for (size_t i = 0; i < grams; ++i) {
+      key = ((key << 8) | kept[i + n - 1]) & mask;
+      keys[i] = key;
+    }
+    kept.reset();
+    if (grams > 256) {
+      std::unique_ptr<uint64_t[]> tmp = NewOwnedArray<uint64_t>(grams);
+      RadixSort(keys.get(), tmp.get(), grams, n);
+    } else {
+      std::sort(keys.get(), keys.get() + grams);
+    }
+    size_t distinct = 1;
+    for (size_t i = 1; i < grams; ++i) distinct += keys[i] != keys[i - 1];
+    if (distinct > 0xFFFFFFFFu) AfxThrowMemoryException();
+    Block::Header* data = Block::Alloc(distinct * entrySize);
+    BYTE* out = Block::Items(data);
+    for (size_t i = 0; i < grams;) {
+      size_t j = i + 1;
+      while (j < grams && keys[j] == keys[i]) ++j;
+      PutWeight(out, OccurrenceWeight(j - i));
+      for (size_t b = 0; b < n; ++b) out[4 + b] = static_cast<BYTE>(keys[i] >> (8 * (n - 1 - b)));
+      out += entrySize;
+      i = j;
+    }
+    AttachData(data);
+    m_dwCount = static_cast<DWORD>(distinct);
+    return;
+  }
+
+  // Longer n-grams: ranked by prefix doubling, so that the cost does not
+  // grow with n times the length of repeated runs.
+  std::unique_ptr<DWORD[]> rank = NewOwnedArray<DWORD>(k);
+  std::unique_ptr<tag_WINDOW_KEY[]> order = NewOwnedArray<tag_WINDOW_KEY>(k);
+  size_t windows = RankWindows(kept.get(), k, n, rank.get(), order.get());
+  size_t distinct = 1;
+  for (size_t i = 1; i < windows; ++i) distinct += order[i].key != order[i - 1].key;
+  Block::Header* data = Block::Alloc(distinct * entrySize);
+  BYTE* out = Block::Items(data);
+  for (size_t i = 0; i < windows;) {
+    size_t j = i + 1;
+    while (j < windows && order[j].key == order[i].key) ++j;
+    PutWeight(out, OccurrenceWeight(j - i));
+    memcpy(out + 4, kept.get() + order[i].start, n);
+    out += entrySize;
+    i = j;
+  }
+  AttachData(data);
+  m_dwCount = static_cast<DWORD>(distinct);
+}
+
+double CNGramsVector::GetWeight(DWORD i) const {
+  if (i >= m_dwCount) return 0.0;
+  return WeightAt(GetEntries() + static_cast<size_t>(i) * GetElemSize());
+}
+
+const BYTE* CNGramsVector::GetEntry(DWORD i) const {
+  if (i >= m_dwCount) return nullptr;
+  return GetEntries() + static_cast<size_t>(i) * GetElemSize() + 4;
+}
+
+void CNGramsVector::Reserve(DWORD k) {
+  size_t bytes = static_cast<size_t>(k) * GetElemSize();
+  if (bytes > m_pData->nCount) PrepareWrite(bytes);
+}
+
+void CNGramsVector::InsertEntry(double weight, const BYTE* ngram) {
+  const size_t es = GetElemSize();
+  const size_t n = m_wN;
+  const size_t used = static_cast<size_t>(m_dwCount) * es;
+  if (m_dwCount > 0) {
+    const BYTE* last = GetEntries() + used - es;
+    int c = CmpGrams(ngram, last + 4, n);
+    if (c <= 0) {
+      const BYTE* end = GetEntries() + used;
+      const BYTE* at = c == 0 ? last : EqualOrUpperBound(ngram, GetEntries(), end, GetElemSize());
+      size_t offset = static_cast<size_t>(at - GetEntries());
+      if (at != end && CmpGrams(ngram, at + 4, n) == 0) {
+        PrepareWrite(used);
+        PutWeight(Block::Items(m_pData) + offset, weight);
+        return;
+      }
+      if (m_dwCount == 0xFFFFFFFFu) AfxThrowMemoryException();
+      PrepareWrite(used + es);
+      BYTE* p = Block::Items(m_pData) + offset;
+      memmove(p + es, p, used - offset);
+      PutWeight(p, weight);
+      memcpy(p + 4, ngram, n);
+      m_pData->nCount = used + es;
+      ++m_dwCount;
+      return;
+    }
+  }
+  if (m_dwCount == 0xFFFFFFFFu) AfxThrowMemoryException();
+  PrepareWrite(used + es);
+  BYTE* p = Block::Items(m_pData) + used;
+  PutWeight(p, weight);
+  if (n) memcpy(p + 4, ngram, n);
+  m_pData->nCount = used + es;
+  ++m_dwCount;
+}
+
+void CNGramsVector::RemoveEntry(DWORD i) {
+  if (i >= m_dwCount) return;
+  const size_t es = GetElemSize();
+  const size_t used = static_cast<size_t>(m_dwCount) * es;
+  PrepareWrite(used);
+  BYTE* p = Block::Items(m_pData) + static_cast<size_t>(i) * es;
+  memmove(p, p + es, used - (static_cast<size_t>(i) + 1) * es);
+  --m_dwCount;
+  m_pData->nCount = used - es;
+  if (m_dwCount == 0) ReleaseData();
+}
+
+void CNGramsVector::Pack() {
+  if (m_dwCount == 0) return;
+  const size_t es = GetElemSize();
+  const size_t used = static_cast<size_t>(m_dwCount) * es;
+  PrepareWrite(used);
+  BYTE* items = Block::Items(m_pData);
+  size_t kept = 0;
+  for (size_t i = 0; i < m_dwCount; ++i) {
+    const BYTE* e = items + i * es;
+    if (WeightAt(e) == 0.0f) continue;
+    if (kept != i) memmove(items + kept * es, e, es);
+    ++kept;
+  }
+  m_dwCount = static_cast<DWORD>(kept);
+  m_pData->nCount = kept * es;
+  if (kept == 0) ReleaseData();
+}
+
+// ---------------------------------------------------------------------------
+// The merge walk and its callbacks
+
+void CNGramsVector::EntryIterator(const CNGramsVector& a, const CNGramsVector& b,
+                                  PFN_ENTRY_CALLBACK callback, void* context) {
+  // Entries of another length cannot be walked with a's entry size.
+  if (a.m_wN != b.m_wN && a.m_dwCount != 0 && b.m_dwCount != 0)
+    ThrowCode(static_cast<DWORD>(E_INVALIDARG));
+  const size_t es = a.GetElemSize();
+  const size_t n = a.m_wN;
+  const BYTE* pa = a.GetEntries();
+  const BYTE* ea = pa + static_cast<size_t>(a.m_dwCount) * es;
+  const BYTE* pb = b.GetEntries();
+  const BYTE* eb = pb + static_cast<size_t>(b.m_dwCount) * es;
+  while (pa < ea && pb < eb) {
+    int c = CmpGrams(pa + 4, pb + 4, n);
+    if (c == 0) {
+      callback(pa, 1, pb, 1, context);
+      pa += es;
+      pb += es;
+    } else if (c > 0) {
+      const BYTE* run = pb;
+      DWORD k = 0;
+      do {
+        pb += es;
+        ++k;
+      } while (pb < eb && CmpGrams(pb + 4, pa + 4, n) < 0);
+      callback(nullptr, 0, run, k, context);
+    } else {
+      const BYTE* run = pa;
+      DWORD k = 0;
+      do {
+        pa += es;
+        ++k;
+      } while (pa < ea && CmpGrams(pa + 4, pb + 4, n) < 0);
+      callback(run, k, nullptr, 0, context);
+    }
+  }
+  if (pa < ea) callback(pa, static_cast<DWORD>((ea - pa) / es), nullptr, 0, context);
+  if (pb < eb) callback(nullptr, 0, pb, static_cast<DWORD>((eb - pb) / es), context);
+}
+
+namespace {
+
+struct CSumContext {
+  size_t entrySize;
+  double sign;    // +1 sum, -1 difference
+  size_t count;   // counting pass
+  BYTE* out;      // writing pass, or null while counting
+  double value;   // dot products and distances
+  bool equal;
+};
+
+inline float Combined(float a, float b, double sign) {
+  return static_cast<float>(static_cast<double>(a) + sign * static_cast<double>(b));
+}
+
+void AccumulateDotProduct(const BYTE* a, DWORD, const BYTE* b, DWORD, void* context) {
+  if (a == nullptr || b == nullptr) return;
+  static_cast<CSumContext*>(context)->value +=
+      static_cast<double>(WeightAt(a)) * static_cast<double>(WeightAt(b));
+}
+
+void AccumulateSquaredDistance(const BYTE* a, DWORD aRun, const BYTE* b, DWORD bRun, void* context) {
+  CSumContext* c = static_cast<CSumContext*>(context);
+  if (a != nullptr && b != nullptr) {
+    double d = static_cast<double>(WeightAt(a)) - static_cast<double>(WeightAt(b));
+    c->value += d * d;
+    return;
+  }
+  const BYTE* run = a ? a : b;
+  DWORD k = a ? aRun : bRun;
+  for (DWORD i = 0; i < k; ++i) {
+    double w = WeightAt(run + i * c->entrySize);
+    c->value += w * w;
+  }
+}
+
+void CompareEntriesEqual(const BYTE* a, DWORD, const BYTE* b, DWORD, void* context) {
+  CSumContext* c = static_cast<CSumContext*>(context);
+  if (a == nullptr || b == nullptr || WeightAt(a) != WeightAt(b)) c->equal = false;
+}
+
+// Counting and writing passes of sums and differences: a common n-gram
+// gives a's entry with wa +/- wb when that is not 0; a run of a is copied; a
+// run of b is copied, its weights negated for a difference.
+void CombineEntries(const BYTE* a, DWORD aRun, const BYTE* b, DWORD bRun, void* context) {
+  CSumContext* c = static_cast<CSumContext*>(context);
+  const size_t es = c->entrySize;
+  if (a != nullptr && b != nullptr) {
+    float w = Combined(WeightAt(a), WeightAt(b), c->sign);
+    if (w == 0.0f) return;
+    ++c->count;
+    if (c->out) {
+      memcpy(c->out, a, es);
+      StoreF32(c->out, w);
+      c->out += es;
+    }
+    return;
+  }
+  DWORD k = a ? aRun : bRun;
+  c->count += k;
+  if (c->out == nullptr) return;
+  memcpy(c->out, a ? a : b, k * es);
+  if (b != nullptr && c->sign < 0)
+    for (DWORD i = 0; i < k; ++i) c->out[i * es + 3] ^= 0x80;  // the sign bit of the f32
+  c->out += k * es;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Arithmetic
+
+CNGramsVector& CNGramsVector::operator*=(double f) {
+  if (m_dwCount == 0) return *this;
+  const size_t es = GetElemSize();
+  PrepareWrite(static_cast<size_t>(m_dwCount) * es);
+  BYTE* items = Block::Items(m_pData);
+  for (size_t i = 0; i < m_dwCount; ++i) {
+    BYTE* e = items + i * es;
+    PutWeight(e, static_cast<double>(WeightAt(e)) * f);
+  }
+  Pack();
+  return *this;
+}
+
+void CNGramsVector::Combine(const CNGramsVector& v, int sign) {
+  if (v.m_dwCount == 0) return;
+  if (&v == this) {
+    // The walk reads both operands while the result is written elsewhere;
+    // a copy keeps the operand while this vector's block is replaced.
+    CNGramsVector copy(v);
+    Combine(copy, sign);
+    return;
+  }
+  if (v.m_wN != m_wN) ThrowCode(static_cast<DWORD>(E_INVALIDARG));
+  CSumContext c = {GetElemSize(), static_cast<double>(sign), 0, nullptr, 0.0, true};
+  EntryIterator(*this, v, CombineEntries, &c);
+  if (c.count > 0xFFFFFFFFu) AfxThrowMemoryException();
+  if (c.count == 0) {
+    Empty();
+    return;
+  }
+  Block::Header* data = Block::Alloc(c.count * c.entrySize);
+  size_t count = c.count;
+  c.count = 0;
+  c.out = Block::Items(data);
+  EntryIterator(*this, v, CombineEntries, &c);
+  AttachData(data);
+  m_dwCount = static_cast<DWORD>(count);
+}
+
+CNGramsVector& CNGramsVector::operator+=(const CNGramsVector& v) {
+  Combine(v, +1);
+  return *this;
+}
+
+CNGramsVector& CNGramsVector::operator-=(const CNGramsVector& v) {
+  Combine(v, -1);
+  return *this;
+}
+
+CNGramsVector operator+(const CNGramsVector& a, const CNGramsVector& b) {
+  CNGramsVector r(a);
+  r += b;
+  return r;
+}
+
+CNGramsVector operator-(const CNGramsVector& a, const CNGramsVector& b) {
+  CNGramsVector r(a);
+  r -= b;
+  return r;
+}
+
+bool operator==(const CNGramsVector& a, const CNGramsVector& b) {
+  if (a.m_dwCount != b.m_dwCount) return false;
+  if (a.m_dwCount == 0) return true;
+  if (a.m_wN != b.m_wN) return false;
+  CSumContext c = {a.GetElemSize(), 1.0, 0, nullptr, 0.0, true};
+  CNGramsVector::EntryIterator(a, b, CompareEntriesEqual, &c);
+  return c.equal;
+}
+
+// ---------------------------------------------------------------------------
+// Dot products
+
+const CNGramsVector* CNGramsVector::SameKind(const CTextVector& v) const {
+  const CNGramsVector* g = dynamic_cast<const CNGramsVector*>(&v);
+  if (g == nullptr || g->m_wN != m_wN) return nullptr;
+  return g;
+}
+
+double CNGramsVector::DotProduct() const {
+  const size_t es = GetElemSize();
+  const BYTE* e = GetEntries();
+  double sum = 0.0;
+  for (size_t i = 0; i < m_dwCount; ++i, e += es) {
+    double w = WeightAt(e);
+    sum += w * w;
+  }
+  return sum;
+}
+
+double CNGramsVector::DotProduct(const CTextVector& v) const {
+  const CNGramsVector* b = SameKind(v);
+  if (b == nullptr || m_dwCount == 0 || b->m_dwCount == 0) return 0.0;
+  if (m_wN > 3) {
+    const size_t es = GetElemSize();
+    return QuickDotProduct(GetEntries(), GetEntries() + m_dwCount * es, b->GetEntries(),
+                           b->GetEntries() + b->m_dwCount * es, m_wN);
+  }
+  CSumContext c = {GetElemSize(), 1.0, 0, nullptr, 0.0, true};
+  EntryIterator(*this, *b, AccumulateDotProduct, &c);
+  return c.value;
+}
+
+double CNGramsVector::DotProductThisMinusVec(const CTextVector& v) const {
+  const CNGramsVector* b = SameKind(v);
+  if (b == nullptr) {
+    // Nothing in common: the squared lengths add up.
+    return DotProduct() + v.DotProduct();
+  }
+  CSumContext c = {GetElemSize(), 1.0, 0, nullptr, 0.0, true};
+  EntryIterator(*this, *b, AccumulateSquaredDistance, &c);
+  return c.value;
+}
+
+double CNGramsVector::GaussianKernel(const CTextVector& v, double p) const {
+  double d = DotProductThisMinusVec(v) / p;
+  return exp(-0.5 * d * d);
+}
+
+namespace {
+
+// Compares the n-gram of an entry with a target n-gram, four bytes at a time
+// first.
+inline int CmpKeyed(const BYTE* gram, DWORD key, const BYTE* target, DWORD targetKey, size_t n) {
+  if (key != targetKey) return key < targetKey ? -1 : 1;
+  return CmpGrams(gram + 4, target + 4, n - 4);
+}
+
+// The first index in (from, count) whose n-gram is not below target, found by
+// doubling steps and then bisection; count when there is none.
+size_t GallopTo(const BYTE* entries, size_t es, size_t from, size_t count, const BYTE* target,
+                size_t n) {
+  const DWORD tk = LoadBE32(target);
+  auto below = [&](size_t i) {
+    const BYTE* g = entries + i * es + 4;
+    return CmpKeyed(g, LoadBE32(g), target, tk, n) < 0;
+  };
+  size_t lo = from;  // known below target
+  size_t step = 1;
+  size_t hi = from + step;
+  while (hi < count && below(hi)) {
+    lo = hi;
+    step *= 2;
+    hi = from + step;
+  }
+  if (hi > count) hi = count;
+  // Now lo is below target and hi is not (or is the end).
+  while (hi - lo > 1) {
+    size_t mid = lo + (hi - lo) / 2;
+    if (below(mid))
+      lo = mid;
+    else
+      hi = mid;
+  }
+  return hi;
+}
+
+}  // namespace
+
+double QuickDotProduct(const BYTE* aBegin, const BYTE* aEnd, const BYTE* bBegin, const BYTE* bEnd,
+                       WORD n) {
+  const size_t es = n + 4u;
+  size_t ca = static_cast<size_t>(aEnd - aBegin) / es;
+  size_t cb = static_cast<size_t>(bEnd - bBegin) / es;
+  if (ca == 0 || cb == 0) return 0.0;
+  const BYTE* A = aBegin;
+  const BYTE* B = bBegin;
+  if (ca > cb) {
+    std::swap(A, B);
+    std::swap(ca, cb);
+  }
+  double sum = 0.0;
+  if (n < 4) {
+    // Too short for the four-byte keys: the plain merge.
+    while (ca > 0 && cb > 0) {
+      int c = CmpGrams(A + 4, B + 4, n);
+      if (c == 0) sum += static_cast<double>(WeightAt(A)) * static_cast<double>(WeightAt(B));
+      if (c <= 0) A += es, --ca;
+      if (c >= 0) B += es, --cb;
+    }
+    return sum;
+  }
+  const bool gallop = cb / ca >= 4;
+  size_t i = 0;
+  size_t j = 0;
+  const BYTE* pa = A + 4;
+  const BYTE* pb = B + 4;
+  DWORD ka = LoadBE32(pa);
+  DWORD kb = LoadBE32(pb);
+  for (;;) {
+    int c = CmpKeyed(pa, ka, pb, kb, n);
+    if (c < 0) {
+      if (++i == ca) break;
+      pa += es;
+      ka = LoadBE32(pa);
+    } else if (c > 0) {
+      j = gallop ? GallopTo(B, es, j, cb, pa, n) : j + 1;
+      if (j == cb) break;
+      pb = B + j * es + 4;
+      kb = LoadBE32(pb);
+    } else {
+      // Products in ascending n-gram order, as the plain merge adds them.
+      sum += static_cast<double>(WeightAt(pa - 4)) * static_cast<double>(WeightAt(pb - 4));
+      if (++i == ca || ++j == cb) break;
+      pa += es;
+      pb += es;
+      ka = LoadBE32(pa);
+      kb = LoadBE32(pb);
+    }
+  }
+  return sum;
+}
+
+int CmpNGramsToken(const void* a, const void* b, void* n) {
+  return CmpGrams(static_cast<const BYTE*>(a), static_cast<const BYTE*>(b), *static_cast<WORD*>(n));
+}
+
+const BYTE* EqualOrUpperBound(const BYTE* key, const BYTE* begin, const BYTE* end, DWORD entrySize) {
+  const size_t n = entrySize - 4u;
+  size_t lo = 0;
+  size_t hi = static_cast<size_t>(end - begin) / entrySize;
+  while (lo < hi) {
+    size_t mid = lo + (hi - lo) / 2;
+    if (CmpGrams(begin + mid * entrySize + 4, key, n) < 0)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return begin + lo * entrySize;
+}
+
+bool operator<(const tag_ELEM_INDEXES& a, const tag_ELEM_INDEXES& b) {
+  DWORD aHigh = std::max(a.dwFirst, a.dwSecond), aLow = std::min(a.dwFirst, a.dwSecond);
+  DWORD bHigh = std::max(b.dwFirst, b.dwSecond), bLow = std::min(b.dwFirst, b.dwSecond);
+  if (aHigh != bHigh) return aHigh < bHigh;
+  return aLow < bLow;
+}
+
+// ---------------------------------------------------------------------------
+// The record
+
+HRESULT CNGramsVector::Serialize(IStream* stream, int storing) {
+  if (stream == nullptr) return E_POINTER;
+  if (storing) {
+    HRESULT hr = WriteU16(stream, m_wN);
+    if (FAILED(hr)) return hr;
+    hr = WriteU32(stream, GetElemSize());
+    if (FAILED(hr)) return hr;
+    hr = WriteU32(stream, m_dwCount);
+    if (FAILED(hr)) return hr;
+    if (m_dwCount == 0) return hr;
+    return WriteBytes(stream, GetEntries(), static_cast<size_t>(m_dwCount) * GetElemSize());
+  }
+  Empty();
+  WORD n = 0;
+  DWORD entrySize = 0;
+  DWORD count = 0;
+  HRESULT hr = ReadU16(stream, &n);
+  if (hr == S_OK) hr = ReadU32(stream, &entrySize);
+  if (hr == S_OK) hr = ReadU32(stream, &count);
+  if (hr != S_OK) return hr;
+  if (entrySize != n + 4u) return E_FAIL;
+  Block::Header* data;
+  hr = Block::ReadNew(stream, static_cast<size_t>(count) * entrySize, &data, E_FAIL);
+  if (hr != S_OK) return hr;
+  // Every operation on two vectors relies on strictly ascending n-grams.
+  const BYTE* items = Block::Items(data);
+  for (size_t i = 1; i < count; ++i)
+    if (CmpGrams(items + (i - 1) * entrySize + 4, items + i * entrySize + 4, n) >= 0) {
+      Block::Release(data);
+      return E_FAIL;
+    }
+  AttachData(data);
+  m_dwCount = count;
+  m_wN = n;
+  return S_OK;
+}
+
+}  // namespace telsor
