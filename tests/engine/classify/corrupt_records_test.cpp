@@ -188,7 +188,7 @@ TEST(CorruptClassifyRecordsTest, StreamFailuresArePassedOn) {
     for (size_t at = 0; at < bytes.size(); ++at) {
       CTestStream s(bytes);
       s.failReadAt = at;
-      s.readError = error;
+      s.failure = error;
       EXPECT_EQ(error, Load(kind, bytes, &s)) << KindName(kind) << " failing at " << at;
     }
     CTestStream w;
