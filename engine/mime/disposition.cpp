@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "mime/rfc2045tokenizer.h"
 #include "mime/rfc2047text.h"
 
 namespace telsor {
@@ -11,10 +10,6 @@ namespace telsor {
 namespace {
 
 bool IsFilename(const TSTRING& attribute) { return lstrcmpiA(attribute.c_str(), "filename") == 0; }
-
-void Append(std::string& to, const TSTRING& text) {
-  to.append(text.c_str(), static_cast<size_t>(text.GetLength()));
-}
 
 }  // namespace
 
@@ -28,61 +23,22 @@ HRESULT CRfc2045DispType::Parse(const unsigned char* data, ULONG length) {
   m_Parameters.RemoveAll();
 
   CRfc2045Tokenizer tokens(data, length);
-  enum { TYPE, ATTRIBUTE, VALUE } state = TYPE;
-  std::string type, attribute, value;
-  void* filenamePosition = nullptr;
-  auto add = [&]() {
-    TSTRING a(attribute), v(value);
-    AddParameter(a, v, filenamePosition);
-  };
+  // The type, up to the first ";".
+  std::string type;
   for (;;) {
     int kind = tokens.NextToken();
     if (kind == CRfc2045Tokenizer::TOKEN_END) break;
-    const TSTRING& token = tokens.Token();
-    char special = kind == CRfc2045Tokenizer::TOKEN_SPECIAL ? token[0] : '\0';
-    bool atom = kind == CRfc2045Tokenizer::TOKEN_ATOM;
-    switch (state) {
-      case TYPE:
-        if (atom) Append(type, token);
-        else if (special == ';') state = ATTRIBUTE;
-        break;
-      case ATTRIBUTE:
-        if (special == '=') {
-          value.clear();
-          state = VALUE;
-        } else if (special == ';') {
-          value.clear();
-          add();
-          attribute.clear();
-        } else if (atom || special != '\0') {
-          Append(attribute, token);
-        }
-        break;
-      case VALUE:
-        if (atom) {
-          Append(value, token);
-        } else if (kind == CRfc2045Tokenizer::TOKEN_QUOTED) {
-          tokens.StripDelimiters();
-          Append(value, tokens.Token());
-        } else if (kind == CRfc2045Tokenizer::TOKEN_UNTERMINATED) {
-          int n = token.GetLength();
-          char quote = token[0];
-          if (quote == '"' || quote == '\'') {
-            int to = n > 1 && token[n - 1] == quote ? n - 1 : n;
-            value.append(token.c_str() + 1, static_cast<size_t>(to - 1));
-          }
-        } else if (special == ';') {
-          add();
-          attribute.clear();
-          value.clear();
-          state = ATTRIBUTE;
-        } else if (special != '\0') {
-          value += special;
-        }
-        break;
+    if (kind == CRfc2045Tokenizer::TOKEN_ATOM) {
+      AppendText(type, tokens.Token());
+    } else if (kind == CRfc2045Tokenizer::TOKEN_SPECIAL && tokens.Token()[0] == ';') {
+      void* filenamePosition = nullptr;
+      ReadParameters(tokens, [&](std::string& attribute, std::string& value) {
+        TSTRING a(attribute), v(value);
+        AddParameter(a, v, filenamePosition);
+      });
+      break;
     }
   }
-  if (!attribute.empty()) add();
   m_strType = TSTRING(type);
   return S_OK;
 }
@@ -117,14 +73,7 @@ TSTRING& CRfc2045DispType::GetFilename() const {
 }
 
 void CRfc2045DispType::PutFilename(const TSTRING& name) {
-  void* p = FindAttribute("filename", m_Parameters);
-  if (p != nullptr) {
-    m_Parameters.GetAt(p).PutValue(name);
-  } else {
-    CRfc2045Parameter parameter("filename", "");
-    parameter.PutValue(name);
-    m_Parameters.AddTail(parameter);
-  }
+  SetFirstParameter(m_Parameters, "filename", name);
   m_strFilename = name;
 }
 

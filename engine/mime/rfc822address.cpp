@@ -5,15 +5,12 @@
 
 #include <string>
 
+#include "mime/mimehelpers.h"
 #include "mime/rfc2047text.h"
 
 namespace telsor {
 
 namespace {
-
-void Append(std::string& to, const TSTRING& text) {
-  to.append(text.c_str(), static_cast<size_t>(text.GetLength()));
-}
 
 // The text without its CR and LF bytes.
 TSTRING WithoutLineBreaks(const char* p, size_t n) {
@@ -102,8 +99,8 @@ void CRfc822Address::Parse(const char* text, ULONG length) {
     switch (state) {
       case PHRASE:
         if (word) {
-          Append(phrase, tokens.ExtendToken());
-          Append(local, token);
+          AppendText(phrase, tokens.ExtendToken());
+          AppendText(local, token);
         } else if (special == '@') {
           state = DOMAIN;
         } else if (special == '<') {
@@ -111,8 +108,8 @@ void CRfc822Address::Parse(const char* text, ULONG length) {
           noAngle = false;
           state = ANGLE_START;
         } else if (special != '\0') {
-          Append(phrase, tokens.ExtendToken());
-          Append(local, tokens.ExtendToken());
+          AppendText(phrase, tokens.ExtendToken());
+          AppendText(local, tokens.ExtendToken());
         }
         break;
       case ANGLE_START:
@@ -127,18 +124,18 @@ void CRfc822Address::Parse(const char* text, ULONG length) {
       case ROUTE:
         if (kind == CRfc2045Tokenizer::TOKEN_ATOM || kind == CRfc2045Tokenizer::TOKEN_LITERAL || special == ',' ||
             special == '@') {
-          Append(route, token);
+          AppendText(route, token);
         } else if (special == ':') {
           state = ANGLE_LOCAL;
         }
         break;
       case ANGLE_LOCAL:
-        if (word) Append(local, token);
+        if (word) AppendText(local, token);
         else if (special == '@') state = DOMAIN;
         break;
       case DOMAIN:
         if (kind == CRfc2045Tokenizer::TOKEN_ATOM || kind == CRfc2045Tokenizer::TOKEN_LITERAL) {
-          Append(domain, token);
+          AppendText(domain, token);
         } else if (special == '>') {
           state = AFTER_ANGLE;
         }
@@ -249,10 +246,10 @@ int CRfcMailboxListParser::NextMbox() {
       if (kind == TOKEN_UNTERMINATED && Token()[0] == '"') {
         // Closed where the tokenizer cut it.
         if (IsHeaderSpace(static_cast<unsigned char>(ExtendToken()[0]))) item += ' ';
-        Append(item, Token());
+        AppendText(item, Token());
         item += '"';
       } else {
-        Append(item, ExtendToken());
+        AppendText(item, ExtendToken());
       }
     }
     if (item.empty()) m_nMboxType = MBOX_EMPTY;
@@ -279,15 +276,15 @@ TSTRING CRfc822Addresses::Assemble() const {
     if (a.GetAddress().IsEmpty()) continue;
     if (!out.empty()) out += ", ";
     if (!a.GetFullName().IsEmpty()) {
-      Append(out, a.GetFullName());
+      AppendText(out, a.GetFullName());
       out += ' ';
     }
     out += '<';
     if (!a.GetRoute().IsEmpty()) {
-      Append(out, a.GetRoute());
+      AppendText(out, a.GetRoute());
       out += ':';
     }
-    Append(out, a.GetAddress());
+    AppendText(out, a.GetAddress());
     out += '>';
   }
   return TSTRING(out);

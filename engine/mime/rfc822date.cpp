@@ -45,6 +45,19 @@ long long LeadingNumber(const char* s) {
 // calendar check where one applies).
 WORD Field(long long v) { return v < 0 ? 0 : v > 0xFFFF ? 0xFFFF : static_cast<WORD>(v); }
 
+// The broken-down form of the fields (to be read as UT or as local time).
+struct tm BrokenDown(const SYSTEMTIME& t) {
+  struct tm out;
+  memset(&out, 0, sizeof out);
+  out.tm_year = t.wYear - 1900;
+  out.tm_mon = t.wMonth - 1;
+  out.tm_mday = t.wDay;
+  out.tm_hour = t.wHour;
+  out.tm_min = t.wMinute;
+  out.tm_sec = t.wSecond;
+  return out;
+}
+
 // "A digit followed by a digit or a colon."
 bool TimeFieldStarts(const char* s) { return IsDigit(s[0]) && (IsDigit(s[1]) || s[1] == ':'); }
 
@@ -178,14 +191,7 @@ void CRfc822Date::Compose(char* buffer, ULONG size) const {
   if (buffer == nullptr || size == 0) return;
   buffer[0] = '\0';
   if (!IsDateValid(m_stTime)) return;
-  struct tm ut;
-  memset(&ut, 0, sizeof ut);
-  ut.tm_year = m_stTime.wYear - 1900;
-  ut.tm_mon = m_stTime.wMonth - 1;
-  ut.tm_mday = m_stTime.wDay;
-  ut.tm_hour = m_stTime.wHour;
-  ut.tm_min = m_stTime.wMinute;
-  ut.tm_sec = m_stTime.wSecond;
+  struct tm ut = BrokenDown(m_stTime);
   time_t instant = timegm(&ut);
   struct tm local;
   if (localtime_r(&instant, &local) == nullptr) return;
@@ -206,14 +212,7 @@ int CRfc822Date::IsDateValid(const SYSTEMTIME& t) {
 
 time_t CRfc822Date::SystemTimeToScalar(const SYSTEMTIME& t) {
   if (!IsDateValid(t)) return 0;
-  struct tm local;
-  memset(&local, 0, sizeof local);
-  local.tm_year = t.wYear - 1900;
-  local.tm_mon = t.wMonth - 1;
-  local.tm_mday = t.wDay;
-  local.tm_hour = t.wHour;
-  local.tm_min = t.wMinute;
-  local.tm_sec = t.wSecond;
+  struct tm local = BrokenDown(t);
   local.tm_isdst = -1;
   return mktime(&local);
 }
