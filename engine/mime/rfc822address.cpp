@@ -21,6 +21,14 @@ TSTRING WithoutLineBreaks(const char* p, size_t n) {
   return TSTRING(out);
 }
 
+// ASCII letters lower-cased over the whole length (NUL bytes included).
+TSTRING LowerCase(const TSTRING& text) {
+  std::string out(text.c_str(), static_cast<size_t>(text.GetLength()));
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return TSTRING(out);
+}
+
 bool HoldsEncodedWordStart(const TSTRING& text) {
   return memmem(text.c_str(), static_cast<size_t>(text.GetLength()), "=?", 2) != nullptr;
 }
@@ -159,7 +167,7 @@ void CRfc822Address::Parse(const char* text, ULONG length) {
   if (!m_strLocalPart.IsEmpty()) {
     m_strAddress = m_strLocalPart;
     if (!m_strDomain.IsEmpty()) {
-      m_strDomain.MakeLower();
+      m_strDomain = LowerCase(m_strDomain);
       m_strAddress = m_strAddress + "@" + m_strDomain;
     }
   }
