@@ -52,8 +52,7 @@ CHtml2CleanText::CHtml2CleanText(ULONG options)
       m_nTextRoom(0),
       m_lstUrls(10),
       m_dwFlags(HTF_TEXT_VISIBLE),
-      m_dwOptions(options),
-      m_wrPending(4096) {}
+      m_dwOptions(options) {}
 
 CHtml2CleanText::~CHtml2CleanText() { delete m_pTokenizer; }
 

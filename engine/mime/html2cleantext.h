@@ -39,7 +39,6 @@
 
 #include <vector>
 
-#include "foundation/bufferedwriter.h"
 #include "foundation/plist.h"
 #include "foundation/statemachine.h"
 #include "foundation/tstring.h"
@@ -156,7 +155,9 @@ class CHtml2CleanText : public CStateMachine {
   tag_COLOR_ATTRIBUTE m_stColor; // colours in force
   DWORD m_dwFlags;
   ULONG m_dwOptions;
-  CBufferedWriter m_wrPending;   // attribute text of the tag being read
+  CByteScratch m_scPending;      // attribute text of the tag being read
+  TSTRING m_strAttrName;         // the attribute name held while its value is read
+  TSTRING m_strAttrValue;
 };
 
 }  // namespace telsor

@@ -35,16 +35,17 @@ const char* const kUrlAttributes[] = {"HREF", "SRC", "CODEBASE", "ARCHIVE"};
 inline char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 inline bool IsWhite(char c) { return c == ' ' || (c >= 9 && c <= 13); }
 
-// Whether name equals an entry of the table (entries in upper case); the
-// first two characters are compared before the whole name.
-bool InTable(const char* name, const char* const* table, int count) {
-  if (name[0] == '\0') return false;
+// The index of the first entry of the table (entries in upper case) that
+// name equals without regard to case, or -1; the first two characters are
+// compared before the whole name.
+int FindInTable(const char* name, const char* const* table, int count) {
+  if (name[0] == '\0') return -1;
   const char c0 = Upper(name[0]);
   const char c1 = Upper(name[1]);
   for (int i = 0; i < count; ++i) {
-    if (table[i][0] == c0 && table[i][1] == c1 && strcasecmp(table[i], name) == 0) return true;
+    if (table[i][0] == c0 && table[i][1] == c1 && strcasecmp(table[i], name) == 0) return i;
   }
-  return false;
+  return -1;
 }
 
 // The closing names of the colour scopes, "/BASEFONT" to "/MARQUEE"; built
@@ -72,19 +73,18 @@ LONG ReadSize(const char* p) {
 
 }  // namespace
 
-void CHtml2CleanText::TakePending(TSTRING& name) {
-  name = m_wrPending.ToString();
-  m_wrPending.Empty();
-}
+void CHtml2CleanText::TakePending(TSTRING& name) { m_scPending.MoveTo(name); }
 
 void CHtml2CleanText::StateReadHtmlTag(CEventData*) {
   SkipSpaces();
   if (m_stToken.nKind == HTML_EOF) return;  // a "<" at the end writes and counts nothing
   m_strTagName.Release();
   unsigned char next = 1;
-  TSTRING name;   // held attribute name
-  TSTRING value;  // held attribute value
-  m_wrPending.Empty();
+  TSTRING& name = m_strAttrName;    // held attribute name
+  TSTRING& value = m_strAttrValue;  // held attribute value
+  name.AssignCopy(0, nullptr);
+  value.AssignCopy(0, nullptr);
+  m_scPending.Clear();
 
   if (m_stToken.nKind == HTML_TAG_NAME) {
     next = static_cast<unsigned char>(ProcessTagName());
@@ -111,17 +111,18 @@ void CHtml2CleanText::StateReadHtmlTag(CEventData*) {
         case HTML_WORD:
           if (sub == 1) {
             ProcessAttributeValue(name, value);  // the held name, no value
-            m_wrPending = text;
+            m_scPending.Clear();
+            m_scPending.Put(text.c_str(), static_cast<ULONG>(text.GetLength()));
             sub = 0;
           } else {
-            m_wrPending += text;
+            m_scPending.Put(text.c_str(), static_cast<ULONG>(text.GetLength()));
           }
           break;
         case HTML_SPACE:
           if (sub == 0) {
             TakePending(name);
             sub = name.IsEmpty() ? 0 : 1;
-          } else if (sub == 2 && m_wrPending.GetLength() != 0) {
+          } else if (sub == 2 && m_scPending.Size() != 0) {
             TakePending(value);
             sub = 0;
             ProcessAttributeValue(name, value);
@@ -134,15 +135,16 @@ void CHtml2CleanText::StateReadHtmlTag(CEventData*) {
               TakePending(name);
               sub = name.IsEmpty() ? 0 : 1;
             } else {
-              m_wrPending += text;
+              m_scPending.Put(text.c_str(), static_cast<ULONG>(text.GetLength()));
             }
           } else if (sub == 1) {
             ProcessAttributeValue(name, value);
-            m_wrPending = text;
+            m_scPending.Clear();
+            m_scPending.Put(text.c_str(), static_cast<ULONG>(text.GetLength()));
             sub = 0;
           } else if (!IsEmptyToken()) {
-            m_wrPending += text;
-          } else if (m_wrPending.GetLength() != 0) {
+            m_scPending.Put(text.c_str(), static_cast<ULONG>(text.GetLength()));
+          } else if (m_scPending.Size() != 0) {
             TakePending(value);
             sub = 0;
             ProcessAttributeValue(name, value);
@@ -152,14 +154,14 @@ void CHtml2CleanText::StateReadHtmlTag(CEventData*) {
           if (sub == 0) {
             TakePending(name);
           } else if (sub == 2) {
-            m_wrPending += '=';
+            m_scPending.Put('=');
           }
           if (sub != 2) sub = 2;
           break;
         case HTML_DQ_STRING:
         case HTML_SQ_STRING:
-          if (m_wrPending.GetLength() != 0) m_bBadTag = 1;  // a quoted piece after bare text
-          m_wrPending += text;
+          if (m_scPending.Size() != 0) m_bBadTag = 1;  // a quoted piece after bare text
+          m_scPending.Put(text.c_str(), static_cast<ULONG>(text.GetLength()));
           if (sub == 1) ProcessAttributeValue(name, value);  // the held name, no value
           TakePending(value);
           ProcessAttributeValue(name, value);
@@ -188,23 +190,19 @@ void CHtml2CleanText::StateReadHtmlTag(CEventData*) {
 }
 
 int CHtml2CleanText::ProcessTagName() {
-  m_strTagName = m_stToken.strText;
+  m_strTagName.AssignCopy(m_stToken.strText.GetLength(), m_stToken.strText.c_str());
   ProcessColorScope();
   const TSTRING* closing = ClosingNames();
   const char* name = m_strTagName.c_str();
 
   m_dwFlags &= ~static_cast<DWORD>(HTF_COLOR_SCOPE_TAG);
-  if (name[0] != '/') {
-    for (int i = 0; i < kColorScopeCount; ++i) {
-      if (strcasecmp(name, kColorScopeTags[i]) == 0) {
-        m_stColor.strCloseTag = closing[i];
-        m_dwFlags |= HTF_COLOR_SCOPE_TAG;
-        break;
-      }
-    }
+  const int scope = FindInTable(name, kColorScopeTags, kColorScopeCount);
+  if (scope >= 0) {
+    m_stColor.strCloseTag = closing[scope];
+    m_dwFlags |= HTF_COLOR_SCOPE_TAG;
   }
 
-  if (InTable(name, kBlockTags, kBlockTagCount)) {
+  if (FindInTable(name, kBlockTags, kBlockTagCount) >= 0) {
     if ((m_dwFlags & HTF_ENDS_WITH_SPACE) == 0) SaveUtf8Text(" ", 1, 1);
   } else if (strcasecmp(name, "BR") == 0 || strcasecmp(name, "DIV") == 0) {
     SaveUtf8Text("\r\n", 2, 1);
@@ -278,11 +276,7 @@ void CHtml2CleanText::RecomputeVisibility() {
 void CHtml2CleanText::ProcessAttributeValue(TSTRING& name, TSTRING& value) {
   if (name.IsEmpty() && value.IsEmpty()) return;
   const char* n = name.c_str();
-  bool url = false;
-  for (const char* attribute : kUrlAttributes) {
-    if (strcasecmp(n, attribute) == 0) url = true;
-  }
-  if (url) {
+  if (FindInTable(n, kUrlAttributes, 4) >= 0) {
     if (m_dwOptions & HTO_INLINE_URLS) {
       SaveUrl(value, true);
     } else {
@@ -290,12 +284,13 @@ void CHtml2CleanText::ProcessAttributeValue(TSTRING& name, TSTRING& value) {
     }
   } else {
     if (m_dwFlags & HTF_COLOR_SCOPE_TAG) CheckColorAttribute(name, value);
-    if (strcasecmp(m_strTagName.c_str(), "META") == 0 && strcasecmp(n, "CONTENT") == 0) {
+    if (Upper(m_strTagName[0]) == 'M' && Upper(n[0]) == 'C' && strcasecmp(m_strTagName.c_str(), "META") == 0 &&
+        strcasecmp(n, "CONTENT") == 0) {
       ProcessMetaContent(value);
     }
   }
-  name.Release();
-  value.Release();
+  name.AssignCopy(0, nullptr);
+  value.AssignCopy(0, nullptr);
 }
 
 void CHtml2CleanText::CheckColorAttribute(TSTRING& name, TSTRING& value) {

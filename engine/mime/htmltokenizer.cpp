@@ -55,56 +55,71 @@ int UnicodeToUTF8(ULONG code, char* out) {
 
 CHTMLTokenizer::CHTMLTokenizer(const unsigned char* data, ULONG length)
     : CStreamReader(data, length),
+      m_pMem(data == nullptr ? reinterpret_cast<const unsigned char*>("") : data),
+      m_nMemLen(data == nullptr ? 0 : length),
+      m_nMemPos(0),
       m_nMode(MODE_TEXT),
-      m_pScratch(nullptr),
-      m_nScratch(0),
-      m_nScratchRoom(0),
       m_bNoClose(false),
       m_nNoCloseFrom(0),
       m_nEndDashes(0) {}
 
 CHTMLTokenizer::CHTMLTokenizer(IStream* stream, ULONG length)
     : CStreamReader(stream, length),
+      m_pMem(nullptr),
+      m_nMemLen(0),
+      m_nMemPos(0),
       m_nMode(MODE_TEXT),
-      m_pScratch(nullptr),
-      m_nScratch(0),
-      m_nScratchRoom(0),
       m_bNoClose(false),
       m_nNoCloseFrom(0),
       m_nEndDashes(0) {}
 
-CHTMLTokenizer::~CHTMLTokenizer() { delete[] m_pScratch; }
+CHTMLTokenizer::~CHTMLTokenizer() {}
 
-void CHTMLTokenizer::Grow(ULONG more) {
-  ULONGLONG want = static_cast<ULONGLONG>(m_nScratch) + more;
-  ULONGLONG room = m_nScratchRoom == 0 ? kScratchStart : m_nScratchRoom;
+void CByteScratch::Grow(ULONG more) {
+  ULONGLONG want = static_cast<ULONGLONG>(m_nUsed) + more;
+  ULONGLONG room = m_nRoom == 0 ? kScratchStart : m_nRoom;
   while (room < want) room *= 2;
-  // A token's text must fit a TSTRING.
+  // The bytes must fit a TSTRING.
   if (room > 0x7FFFFFFFull) room = 0x7FFFFFFFull;
   if (want > room) AfxThrowMemoryException();
   char* fresh = new (std::nothrow) char[room];
   if (fresh == nullptr) AfxThrowMemoryException();
-  if (m_nScratch != 0) memcpy(fresh, m_pScratch, m_nScratch);
-  delete[] m_pScratch;
-  m_pScratch = fresh;
-  m_nScratchRoom = static_cast<ULONG>(room);
+  if (m_nUsed != 0) memcpy(fresh, m_pBytes, m_nUsed);
+  delete[] m_pBytes;
+  m_pBytes = fresh;
+  m_nRoom = static_cast<ULONG>(room);
 }
 
-void CHTMLTokenizer::Put(const char* p, ULONG n) {
-  if (n > m_nScratchRoom - m_nScratch) Grow(n);
-  memcpy(m_pScratch + m_nScratch, p, n);
-  m_nScratch += n;
+void CByteScratch::Put(const char* p, ULONG n) {
+  if (n > m_nRoom - m_nUsed) Grow(n);
+  if (n != 0) memcpy(m_pBytes + m_nUsed, p, n);
+  m_nUsed += n;
 }
 
-void CHTMLTokenizer::TakeScratch(TSTRING& text) {
-  text.AssignCopy(static_cast<int>(m_nScratch), m_pScratch);
-  m_nScratch = 0;
+void CByteScratch::MoveTo(TSTRING& text) {
+  text.AssignCopy(static_cast<int>(m_nUsed), m_pBytes);
+  m_nUsed = 0;
+}
+
+BOOL CHTMLTokenizer::MatchText(const char* literal) {
+  if (m_pMem == nullptr) return Match(literal);
+  size_t n = strlen(literal);
+  if (m_nMemLen - m_nMemPos < n || memcmp(m_pMem + m_nMemPos, literal, n) != 0) return 0;
+  m_nMemPos += static_cast<ULONG>(n);
+  return 1;
+}
+
+HRESULT CHTMLTokenizer::Text(DWORD from, DWORD to, TSTRING& out) {
+  if (m_pMem == nullptr) return ReadData(from, to, out);
+  if (to > m_nMemLen) to = m_nMemLen;
+  out.AssignCopy(to > from ? static_cast<int>(to - from) : 0, reinterpret_cast<const char*>(m_pMem) + from);
+  return S_OK;
 }
 
 int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
   token.nKind = HTML_WORD;
   token.strText.AssignCopy(0, nullptr);
-  int c = GetChar();
+  int c = Next();
   if (c == -1) {
     token.nKind = HTML_EOF;
     return 0;
@@ -112,10 +127,10 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
   switch (m_nMode) {
     case MODE_TEXT:
       if (IsWhite(c)) {
-        PutBackChar();
+        Back();
         GetSpaceToken(token);
       } else if (c == '<') {
-        if (Match("!--")) {
+        if (MatchText("!--")) {
           GetComment(token);
         } else {
           token.nKind = HTML_TAG_OPEN;
@@ -125,14 +140,14 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
       } else if (c == '&' && IsNextCharEntity()) {
         GetCharEntity(token);
       } else {
-        PutBackChar();
+        Back();
         GetWordToken(token);
       }
       break;
 
     case MODE_TAG_START:
       if (IsWhite(c)) {
-        PutBackChar();
+        Back();
         GetSpaceToken(token);
       } else if (c == '"' || c == '\'') {
         token.nKind = c == '"' ? HTML_DQ_STRING : HTML_SQ_STRING;
@@ -145,7 +160,7 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
       } else if (c == '&' && IsNextCharEntity()) {
         GetCharEntity(token);
       } else {
-        PutBackChar();
+        Back();
         GetNameHtmlTag(token);
         m_nMode = MODE_IN_TAG;
         if (token.nKind == HTML_TAG_NAME || token.nKind == HTML_WORD) {
@@ -164,7 +179,7 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
     case MODE_SCRIPT_TAG:
     case MODE_STYLE_TAG:
       if (IsWhite(c)) {
-        PutBackChar();
+        Back();
         GetSpaceToken(token);
       } else if (c == '>') {
         token.nKind = HTML_TAG_CLOSE;
@@ -181,19 +196,19 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
       } else if (c == '&' && IsNextCharEntity()) {
         GetCharEntity(token);
       } else {
-        PutBackChar();
+        Back();
         GetWordToken(token);
       }
       break;
 
     case MODE_SCRIPT_BODY:
-      PutBackChar();
+      Back();
       GetScriptToken(token);
       m_nMode = MODE_TEXT;
       break;
 
     case MODE_STYLE_BODY:
-      PutBackChar();
+      Back();
       GetStyleToken(token);
       m_nMode = MODE_TEXT;
       break;
@@ -202,13 +217,13 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
 }
 
 bool CHTMLTokenizer::IsNextCharEntity() {
-  DWORD back = GetPos();
+  DWORD back = Pos();
   bool entity = false;
-  int c = GetChar();
+  int c = Next();
   if (c == '#') {
     // "&#", up to 7 digits, ";".
     for (int i = 0; i < 8; ++i) {
-      int d = GetChar();
+      int d = Next();
       if (d == ';') {
         entity = true;
         break;
@@ -218,7 +233,7 @@ bool CHTMLTokenizer::IsNextCharEntity() {
   } else if (c != ';' && c != -1) {
     // "&", one to eight characters of any kind, ";".
     for (int i = 0; i < 8; ++i) {
-      int d = GetChar();
+      int d = Next();
       if (d == -1) break;
       if (d == ';') {
         entity = true;
@@ -226,15 +241,15 @@ bool CHTMLTokenizer::IsNextCharEntity() {
       }
     }
   }
-  SetPos(back);
+  Seek(back);
   return entity;
 }
 
 ULONG CHTMLTokenizer::ReadEntityCode() {
-  int c = GetChar();
+  int c = Next();
   if (c == '#') {
     ULONG code = 0;
-    while ((c = GetChar()) != -1 && c != ';') {
+    while ((c = Next()) != -1 && c != ';') {
       if (IsDigit(c)) code = code * 10 + static_cast<ULONG>(c - '0');
     }
     return code;
@@ -244,7 +259,7 @@ ULONG CHTMLTokenizer::ReadEntityCode() {
   while (c != -1) {
     if (n < kMaxEntityName) name[n++] = static_cast<char>(c);
     if (c == ';') break;
-    c = GetChar();
+    c = Next();
   }
   return LookupHtmlEntity(name, n);
 }
@@ -264,95 +279,95 @@ void CHTMLTokenizer::GetCharEntity(tag_HTML_TOKEN& token) {
 
 void CHTMLTokenizer::ReadWord() {
   for (;;) {
-    int c = GetChar();
+    int c = Next();
     if (c == -1) return;
     if (IsWhite(c) || (m_nMode == MODE_TEXT ? c == '<' : (c == '>' || c == '='))) {
-      PutBackChar();
+      Back();
       return;
     }
     if (c == '&' && IsNextCharEntity()) {
-      PutBackChar();
+      Back();
       return;
     }
-    Put(static_cast<char>(c));
+    m_scratch.Put(static_cast<char>(c));
   }
 }
 
 void CHTMLTokenizer::GetWordToken(tag_HTML_TOKEN& token) {
   token.nKind = HTML_WORD;
   ReadWord();
-  TakeScratch(token.strText);
+  m_scratch.MoveTo(token.strText);
 }
 
 void CHTMLTokenizer::GetSpaceToken(tag_HTML_TOKEN& token) {
   token.nKind = HTML_SPACE;
   for (;;) {
-    int c = GetChar();
+    int c = Next();
     if (c == -1) break;
     if (!IsWhite(c)) {
-      PutBackChar();
+      Back();
       break;
     }
-    Put(static_cast<char>(c));
+    m_scratch.Put(static_cast<char>(c));
   }
-  TakeScratch(token.strText);
+  m_scratch.MoveTo(token.strText);
 }
 
 void CHTMLTokenizer::GetNameHtmlTag(tag_HTML_TOKEN& token) {
-  int c = CheckChar();
+  int c = Peek();
   if (c == '<') {
     // Nothing consumed: the "<" starts a word inside the tag.
     token.nKind = HTML_WORD;
     return;
   }
   if (c == '/') {
-    GetChar();
-    while (IsWhite(c = GetChar())) {
+    Next();
+    while (IsWhite(c = Next())) {
     }
-    if (c != -1) PutBackChar();
+    if (c != -1) Back();
     if (c == '"' || c == '\'' || c == -1) {
       token.nKind = HTML_WORD;
       return;
     }
     token.nKind = HTML_TAG_NAME;
-    Put('/');
+    m_scratch.Put('/');
     ReadWord();
-    if (m_nScratch == 1) m_nScratch = 0;  // no word: an empty name
-    TakeScratch(token.strText);
+    if (m_scratch.Size() == 1) m_scratch.Clear();  // no word: an empty name
+    m_scratch.MoveTo(token.strText);
     return;
   }
   ReadWord();
   token.nKind = HTML_TAG_NAME;
-  TakeScratch(token.strText);
+  m_scratch.MoveTo(token.strText);
 }
 
 void CHTMLTokenizer::GetAttributeValue(TSTRING& value, int doubleQuoted) {
   const int quote = doubleQuoted ? '"' : '\'';
   for (;;) {
-    int c = GetChar();
+    int c = Next();
     if (c == -1 || c == quote) break;
     if (c == '<' || c == '>') {
-      PutBackChar();
+      Back();
       break;
     }
     if (c == '&' && IsNextCharEntity()) {
       ULONG code = ReadEntityCode();
       if (code == 160 || code == 32) {
-        Put(' ');
+        m_scratch.Put(' ');
       } else {
         char utf8[5];
-        Put(utf8, static_cast<ULONG>(UnicodeToUTF8(code, utf8)));
+        m_scratch.Put(utf8, static_cast<ULONG>(UnicodeToUTF8(code, utf8)));
       }
       continue;
     }
-    Put(static_cast<char>(c));
+    m_scratch.Put(static_cast<char>(c));
   }
-  TakeScratch(value);
+  m_scratch.MoveTo(value);
 }
 
 void CHTMLTokenizer::GetComment(tag_HTML_TOKEN& token) {
   token.nKind = HTML_COMMENT;
-  const DWORD start = GetPos();
+  const DWORD start = Pos();
   // Dash count: 0, 1 or 2 (two dashes in a row, white space between allowed).
   int dashes = 0;
   bool remembered = false;
@@ -361,7 +376,7 @@ void CHTMLTokenizer::GetComment(tag_HTML_TOKEN& token) {
   DWORD end = 0;
   const bool known = m_bNoClose && start >= m_nNoCloseFrom;
   for (;;) {
-    int c = GetChar();
+    int c = Next();
     if (c == -1) {
       // This comment does not close. From any later start the dash count
       // after a reset character is the same as from here, so later comments
@@ -385,12 +400,12 @@ void CHTMLTokenizer::GetComment(tag_HTML_TOKEN& token) {
     if (IsWhite(c)) continue;
     if (c == '>') {
       if (dashes == 2) {
-        end = GetPos();
+        end = Pos();
         break;
       }
       if (!remembered) {
         remembered = true;
-        afterFirstGt = GetPos();
+        afterFirstGt = Pos();
       }
     }
     dashes = 0;
@@ -402,10 +417,10 @@ void CHTMLTokenizer::GetComment(tag_HTML_TOKEN& token) {
         end = afterFirstGt;
       } else {
         int d;
-        while ((d = GetChar()) != -1 && d != '>') {
+        while ((d = Next()) != -1 && d != '>') {
         }
         if (d == '>') {
-          end = GetPos();
+          end = Pos();
         } else {
           toEnd = true;
         }
@@ -414,12 +429,12 @@ void CHTMLTokenizer::GetComment(tag_HTML_TOKEN& token) {
     }
   }
   if (toEnd) {
-    while (GetChar() != -1) {
+    while (Next() != -1) {
     }
-    end = GetPos();
+    end = Pos();
   }
-  SetPos(end);
-  HRESULT hr = ReadData(start, end, token.strText);
+  Seek(end);
+  HRESULT hr = Text(start, end, token.strText);
   if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
   // Two dashes before trailing white space are cut off (only a comment that
   // runs to the end can end so).
@@ -445,31 +460,31 @@ void CHTMLTokenizer::GetStyleToken(tag_HTML_TOKEN& token) {
 void CHTMLTokenizer::GetElementBody(tag_HTML_TOKEN& token, const char* name) {
   int quote = 0;  // 0 plain, else the quote that opened the quoted state
   for (;;) {
-    int c = GetChar();
+    int c = Next();
     if (c == -1) break;
     if (quote != 0 && c == '\\') {
-      Put('\\');
-      int d = GetChar();
-      if (d != -1) Put(static_cast<char>(d));
+      m_scratch.Put('\\');
+      int d = Next();
+      if (d != -1) m_scratch.Put(static_cast<char>(d));
       continue;
     }
     if (c == '<') {
       // A candidate end tag: "<", white space, "/", white space, the name,
       // white space, ">". Its characters go into the body for now.
-      const DWORD candidate = GetPos() - 1;
-      const ULONG mark = m_nScratch;
-      Put('<');
+      const DWORD candidate = Pos() - 1;
+      const ULONG mark = m_scratch.Size();
+      m_scratch.Put('<');
       int phase = 0;  // 0 before "/", 1 before the name, 2 in the name, 3 after it
       size_t matched = 0;
       for (;;) {
-        int d = GetChar();
+        int d = Next();
         if (d == -1) {
           // An unfinished end tag is not part of the body.
-          m_nScratch = mark;
-          TakeScratch(token.strText);
+          m_scratch.Truncate(mark);
+          m_scratch.MoveTo(token.strText);
           return;
         }
-        Put(static_cast<char>(d));
+        m_scratch.Put(static_cast<char>(d));
         bool fits = false;
         if (phase == 0) {
           fits = IsWhite(d) || d == '/';
@@ -483,9 +498,9 @@ void CHTMLTokenizer::GetElementBody(tag_HTML_TOKEN& token, const char* name) {
           }
         } else {
           if (d == '>') {
-            m_nScratch = mark;
-            SetPos(candidate);
-            TakeScratch(token.strText);
+            m_scratch.Truncate(mark);
+            Seek(candidate);
+            m_scratch.MoveTo(token.strText);
             return;
           }
           fits = IsWhite(d);
@@ -501,9 +516,9 @@ void CHTMLTokenizer::GetElementBody(tag_HTML_TOKEN& token, const char* name) {
     } else if (c == quote) {
       quote = 0;
     }
-    Put(static_cast<char>(c));
+    m_scratch.Put(static_cast<char>(c));
   }
-  TakeScratch(token.strText);
+  m_scratch.MoveTo(token.strText);
 }
 
 }  // namespace telsor

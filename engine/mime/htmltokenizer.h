@@ -69,6 +69,36 @@ struct tag_HTML_TOKEN {
   tag_HTML_TOKEN() : nKind(HTML_WORD), dwCode(0) {}
 };
 
+// A growable byte buffer reused from token to token: it doubles as it
+// grows, so collecting n bytes costs O(n). Out of memory throws
+// CMemoryException*.
+class CByteScratch {
+ public:
+  CByteScratch() : m_pBytes(nullptr), m_nUsed(0), m_nRoom(0) {}
+  ~CByteScratch() { delete[] m_pBytes; }
+  void Put(char c) {
+    if (m_nUsed == m_nRoom) Grow(1);
+    m_pBytes[m_nUsed++] = c;
+  }
+  void Put(const char* p, ULONG n);
+  ULONG Size() const { return m_nUsed; }
+  const char* Data() const { return m_pBytes; }
+  void Clear() { m_nUsed = 0; }
+  void Truncate(ULONG n) { if (n < m_nUsed) m_nUsed = n; }
+  // text := the bytes (its buffer reused when it can); the scratch is emptied.
+  void MoveTo(TSTRING& text);
+
+  CByteScratch(const CByteScratch&) = delete;
+  CByteScratch& operator=(const CByteScratch&) = delete;
+
+ private:
+  void Grow(ULONG more);
+
+  char* m_pBytes;  // owned
+  ULONG m_nUsed;
+  ULONG m_nRoom;
+};
+
 // Writes the UTF-8 form of code (reduced modulo 0x110000) and a NUL into out (room for 5
 // bytes); returns the bytes written before the NUL (code 0 gives none).
 int UnicodeToUTF8(ULONG code, char* out);
@@ -83,6 +113,8 @@ class CHTMLTokenizer : public CStreamReader {
   // Fills token with the next token and returns 1; at the end of the input
   // fills it with HTML_EOF and returns 0, on this and every later call.
   int GetNextToken(tag_HTML_TOKEN& token);
+  // Where the next token starts.
+  DWORD GetPos() { return Pos(); }
 
   CHTMLTokenizer(const CHTMLTokenizer&) = delete;
   CHTMLTokenizer& operator=(const CHTMLTokenizer&) = delete;
@@ -116,19 +148,41 @@ class CHTMLTokenizer : public CStreamReader {
 
   // Collects the word rule's characters into the scratch buffer.
   void ReadWord();
-  // The scratch buffer: a growable byte array, reused for every token.
-  void Put(char c) {
-    if (m_nScratch == m_nScratchRoom) Grow(1);
-    m_pScratch[m_nScratch++] = c;
-  }
-  void Put(const char* p, ULONG n);
-  void Grow(ULONG more);
-  void TakeScratch(TSTRING& text);
 
+  // The reader. Over memory the bytes are read here directly (the common
+  // case, byte by byte in the hot loops); over a stream through the base.
+  int Next() {
+    if (m_pMem == nullptr) return GetChar();
+    return m_nMemPos < m_nMemLen ? m_pMem[m_nMemPos++] : -1;
+  }
+  int Peek() {
+    if (m_pMem == nullptr) return CheckChar();
+    return m_nMemPos < m_nMemLen ? m_pMem[m_nMemPos] : -1;
+  }
+  void Back() {
+    if (m_pMem == nullptr) {
+      PutBackChar();
+    } else if (m_nMemPos != 0) {
+      --m_nMemPos;
+    }
+  }
+  DWORD Pos() { return m_pMem == nullptr ? CStreamReader::GetPos() : m_nMemPos; }
+  void Seek(DWORD pos) {
+    if (m_pMem == nullptr) {
+      SetPos(pos);
+    } else if (pos <= m_nMemLen) {
+      m_nMemPos = pos;
+    }
+  }
+  BOOL MatchText(const char* literal);
+  // out := the bytes from from up to to.
+  HRESULT Text(DWORD from, DWORD to, TSTRING& out);
+
+  const unsigned char* m_pMem;  // the bytes of the memory form; null for a stream
+  ULONG m_nMemLen;
+  ULONG m_nMemPos;
   int m_nMode;
-  char* m_pScratch;       // owned
-  ULONG m_nScratch;       // bytes in use
-  ULONG m_nScratchRoom;   // bytes held
+  CByteScratch m_scratch;  // the text of the token being read
   // Known after a comment ran to the end unclosed: no comment starting at
   // or after m_nNoCloseFrom closes after its first reset character, and the
   // dash count at the end of the input is m_nEndDashes.
