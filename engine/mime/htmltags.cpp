@@ -78,7 +78,7 @@ void CHtml2CleanText::TakePending(TSTRING& name) { m_scPending.MoveTo(name); }
 void CHtml2CleanText::StateReadHtmlTag(CEventData*) {
   SkipSpaces();
   if (m_stToken.nKind == HTML_EOF) return;  // a "<" at the end writes and counts nothing
-  m_strTagName.Release();
+  m_strTagName.AssignCopy(0, nullptr);  // emptied, its room kept
   unsigned char next = 1;
   TSTRING& name = m_strAttrName;    // held attribute name
   TSTRING& value = m_strAttrValue;  // held attribute value
