@@ -35,24 +35,29 @@ const char kScriptClose[] = "\r\n</SCRIPT>\r\n";
 
 CHtml2CleanText::CHtml2CleanText(ULONG options)
     : CStateMachine(3),
-      m_dwCommentCount(0),
-      m_dwCommentLength(0),
-      m_dwFrameCount(0),
-      m_dwUrlLength(0),
-      m_dwScriptLength(0),
-      m_bTextAfterHtmlEnd(0),
-      m_bTinyFont(0),
-      m_bScriptWrites(0),
-      m_bInvisibleText(0),
-      m_bEmbeddedContent(0),
-      m_bBadTag(0),
-      m_bBadCharset(0),
-      m_bLongWord(0),
       m_pTokenizer(nullptr),
       m_nTextRoom(0),
       m_lstUrls(10),
       m_dwFlags(HTF_TEXT_VISIBLE),
-      m_dwOptions(options) {}
+      m_dwOptions(options) {
+  ZeroCounters();
+}
+
+void CHtml2CleanText::ZeroCounters() {
+  m_dwCommentCount = 0;
+  m_dwCommentLength = 0;
+  m_dwFrameCount = 0;
+  m_dwUrlLength = 0;
+  m_dwScriptLength = 0;
+  m_bTextAfterHtmlEnd = 0;
+  m_bTinyFont = 0;
+  m_bScriptWrites = 0;
+  m_bInvisibleText = 0;
+  m_bEmbeddedContent = 0;
+  m_bBadTag = 0;
+  m_bBadCharset = 0;
+  m_bLongWord = 0;
+}
 
 CHtml2CleanText::~CHtml2CleanText() { delete m_pTokenizer; }
 
@@ -80,24 +85,12 @@ HRESULT CHtml2CleanText::Execute(TSTRING& text, int, const char* defaultCharset)
   if (FAILED(hr)) return E_OUTOFMEMORY;
   m_pTokenizer = tokenizer;
 
-  m_strTagName.Release();
+  m_strTagName.AssignCopy(0, nullptr);
   m_strText.Release();
   m_strText.reserve(text.GetLength());
   m_nTextRoom = static_cast<ULONG>(text.GetLength());
 
-  m_dwCommentCount = 0;
-  m_dwCommentLength = 0;
-  m_dwFrameCount = 0;
-  m_dwUrlLength = 0;
-  m_dwScriptLength = 0;
-  m_bTextAfterHtmlEnd = 0;
-  m_bTinyFont = 0;
-  m_bScriptWrites = 0;
-  m_bInvisibleText = 0;
-  m_bEmbeddedContent = 0;
-  m_bBadTag = 0;
-  m_bBadCharset = 0;
-  m_bLongWord = 0;
+  ZeroCounters();
   m_lstUrls.RemoveAll();
   m_stkColors.clear();
 

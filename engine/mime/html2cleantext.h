@@ -117,6 +117,7 @@ class CHtml2CleanText : public CStateMachine {
   void StateReadHtmlTag(CEventData* data);
   void StateReadComment(CEventData* data);
 
+  void ZeroCounters();
   // Appends length bytes to the clean text; with checkVisible while the text
   // is invisible, appends nothing and notes non-blank text as invisible.
   void SaveUtf8Text(const char* text, ULONG length, int checkVisible);
