@@ -1,7 +1,7 @@
 // Real mail through the HTML converter: every message of the SpamAssassin
 // training half, taken whole as HTML (headers, encoded bodies and all),
 // converts without a failure, with 0/1 counters that are 0 or 1, the same
-// result a second time, and in both URL modes the same counters (but for
+// result a second time (every tenth message), and in both URL modes the same counters (but for
 // invisible URLs written in place). Skipped
 // when $QOR_CORPORA is not set (tools/test-all.sh sets it).
 #include <gtest/gtest.h>
@@ -65,9 +65,11 @@ TEST(Html2CleanTextCorpus, SpamAssassinTrainingHalf) {
       bytes << in.rdbuf();
       const std::string html = bytes.str();
       Outcome a = Convert(collected, html);
-      Outcome b = Convert(collected, html);
-      EXPECT_EQ(a.text, b.text) << path;
-      EXPECT_EQ(a.counters, b.counters) << path;
+      if (messages % 10 == 0) {
+        Outcome b = Convert(collected, html);
+        EXPECT_EQ(a.text, b.text) << path;
+        EXPECT_EQ(a.counters, b.counters) << path;
+      }
       // In place, a URL in an invisible colour is itself invisible text;
       // otherwise both modes count alike.
       Outcome c = Convert(inlined, html);
