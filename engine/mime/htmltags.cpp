@@ -198,7 +198,9 @@ int CHtml2CleanText::ProcessTagName() {
   m_dwFlags &= ~static_cast<DWORD>(HTF_COLOR_SCOPE_TAG);
   const int scope = FindInTable(name, kColorScopeTags, kColorScopeCount);
   if (scope >= 0) {
-    m_stColor.strCloseTag = closing[scope];
+    // A copy of the characters: the shared table's strings are never
+    // shared with a converter's own, whose counts change on its thread.
+    m_stColor.strCloseTag.AssignCopy(closing[scope].GetLength(), closing[scope].c_str());
     m_dwFlags |= HTF_COLOR_SCOPE_TAG;
   }
 
