@@ -338,6 +338,25 @@ TEST(HtmlTokenizer, NullStreamIsRefused) {
   }
 }
 
+// A failing stream read is thrown as its code, inside a word as inside a
+// comment that has to look ahead.
+TEST(HtmlTokenizer, StreamFailuresAreThrownAsTheirCode) {
+  const std::string inputs[] = {std::string(10000, 'w'), "<!-- " + std::string(10000, 'c')};
+  for (const std::string& in : inputs) {
+    CTestStream stream(in);
+    stream.failReadAt = 5000;
+    CHTMLTokenizer tok(&stream, CStreamReader::NO_LIMIT);
+    tag_HTML_TOKEN t;
+    try {
+      while (tok.GetNextToken(t)) {
+      }
+      FAIL() << "no failure";
+    } catch (DWORD code) {
+      EXPECT_EQ(static_cast<DWORD>(stream.readError), code);
+    }
+  }
+}
+
 TEST(HtmlTokenizer, EndOfInputRepeats) {
   CHTMLTokenizer tok(reinterpret_cast<const unsigned char*>("x"), 1);
   tag_HTML_TOKEN t;
