@@ -289,18 +289,32 @@ void CHTMLTokenizer::ReadWord() {
       Back();
       return;
     }
-    m_scratch.Put(static_cast<char>(c));
+    Keep(static_cast<char>(c));
+  }
+}
+
+void CHTMLTokenizer::Keep(char c) {
+  if (m_pMem == nullptr) m_scratch.Put(c);
+}
+
+void CHTMLTokenizer::TakeRaw(DWORD start, DWORD end, TSTRING& text) {
+  if (m_pMem == nullptr) {
+    m_scratch.MoveTo(text);
+  } else {
+    text.AssignCopy(static_cast<int>(end - start), reinterpret_cast<const char*>(m_pMem) + start);
   }
 }
 
 void CHTMLTokenizer::GetWordToken(tag_HTML_TOKEN& token) {
   token.nKind = HTML_WORD;
+  const DWORD start = Pos();
   ReadWord();
-  m_scratch.MoveTo(token.strText);
+  TakeRaw(start, Pos(), token.strText);
 }
 
 void CHTMLTokenizer::GetSpaceToken(tag_HTML_TOKEN& token) {
   token.nKind = HTML_SPACE;
+  const DWORD start = Pos();
   for (;;) {
     int c = Next();
     if (c == -1) break;
@@ -308,9 +322,9 @@ void CHTMLTokenizer::GetSpaceToken(tag_HTML_TOKEN& token) {
       Back();
       break;
     }
-    m_scratch.Put(static_cast<char>(c));
+    Keep(static_cast<char>(c));
   }
-  m_scratch.MoveTo(token.strText);
+  TakeRaw(start, Pos(), token.strText);
 }
 
 void CHTMLTokenizer::GetNameHtmlTag(tag_HTML_TOKEN& token) {
@@ -331,14 +345,17 @@ void CHTMLTokenizer::GetNameHtmlTag(tag_HTML_TOKEN& token) {
     }
     token.nKind = HTML_TAG_NAME;
     m_scratch.Put('/');
+    const DWORD word = Pos();
     ReadWord();
+    if (m_pMem != nullptr) m_scratch.Put(reinterpret_cast<const char*>(m_pMem) + word, Pos() - word);
     if (m_scratch.Size() == 1) m_scratch.Clear();  // no word: an empty name
     m_scratch.MoveTo(token.strText);
     return;
   }
+  const DWORD start = Pos();
   ReadWord();
   token.nKind = HTML_TAG_NAME;
-  m_scratch.MoveTo(token.strText);
+  TakeRaw(start, Pos(), token.strText);
 }
 
 void CHTMLTokenizer::GetAttributeValue(TSTRING& value, int doubleQuoted) {
@@ -458,14 +475,17 @@ void CHTMLTokenizer::GetStyleToken(tag_HTML_TOKEN& token) {
 }
 
 void CHTMLTokenizer::GetElementBody(tag_HTML_TOKEN& token, const char* name) {
+  // The body is the raw input from here up to its end: over memory it is
+  // taken from there at the end, over a stream collected as it is read.
+  const DWORD start = Pos();
   int quote = 0;  // 0 plain, else the quote that opened the quoted state
   for (;;) {
     int c = Next();
     if (c == -1) break;
     if (quote != 0 && c == '\\') {
-      m_scratch.Put('\\');
+      Keep('\\');
       int d = Next();
-      if (d != -1) m_scratch.Put(static_cast<char>(d));
+      if (d != -1) Keep(static_cast<char>(d));
       continue;
     }
     if (c == '<') {
@@ -473,7 +493,7 @@ void CHTMLTokenizer::GetElementBody(tag_HTML_TOKEN& token, const char* name) {
       // white space, ">". Its characters go into the body for now.
       const DWORD candidate = Pos() - 1;
       const ULONG mark = m_scratch.Size();
-      m_scratch.Put('<');
+      Keep('<');
       int phase = 0;  // 0 before "/", 1 before the name, 2 in the name, 3 after it
       size_t matched = 0;
       for (;;) {
@@ -481,10 +501,10 @@ void CHTMLTokenizer::GetElementBody(tag_HTML_TOKEN& token, const char* name) {
         if (d == -1) {
           // An unfinished end tag is not part of the body.
           m_scratch.Truncate(mark);
-          m_scratch.MoveTo(token.strText);
+          TakeRaw(start, candidate, token.strText);
           return;
         }
-        m_scratch.Put(static_cast<char>(d));
+        Keep(static_cast<char>(d));
         bool fits = false;
         if (phase == 0) {
           fits = IsWhite(d) || d == '/';
@@ -500,7 +520,7 @@ void CHTMLTokenizer::GetElementBody(tag_HTML_TOKEN& token, const char* name) {
           if (d == '>') {
             m_scratch.Truncate(mark);
             Seek(candidate);
-            m_scratch.MoveTo(token.strText);
+            TakeRaw(start, candidate, token.strText);
             return;
           }
           fits = IsWhite(d);
@@ -516,9 +536,9 @@ void CHTMLTokenizer::GetElementBody(tag_HTML_TOKEN& token, const char* name) {
     } else if (c == quote) {
       quote = 0;
     }
-    m_scratch.Put(static_cast<char>(c));
+    Keep(static_cast<char>(c));
   }
-  m_scratch.MoveTo(token.strText);
+  TakeRaw(start, Pos(), token.strText);
 }
 
 }  // namespace telsor

@@ -146,8 +146,14 @@ class CHTMLTokenizer : public CStreamReader {
   // The body of a script or style element up to its end tag.
   void GetElementBody(tag_HTML_TOKEN& token, const char* name);
 
-  // Collects the word rule's characters into the scratch buffer.
+  // Reads the characters of the word rule (collected when over a stream).
   void ReadWord();
+  // Over a stream, adds c to the token being collected; over memory the
+  // token is taken from the input afterwards (TakeRaw).
+  void Keep(char c);
+  // text := the raw input from start up to end (over memory), or the bytes
+  // collected (over a stream).
+  void TakeRaw(DWORD start, DWORD end, TSTRING& text);
 
   // The reader. Over memory the bytes are read here directly (the common
   // case, byte by byte in the hot loops); over a stream through the base.
