@@ -22,4 +22,8 @@
 #define E_MIME_TOO_MANY_PARTS ((int32_t)0xE008FDF3u)         // 2,049 or more part descriptors
 #define E_COMPOSE_FILE_FAILED ((int32_t)0xE00203E9u)         // composing into a file failed
 
+// Win32 error number returned by the encoders' buffer forms: the buffer is
+// missing or too small, and the size holds the length needed.
+#define ERROR_MORE_DATA 234
+
 #endif  // TELSOR_MIME_MIMERESULTS_H
