@@ -5,6 +5,7 @@
 
 #include "mime/html2cleantext.h"
 #include "mime/htmlcolors.h"
+#include "mime/mediatype.h"
 
 namespace telsor {
 
@@ -313,9 +314,16 @@ void CHtml2CleanText::CheckColorAttribute(TSTRING& name, TSTRING& value) {
 
 void CHtml2CleanText::ProcessStyleAttribute(TSTRING&) {}
 
-void CHtml2CleanText::ProcessMetaContent(const TSTRING&) {
-  // The media type's charset parameter would go to SetCharacterSet, which
-  // has no effect.
+// The CONTENT of a META tag, read as a media type with parameters: its
+// charset parameter goes to SetCharacterSet (unless the type itself is
+// "charset").
+void CHtml2CleanText::ProcessMetaContent(const TSTRING& value) {
+  CRfc2045ContentMediaType type;
+  type.Parse(reinterpret_cast<const unsigned char*>(value.c_str()), static_cast<ULONG>(value.GetLength()));
+  if (lstrcmpiA(type.GetMediaType().c_str(), "charset") == 0) return;
+  CRfc2045ParameterList& parameters = type.GetParameters();
+  void* charset = FindAttribute("charset", parameters);
+  if (charset != nullptr) SetCharacterSet(parameters.GetAt(charset).GetValue().c_str());
 }
 
 }  // namespace telsor

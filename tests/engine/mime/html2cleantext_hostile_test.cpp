@@ -145,6 +145,12 @@ TEST(Html2CleanTextHostile, ManyTagsAndBadTags) {
   EXPECT_EQ(Repeat("<IMGSRC><x>", images.size()), text);
 }
 
+TEST(Html2CleanTextHostile, HugeMetaContent) {
+  CHtml2CleanText conv(0);
+  std::string text = Convert(conv, "<meta content=\"text/html" + Repeat("; charset=x", kSize) + "\">y");
+  EXPECT_EQ("y", text);
+}
+
 TEST(Html2CleanTextHostile, HostileUrls) {
   CHtml2CleanText conv(0);
   CHtml2CleanText inl(CHtml2CleanText::HTO_INLINE_URLS);

@@ -113,7 +113,10 @@ TEST(Html2CleanText, TextAndMarkers) {
       {"a<div>b", "a\r\nb", ""},
       {"a<h1>b</h1>c<li>d", "a bc d", ""},  // "/H1" is no block tag
       {"a<span>b</span>c", "abc", ""},
+      // The character set of a META tag has no effect.
       {"<meta content='text/html; charset=koi8-r'>", "", ""},
+      {"<META HTTP-EQUIV=Content-Type CONTENT=\"text/html; charset=(x) utf-8\">x", "x", ""},
+      {"<meta content='charset=koi8-r'>x<meta content=';;charset'>y", "xy", ""},
       {"&#0;  x", " x", ""},  // an empty entity text empties nothing but the ends-in-blank state
   };
   RunTable(cases, sizeof cases / sizeof cases[0], 0);
