@@ -124,12 +124,31 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
     token.nKind = HTML_EOF;
     return 0;
   }
+  if (m_nMode == MODE_SCRIPT_BODY || m_nMode == MODE_STYLE_BODY) {
+    // The body begins with the character right after the start tag's ">".
+    Back();
+    if (m_nMode == MODE_SCRIPT_BODY) {
+      GetScriptToken(token);
+    } else {
+      GetStyleToken(token);
+    }
+    m_nMode = MODE_TEXT;
+    return 1;
+  }
+  // In every other mode white space is a blank token and an "&" that begins
+  // an entity an entity token; neither changes the mode.
+  if (IsWhite(c)) {
+    Back();
+    GetSpaceToken(token);
+    return 1;
+  }
+  if (c == '&' && IsNextCharEntity()) {
+    GetCharEntity(token);
+    return 1;
+  }
   switch (m_nMode) {
     case MODE_TEXT:
-      if (IsWhite(c)) {
-        Back();
-        GetSpaceToken(token);
-      } else if (c == '<') {
+      if (c == '<') {
         if (MatchText("!--")) {
           GetComment(token);
         } else {
@@ -137,8 +156,6 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
           token.strText = '<';
           m_nMode = MODE_TAG_START;
         }
-      } else if (c == '&' && IsNextCharEntity()) {
-        GetCharEntity(token);
       } else {
         Back();
         GetWordToken(token);
@@ -146,10 +163,7 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
       break;
 
     case MODE_TAG_START:
-      if (IsWhite(c)) {
-        Back();
-        GetSpaceToken(token);
-      } else if (c == '"' || c == '\'') {
+      if (c == '"' || c == '\'') {
         token.nKind = c == '"' ? HTML_DQ_STRING : HTML_SQ_STRING;
         GetAttributeValue(token.strText, c == '"');
         m_nMode = MODE_IN_TAG;
@@ -157,8 +171,6 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
         token.nKind = HTML_TAG_CLOSE;
         token.strText = '>';
         m_nMode = MODE_TEXT;
-      } else if (c == '&' && IsNextCharEntity()) {
-        GetCharEntity(token);
       } else {
         Back();
         GetNameHtmlTag(token);
@@ -175,13 +187,8 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
       }
       break;
 
-    case MODE_IN_TAG:
-    case MODE_SCRIPT_TAG:
-    case MODE_STYLE_TAG:
-      if (IsWhite(c)) {
-        Back();
-        GetSpaceToken(token);
-      } else if (c == '>') {
+    default:  // in a tag: in-tag, script-tag and style-tag modes
+      if (c == '>') {
         token.nKind = HTML_TAG_CLOSE;
         token.strText = '>';
         m_nMode = m_nMode == MODE_SCRIPT_TAG  ? MODE_SCRIPT_BODY
@@ -193,24 +200,10 @@ int CHTMLTokenizer::GetNextToken(tag_HTML_TOKEN& token) {
       } else if (c == '"' || c == '\'') {
         token.nKind = c == '"' ? HTML_DQ_STRING : HTML_SQ_STRING;
         GetAttributeValue(token.strText, c == '"');
-      } else if (c == '&' && IsNextCharEntity()) {
-        GetCharEntity(token);
       } else {
         Back();
         GetWordToken(token);
       }
-      break;
-
-    case MODE_SCRIPT_BODY:
-      Back();
-      GetScriptToken(token);
-      m_nMode = MODE_TEXT;
-      break;
-
-    case MODE_STYLE_BODY:
-      Back();
-      GetStyleToken(token);
-      m_nMode = MODE_TEXT;
       break;
   }
   return 1;
