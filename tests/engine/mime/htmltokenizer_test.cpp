@@ -352,7 +352,7 @@ TEST(HtmlTokenizer, StreamFailuresAreThrownAsTheirCode) {
       }
       FAIL() << "no failure";
     } catch (DWORD code) {
-      EXPECT_EQ(static_cast<DWORD>(stream.readError), code);
+      EXPECT_EQ(static_cast<DWORD>(stream.failure), code);
     }
   }
 }
