@@ -16,7 +16,7 @@ namespace telsor {
 
 namespace {
 
-const char kAlphabet[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
+constexpr char kAlphabet[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
 const char kPreamble[] = "(This file must be converted with BinHex 4.0)";
 // What the matcher looks for: the preamble up to the version.
 const char kPreambleStart[] = "(This file must be converted with BinHex ";
