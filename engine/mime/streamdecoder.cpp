@@ -85,6 +85,25 @@ constexpr Base64Table MakeBase64Table() {
 
 constexpr Base64Table kBase64 = MakeBase64Table();
 
+// The sextet of an alphabet character already in its place in a group of
+// four (shift 18, 12, 6, 0); bit 31 for every other byte.
+struct Base64Shifted {
+  DWORD value[4][256];
+};
+
+constexpr Base64Shifted MakeBase64Shifted() {
+  Base64Shifted t{};
+  for (int k = 0; k < 4; ++k) {
+    for (int i = 0; i < 256; ++i) {
+      const BYTE v = kBase64.value[i];
+      t.value[k][i] = v < 64 ? static_cast<DWORD>(v) << (18 - 6 * k) : 0x80000000u;
+    }
+  }
+  return t;
+}
+
+constexpr Base64Shifted kBase64Shifted = MakeBase64Shifted();
+
 class CBase64Decoder {
  public:
   // Decodes count bytes; true when an "=" ended the data.
@@ -100,10 +119,10 @@ class CBase64Decoder {
     while (p < end) {
       if (held == 0) {
         // Whole groups of four alphabet characters at a time.
+        const DWORD(&S)[4][256] = kBase64Shifted.value;
         while (end - p >= 4) {
-          DWORD a = T[p[0]], b = T[p[1]], c = T[p[2]], d = T[p[3]];
-          if ((a | b | c | d) & 0x40) break;
-          DWORD v = a << 18 | b << 12 | c << 6 | d;
+          const DWORD v = S[0][p[0]] | S[1][p[1]] | S[2][p[2]] | S[3][p[3]];
+          if (v & 0x80000000u) break;
           o[0] = static_cast<BYTE>(v >> 16);
           o[1] = static_cast<BYTE>(v >> 8);
           o[2] = static_cast<BYTE>(v);
@@ -155,7 +174,9 @@ class CBase64Decoder {
 
 // ------------------------------------------------------ quoted-printable
 
-enum QpClass : BYTE { QP_OTHER, QP_WS, QP_BREAK, QP_DOT, QP_EQ };
+// Byte classes; in mid-line the first three are copied as they come (white
+// space provisionally).
+enum QpClass : BYTE { QP_OTHER, QP_DOT, QP_WS, QP_BREAK, QP_EQ };
 
 struct QpTable {
   BYTE cls[256];
@@ -184,22 +205,136 @@ constexpr QpTable MakeQpTable() {
 
 constexpr QpTable kQp = MakeQpTable();
 
+// The machine of the quoted-printable rules. White space is held until what
+// follows it shows whether it ends a line (dropped) or not (written); in
+// mid-line a run of blanks followed by anything but a line break within the
+// same input chunk is written at once, which is the same.
 class CQuotedPrintableDecoder {
  public:
-  enum State { LINESTART, DOT, MID, HOLD, EQ, EQWS, SOFTCR, HEX1 };
+  enum State {
+    LINESTART,  // at the start of a line
+    DOT,        // a "." began the line
+    MID,        // inside a line
+    HOLD,       // white space held
+    EQ,         // "=" seen
+    EQWS,       // "=" and white space held
+    SOFTCR,     // "=" CR
+    HEX1,       // "=" and one hex digit
+  };
 
   void Feed(const BYTE* p, size_t count, COutput& out) {
     const BYTE* const end = p + count;
+    // Every byte read gives at most one byte out, plus the "=", digit or
+    // "." of the chunk before; held white space goes out separately.
+    BYTE* o = out.Reserve(count + kSlack);
+    State s = m_state;
     while (p < end) {
-      if (m_state == MID) {
-        // A run of bytes that stand for themselves in mid-line.
-        const BYTE* run = p;
-        while (p < end && (kQp.cls[*p] == QP_OTHER || kQp.cls[*p] == QP_DOT)) ++p;
-        if (p != run) out.Put(run, static_cast<size_t>(p - run));
-        if (p == end) break;
+      switch (s) {
+        case LINESTART:
+          if (*p == '.') {
+            ++p;
+            s = DOT;
+            break;
+          }
+          s = MID;
+          [[fallthrough]];
+        case MID:
+          s = Mid(p, end, o);
+          break;
+        case DOT:
+          // A second "." is the stuffed one; anything else goes on in
+          // mid-line after the first.
+          *o++ = '.';
+          if (*p == '.') ++p;
+          s = MID;
+          break;
+        case HOLD:
+          switch (kQp.cls[*p]) {
+            case QP_WS:
+              m_hold.push_back(static_cast<char>(*p++));
+              break;
+            case QP_BREAK:
+              m_hold.clear();
+              *o++ = *p++;
+              s = LINESTART;
+              break;
+            case QP_EQ:
+              ++p;
+              o = WriteHeld(o, out, end - p);
+              s = EQ;
+              break;
+            default:
+              o = WriteHeld(o, out, end - p);
+              s = MID;
+              break;
+          }
+          break;
+        case EQ: {
+          const BYTE c = *p++;
+          if (kQp.cls[c] == QP_WS) {
+            m_hold = "=";
+            m_hold.push_back(static_cast<char>(c));
+            s = EQWS;
+          } else if (kQp.cls[c] == QP_BREAK) {
+            s = c == '\r' ? SOFTCR : LINESTART;
+          } else if (kQp.hex[c] >= 0) {
+            m_digit = c;
+            s = HEX1;
+          } else {
+            *o++ = '=';
+            *o++ = c;
+            s = MID;
+          }
+          break;
+        }
+        case EQWS:
+          switch (kQp.cls[*p]) {
+            case QP_WS:
+              m_hold.push_back(static_cast<char>(*p++));
+              break;
+            case QP_BREAK:
+              m_hold.clear();
+              s = *p++ == '\r' ? SOFTCR : LINESTART;
+              break;
+            case QP_EQ:
+              ++p;
+              o = WriteHeld(o, out, end - p);
+              s = EQ;
+              break;
+            default:
+              o = WriteHeld(o, out, end - p);
+              s = MID;
+              break;
+          }
+          break;
+        case SOFTCR:
+          // "=" CR: a soft break, with or without its LF. The next line is
+          // read like any other.
+          if (*p == '\n') ++p;
+          s = LINESTART;
+          break;
+        case HEX1: {
+          const BYTE c = *p++;
+          if (kQp.hex[c] >= 0) {
+            *o++ = static_cast<BYTE>(kQp.hex[m_digit] << 4 | kQp.hex[c]);
+            s = MID;
+          } else if (kQp.cls[c] == QP_WS) {
+            *o++ = '=';
+            *o++ = m_digit;
+            m_hold.assign(1, static_cast<char>(c));
+            s = HOLD;
+          } else {
+            *o++ = '=';
+            *o++ = m_digit;
+            *o++ = c;
+            s = kQp.cls[c] == QP_BREAK ? LINESTART : MID;
+          }
+          break;
+        }
       }
-      Step(*p++, out);
     }
+    out.Commit(o);
+    m_state = s;
   }
 
   // Held white space, a pending "." and a lone "=" are dropped; "=" and one
@@ -214,96 +349,104 @@ class CQuotedPrintableDecoder {
   }
 
  private:
-  void Hold(BYTE b) { m_hold.push_back(static_cast<char>(b)); }
-  void WriteHeld(COutput& out) {
-    if (!m_hold.empty()) out.Put(reinterpret_cast<const BYTE*>(m_hold.data()), m_hold.size());
-    m_hold.clear();
+  static const size_t kSlack = 8;
+
+  // Of 8 bytes (little-endian), a mask whose lowest set bit lies in the
+  // first byte that is CR, LF or "="; 0 when there is none. (Bits above the
+  // lowest may be set spuriously.)
+  static uint64_t SpecialMask(uint64_t v) {
+    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    const uint64_t cr = v ^ (ones * '\r'), lf = v ^ (ones * '\n'), eq = v ^ (ones * '=');
+    return (((cr - ones) & ~cr) | ((lf - ones) & ~lf) | ((eq - ones) & ~eq)) & highs;
   }
 
-  void Step(BYTE b, COutput& out) {
-    const BYTE cls = kQp.cls[b];
-    switch (m_state) {
-      case LINESTART:
-      case MID:
-        switch (cls) {
-          case QP_WS: Hold(b); m_state = HOLD; break;
-          case QP_BREAK: out.Put(b); m_state = LINESTART; break;
-          case QP_DOT:
-            if (m_state == LINESTART) {
-              m_state = DOT;
-            } else {
-              out.Put(b);
+  static bool IsBlank(BYTE b) { return b == ' ' || b == '\t'; }
+
+  // Mid-line runs, copied 8 bytes at a time where they hold no CR, LF or
+  // "=", with the common events inline: "=XX" escapes, soft breaks, and line
+  // breaks, before which the blanks just copied are taken back. Blanks
+  // copied at the end of the chunk are held. Returns the state in which a
+  // rarer event, or the end of the chunk, left it.
+  State Mid(const BYTE*& pp, const BYTE* end, BYTE*& oo) {
+    const BYTE* p = pp;
+    BYTE* o = oo;
+    BYTE* floor = o;  // blanks below this were decoded or stand already
+    State s = MID;
+    for (;;) {
+      // 8 bytes stored at a time, kept up to the first special one (the
+      // output never runs ahead of the input, so the room is there).
+      while (end - p >= 8) {
+        uint64_t v;
+        memcpy(&v, p, 8);
+        memcpy(o, &v, 8);
+        const uint64_t special = SpecialMask(v);
+        if (special == 0) {
+          o += 8;
+          p += 8;
+          continue;
+        }
+        const size_t plain = static_cast<size_t>(__builtin_ctzll(special)) >> 3;
+        o += plain;
+        p += plain;
+        break;
+      }
+      while (p < end && kQp.cls[*p] <= QP_WS) *o++ = *p++;
+      if (p == end) {
+        BYTE* blanks = o;
+        while (blanks > floor && IsBlank(blanks[-1])) --blanks;
+        if (blanks < o) {
+          m_hold.assign(reinterpret_cast<const char*>(blanks), static_cast<size_t>(o - blanks));
+          o = blanks;
+          s = HOLD;
+        }
+        break;
+      }
+      const BYTE c = *p;
+      if (c == '=') {
+        if (end - p >= 3) {
+          const int hi = kQp.hex[p[1]], lo = kQp.hex[p[2]];
+          if ((hi | lo) >= 0) {
+            *o++ = static_cast<BYTE>(hi << 4 | lo);
+            p += 3;
+            floor = o;
+            continue;
+          }
+          if (p[1] == '\r' && p[2] == '\n') {  // a soft break
+            p += 3;
+            floor = o;
+            if (p == end || *p == '.') {
+              s = LINESTART;
+              break;
             }
-            break;
-          case QP_EQ: m_state = EQ; break;
-          default: out.Put(b); m_state = MID; break;
+            continue;
+          }
         }
+        ++p;
+        s = EQ;
         break;
-      case DOT:
-        // A "." began the line; a second one is the stuffed one.
-        switch (cls) {
-          case QP_WS: out.Put('.'); Hold(b); m_state = HOLD; break;
-          case QP_BREAK: out.Put('.'); out.Put(b); m_state = LINESTART; break;
-          case QP_DOT: out.Put('.'); m_state = MID; break;
-          case QP_EQ: out.Put('.'); m_state = EQ; break;
-          default: out.Put('.'); out.Put(b); m_state = MID; break;
-        }
+      }
+      // A line break: the blanks before it are dropped; the next line starts.
+      while (o > floor && IsBlank(o[-1])) --o;
+      *o++ = c;
+      ++p;
+      floor = o;
+      if (p == end || *p == '.') {
+        s = LINESTART;
         break;
-      case HOLD:
-        switch (cls) {
-          case QP_WS: Hold(b); break;
-          case QP_BREAK: m_hold.clear(); out.Put(b); m_state = LINESTART; break;
-          case QP_EQ: WriteHeld(out); m_state = EQ; break;
-          default: WriteHeld(out); out.Put(b); m_state = MID; break;
-        }
-        break;
-      case EQ:
-        if (cls == QP_WS) {
-          Hold('=');
-          Hold(b);
-          m_state = EQWS;
-        } else if (cls == QP_BREAK) {
-          m_state = b == '\r' ? SOFTCR : LINESTART;
-        } else if (kQp.hex[b] >= 0) {
-          m_digit = b;
-          m_state = HEX1;
-        } else {
-          out.Put('=');
-          out.Put(b);
-          m_state = MID;
-        }
-        break;
-      case EQWS:
-        switch (cls) {
-          case QP_WS: Hold(b); break;
-          case QP_BREAK: m_hold.clear(); m_state = b == '\r' ? SOFTCR : LINESTART; break;
-          case QP_EQ: WriteHeld(out); m_state = EQ; break;
-          default: WriteHeld(out); out.Put(b); m_state = MID; break;
-        }
-        break;
-      case SOFTCR:
-        // "=" CR: a soft break, with or without its LF. The next line is
-        // read like any other.
-        m_state = LINESTART;
-        if (b != '\n') Step(b, out);
-        break;
-      case HEX1:
-        if (kQp.hex[b] >= 0) {
-          out.Put(static_cast<BYTE>(kQp.hex[m_digit] << 4 | kQp.hex[b]));
-          m_state = MID;
-        } else if (cls == QP_WS) {
-          out.Put('=');
-          out.Put(m_digit);
-          Hold(b);
-          m_state = HOLD;
-        } else {
-          out.Put('=');
-          out.Put(m_digit);
-          out.Put(b);
-          m_state = cls == QP_BREAK ? LINESTART : MID;
-        }
-        break;
+      }
     }
+    pp = p;
+    oo = o;
+    return s;
+  }
+
+  // Writes the held text at o and returns where the output goes on, with
+  // room again for the rest of the chunk.
+  BYTE* WriteHeld(BYTE* o, COutput& out, ptrdiff_t rest) {
+    out.Commit(o);
+    out.Put(reinterpret_cast<const BYTE*>(m_hold.data()), m_hold.size());
+    m_hold.clear();
+    return out.Reserve(static_cast<size_t>(rest) + kSlack);
   }
 
   State m_state = LINESTART;
@@ -525,22 +668,25 @@ const char CUudecoder::kSignature[] = "----BEGIN PGP SIGNED M";
 template <class Decoder>
 HRESULT RunDecoder(IStream* dst, IStream* src, ULONGLONG cb, Decoder& decoder) {
   const ULONG chunk = cb > kMaxChunk ? kMaxChunk : cb < kMinChunk ? kMinChunk : static_cast<ULONG>(cb);
-  std::unique_ptr<BYTE[]> in(new (std::nothrow) BYTE[chunk]);
-  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[chunk]);
-  if (!in || !buffer) return E_OUTOFMEMORY;
+  // The input chunk, then room for a chunk's bytes and the few a decoder
+  // holds over from the chunk before.
+  const ULONG capacity = chunk + 64;
+  std::unique_ptr<BYTE[]> buffers(new (std::nothrow) BYTE[chunk + capacity]);
+  if (!buffers) return E_OUTOFMEMORY;
+  BYTE* const in = buffers.get();
   return ResultOfCall([&]() -> HRESULT {
-    COutput out(dst, buffer.get(), chunk);
+    COutput out(dst, in + chunk, capacity);
     ULONGLONG remaining = src != nullptr ? cb : 0;
     bool stopped = false;
     while (remaining > 0 && !stopped) {
       ULONG ask = remaining < chunk ? static_cast<ULONG>(remaining) : chunk;
       ULONG got = 0;
-      HRESULT hr = src->Read(in.get(), ask, &got);
+      HRESULT hr = src->Read(in, ask, &got);
       if (FAILED(hr)) return hr;
       if (got == 0) break;
       if (got > ask) got = ask;
       remaining -= got;
-      stopped = Feed(decoder, in.get(), got, out);
+      stopped = Feed(decoder, in, got, out);
       out.Flush();
     }
     decoder.Finish(out);

@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (memoryLength == 0 || memoryLength > size) abort();
     CTestStream src(in), dst;
     CUUencodedFile file;
+    // (The name may still come out empty: trailing dots are dropped.)
     if (file.Decode(&dst, &src, memoryLength) != S_OK) abort();
-    if (file.GetName().IsEmpty()) abort();
   }
   return 0;
 }
