@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libxerces-c-dev zlib1g-dev
   python3 tmux util-linux mount procps
+  macutils
 )
 missing=()
 for p in "${packages[@]}"; do
