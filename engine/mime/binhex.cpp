@@ -9,7 +9,7 @@
 #include "foundation/errorroad.h"
 #include "foundation/throwcode.h"
 #include "mime/mimehelpers.h"
-#include "mime/streamencoder.h"
+#include "mime/codecio.h"
 #include "search/seeksubstr.h"
 
 namespace telsor {
@@ -90,14 +90,13 @@ class CCrcFeed {
 HRESULT EncodeFork(CBinHexEncodeCtxt& ctx, IStream* fork, DWORD length) {
   CCrcFeed feed(ctx);
   BYTE buf[4096];
-  DWORD left = length;
+  ULONGLONG left = length;
   while (left > 0) {
     ULONG got = 0;
-    HRESULT hr = ReadFully(fork, buf, left < sizeof buf ? left : static_cast<ULONG>(sizeof buf), &got);
+    HRESULT hr = ReadChunk(fork, buf, sizeof buf, left, &got);
     if (FAILED(hr)) return hr;
     if (got == 0) return E_FAIL;  // the fork holds fewer bytes than announced
     for (ULONG i = 0; i < got; ++i) feed.Byte(buf[i]);
-    left -= got;
   }
   feed.End();
   return S_OK;

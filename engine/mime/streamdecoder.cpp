@@ -9,6 +9,7 @@
 
 #include "foundation/errorroad.h"
 #include "foundation/throwcode.h"
+#include "mime/codecio.h"
 
 namespace telsor {
 
@@ -249,14 +250,21 @@ class CQuotedPrintableDecoder {
           s = MID;
           break;
         case HOLD:
+        case EQWS:
+          // Held text stands before anything but a line break; before one
+          // it is dropped, and after "=" the break is a soft one.
           switch (kQp.cls[*p]) {
             case QP_WS:
               m_hold.push_back(static_cast<char>(*p++));
               break;
             case QP_BREAK:
               m_hold.clear();
-              *o++ = *p++;
-              s = LINESTART;
+              if (s == HOLD) {
+                *o++ = *p++;
+                s = LINESTART;
+              } else {
+                s = *p++ == '\r' ? SOFTCR : LINESTART;
+              }
               break;
             case QP_EQ:
               ++p;
@@ -287,26 +295,6 @@ class CQuotedPrintableDecoder {
           }
           break;
         }
-        case EQWS:
-          switch (kQp.cls[*p]) {
-            case QP_WS:
-              m_hold.push_back(static_cast<char>(*p++));
-              break;
-            case QP_BREAK:
-              m_hold.clear();
-              s = *p++ == '\r' ? SOFTCR : LINESTART;
-              break;
-            case QP_EQ:
-              ++p;
-              o = WriteHeld(o, out, end - p);
-              s = EQ;
-              break;
-            default:
-              o = WriteHeld(o, out, end - p);
-              s = MID;
-              break;
-          }
-          break;
         case SOFTCR:
           // "=" CR: a soft break, with or without its LF. The next line is
           // read like any other.
@@ -719,12 +707,8 @@ HRESULT DecodeStream(IStream* pDst, IStream* pSrc, tag_CONTENT_ENCODING encoding
       CUudecoder d;
       return RunDecoder(pDst, pSrc, cb, d);
     }
-    default: {
-      if (cb == 0 || pSrc == nullptr) return S_OK;
-      ULARGE_INTEGER count;
-      count.QuadPart = cb;
-      return pSrc->CopyTo(pDst, count, nullptr, nullptr);
-    }
+    default:
+      return CopyUnchanged(pDst, pSrc, cb);
   }
 }
 

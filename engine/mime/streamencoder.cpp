@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "mime/codecio.h"
 #include "mime/mimehelpers.h"
 
 namespace telsor {
@@ -47,13 +48,11 @@ HRESULT EncodeBase64(IStream* dst, IStream* src, ULONGLONG cb) {
   HRESULT last = S_OK;
   bool endsWithBreak = true;
   ULONGLONG remaining = cb;
-  while (remaining > 0) {
-    ULONG ask = remaining < kBase64Chunk ? static_cast<ULONG>(remaining) : kBase64Chunk;
+  for (;;) {
     ULONG got = 0;
-    HRESULT hr = ReadFully(src, in, ask, &got);
+    HRESULT hr = ReadChunk(src, in, kBase64Chunk, remaining, &got);
     if (FAILED(hr)) return hr;
     if (got == 0) break;
-    remaining -= got;
     size_t o = 0;
     for (ULONG i = 0; i < got; i += 3) {
       DWORD v = static_cast<DWORD>(in[i]) << 16;
@@ -71,7 +70,6 @@ HRESULT EncodeBase64(IStream* dst, IStream* src, ULONGLONG cb) {
     last = WriteBytes(dst, out, o);
     if (FAILED(last)) return last;
     endsWithBreak = out[o - 1] == '\n';
-    if (got < ask) break;
   }
   if (!endsWithBreak) WriteString(dst, "\r\n", 2);
   return last;
@@ -124,14 +122,9 @@ HRESULT EncodeQuotedPrintable(IStream* dst, IStream* src, ULONGLONG cb) {
   ULONG carried = 0;
   ULONGLONG remaining = cb;
   for (;;) {
-    ULONG ask = kQpChunk - carried;
-    if (remaining < ask) ask = static_cast<ULONG>(remaining);
     ULONG got = 0;
-    if (ask > 0) {
-      HRESULT hr = ReadFully(src, buf + carried, ask, &got);
-      if (FAILED(hr)) return hr;
-    }
-    remaining -= got;
+    HRESULT hr = ReadChunk(src, buf + carried, kQpChunk - carried, remaining, &got);
+    if (FAILED(hr)) return hr;
     const size_t n = carried + got;
     if (n == 0) break;
     const bool lastChunk = remaining == 0 || n < kQpChunk;
@@ -179,13 +172,11 @@ HRESULT EncodeUuencode(IStream* dst, IStream* src, ULONGLONG cb) {
   // 80 lines of the length character, 60 characters and CR LF.
   char out[kUuChunk / kUuLineBytes * (1 + kUuLineBytes / 3 * 4 + 2)];
   ULONGLONG remaining = src != nullptr ? cb : 0;
-  while (remaining > 0) {
-    ULONG ask = remaining < kUuChunk ? static_cast<ULONG>(remaining) : kUuChunk;
+  for (;;) {
     ULONG got = 0;
-    HRESULT hr = ReadFully(src, in, ask, &got);
+    HRESULT hr = ReadChunk(src, in, kUuChunk, remaining, &got);
     if (FAILED(hr)) return hr;
     if (got == 0) break;
-    remaining -= got;
     size_t o = 0;
     for (ULONG start = 0; start < got; start += kUuLineBytes) {
       const ULONG len = got - start < kUuLineBytes ? got - start : kUuLineBytes;
@@ -214,25 +205,11 @@ HRESULT EncodeUuencode(IStream* dst, IStream* src, ULONGLONG cb) {
     }
     hr = WriteBytes(dst, out, o);
     if (FAILED(hr)) return hr;
-    if (got < ask) break;
   }
   return WriteBytes(dst, "`\r\n", 3);
 }
 
 }  // namespace
-
-HRESULT ReadFully(IStream* src, BYTE* buffer, ULONG count, ULONG* got) {
-  *got = 0;
-  while (*got < count) {
-    ULONG n = 0;
-    HRESULT hr = src->Read(buffer + *got, count - *got, &n);
-    if (FAILED(hr)) return hr;
-    if (n == 0) break;
-    if (n > count - *got) n = count - *got;
-    *got += n;
-  }
-  return S_OK;
-}
 
 HRESULT EncodeStream(IStream* pDst, IStream* pSrc, tag_CONTENT_ENCODING encoding, ULONGLONG cb) {
   if (pDst == nullptr) return E_POINTER;
@@ -245,12 +222,8 @@ HRESULT EncodeStream(IStream* pDst, IStream* pSrc, tag_CONTENT_ENCODING encoding
       return EncodeQuotedPrintable(pDst, pSrc, cb);
     case CONTENT_ENCODING_UUENCODE:
       return EncodeUuencode(pDst, pSrc, cb);
-    default: {
-      if (cb == 0 || pSrc == nullptr) return S_OK;
-      ULARGE_INTEGER count;
-      count.QuadPart = cb;
-      return pSrc->CopyTo(pDst, count, nullptr, nullptr);
-    }
+    default:
+      return CopyUnchanged(pDst, pSrc, cb);
   }
 }
 

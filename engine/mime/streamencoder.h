@@ -34,10 +34,6 @@ namespace telsor {
 
 HRESULT EncodeStream(IStream* pDst, IStream* pSrc, tag_CONTENT_ENCODING encoding, ULONGLONG cb);
 
-// Reads until count bytes came, a Read delivered nothing or one failed.
-// *got: the bytes read. Returns S_OK or the failing Read's code.
-HRESULT ReadFully(IStream* src, BYTE* buffer, ULONG count, ULONG* got);
-
 }  // namespace telsor
 
 #endif  // TELSOR_MIME_STREAMENCODER_H

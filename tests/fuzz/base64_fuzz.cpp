@@ -6,30 +6,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/teststream.h"
-#include "mime/streamdecoder.h"
-#include "mime/streamencoder.h"
+#include "engine/mime/codectestutil.h"
 
-using namespace telsor;
-
-namespace {
-
-std::string Run(bool decode, const std::string& in, ULONG maxChunk) {
-  CTestStream src(in), dst;
-  src.maxChunk = maxChunk;
-  HRESULT hr = decode ? DecodeStream(&dst, &src, CONTENT_ENCODING_BASE64, in.size())
-                      : EncodeStream(&dst, &src, CONTENT_ENCODING_BASE64, in.size());
-  if (hr != S_OK) abort();
-  return dst.str();
-}
-
-}  // namespace
+using codec_test::Code;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const telsor::tag_CONTENT_ENCODING e = telsor::CONTENT_ENCODING_BASE64;
   const std::string in(reinterpret_cast<const char*>(data), size);
-  const std::string out = Run(true, in, 0xFFFFFFFFu);
-  if (out.size() * 4 > size * 3) abort();
-  if (Run(true, in, 1 + static_cast<ULONG>(size % 13)) != out) abort();
-  if (Run(true, Run(false, out, 0xFFFFFFFFu), 0xFFFFFFFFu) != out) abort();
+  const codec_test::Run out = Code(true, in, e);
+  if (out.hr != S_OK || out.out.size() * 4 > size * 3) abort();
+  if (Code(true, in, e, codec_test::kAll, 1 + static_cast<ULONG>(size % 13)).out != out.out) abort();
+  const codec_test::Run encoded = Code(false, out.out, e);
+  if (encoded.hr != S_OK || Code(true, encoded.out, e).out != out.out) abort();
   return 0;
 }

@@ -31,51 +31,13 @@ std::string FixturePath(const std::string& name) {
   return dir.substr(0, dir.rfind('/')) + "/fixtures/binhex/" + name;
 }
 
-struct MacFile {
-  std::string name, type, creator;
-  unsigned short flags = 0;
-  std::string data, rsrc;
-};
+using codec_test::MacFile;
+typedef codec_test::DecodedFile Decoded;
 
-std::string EncodeFile(const MacFile& f, HRESULT* result = nullptr) {
-  IStream* out = MemoryStream("");
-  IStream* data = MemoryStream(f.data);
-  IStream* rsrc = MemoryStream(f.rsrc);
-  HRESULT hr = EncodeBinHex40(out, f.name.c_str(), 0, f.type.c_str(), f.creator.c_str(), f.flags, data,
-                              static_cast<LONG>(f.data.size()), rsrc, static_cast<LONG>(f.rsrc.size()));
-  if (result != nullptr) *result = hr;
-  std::string text = StreamBytes(out);
-  out->Release();
-  data->Release();
-  rsrc->Release();
-  return text;
-}
-
-struct Decoded {
-  HRESULT hr;
-  MacFile file;
-  unsigned char version = 0;
-};
+std::string EncodeFile(const MacFile& f, HRESULT* result = nullptr) { return codec_test::EncodeBinHexFile(f, result); }
 
 Decoded DecodeText(const std::string& text, ULONG length = 0xFFFFFFFFu) {
-  IStream* in = MemoryStream(text);
-  IStream* data = MemoryStream("");
-  IStream* rsrc = MemoryStream("");
-  char name[64];
-  char type[4], creator[4];
-  memset(name, 'x', sizeof name);
-  Decoded d;
-  d.hr = DecodeBinHex40(data, rsrc, in, length == 0xFFFFFFFFu ? static_cast<ULONG>(text.size()) : length,
-                        name, d.version, type, creator, d.file.flags);
-  d.file.name = std::string(name, strnlen(name, sizeof name));
-  d.file.type = std::string(type, strnlen(type, 4));
-  d.file.creator = std::string(creator, strnlen(creator, 4));
-  d.file.data = StreamBytes(data);
-  d.file.rsrc = StreamBytes(rsrc);
-  in->Release();
-  data->Release();
-  rsrc->Release();
-  return d;
+  return codec_test::DecodeBinHexText(text, length);
 }
 
 // The bytes between the colons after 6-bit decoding only (run-length
@@ -241,7 +203,7 @@ TEST(BinHex, RoundTrips) {
       EXPECT_EQ(d.file.type, f.type);
       EXPECT_EQ(d.file.creator, f.creator);
       EXPECT_EQ(d.file.flags, f.flags);
-      EXPECT_EQ(d.version, 0);
+      EXPECT_EQ(d.file.version, 0);
       ASSERT_EQ(d.file.data, f.data);
       ASSERT_EQ(d.file.rsrc, f.rsrc);
     }

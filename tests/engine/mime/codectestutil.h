@@ -5,12 +5,14 @@
 #define TELSOR_TESTS_ENGINE_MIME_CODECTESTUTIL_H
 
 #include <stdint.h>
+#include <string.h>
 
 #include <random>
 #include <string>
 
 #include "common/teststream.h"
 #include "foundation/hglobalstream.h"
+#include "mime/binhex.h"
 #include "mime/streamdecoder.h"
 #include "mime/streamencoder.h"
 
@@ -25,22 +27,25 @@ struct Run {
   std::string out;
 };
 
-// Decodes or encodes all of in (or cb bytes of it); reads hand out at most
-// maxChunk bytes each.
-inline Run Decode(const std::string& in, tag_CONTENT_ENCODING e, ULONGLONG cb = kAll,
-                  ULONG maxChunk = 0xFFFFFFFFu) {
+// Decodes (or encodes) all of in, or cb bytes of it; reads hand out at
+// most maxChunk bytes each.
+inline Run Code(bool decode, const std::string& in, tag_CONTENT_ENCODING e, ULONGLONG cb = kAll,
+                ULONG maxChunk = 0xFFFFFFFFu) {
   CTestStream src(in), dst;
   src.maxChunk = maxChunk;
-  HRESULT hr = telsor::DecodeStream(&dst, &src, e, cb == kAll ? in.size() : cb);
+  const ULONGLONG count = cb == kAll ? in.size() : cb;
+  HRESULT hr = decode ? telsor::DecodeStream(&dst, &src, e, count) : telsor::EncodeStream(&dst, &src, e, count);
   return {hr, dst.str()};
+}
+
+inline Run Decode(const std::string& in, tag_CONTENT_ENCODING e, ULONGLONG cb = kAll,
+                  ULONG maxChunk = 0xFFFFFFFFu) {
+  return Code(true, in, e, cb, maxChunk);
 }
 
 inline Run Encode(const std::string& in, tag_CONTENT_ENCODING e, ULONGLONG cb = kAll,
                   ULONG maxChunk = 0xFFFFFFFFu) {
-  CTestStream src(in), dst;
-  src.maxChunk = maxChunk;
-  HRESULT hr = telsor::EncodeStream(&dst, &src, e, cb == kAll ? in.size() : cb);
-  return {hr, dst.str()};
+  return Code(false, in, e, cb, maxChunk);
 }
 
 // The bytes of a memory stream made by CreateStreamOnHGlobal, from its start.
@@ -67,6 +72,56 @@ inline IStream* MemoryStream(const std::string& bytes) {
   zero.QuadPart = 0;
   s->Seek(zero, STREAM_SEEK_SET, nullptr);
   return s;
+}
+
+// A Macintosh file's fields as BinHex carries them.
+struct MacFile {
+  std::string name, type, creator;  // type and creator without padding
+  unsigned short flags = 0;
+  unsigned char version = 0;
+  std::string data, rsrc;
+};
+
+struct DecodedFile {
+  HRESULT hr;
+  MacFile file;
+};
+
+// EncodeBinHex40 of the file; *result (when given) its result.
+inline std::string EncodeBinHexFile(const MacFile& f, HRESULT* result = nullptr) {
+  IStream* out = MemoryStream("");
+  IStream* data = MemoryStream(f.data);
+  IStream* rsrc = MemoryStream(f.rsrc);
+  HRESULT hr = telsor::EncodeBinHex40(out, f.name.c_str(), f.version, f.type.c_str(), f.creator.c_str(), f.flags,
+                                      data, static_cast<LONG>(f.data.size()), rsrc, static_cast<LONG>(f.rsrc.size()));
+  if (result != nullptr) *result = hr;
+  std::string text = StreamBytes(out);
+  out->Release();
+  data->Release();
+  rsrc->Release();
+  return text;
+}
+
+// DecodeBinHex40 over the first length bytes of text (all of it by default).
+inline DecodedFile DecodeBinHexText(const std::string& text, ULONG length = 0xFFFFFFFFu) {
+  IStream* in = MemoryStream(text);
+  IStream* data = MemoryStream("");
+  IStream* rsrc = MemoryStream("");
+  char name[64];
+  char type[4], creator[4];
+  memset(name, 'x', sizeof name);
+  DecodedFile d;
+  d.hr = telsor::DecodeBinHex40(data, rsrc, in, length == 0xFFFFFFFFu ? static_cast<ULONG>(text.size()) : length,
+                                name, d.file.version, type, creator, d.file.flags);
+  d.file.name = std::string(name, strnlen(name, sizeof name));
+  d.file.type = std::string(type, strnlen(type, 4));
+  d.file.creator = std::string(creator, strnlen(creator, 4));
+  d.file.data = StreamBytes(data);
+  d.file.rsrc = StreamBytes(rsrc);
+  in->Release();
+  data->Release();
+  rsrc->Release();
+  return d;
 }
 
 // Random bytes; text-like (printable, blanks, line breaks, dots, "=") or
