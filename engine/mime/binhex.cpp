@@ -390,11 +390,8 @@ HRESULT DecodeBinHex40Body(IStream* data, IStream* resource, CBinHexDecodeCtxt& 
 HRESULT DecodeBinHex40(IStream* data, IStream* resource, IStream* in, ULONG length, char* name,
                        unsigned char& version, char* type, char* creator, unsigned short& flags) {
   if (in == nullptr) return E_POINTER;
-  LARGE_INTEGER move;
-  move.QuadPart = 0;
-  ULARGE_INTEGER noted;
-  noted.QuadPart = 0;
-  HRESULT hr = in->Seek(move, STREAM_SEEK_CUR, &noted);
+  ULONGLONG noted = 0;
+  HRESULT hr = Tell(in, &noted);
   if (FAILED(hr)) return hr;
   return ResultOfCall([&]() -> HRESULT {
     ULONG matchLength = 0;
@@ -402,17 +399,13 @@ HRESULT DecodeBinHex40(IStream* data, IStream* resource, IStream* in, ULONG leng
     if (at == static_cast<DWORD>(-1)) {
       // Not BinHex: the bytes as they are.
       ClearHeader(name, version, type, creator, flags);
-      move.QuadPart = static_cast<LONGLONG>(noted.QuadPart);
-      HRESULT seek = in->Seek(move, STREAM_SEEK_SET, nullptr);
-      if (FAILED(seek) || data == nullptr || length == 0) return seek;
-      ULARGE_INTEGER count;
-      count.QuadPart = length;
-      return in->CopyTo(data, count, nullptr, nullptr);
+      HRESULT seek = SeekTo(in, noted);
+      if (FAILED(seek) || data == nullptr) return seek;
+      return CopyUnchanged(data, in, length);
     }
-    const ULONGLONG consumed = static_cast<ULONGLONG>(at) + matchLength - noted.QuadPart;
+    const ULONGLONG consumed = static_cast<ULONGLONG>(at) + matchLength - noted;
     if (consumed >= length) return E_MIME_BINHEX_MALFORMED;
-    move.QuadPart = static_cast<LONGLONG>(at) + matchLength;
-    HRESULT seek = in->Seek(move, STREAM_SEEK_SET, nullptr);
+    HRESULT seek = SeekTo(in, static_cast<ULONGLONG>(at) + matchLength);
     if (FAILED(seek)) return seek;
     // The rest of the preamble line, up to and including the opening colon.
     ULONG left = length - static_cast<ULONG>(consumed);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "foundation/errorroad.h"
+#include "mime/codecio.h"
 #include "mime/mimehelpers.h"
 #include "mime/streamdecoder.h"
 #include "mime/streamencoder.h"
@@ -15,12 +16,6 @@ namespace {
 inline bool IsBlank(int c) { return c == ' ' || c == '\t'; }
 inline bool IsBreak(int c) { return c == '\r' || c == '\n'; }
 inline bool IsOctal(int c) { return c >= '0' && c <= '7'; }
-
-HRESULT SeekTo(IStream* stream, ULONGLONG position) {
-  LARGE_INTEGER at;
-  at.QuadPart = static_cast<LONGLONG>(position);
-  return stream->Seek(at, STREAM_SEEK_SET, nullptr);
-}
 
 }  // namespace
 
@@ -44,15 +39,12 @@ HRESULT CUUencodedFile::Decode(IStream* out, IStream* in, ULONGLONG count) {
   m_strName.Release();
   m_wMode = 0;
   if (out == nullptr || in == nullptr) return E_POINTER;
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER noted;
-  noted.QuadPart = 0;
-  HRESULT hr = in->Seek(zero, STREAM_SEEK_CUR, &noted);
+  ULONGLONG noted = 0;
+  HRESULT hr = Tell(in, &noted);
   if (FAILED(hr)) return hr;
 
   ULONGLONG remaining = count;
-  ULONGLONG dataStart = noted.QuadPart;
+  ULONGLONG dataStart = noted;
   hr = ResultOfCall([&]() -> HRESULT {
     CStreamReader reader(in, static_cast<ULONG>(count));
     enum { BEFORE, KEYWORD, AFTER_BEGIN, MODE, BLANKS, NAME } state = BEFORE;
@@ -121,7 +113,7 @@ HRESULT CUUencodedFile::Decode(IStream* out, IStream* in, ULONGLONG count) {
     m_strName = TSTRING(name);
     m_strName.TrimRight(" \t\r\n.");
     dataStart = reader.GetPos();
-    remaining = count - (dataStart - noted.QuadPart);
+    remaining = count - (dataStart - noted);
     return S_OK;
   });
   if (hr != S_OK) {
