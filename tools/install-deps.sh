@@ -8,6 +8,7 @@ packages=(
   libxerces-c-dev zlib1g-dev
   flex bison libfl-dev
   python3 tmux util-linux mount procps strace
+  macutils
 )
 missing=()
 for p in "${packages[@]}"; do

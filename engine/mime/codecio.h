@@ -1,0 +1,34 @@
+// Stream reading and copying shared by the transfer codecs.
+//
+//   ULONGLONG remaining = length;
+//   ULONG got;
+//   while (SUCCEEDED(hr = ReadChunk(src, buf, sizeof buf, remaining, &got)) && got > 0) { ... }
+//
+// Reads go on past short reads until the bytes asked for came or a Read
+// delivers nothing, so a source that hands out little at a time reads like
+// any other. Results: S_OK or the failing stream call's code. Reentrant.
+#ifndef TELSOR_MIME_CODECIO_H
+#define TELSOR_MIME_CODECIO_H
+
+#include "foundation/istream.h"
+#include "foundation/wintypes.h"
+
+namespace telsor {
+
+// Reads until count bytes came, a Read delivered nothing or one failed;
+// *got: the bytes read.
+HRESULT ReadFully(IStream* src, BYTE* buffer, ULONG count, ULONG* got);
+// The next chunk of at most size bytes of what remains, read fully;
+// remaining goes down by *got.
+HRESULT ReadChunk(IStream* src, BYTE* buffer, ULONG size, ULONGLONG& remaining, ULONG* got);
+// *position := the stream's position; the Seek's result.
+HRESULT Tell(IStream* stream, ULONGLONG* position);
+// Moves the stream to an absolute position; the Seek's result.
+HRESULT SeekTo(IStream* stream, ULONGLONG position);
+// cb bytes of src copied unchanged to dst with CopyTo (nothing for cb 0 or
+// no source: S_OK); CopyTo's result.
+HRESULT CopyUnchanged(IStream* dst, IStream* src, ULONGLONG cb);
+
+}  // namespace telsor
+
+#endif  // TELSOR_MIME_CODECIO_H

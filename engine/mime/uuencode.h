@@ -1,0 +1,76 @@
+// Uuencoded files: the "begin"/"end" framing around the uuencode transfer
+// codec, and the check that tells a real uuencoded block in text.
+//
+//   CUUencodedFile file;
+//   HRESULT hr = file.Decode(out, in, bodyLength);  // "begin 644 a.txt" ... "end"
+//   TSTRING name = file;                            // "a.txt"; file.GetMode() == 0644
+//
+//   CUUencodedFile part;
+//   part.PutName("report 1.pdf");
+//   part.Encode(out, content, size);  // "begin 777 report1.pdf" CR LF, lines, "`", "end" CR LF
+//
+//   CStreamReader reader(text, textLength);
+//   reader.SetPos(offsetOfBegin);
+//   ULONG length = 0;
+//   if (VerifyUUencode(reader, length)) { /* a block of length bytes */ }
+//
+// Decode reads the "begin" line (octal mode and file name; leading blank
+// lines skipped; no "begin" line at all is fine) and decodes what follows
+// with DecodeStream (mime/streamdecoder.h). Results: S_OK; 13
+// (ERROR_INVALID_DATA) when the first word starts with "b" but is not
+// "begin" (nothing decoded); a failing Seek's or read's code; DecodeStream's
+// code. Encode writes the lines with WriteString, whose failure is thrown as
+// a DWORD code; it returns EncodeStream's result.
+// One object per thread; VerifyUUencode is reentrant.
+#ifndef TELSOR_MIME_UUENCODE_H
+#define TELSOR_MIME_UUENCODE_H
+
+#include "foundation/istream.h"
+#include "foundation/streamreader.h"
+#include "foundation/tstring.h"
+#include "foundation/wintypes.h"
+
+namespace telsor {
+
+class CUUencodedFile {
+ public:
+  // An empty name and mode 0777.
+  CUUencodedFile();
+  ~CUUencodedFile();
+
+  // Writes "begin 777 ", the name without its blanks (which the object keeps
+  // from then on), CR LF; count bytes of in from its position through
+  // EncodeStream; then "end" CR LF.
+  HRESULT Encode(IStream* out, IStream* in, ULONGLONG count);
+  // Reads the "begin" line from in's position (within count bytes) into the
+  // name and mode, then decodes the rest of the count into out. The name is
+  // the rest of the line after the mode, less trailing blanks, line breaks
+  // and dots.
+  HRESULT Decode(IStream* out, IStream* in, ULONGLONG count);
+
+  const TSTRING& GetName() const { return m_strName; }
+  operator const TSTRING&() const { return m_strName; }  // NOLINT: the file's name
+  void PutName(const TSTRING& name) { m_strName = name; }
+  WORD GetMode() const { return m_wMode; }
+
+  CUUencodedFile(const CUUencodedFile&) = delete;
+  CUUencodedFile& operator=(const CUUencodedFile&) = delete;
+
+ private:
+  TSTRING m_strName;
+  WORD m_wMode;
+};
+
+// Whether the text from the reader's position is a uuencoded block: a
+// "begin" line (after any line breaks) with a name, at least one good data
+// line, and a mode or an "end" line. Lines that are no data lines are
+// skipped. On acceptance length := the block's length: up to the reader's
+// position after the "end" line and the line breaks after it, or, without
+// an "end" line, to the end of the line breaks after the last good data
+// line. On rejection length is left as it was. The reader's position is
+// left wherever the scan stopped.
+BOOL VerifyUUencode(CStreamReader& reader, ULONG& length);
+
+}  // namespace telsor
+
+#endif  // TELSOR_MIME_UUENCODE_H
