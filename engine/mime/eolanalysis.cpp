@@ -24,8 +24,8 @@ struct tag_EOL_CLASSES {
   tag_EOL_CLASSES() : cls() {
     for (int c = 0; c < 0x20; ++c) cls[c] = CONTROL_BYTE;
     for (int c : {9, 10, 13, 0x0E, 0x0F, 0x1B}) cls[c] = 0;
-    cls['\n'] = EOL_BYTE;
-    cls['\r'] = EOL_BYTE;
+    cls[10] = EOL_BYTE;
+    cls[13] = EOL_BYTE;
   }
 };
 const tag_EOL_CLASSES g_EolClasses;

@@ -15,8 +15,8 @@ const char* const RFC2047_DEFAULT_CHARSET = "US-ASCII";
 
 namespace {
 
-const char kHexDigits[] = "0123456789ABCDEF";
-const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // Tab and the printable characters but "=".
 bool IsQSafe(unsigned char c) { return c == '\t' || (c >= 0x20 && c <= 0x7E && c != '='); }
