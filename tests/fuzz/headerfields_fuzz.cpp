@@ -141,7 +141,7 @@ void ComposeAndReadBack(const uint8_t* p, size_t n) {
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find("\r\n", start);
     size_t line = end - start;
-    if (start > 0) Check(line <= limit + 2);
+    if (start > 0) Check(line <= (limit > 0 ? limit : 1) + 2);
     start = end + 2;
   }
   std::string words;
