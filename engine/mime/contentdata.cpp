@@ -211,15 +211,8 @@ void CRfc822ContentData::EnsureDataInMemory() {
 void CRfc822ContentData::EnsureDataInFile() {
   if (HasFile() || m_nSize == 0 || m_strData.IsEmpty()) return;
   if (m_strTempDir.IsEmpty()) {
-    char buffer[MAX_PATH + 1];
-    buffer[0] = '\0';
-    SetLastError(0);
-    DWORD n = GetTempPath(sizeof buffer, buffer);
-    if (n == 0 || n > MAX_PATH || buffer[0] == '\0') {
-      DWORD error = GetLastError();
-      ThrowCode(error != 0 ? error : static_cast<DWORD>(ENOENT));
-    }
-    m_strTempDir = buffer;
+    DWORD error = GetSystemTempFolder(m_strTempDir);
+    if (error != 0) ThrowCode(error);
   }
   TSTRING name;
   int fd = CreateUniqueTmpFile(m_strTempDir.c_str(), "BDY", name);

@@ -257,7 +257,22 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
     state = AFTER_COLON;
   };
 
-  for (;;) {
+  bool done = false;
+  // The first byte after the line end of a value: a blank folds the value
+  // onto the next line, anything else starts the next field.
+  auto afterLineEnd = [&]() {
+    if (c == ' ') {
+      state = IN_VALUE;
+    } else if (c == '\t') {
+      state = AFTER_EOL_TAB;
+    } else {
+      --valueLength;
+      PutBackChar();
+      done = true;
+    }
+  };
+
+  while (!done) {
     c = GetChar();
     if (c == -1) break;
     if (IsEol(c)) {
@@ -281,7 +296,6 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
       break;
     }
 
-    bool done = false;
     switch (state) {
       case AT_LINE_START:
         if (c == ' ' || c == '\t' || BreaksLineStart(c)) {
@@ -372,15 +386,7 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
           state = IN_VALUE_EOL_RUN;
         } else {
           m_dwAnomalyFlags |= ANOMALY_BAD_EOL;
-          if (c == ' ') {
-            state = IN_VALUE;
-          } else if (c == '\t') {
-            state = AFTER_EOL_TAB;
-          } else {
-            --valueLength;
-            PutBackChar();
-            done = true;
-          }
+          afterLineEnd();
         }
         break;
 
@@ -393,14 +399,8 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
           SetPos(runStart);
           if (m_run.size() <= valueLength) valueLength -= static_cast<ULONG>(m_run.size());
           done = true;
-        } else if (c == ' ') {
-          state = IN_VALUE;
-        } else if (c == '\t') {
-          state = AFTER_EOL_TAB;
         } else {
-          --valueLength;
-          PutBackChar();
-          done = true;
+          afterLineEnd();
         }
         break;
 
@@ -443,7 +443,6 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
         }
         break;
     }
-    if (done) break;
   }
 
   if (found) return GetPos();

@@ -4,7 +4,6 @@
 #include <errno.h>
 
 #include "foundation/throwcode.h"
-#include "foundation/win32.h"
 
 namespace telsor {
 
@@ -17,17 +16,9 @@ HRESULT CRfc822Parser::OpenSession(const char* directory) {
     m_strTempDir = directory;
     return S_OK;
   }
-  char buffer[MAX_PATH + 1];
-  buffer[0] = '\0';
-  SetLastError(0);
-  DWORD n = GetTempPath(sizeof buffer, buffer);
-  if (n == 0 || n > MAX_PATH || buffer[0] == '\0') {
-    DWORD error = GetLastError();
-    m_dwTempDirError = error != 0 ? error : static_cast<DWORD>(ENOENT);
-    m_strTempDir = "";
-  } else {
-    m_strTempDir = buffer;
-  }
+  m_strTempDir = "";
+  DWORD error = GetSystemTempFolder(m_strTempDir);
+  m_dwTempDirError = error != 0 ? error : static_cast<DWORD>(ENOENT);  // thrown while the folder is empty
   return S_OK;
 }
 

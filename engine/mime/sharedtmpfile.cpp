@@ -16,6 +16,7 @@
 
 #include "foundation/results.h"
 #include "foundation/throwcode.h"
+#include "foundation/win32.h"
 
 namespace telsor {
 
@@ -80,6 +81,19 @@ int CreateUniqueTmpFile(const char* directory, const char* prefix, TSTRING& name
     if (errno != EEXIST) ThrowCode(static_cast<DWORD>(errno));
   }
   ThrowCode(EEXIST);
+}
+
+DWORD GetSystemTempFolder(TSTRING& folder) {
+  char buffer[MAX_PATH + 1];
+  buffer[0] = '\0';
+  SetLastError(0);
+  DWORD n = GetTempPath(sizeof buffer, buffer);
+  if (n == 0 || n > MAX_PATH || buffer[0] == '\0') {
+    DWORD error = GetLastError();
+    return error != 0 ? error : static_cast<DWORD>(ENOENT);
+  }
+  folder = buffer;
+  return 0;
 }
 
 CSharedObjPtr<CSharedTmpFile> CSharedTmpFile::Create(const char* directory, const char* prefix) {

@@ -52,6 +52,11 @@ class CSharedTmpFile : public CSharedObj {
 // the system error number as DWORD.
 int CreateUniqueTmpFile(const char* directory, const char* prefix, TSTRING& name);
 
+// folder := the system's temporary folder (GetTempPath: TMP, TEMP,
+// "/var/tmp/" or the current folder, ending in "/"). 0, or the system error
+// number that kept it from being found (never 0); folder is then unchanged.
+DWORD GetSystemTempFolder(TSTRING& folder);
+
 }  // namespace telsor
 
 #endif  // TELSOR_MIME_SHAREDTMPFILE_H
