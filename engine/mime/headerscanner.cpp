@@ -34,17 +34,6 @@ enum {
 
 bool IsEol(int c) { return c == '\r' || c == '\n'; }
 
-// Bytes that cannot begin a field name.
-bool BreaksLineStart(int c) {
-  switch (c) {
-    case ';': case ',': case '.': case '!': case '?': case '/': case '"':
-    case '<': case '>': case '\\': case '\0':
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Bytes that make a field name malformed.
 bool BreaksName(int c) {
   switch (c) {
@@ -56,37 +45,19 @@ bool BreaksName(int c) {
   }
 }
 
+// Bytes that cannot begin a field name.
+bool BreaksLineStart(int c) { return c == '\\' || (c != '\'' && BreaksName(c)); }
+
 }  // namespace
 
 CRfc822HeadersParser::CRfc822HeadersParser()
-    : CStreamReader(static_cast<const unsigned char*>(nullptr), 0),
-      m_pEOL(nullptr),
-      m_bOwnEOL(0),
-      m_dwAnomalyFlags(0),
-      m_dwLastFed(GetPos()),
-      m_wBoundaryLength(0),
-      m_wMatched(0),
-      m_dwRangeStart(GetPos()) {}
+    : CStreamReader(static_cast<const unsigned char*>(nullptr), 0), m_dwLastFed(GetPos()), m_dwRangeStart(GetPos()) {}
 
 CRfc822HeadersParser::CRfc822HeadersParser(const unsigned char* data, ULONG length)
-    : CStreamReader(data, length),
-      m_pEOL(nullptr),
-      m_bOwnEOL(0),
-      m_dwAnomalyFlags(0),
-      m_dwLastFed(GetPos()),
-      m_wBoundaryLength(0),
-      m_wMatched(0),
-      m_dwRangeStart(GetPos()) {}
+    : CStreamReader(data, length), m_dwLastFed(GetPos()), m_dwRangeStart(GetPos()) {}
 
 CRfc822HeadersParser::CRfc822HeadersParser(IStream* stream, ULONG length)
-    : CStreamReader(stream, length),
-      m_pEOL(nullptr),
-      m_bOwnEOL(0),
-      m_dwAnomalyFlags(0),
-      m_dwLastFed(GetPos()),
-      m_wBoundaryLength(0),
-      m_wMatched(0),
-      m_dwRangeStart(GetPos()) {}
+    : CStreamReader(stream, length), m_dwLastFed(GetPos()), m_dwRangeStart(GetPos()) {}
 
 CRfc822HeadersParser::~CRfc822HeadersParser() {
   if (m_bOwnEOL) delete m_pEOL;

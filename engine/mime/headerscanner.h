@@ -94,14 +94,14 @@ class CRfc822HeadersParser : public CStreamReader {
   DWORD GetAnomalyFlags() const { return m_dwAnomalyFlags; }
 
  private:
-  const CSetEOLSequence* m_pEOL;
-  int m_bOwnEOL;
-  DWORD m_dwAnomalyFlags;
+  const CSetEOLSequence* m_pEOL = nullptr;
+  int m_bOwnEOL = 0;
+  DWORD m_dwAnomalyFlags = 0;
   TSTRING m_strBoundary;
   DWORD m_dwLastFed;                       // reader position after the last byte fed
   std::unique_ptr<WORD[]> m_pFailure;      // failure function, length + 1 entries
-  WORD m_wBoundaryLength;                  // 0: no boundary
-  WORD m_wMatched;
+  WORD m_wBoundaryLength = 0;              // 0: no boundary
+  WORD m_wMatched = 0;
   DWORD m_dwRangeStart;                    // first position of the data
   std::string m_run;                       // a run of line ends being read
 };
