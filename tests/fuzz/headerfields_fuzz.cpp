@@ -119,6 +119,7 @@ void RunProgram(const uint8_t* p, size_t n) {
 void ComposeAndReadBack(const uint8_t* p, size_t n) {
   if (n < 2) return;
   ULONG limit = p[0] % 100;
+  ULONG indent = p[0] % 8;
   size_t nameLength = 1 + p[1] % 12;
   p += 2;
   n -= 2;
@@ -161,7 +162,7 @@ void ComposeAndReadBack(const uint8_t* p, size_t n) {
   Check(fields[0].GetName().c_str() == name);
   Check(std::string(fields[0].GetContents().c_str(), static_cast<size_t>(fields[0].GetContents().GetLength())) ==
         words);
-  (void)CRfc822Field::FormatHeader(name.c_str(), words.c_str(), value.c_str(), limit, p[0] % 8);
+  (void)CRfc822Field::FormatHeader(name.c_str(), words.c_str(), value.c_str(), limit, indent);
 }
 
 }  // namespace
