@@ -18,6 +18,8 @@
 #ifndef TELSOR_MIME_MIMEHELPERS_H
 #define TELSOR_MIME_MIMEHELPERS_H
 
+#include <string>
+
 #include "foundation/istream.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
@@ -51,6 +53,11 @@ bool IsValidEOL(const TSTRING& text);
 // the C-locale white space, NUL and  \:;,.!?%&^@#$*-+=_/"'|~<>()[]  ; a word
 // that is only the text's last byte is not counted.
 bool IsWordsCountLess(const TSTRING& text, ULONG limit);
+
+// Appends the whole of text (NUL bytes included) to a builder.
+inline void AppendText(std::string& to, const TSTRING& text) {
+  to.append(text.c_str(), static_cast<size_t>(text.GetLength()));
+}
 
 }  // namespace telsor
 

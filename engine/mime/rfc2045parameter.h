@@ -12,10 +12,14 @@
 #ifndef TELSOR_MIME_RFC2045PARAMETER_H
 #define TELSOR_MIME_RFC2045PARAMETER_H
 
+#include <string>
+
 #include "foundation/plist.h"
 #include "foundation/tstring.h"
 #include "foundation/win32.h"
 #include "foundation/wintypes.h"
+#include "mime/mimehelpers.h"
+#include "mime/rfc2045tokenizer.h"
 
 namespace telsor {
 
@@ -50,6 +54,63 @@ typedef CPList<CRfc2045Parameter, CRfc2045Parameter&> CRfc2045ParameterList;
 // The position of the first parameter whose attribute equals attribute
 // without regard to case; null when there is none or attribute is null.
 void* FindAttribute(const char* attribute, const CRfc2045ParameterList& list);
+
+// Sets the value of the first parameter named attribute, appending one when
+// there is none.
+void SetFirstParameter(CRfc2045ParameterList& list, const char* attribute, const TSTRING& value);
+
+// The attribute=value part of a Content-Type or Content-Disposition value,
+// read from the token after the first ";" to the end: add(attribute, value)
+// (two std::string) for each parameter, in order. White space between tokens
+// is dropped, so pieces written apart join; a quoted value loses its quotes
+// (escapes stay), an unterminated one its opening quote; comments, domain
+// literals and quoted strings in an attribute vanish; other specials join
+// the attribute or value; ";" with no attribute adds an empty parameter, a
+// final attribute without "=" one with an empty value.
+template <class Add>
+void ReadParameters(CRfc2045Tokenizer& tokens, Add&& add) {
+  std::string attribute, value;
+  bool inValue = false;
+  for (;;) {
+    int kind = tokens.NextToken();
+    if (kind == CRfc2045Tokenizer::TOKEN_END) break;
+    const TSTRING& token = tokens.Token();
+    char special = kind == CRfc2045Tokenizer::TOKEN_SPECIAL ? token[0] : '\0';
+    if (!inValue) {
+      if (kind == CRfc2045Tokenizer::TOKEN_ATOM) {
+        AppendText(attribute, token);
+      } else if (special == '=') {
+        value.clear();
+        inValue = true;
+      } else if (special == ';') {
+        value.clear();
+        add(attribute, value);
+        attribute.clear();
+      } else if (special != '\0') {
+        attribute += special;
+      }
+    } else if (kind == CRfc2045Tokenizer::TOKEN_ATOM || kind == CRfc2045Tokenizer::TOKEN_QUOTED) {
+      tokens.StripDelimiters();
+      AppendText(value, tokens.Token());
+    } else if (kind == CRfc2045Tokenizer::TOKEN_UNTERMINATED) {
+      // An unterminated quoted string (double or single quote) keeps its text.
+      int n = token.GetLength();
+      char quote = token[0];
+      if (quote == '"' || quote == '\'') {
+        int end = n > 1 && token[n - 1] == quote ? n - 1 : n;
+        value.append(token.c_str() + 1, static_cast<size_t>(end - 1));
+      }
+    } else if (special == ';') {
+      add(attribute, value);
+      attribute.clear();
+      value.clear();
+      inValue = false;
+    } else if (special != '\0') {
+      value += special;
+    }
+  }
+  if (!attribute.empty()) add(attribute, value);
+}
 
 }  // namespace telsor
 

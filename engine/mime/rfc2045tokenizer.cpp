@@ -15,10 +15,11 @@ constexpr CharMap MakeCharMap() {
   CharMap m{};
   for (int c = 0; c < 0x20; ++c) m.bits[c] = CHAR_CONTROL;
   m.bits[0x7F] = CHAR_CONTROL;
-  m.bits[' '] = CHAR_SPACE;
-  m.bits['\t'] = m.bits['\n'] = m.bits['\r'] = CHAR_CONTROL | CHAR_SPACE;
-  m.bits['.'] = CHAR_SPECIAL;
-  m.bits['/'] = m.bits['='] = m.bits['?'] = CHAR_TSPECIAL;
+  m.bits[0x20] = CHAR_SPACE;
+  m.bits[0x09] = m.bits[0x0A] = m.bits[0x0D] = CHAR_CONTROL | CHAR_SPACE;
+  m.bits[static_cast<BYTE>('.')] = CHAR_SPECIAL;
+  const char tspecials[] = "/=?";
+  for (int i = 0; tspecials[i] != '\0'; ++i) m.bits[static_cast<BYTE>(tspecials[i])] = CHAR_TSPECIAL;
   const char both[] = "\"(),:;<>@[\\]";
   for (int i = 0; both[i] != '\0'; ++i) m.bits[static_cast<BYTE>(both[i])] = CHAR_SPECIAL | CHAR_TSPECIAL;
   return m;

@@ -379,6 +379,10 @@ CRfc2047Text::CRfc2047Text() : m_Words(10) {}
 CRfc2047Text::CRfc2047Text(const TSTRING& text) : m_Words(10), m_strText(text) {}
 
 CRfc2047Text::CRfc2047Text(const CRfc2047Text& other) : m_Words(10), m_strText(other.m_strText) {
+  CopyWords(other);
+}
+
+void CRfc2047Text::CopyWords(const CRfc2047Text& other) {
   for (void* p = other.m_Words.GetHeadPosition(); p != nullptr;) {
     CRfc2047EncodedWord word(other.m_Words.GetNext(p));
     m_Words.AddTail(word);
@@ -394,10 +398,7 @@ CRfc2047Text& CRfc2047Text::operator=(const TSTRING& text) {
 CRfc2047Text& CRfc2047Text::operator=(const CRfc2047Text& other) {
   if (this == &other) return *this;
   m_Words.RemoveAll();
-  for (void* p = other.m_Words.GetHeadPosition(); p != nullptr;) {
-    CRfc2047EncodedWord word(other.m_Words.GetNext(p));
-    m_Words.AddTail(word);
-  }
+  CopyWords(other);
   m_strText = other.m_strText;
   return *this;
 }

@@ -118,6 +118,7 @@ class CRfc2047Text {
 
  private:
   void Parse(int depth);
+  void CopyWords(const CRfc2047Text& other);
   void AddWord(const TSTRING& text, bool encoded, int depth);
 
   TSTRING m_strText;

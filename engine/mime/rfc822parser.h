@@ -15,6 +15,21 @@
 //   TSTRING raw;
 //   HRESULT hr = parser->ExtractHeaders(path, raw);  // the header block's bytes
 //
+// Address lists need no session:
+//
+//   CRfc822Addresses to;
+//   CRfc822Parser::ParseAddressList("A <a@x>, Friends: b@y, c@z;, d@w", to, ADDRESS_TYPE_FIELD);
+//   // to: a@x, b@y, c@z, d@w (a group gives its members)
+//
+// The list is appended to, never emptied, in text order; every entry is
+// stamped with the given kind. An entry that is no valid address still gives
+// one record (what the address parser made of it); empty entries are
+// skipped. A group's members are the text between its ":" and ";" and are
+// parsed like a list of their own; groups nested inside groups are expanded
+// up to MAX_GROUP_NESTING levels, deeper ones are parsed as one mailbox, so
+// every input ends in time linear in its length. Memory exhaustion passes
+// the engine's memory exception on; the list keeps what was appended.
+//
 // A session whose folder could not be found (OpenSession with no folder and
 // no usable system folder) refuses to make files: GetTmpFile throws the
 // error met, never making files in "/". The session is set up by one thread;
@@ -28,12 +43,15 @@
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
 #include "mime/headerfields.h"
+#include "mime/rfc822address.h"
 #include "mime/sharedtmpfile.h"
 
 namespace telsor {
 
 class CRfc822Parser : public CSharedObj {
  public:
+  static const int MAX_GROUP_NESTING = 8;
+
   CRfc822Parser();
   ~CRfc822Parser() override;
 
@@ -72,10 +90,18 @@ class CRfc822Parser : public CSharedObj {
   // stream creation's code.
   HRESULT ExtractHeaders(const char* path, TSTRING& headers) const;
 
+  static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
+  // One group entry ("display name: members;"): its members go to list.
+  static void ParseAddressGroupList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
+
   CRfc822Parser(const CRfc822Parser&) = delete;
   CRfc822Parser& operator=(const CRfc822Parser&) = delete;
 
  private:
+  static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type, int depth);
+  static void ParseAddressGroupList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type,
+                                    int depth);
+
   TSTRING m_strTempDir;
   ULONG m_nMaxContentSizeInMemory;
   DWORD m_dwTempDirError;  // why the folder is empty

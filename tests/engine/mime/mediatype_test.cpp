@@ -13,21 +13,12 @@
 
 using namespace telsor;
 using mime_test::ExactBytes;
+using mime_test::ListOf;
+using mime_test::Params;
 using mime_test::Show;
 using mime_test::Str;
 
 namespace {
-
-typedef std::vector<std::pair<std::string, std::string>> Params;
-
-Params ListOf(const CRfc2045ParameterList& list) {
-  Params out;
-  for (void* p = list.GetHeadPosition(); p != nullptr;) {
-    const CRfc2045Parameter& param = list.GetNext(p);
-    out.emplace_back(Str(param.GetAttribute()), Str(param.GetValue()));
-  }
-  return out;
-}
 
 struct Row {
   const char* what;

@@ -7,8 +7,11 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "foundation/tstring.h"
+#include "mime/rfc2045parameter.h"
 
 namespace mime_test {
 
@@ -29,6 +32,20 @@ class ExactBytes {
 
 inline std::string Str(const telsor::TSTRING& s) {
   return std::string(s.c_str(), static_cast<size_t>(s.GetLength()));
+}
+
+// A TSTRING of all the bytes (NUL bytes included).
+inline telsor::TSTRING T(const std::string& s) { return telsor::TSTRING(s.data(), static_cast<int>(s.size())); }
+
+// A parameter list as (attribute, value) pairs in order.
+typedef std::vector<std::pair<std::string, std::string>> Params;
+inline Params ListOf(const telsor::CRfc2045ParameterList& list) {
+  Params out;
+  for (void* p = list.GetHeadPosition(); p != nullptr;) {
+    const telsor::CRfc2045Parameter& param = list.GetNext(p);
+    out.emplace_back(Str(param.GetAttribute()), Str(param.GetValue()));
+  }
+  return out;
 }
 
 // Bytes with controls and bytes from 0x80 written as \xNN, for messages.

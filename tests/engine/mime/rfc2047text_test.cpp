@@ -15,10 +15,9 @@ using namespace telsor;
 using mime_test::ExactBytes;
 using mime_test::Show;
 using mime_test::Str;
+using mime_test::T;
 
 namespace {
-
-TSTRING T(const std::string& s) { return TSTRING(s.data(), static_cast<int>(s.size())); }
 
 TEST(Rfc2047Codecs, QDecodeTable) {
   struct {
