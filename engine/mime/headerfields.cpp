@@ -11,6 +11,8 @@
 #include <typeinfo>
 
 #include "mime/mimehelpers.h"
+#include "mime/rfc822address.h"
+#include "mime/rfc822parser.h"
 
 namespace telsor {
 
@@ -38,19 +40,45 @@ CRfc822Field::CRfc822Field(const char* name, const char* contents, ULONG index)
     : m_strName(name), m_strContents(contents), m_nIndex(index) {}
 
 CRfc822Field::CRfc822Field(const CRfc822Field& other)
-    : m_strName(other.m_strName), m_strContents(other.m_strContents), m_nIndex(other.m_nIndex) {}
+    : m_strName(other.m_strName), m_strContents(other.m_strContents), m_nIndex(other.m_nIndex) {
+  CopyAddresses(other);
+}
 
 CRfc822Field& CRfc822Field::operator=(const CRfc822Field& other) {
   if (this != &other) {
     m_strName = other.m_strName;
     m_strContents = other.m_strContents;
+    m_pAddresses.reset();
+    CopyAddresses(other);
   }
   return *this;
 }
 
 CRfc822Field::~CRfc822Field() {}
 
-void CRfc822Field::PutContents(const char* contents) { m_strContents = contents; }
+void CRfc822Field::CopyAddresses(const CRfc822Field& other) {
+  if (!other.m_pAddresses) return;
+  std::unique_ptr<CRfc822Addresses> list(new CRfc822Addresses(10));
+  const CRfc822Addresses& source = *other.m_pAddresses;
+  for (void* p = source.GetHeadPosition(); p != nullptr;) {
+    CRfc822Address address(source.GetNext(p));
+    list->AddTail(address);
+  }
+  m_pAddresses = std::move(list);
+}
+
+void CRfc822Field::PutContents(const char* contents) {
+  m_strContents = contents;
+  m_pAddresses.reset();
+}
+
+CRfc822Addresses* CRfc822Field::GetAddreses() {
+  if (!m_pAddresses && !m_strContents.IsEmpty()) {
+    m_pAddresses.reset(new CRfc822Addresses(10));
+    CRfc822Parser::ParseAddressList(m_strContents, *m_pAddresses, ADDRESS_TYPE_FIELD);
+  }
+  return m_pAddresses.get();
+}
 
 void CRfc822Field::Compose(IStream* stream, ULONG limit) const {
   ComposeHeader(m_strName.c_str(), m_strContents.c_str(), stream, limit);

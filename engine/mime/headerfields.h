@@ -18,6 +18,8 @@
 // Names are compared without regard to ASCII case everywhere. Sorting is
 // stable, so fields of one name keep their insertion order; a field added
 // to a name-sorted collection goes in front of the fields of its name.
+// A field parses its contents as an address list on first demand
+// (GetAddreses) and keeps the list until its contents change.
 // Fields are held by pointer: the pointer that Add returns stays valid until
 // the field is removed. Misuse is reported with standard exceptions:
 // std::bad_exception for a position out of range, std::bad_typeid for a null
@@ -42,13 +44,16 @@ struct tag_DWORD_PAIR {
 
 namespace telsor {
 
+class CRfc822Addresses;
+
 class CRfc822Field {
  public:
   CRfc822Field();
   // Copies both texts (null: empty).
   CRfc822Field(const char* name, const char* contents, ULONG index);
+  // Copies name, contents, index and a parsed address list.
   CRfc822Field(const CRfc822Field& other);
-  // Copies name and contents; keeps its own index.
+  // Copies name, contents and a parsed address list; keeps its own index.
   CRfc822Field& operator=(const CRfc822Field& other);
   ~CRfc822Field();
 
@@ -56,7 +61,13 @@ class CRfc822Field {
   const TSTRING& GetContents() const { return m_strContents; }
   ULONG GetIndex() const { return m_nIndex; }
   void PutIndex(ULONG index) { m_nIndex = index; }
+  // New contents; a parsed address list is dropped.
   void PutContents(const char* contents);
+  // The contents as an address list (every address of kind
+  // ADDRESS_TYPE_FIELD), parsed on the first call and kept; null while the
+  // contents are empty and nothing was parsed. std::bad_alloc when the list
+  // cannot be made.
+  CRfc822Addresses* GetAddreses();
 
   // ComposeHeader(name, contents, stream, limit).
   void Compose(IStream* stream, ULONG limit) const;
@@ -81,9 +92,12 @@ class CRfc822Field {
                               ULONG indent);
 
  private:
+  void CopyAddresses(const CRfc822Field& other);
+
   TSTRING m_strName;
   TSTRING m_strContents;
   ULONG m_nIndex;
+  std::unique_ptr<CRfc822Addresses> m_pAddresses;
 };
 
 class CRfc822Fields {

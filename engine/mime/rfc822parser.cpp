@@ -24,6 +24,8 @@ HRESULT CRfc822Parser::OpenSession(const char* directory) {
 
 HRESULT CRfc822Parser::CloseSession() { return S_OK; }
 
+void CRfc822Parser::SplitAndStripAddress(const char* text, CRfc822Address& address) { address = text; }
+
 CSharedObjPtr<CSharedTmpFile> CRfc822Parser::GetTmpFile(const char* prefix) const {
   if (prefix == nullptr) ThrowCode(EINVAL);
   if (m_strTempDir.IsEmpty()) ThrowCode(m_dwTempDirError);

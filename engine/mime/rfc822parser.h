@@ -93,6 +93,8 @@ class CRfc822Parser : public CSharedObj {
   static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
   // One group entry ("display name: members;"): its members go to list.
   static void ParseAddressGroupList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
+  // address := the mailbox in text (null: an empty record).
+  static void SplitAndStripAddress(const char* text, CRfc822Address& address);
 
   CRfc822Parser(const CRfc822Parser&) = delete;
   CRfc822Parser& operator=(const CRfc822Parser&) = delete;

@@ -13,6 +13,7 @@
 
 #include "common/teststream.h"
 #include "mime/headerfields.h"
+#include "mime/rfc822address.h"
 #include "mimetestutil.h"
 
 using namespace telsor;
@@ -339,6 +340,49 @@ TEST(HeaderFields, AssembleField) {
   EXPECT_EQ(Str(fields.AssembleField("SUBJECT", ',')), "a,,b");
   EXPECT_EQ(Str(fields.AssembleField("Cc", ',')), "");
   EXPECT_EQ(Str(fields.AssembleField(nullptr, ',')), "");
+}
+
+std::vector<std::string> Addresses(CRfc822Addresses* list) {
+  std::vector<std::string> out;
+  if (list == nullptr) return out;
+  for (void* p = list->GetHeadPosition(); p != nullptr;) {
+    CRfc822Address& a = list->GetNext(p);
+    EXPECT_EQ(a.GetAddressType(), ADDRESS_TYPE_FIELD);
+    out.push_back(Str(a.GetAddress()));
+  }
+  return out;
+}
+
+TEST(HeaderFields, AddressListsAreParsedOnDemandAndKept) {
+  CRfc822Field empty("To", "", 0);
+  EXPECT_EQ(empty.GetAddreses(), nullptr);
+  EXPECT_EQ(empty.GetAddreses(), nullptr);
+
+  CRfc822Field to("To", "Help Desk <js@host>, Friends: a@x, b@y;, c@z", 0);
+  CRfc822Addresses* list = to.GetAddreses();
+  EXPECT_EQ(Addresses(list), (std::vector<std::string>{"js@host", "a@x", "b@y", "c@z"}));
+  EXPECT_EQ(to.GetAddreses(), list);  // kept
+
+  // Copies carry their own copy of the parsed list.
+  CRfc822Field copy(to);
+  CRfc822Field assigned;
+  assigned = to;
+  to.PutContents("d@w");
+  EXPECT_EQ(Addresses(to.GetAddreses()), (std::vector<std::string>{"d@w"}));
+  EXPECT_EQ(Addresses(copy.GetAddreses()), (std::vector<std::string>{"js@host", "a@x", "b@y", "c@z"}));
+  EXPECT_EQ(Addresses(assigned.GetAddreses()), (std::vector<std::string>{"js@host", "a@x", "b@y", "c@z"}));
+  to.PutContents("");
+  EXPECT_EQ(to.GetAddreses(), nullptr);
+
+  // A text without addresses still gives a list, kept as it is.
+  CRfc822Field odd("Cc", ",,", 0);
+  ASSERT_NE(odd.GetAddreses(), nullptr);
+  EXPECT_EQ(odd.GetAddreses()->GetCount(), 0);
+
+  CRfc822Fields fields;
+  fields.Add("To", "a@x, b@y")->GetAddreses();
+  CRfc822Fields other(fields);
+  EXPECT_EQ(Addresses(other[0].GetAddreses()), (std::vector<std::string>{"a@x", "b@y"}));
 }
 
 }  // namespace

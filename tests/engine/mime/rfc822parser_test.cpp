@@ -145,6 +145,16 @@ TEST(ParserSession, MissingFolderGivesTheSystemError) {
   EXPECT_EQ(ThrownCode([&] { parser->GetTmpFile("BDY"); }), static_cast<DWORD>(ENOENT));
 }
 
+TEST(ParserSession, SplitAndStripAddress) {
+  CRfc822Address address;
+  CRfc822Parser::SplitAndStripAddress("Help Desk <JS@Host>", address);
+  EXPECT_EQ(Str(address.GetAddress()), "JS@host");
+  EXPECT_EQ(Str(address.GetFullName()), "Help Desk");
+  CRfc822Parser::SplitAndStripAddress(nullptr, address);
+  EXPECT_TRUE(address.GetAddress().IsEmpty());
+  EXPECT_TRUE(address.GetFullName().IsEmpty());
+}
+
 TEST(ParserSession, LimitStartsAtZero) {
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
   EXPECT_EQ(parser->GetMaxContentSizeInMemory(), 0u);
