@@ -33,6 +33,7 @@ const BYTE* const g_aCharMap = kCharMap.bits;
 
 CRfc2045Tokenizer::CRfc2045Tokenizer(const unsigned char* data, ULONG length)
     : CStreamReader(data, length),
+      m_pInput(data != nullptr ? data : reinterpret_cast<const unsigned char*>("")),
       m_nType(TOKEN_UNTERMINATED),
       m_dwTokenStart(0),
       m_dwScanStart(0),
@@ -40,6 +41,7 @@ CRfc2045Tokenizer::CRfc2045Tokenizer(const unsigned char* data, ULONG length)
 
 CRfc2045Tokenizer::CRfc2045Tokenizer(IStream* stream, ULONG limit)
     : CStreamReader(stream, limit),
+      m_pInput(nullptr),
       m_nType(TOKEN_UNTERMINATED),
       m_dwTokenStart(0),
       m_dwScanStart(0),
@@ -52,29 +54,30 @@ int CRfc2045Tokenizer::NextToken() {
   return m_nType;
 }
 
+void CRfc2045Tokenizer::CopyInput(DWORD from, DWORD to, TSTRING& text) {
+  if (m_pInput != nullptr) {
+    text.AssignCopy(static_cast<int>(to - from), reinterpret_cast<const char*>(m_pInput) + from);
+    return;
+  }
+  HRESULT hr = ReadData(from, to, text);
+  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
+}
+
 void CRfc2045Tokenizer::Finish() {
   DWORD pos = GetPos();
-  HRESULT hr = ReadData(m_dwTokenStart, pos, m_strToken);
-  if (hr == S_OK && m_dwTokenStart > m_dwScanStart) {
-    hr = ReadData(m_dwScanStart, pos, m_strExtToken);
-  } else {
-    m_strExtToken = m_strToken;
-  }
-  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
+  CopyInput(m_dwTokenStart, pos, m_strToken);
+  CopyInput(m_dwScanStart, pos, m_strExtToken);
 }
 
 void CRfc2045Tokenizer::ParseToken() {
   m_nType = TOKEN_END;
-  m_strToken.Release();
-  m_strExtToken.Release();
   m_dwTokenStart = m_dwScanStart = GetPos();
   int c;
   while ((c = GetChar()) != -1 && (g_aCharMap[c] & (CHAR_CONTROL | CHAR_SPACE)) != 0) ++m_dwTokenStart;
   if (c == -1) {
-    if (m_dwTokenStart > m_dwScanStart) {
-      HRESULT hr = ReadData(m_dwScanStart, m_dwTokenStart, m_strToken);
-      if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
-    }
+    // The end: the token text holds the white space skipped before it.
+    CopyInput(m_dwScanStart, m_dwTokenStart, m_strToken);
+    m_strExtToken.AssignCopy(0, nullptr);
     return;
   }
   switch (c) {

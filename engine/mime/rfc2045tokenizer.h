@@ -94,6 +94,11 @@ class CRfc2045Tokenizer : public CStreamReader {
   // Token text := the input from the token start to the current position;
   // the extended text likewise from the scan start when bytes were skipped.
   void Finish();
+  // text := the input bytes [from, to). The memory form copies them into
+  // the string's own buffer, which is reused from token to token.
+  void CopyInput(DWORD from, DWORD to, TSTRING& text);
+
+  const unsigned char* m_pInput;  // the memory form's bytes; null for a stream
 
   TSTRING m_strToken;
   TSTRING m_strExtToken;
