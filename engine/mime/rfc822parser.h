@@ -1,5 +1,21 @@
-// CRfc822Parser: the message parser. Its address-list operations are static
-// and need no parser session:
+// CRfc822Parser: the session in which messages are parsed. It holds the
+// folder for temporary files and the largest content that a parse keeps in
+// memory; every temporary file of a parse is made through GetTmpFile.
+//
+//   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
+//   parser->PutMaxContentSizeInMemory(4 * 1024 * 1024);
+//   parser->OpenSession(tempDir);                  // null or "": the system's
+//   CSharedObjPtr<CSharedTmpFile> f = parser->GetTmpFile("BDY");
+//   // tempDir/BDY<hex>.tmp, removed with the last reference to f
+//
+// Header blocks without a message part:
+//
+//   CRfc822Fields fields;
+//   CRfc822Parser::CreateFieldsCollection(headerText, fields, 0);
+//   TSTRING raw;
+//   HRESULT hr = parser->ExtractHeaders(path, raw);  // the header block's bytes
+//
+// Address lists need no session:
 //
 //   CRfc822Addresses to;
 //   CRfc822Parser::ParseAddressList("A <a@x>, Friends: b@y, c@z;, d@w", to, ADDRESS_TYPE_FIELD);
@@ -13,26 +29,84 @@
 // up to MAX_GROUP_NESTING levels, deeper ones are parsed as one mailbox, so
 // every input ends in time linear in its length. Memory exhaustion passes
 // the engine's memory exception on; the list keeps what was appended.
+//
+// A session whose folder could not be found (OpenSession with no folder and
+// no usable system folder) refuses to make files: GetTmpFile throws the
+// error met, never making files in "/". The session is set up by one thread;
+// afterwards it is only read, so several parses may share it. Files made by
+// GetTmpFile are unique without a lock (see mime/sharedtmpfile.h).
 #ifndef TELSOR_MIME_RFC822PARSER_H
 #define TELSOR_MIME_RFC822PARSER_H
 
+#include "foundation/istream.h"
+#include "foundation/obj.h"
 #include "foundation/tstring.h"
+#include "foundation/wintypes.h"
+#include "mime/headerfields.h"
 #include "mime/rfc822address.h"
+#include "mime/sharedtmpfile.h"
 
 namespace telsor {
 
-class CRfc822Parser {
+class CRfc822Parser : public CSharedObj {
  public:
   static const int MAX_GROUP_NESTING = 8;
+
+  CRfc822Parser();
+  ~CRfc822Parser() override;
+
+  // The folder for temporary files: directory, or, when it is null or
+  // empty, the system's temporary folder (GetTempPath, ending in "/"); when
+  // that cannot be found the folder stays empty. S_OK always.
+  HRESULT OpenSession(const char* directory);
+  // Nothing to do; S_OK.
+  HRESULT CloseSession();
+
+  const TSTRING& GetTempDir() const { return m_strTempDir; }
+  // Contents larger than this many bytes go to temporary files (0 after
+  // construction: every non-empty content does).
+  ULONG GetMaxContentSizeInMemory() const { return m_nMaxContentSizeInMemory; }
+  void PutMaxContentSizeInMemory(ULONG bytes) { m_nMaxContentSizeInMemory = bytes; }
+
+  // A new, empty file in the session folder, named from the first three
+  // characters of prefix ("MSG" message contents, "BDY" other contents,
+  // "RES" resource forks), removed with its last reference. Throws the
+  // system error number as DWORD when none can be made.
+  virtual CSharedObjPtr<CSharedTmpFile> GetTmpFile(const char* prefix) const;
+
+  // Adds the fields of a NUL-terminated header text to fields (which is not
+  // emptied): names without comments, values unfolded and right-trimmed, up
+  // to the first NUL. With skipWhiteSpace nonzero white space is skipped
+  // before and after every field, so blank lines do not end the block. A
+  // name over 1,023 bytes ends the reading quietly. A null text does
+  // nothing. S_OK, or the failure code.
+  static HRESULT CreateFieldsCollection(const char* text, CRfc822Fields& fields, int skipWhiteSpace);
+  // headers := the bytes of the header block at the stream's current
+  // position, from its first field to the end of its last (no empty line;
+  // empty when there is no field). E_MIME_NAME_TOO_LONG for a field name
+  // over 1,023 bytes (headers unchanged), or a stream failure code.
+  HRESULT ExtractHeaders(IStream* stream, TSTRING& headers) const;
+  // The same for the file at path; a file that cannot be opened gives the
+  // stream creation's code.
+  HRESULT ExtractHeaders(const char* path, TSTRING& headers) const;
 
   static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
   // One group entry ("display name: members;"): its members go to list.
   static void ParseAddressGroupList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
+  // address := the mailbox in text (null: an empty record).
+  static void SplitAndStripAddress(const char* text, CRfc822Address& address);
+
+  CRfc822Parser(const CRfc822Parser&) = delete;
+  CRfc822Parser& operator=(const CRfc822Parser&) = delete;
 
  private:
   static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type, int depth);
   static void ParseAddressGroupList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type,
                                     int depth);
+
+  TSTRING m_strTempDir;
+  ULONG m_nMaxContentSizeInMemory;
+  DWORD m_dwTempDirError;  // why the folder is empty
 };
 
 }  // namespace telsor

@@ -1,0 +1,439 @@
+// The header-field scanner: one pass over a header block, field by field.
+#include "mime/headerscanner.h"
+
+#include <new>
+
+#include "foundation/throwcode.h"
+#include "mime/anomalyflags.h"
+#include "mime/headerfields.h"
+#include "mime/mimehelpers.h"
+#include "mime/mimeresults.h"
+
+namespace telsor {
+
+namespace {
+
+const WORD NO_FALLBACK = 0xFFFF;
+
+// States of NextField.
+enum {
+  AT_LINE_START = 0,
+  IN_NAME = 1,
+  AFTER_NAME = 2,
+  AFTER_VALUE_CR = 3,
+  AFTER_VALUE_LF = 4,
+  IN_VALUE_EOL_RUN = 5,
+  AFTER_EOL_TAB = 6,
+  AFTER_COLON = 7,
+  IN_VALUE = 8,
+  SKIPPING_LINE = 9,
+  AFTER_SKIPPED_CR = 10,
+  AFTER_SKIPPED_LF = 11,
+  IN_SKIPPED_EOL_RUN = 12,
+};
+
+bool IsEol(int c) { return c == '\r' || c == '\n'; }
+
+// Bytes that make a field name malformed.
+bool BreaksName(int c) {
+  switch (c) {
+    case '\'': case ';': case ',': case '.': case '!': case '?': case '/':
+    case '"': case '<': case '>': case '\0':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Bytes that cannot begin a field name.
+bool BreaksLineStart(int c) { return c == '\\' || (c != '\'' && BreaksName(c)); }
+
+}  // namespace
+
+CRfc822HeadersParser::CRfc822HeadersParser()
+    : CStreamReader(static_cast<const unsigned char*>(nullptr), 0), m_dwLastFed(GetPos()), m_dwRangeStart(GetPos()) {}
+
+CRfc822HeadersParser::CRfc822HeadersParser(const unsigned char* data, ULONG length)
+    : CStreamReader(data, length), m_dwLastFed(GetPos()), m_dwRangeStart(GetPos()) {}
+
+CRfc822HeadersParser::CRfc822HeadersParser(IStream* stream, ULONG length)
+    : CStreamReader(stream, length), m_dwLastFed(GetPos()), m_dwRangeStart(GetPos()) {}
+
+CRfc822HeadersParser::~CRfc822HeadersParser() {
+  if (m_bOwnEOL) delete m_pEOL;
+}
+
+void CRfc822HeadersParser::SetEOLSequence(const CSetEOLSequence* analysis, int copy) {
+  if (m_bOwnEOL) delete m_pEOL;
+  m_pEOL = nullptr;
+  m_bOwnEOL = 0;
+  if (copy != 0 && analysis != nullptr) {
+    CSetEOLSequence* own = new (std::nothrow) CSetEOLSequence;
+    if (own == nullptr) ThrowCode(static_cast<DWORD>(E_OUTOFMEMORY));
+    try {
+      *own = *analysis;
+    } catch (...) {
+      delete own;
+      ThrowCode(static_cast<DWORD>(E_OUTOFMEMORY));
+    }
+    m_pEOL = own;
+    m_bOwnEOL = 1;
+  } else {
+    m_pEOL = analysis;
+  }
+}
+
+void CRfc822HeadersParser::SetBoundary(const TSTRING& boundary) {
+  m_strBoundary = boundary;
+  int length = boundary.GetLength();
+  if (length > 65534) length = 32767;
+  m_pFailure.reset();
+  m_wBoundaryLength = 0;
+  m_wMatched = 0;
+  if (length == 0) return;
+  WORD* table = new (std::nothrow) WORD[static_cast<size_t>(length) + 1];
+  if (table == nullptr) ThrowCode(static_cast<DWORD>(E_OUTOFMEMORY));
+  // table[i]: the longest proper prefix of the first i bytes that is also
+  // their suffix, where matching goes on after a mismatch at i.
+  const char* b = m_strBoundary.c_str();
+  table[0] = NO_FALLBACK;
+  if (length >= 1) table[1] = 0;
+  WORD k = 0;
+  for (int i = 1; i < length; ++i) {
+    while (k > 0 && b[i] != b[k]) k = table[k];
+    if (b[i] == b[k]) ++k;
+    table[i + 1] = k;
+  }
+  m_pFailure.reset(table);
+  m_wBoundaryLength = static_cast<WORD>(length);
+  ResetBoundaryLookup();
+}
+
+void CRfc822HeadersParser::ResetBoundaryLookup() {
+  m_wMatched = 0;
+  m_dwLastFed = GetPos();
+}
+
+int CRfc822HeadersParser::SequentialCheckBoundary(unsigned char byte) {
+  if (m_wBoundaryLength == 0) return 0;
+  DWORD pos = GetPos();
+  if (pos != m_dwLastFed + 1) return 0;
+  m_dwLastFed = pos;
+  const char* b = m_strBoundary.c_str();
+  WORD m = m_wMatched;
+  if (m == m_wBoundaryLength) m = m_pFailure[m];
+  while (m != NO_FALLBACK && static_cast<unsigned char>(b[m]) != byte) m = m_pFailure[m];
+  m = static_cast<WORD>(m + 1);
+  m_wMatched = m;
+  return m == m_wBoundaryLength ? 1 : 0;
+}
+
+DWORD CRfc822HeadersParser::CountEquivalentEOL(const TSTRING& run) {
+  return CountEquivalentEOL(std::string_view(run.c_str(), static_cast<size_t>(run.GetLength())));
+}
+
+DWORD CRfc822HeadersParser::CountEquivalentEOL(std::string_view run) {
+  if (run.size() == 2 && run[0] == '\r' && run[1] == '\n') return 1;
+  bool pairs = run.size() % 2 == 0;
+  for (size_t i = 0; pairs && i < run.size(); i += 2) pairs = run[i] == '\r' && run[i + 1] == '\n';
+  if (!pairs) m_dwAnomalyFlags |= ANOMALY_BAD_EOL;
+  if (m_pEOL != nullptr) return m_pEOL->CountEquivalentEOL(run);
+  // Without an analysis: CR LF pairs count one each; a run that begins with
+  // LF LF holds an empty line of an LF message.
+  DWORD half = static_cast<DWORD>(run.size() / 2);
+  enum { START, AFTER_CR, AFTER_CRLF, AFTER_LF } state = START;
+  for (char c : run) {
+    switch (state) {
+      case START:
+        if (c == '\r') state = AFTER_CR;
+        else if (c == '\n') state = AFTER_LF;
+        else return 0;
+        break;
+      case AFTER_CR:
+        if (c != '\n') return half;
+        state = AFTER_CRLF;
+        break;
+      case AFTER_CRLF:
+        if (c != '\r') return half;
+        state = AFTER_CR;
+        break;
+      case AFTER_LF:
+        return c == '\n' ? 2 : half;
+    }
+  }
+  return half;
+}
+
+void CRfc822HeadersParser::ReadEndOfHeaders() {
+  enum { A, B, C, D } state = A;
+  for (;;) {
+    int c = GetChar();
+    if (c == -1) return;
+    switch (state) {
+      case A:
+        if (c == '\r') state = B;
+        else if (c == '\n') state = D;
+        else { PutBackChar(); return; }
+        break;
+      case B:
+        if (c == '\n') state = C;
+        else if (c == '\r') state = D;
+        else { PutBackChar(); return; }
+        break;
+      case C:
+        if (c == '\r') state = D;
+        else if (c == '\n') return;
+        else { PutBackChar(); return; }
+        break;
+      case D:
+        if (c == '\n') return;
+        if (c != '\r') { PutBackChar(); return; }
+        break;
+    }
+  }
+}
+
+DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG& valueStart,
+                                      ULONG& valueLength) {
+  nameStart = nameLength = valueStart = valueLength = 0;
+  bool found = false;
+  DWORD result = GetPos();
+  int c = CheckChar();
+  if (c == -1 || (m_wBoundaryLength != 0 && m_wMatched == m_wBoundaryLength)) return result;
+  if (IsEol(c)) {
+    ReadEndOfHeaders();
+    return GetPos();
+  }
+
+  int state = AT_LINE_START;
+  int depth = 0;
+  bool escape = false;
+  DWORD runStart = 0;
+  m_run.clear();
+
+  // The colon rule: once a line was malformed, only known names are fields.
+  auto colon = [&]() {
+    if (m_dwAnomalyFlags & ANOMALY_HEADER_STRICT) {
+      TSTRING name;
+      HRESULT hr = ReadData(nameStart, nameStart + nameLength, name);
+      if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
+      RemoveComments(name, 1);
+      if (!CRfc822Field::IsKnownHeader(name.c_str())) {
+        state = SKIPPING_LINE;
+        return;
+      }
+    }
+    found = true;
+    valueStart = GetPos();
+    state = AFTER_COLON;
+  };
+
+  bool done = false;
+  // The first byte after the line end of a value: a blank folds the value
+  // onto the next line, anything else starts the next field.
+  auto afterLineEnd = [&]() {
+    if (c == ' ') {
+      state = IN_VALUE;
+    } else if (c == '\t') {
+      state = AFTER_EOL_TAB;
+    } else {
+      --valueLength;
+      PutBackChar();
+      done = true;
+    }
+  };
+
+  while (!done) {
+    c = GetChar();
+    if (c == -1) break;
+    if (IsEol(c)) {
+      ResetBoundaryLookup();
+    } else if (SequentialCheckBoundary(static_cast<unsigned char>(c))) {
+      m_dwAnomalyFlags |= ANOMALY_BOUNDARY_IN_HEADER;
+      DWORD p = GetPos() - m_wBoundaryLength;
+      result = p > 1 ? p - 2 : 0;
+      if (result < m_dwRangeStart) result = m_dwRangeStart;
+      if (found && nameStart + nameLength > result) {
+        found = false;
+      } else if (found && valueStart + valueLength > result) {
+        if (valueLength >= m_wBoundaryLength) {
+          valueLength -= m_wBoundaryLength;
+        } else {
+          valueStart = valueStart + valueLength - m_wBoundaryLength;
+          valueLength = 0;
+        }
+      }
+      SetPos(result);
+      break;
+    }
+
+    switch (state) {
+      case AT_LINE_START:
+        if (c == ' ' || c == '\t' || BreaksLineStart(c)) {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          state = SKIPPING_LINE;
+        } else {
+          nameStart = GetPos() - 1;
+          nameLength = 1;
+          depth = 0;
+          if (c == '(') {
+            depth = 1;
+            m_dwAnomalyFlags |= ANOMALY_NAME_COMMENT;
+          }
+          escape = false;
+          state = IN_NAME;
+        }
+        break;
+
+      case IN_NAME:
+        if (c == '\r') {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          state = AFTER_SKIPPED_CR;
+        } else if (c == '\n') {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          state = AFTER_SKIPPED_LF;
+        } else if (c == ':' && !escape && depth == 0) {
+          colon();
+        } else if (c == ' ' || c == '\t') {
+          state = AFTER_NAME;
+        } else {
+          ++nameLength;
+          bool escaped = escape;
+          escape = false;
+          if (c == '(') {
+            m_dwAnomalyFlags |= ANOMALY_NAME_PARENTHESIS;
+            if (!escaped) ++depth;
+          } else if (c == ')') {
+            m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+            if (!escaped) --depth;
+          } else if (c == '\\') {
+            m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+            escape = !escaped;
+          } else if (BreaksName(c)) {
+            m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+            if (!escaped && depth == 0) state = SKIPPING_LINE;
+          }
+        }
+        break;
+
+      case AFTER_NAME:
+        if (c == ':') {
+          colon();
+        } else if (c == '\r') {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          state = AFTER_SKIPPED_CR;
+        } else if (c == '\n') {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          state = AFTER_SKIPPED_LF;
+        } else if (c != ' ' && c != '\t') {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          state = SKIPPING_LINE;
+        }
+        break;
+
+      case AFTER_COLON:
+        if (c == ' ' || c == '\t') {
+          ++valueStart;
+        } else {
+          ++valueLength;
+          state = c == '\r' ? AFTER_VALUE_CR : c == '\n' ? AFTER_VALUE_LF : IN_VALUE;
+        }
+        break;
+
+      case IN_VALUE:
+        ++valueLength;
+        if (c == '\r') state = AFTER_VALUE_CR;
+        else if (c == '\n') state = AFTER_VALUE_LF;
+        break;
+
+      case AFTER_VALUE_CR:
+      case AFTER_VALUE_LF:
+        ++valueLength;
+        runStart = GetPos() - 2;
+        m_run.assign(1, state == AFTER_VALUE_CR ? '\r' : '\n');
+        if (IsEol(c)) {
+          m_run.push_back(static_cast<char>(c));
+          if (!(state == AFTER_VALUE_CR && c == '\n')) m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          state = IN_VALUE_EOL_RUN;
+        } else {
+          m_dwAnomalyFlags |= ANOMALY_BAD_EOL;
+          afterLineEnd();
+        }
+        break;
+
+      case IN_VALUE_EOL_RUN:
+        ++valueLength;
+        if (IsEol(c)) {
+          m_run.push_back(static_cast<char>(c));
+        } else if (CountEquivalentEOL(std::string_view(m_run)) >= 2) {
+          // The run holds an empty line: the next call meets it.
+          SetPos(runStart);
+          if (m_run.size() <= valueLength) valueLength -= static_cast<ULONG>(m_run.size());
+          done = true;
+        } else {
+          afterLineEnd();
+        }
+        break;
+
+      case AFTER_EOL_TAB:
+        if (IsEol(c)) {
+          PutBackChar();
+          done = true;
+        } else {
+          ++valueLength;
+          state = IN_VALUE;
+        }
+        break;
+
+      case SKIPPING_LINE:
+        if (c == '\r') state = AFTER_SKIPPED_CR;
+        else if (c == '\n') state = AFTER_SKIPPED_LF;
+        break;
+
+      case AFTER_SKIPPED_CR:
+      case AFTER_SKIPPED_LF:
+        runStart = GetPos() - 2;
+        m_run.assign(1, state == AFTER_SKIPPED_CR ? '\r' : '\n');
+        if (IsEol(c)) {
+          m_run.push_back(static_cast<char>(c));
+          state = IN_SKIPPED_EOL_RUN;
+        } else {
+          PutBackChar();
+          state = AT_LINE_START;
+        }
+        break;
+
+      case IN_SKIPPED_EOL_RUN:
+        if (IsEol(c)) {
+          m_run.push_back(static_cast<char>(c));
+        } else if (CountEquivalentEOL(std::string_view(m_run)) < 2) {
+          PutBackChar();
+          state = AT_LINE_START;
+        } else {
+          done = true;
+        }
+        break;
+    }
+  }
+
+  if (found) return GetPos();
+  nameStart = nameLength = valueStart = valueLength = 0;
+  return result;
+}
+
+int ReadHeaderField(CRfc822HeadersParser& scanner, tag_HEADER_FIELD& field) {
+  ULONG nameStart, nameLength, valueStart, valueLength;
+  field.end = scanner.NextField(nameStart, nameLength, valueStart, valueLength);
+  field.nameHadComment = 0;
+  if (nameLength == 0) return HEADER_BLOCK_END;
+  if (nameLength > CRfc822HeadersParser::MAX_NAME_LENGTH) return HEADER_NAME_TOO_LONG;
+  HRESULT hr = scanner.ReadData(nameStart, nameStart + nameLength, field.name);
+  if (SUCCEEDED(hr)) hr = scanner.ReadData(valueStart, valueStart + valueLength, field.value);
+  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
+  if (RemoveComments(field.name, 1)) field.nameHadComment = 1;
+  UnfoldLine(field.value);
+  field.value.TrimRight();
+  return HEADER_FIELD_READ;
+}
+
+}  // namespace telsor
