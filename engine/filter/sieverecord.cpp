@@ -363,6 +363,9 @@ char* CNodeRecordReader::StringValue() {
 const char** CNodeRecordReader::StringArray() {
   WORD count = U16();
   DWORD left = U32();   // what is left of the announced total
+  // No text is what a list that was never given stores (the grammar makes
+  // no empty lists): it loads as none, so a host still sees "not given".
+  if (count == 0) return nullptr;
   // The texts are gathered as they arrive; the array is made from them.
   std::string texts;
   std::vector<size_t> starts;

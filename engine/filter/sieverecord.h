@@ -11,7 +11,8 @@
 //   string      u32 length, the bytes (an empty or null text has length 0
 //               and loads as null)
 //   str array   u16 count, u32 total (sum of length + 1), then per text a
-//               u16 length and the bytes
+//               u16 length and the bytes; a null array has count 0 and
+//               loads as null again
 //   patterns    u16 count, then per matcher a u8 kind (1 exact, 2 multi-word,
 //               3 wildcard, 4 substring, 5 regex, 6 dictionary) and the
 //               matcher's own record (search layer)
@@ -121,7 +122,8 @@ class CNodeRecordReader {
   CSharedObjPtr<CExprTreeNode> OptionalChild(PLACE place);
   // A malloc'd copy of the text, null for an empty one.
   char* StringValue();
-  // A string array (CListStrings::FreeStrArray frees it); never null.
+  // A string array (CListStrings::FreeStrArray frees it); null when it
+  // holds no text.
   const char** StringArray();
   // A null-terminated array of matchers (CKeyStr::FreePatterns frees it);
   // null for none.

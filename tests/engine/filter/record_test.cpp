@@ -106,7 +106,8 @@ const char* const kRoundTrip[] = {
     "if attachment :matches [\"yes\", \"*.exe\"] { stop; }\n"
     "if size :over 2M { keep; } if x_spamtest :value \"gt\" \"NIL\" { keep; } if x_spamtest :value \"le\" \"0.25\" { keep; }\n",
     "if header :is \"X\" \"no\" { reject text:\nline one\n..dot\n.\n; } else { reject \"plain\"; }\n",
-    "vacation \"only a reason\"; keep;",
+    // Lists never given stay "not given": no :addresses, no content types.
+    "vacation \"only a reason\"; vacation :days 3 \"r\"; keep; if body \"yes\" { discard; }",
 };
 
 TEST(SieveRecords, RoundTripPrintsAndRunsTheSame) {
