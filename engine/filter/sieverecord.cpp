@@ -355,6 +355,9 @@ char* CNodeRecordReader::StringValue() {
     text.resize(have + step);
     Read(&text[have], step);
   }
+  // The text ends at its first NUL; one that is empty so is none, as when
+  // it was stored with length 0.
+  if (text[0] == '\0') return nullptr;
   char* copy = strdup(text.c_str());
   if (copy == nullptr) AfxThrowMemoryException();
   return copy;
