@@ -18,6 +18,9 @@
 // (header, address, envelope, body, attachment) compile their keys into
 // matchers of the search layer once, when they are built (CKeyStr).
 //
+// Running a tree (Execute, sieveexec.cpp) and storing it (Serialize,
+// sieverecord.h) only read it.
+//
 // A string array is one malloc block: n + 1 text pointers (the last null)
 // followed by the n NUL-terminated texts; free it with
 // CListStrings::FreeStrArray. Node fields are public for the printer, the

@@ -7,6 +7,11 @@
 //     fprintf(stderr, "%s", script.GetErrorDescription());   // "Line: 1, Column: 9 : ...\n"
 //   telsor::TSTRING text;
 //   script.PrintToString(text);   // the script as Sieve text again
+//   tag_SIEVE_INTERP_CTXT ctx = {};   // the host's callbacks (sieveinterp.h)
+//   ctx.header = MyHeaderTest;
+//   ctx.discard = MyDiscard;
+//   hr = script.Execute(&ctx);      // tests in pass 1, actions in pass 2
+//   script.Serialize(stream, 1);    // the compiled form; 0 loads it back
 //
 // Assignment shares the tree (it is never changed after it is built), so
 // copies are cheap and may run on different threads at once; one

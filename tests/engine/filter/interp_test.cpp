@@ -171,6 +171,26 @@ TEST(SieveInterpreter, CallbacksSeeTheirNodeAndLine) {
   EXPECT_EQ(seen, expected);
 }
 
+// Pass 2 and the stop callback run the host's own code outside the
+// interpreter's care: what they throw reaches the caller, and the collected
+// actions are still released (the sanitizer build sees a leak otherwise).
+TEST(SieveInterpreter, ExceptionsOfPassTwoReachTheCaller) {
+  struct Throwing {
+    static HRESULT Keep(void*) { throw std::runtime_error("keep"); }
+    static HRESULT Stop(void*) { telsor::ThrowCode(0xE00A0077u); }
+  };
+  CSieveScript script;
+  ASSERT_EQ(script.ParseString("fileinto \"f\"; keep; stop;", nullptr), S_OK);
+  CFakeHost host;
+  host.ctx.keep = Throwing::Keep;
+  EXPECT_THROW(host.Run(script), std::runtime_error);
+  EXPECT_EQ(host.Calls(), "fileinto([f])");
+  CFakeHost other;
+  other.ctx.stop = Throwing::Stop;
+  EXPECT_THROW(other.Run(script), DWORD);
+  EXPECT_EQ(other.Calls(), "fileinto([f]) keep");
+}
+
 // ---- trees the grammar does not build
 
 // n nested allof tests around a true test, in one if.
