@@ -308,6 +308,19 @@ TEST(SieveRecords, DamagedFormsAreRefused) {
   }
 }
 
+// A failing pattern list leaves the test without matchers, whatever it
+// held before and however many matchers had been read.
+TEST(SieveRecords, BadMatcherKindLeavesNoMatchers) {
+  CSharedObjPtr<CTestHEADER> header = new CTestHEADER(nullptr, Strings({"Subject"}), Strings({"x"}));
+  ASSERT_NE(header->m_ppPatterns, nullptr);
+  CTestStream exact;
+  ASSERT_EQ(header->m_ppPatterns[0]->Serialize(&exact, 1), S_OK);
+  CTestStream in(U32(5) + U8(1) + U8(1) + U16(2) + U8(1) + exact.str() + U8(7));
+  EXPECT_EQ(header->Serialize(&in, 0), E_NOTIMPL);
+  EXPECT_EQ(header->m_ppPatterns, nullptr);
+  EXPECT_EQ(header->m_nLine, 5u);
+}
+
 // A sealed form cut anywhere inside its records (header fixed up to match)
 // is a short record.
 TEST(SieveRecords, EveryTruncationIsAShortRecord) {
