@@ -17,22 +17,6 @@ const WORD kVersionWritten = 5;
 const WORD kVersionOld = 4;
 const ULONG kChecksumPiece = 4096;
 
-HRESULT SeekTo(IStream* stream, ULONGLONG position) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(position);
-  return stream->Seek(to, STREAM_SEEK_SET, nullptr);
-}
-
-HRESULT Tell(IStream* stream, ULONGLONG* position) {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER at;
-  at.QuadPart = 0;
-  HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &at);
-  *position = at.QuadPart;
-  return hr;
-}
-
 // The CRC-16 of count bytes from the stream's position, read in pieces;
 // the stream's end also ends it.
 HRESULT Checksum(IStream* stream, DWORD count, WORD* crc) {
@@ -62,11 +46,11 @@ HRESULT CSieveScript::Serialize(IStream* stream, int store) {
   if (store) {
     ULONGLONG start, lengthField, end;
     if ((hr = WriteField(stream, kMagic, sizeof kMagic)) != S_OK) return hr;
-    if ((hr = Tell(stream, &start)) != S_OK) return hr;
+    if ((hr = StreamPosition(stream, &start)) != S_OK) return hr;
     StoreU16(field, 0);
     StoreU16(field + 2, kVersionWritten);
     if ((hr = WriteField(stream, field, 4)) != S_OK) return hr;
-    if ((hr = Tell(stream, &lengthField)) != S_OK) return hr;
+    if ((hr = StreamPosition(stream, &lengthField)) != S_OK) return hr;
     StoreU32(field, 0);
     if ((hr = WriteField(stream, field, 4)) != S_OK) return hr;
     CSharedObjPtr<CExprTreeNode> root = m_pRoot;
@@ -75,18 +59,18 @@ HRESULT CSieveScript::Serialize(IStream* stream, int store) {
       if (hr != S_OK) return hr;
     }
     if ((hr = root->Serialize(stream, 1)) != S_OK) return hr;
-    if ((hr = Tell(stream, &end)) != S_OK) return hr;
+    if ((hr = StreamPosition(stream, &end)) != S_OK) return hr;
     DWORD length = static_cast<DWORD>(end - start);
     StoreU32(field, length);
-    if ((hr = SeekTo(stream, lengthField)) != S_OK) return hr;
+    if ((hr = StreamSeekTo(stream, lengthField)) != S_OK) return hr;
     if ((hr = WriteField(stream, field, 4)) != S_OK) return hr;
     WORD crc = 0;
-    if ((hr = SeekTo(stream, start + 2)) != S_OK) return hr;
+    if ((hr = StreamSeekTo(stream, start + 2)) != S_OK) return hr;
     if ((hr = Checksum(stream, length - 2, &crc)) != S_OK) return hr;
     StoreU16(field, crc);
-    if ((hr = SeekTo(stream, start)) != S_OK) return hr;
+    if ((hr = StreamSeekTo(stream, start)) != S_OK) return hr;
     if ((hr = WriteField(stream, field, 2)) != S_OK) return hr;
-    return SeekTo(stream, end);
+    return StreamSeekTo(stream, end);
   }
 
   char magic[sizeof kMagic];
@@ -94,7 +78,7 @@ HRESULT CSieveScript::Serialize(IStream* stream, int store) {
   if (hr != S_OK) return hr;
   if (memcmp(magic, kMagic, sizeof kMagic) != 0) return E_SIEVE_BAD_MAGIC;
   ULONGLONG start, rootRecord;
-  if ((hr = Tell(stream, &start)) != S_OK) return hr;
+  if ((hr = StreamPosition(stream, &start)) != S_OK) return hr;
   if ((hr = ReadField(stream, field, 2, E_FAIL)) != S_OK) return hr;
   WORD stored = LoadU16(field);
   if ((hr = ReadField(stream, field, 2, E_RECORD_VERSION)) != S_OK) return hr;
@@ -102,13 +86,13 @@ HRESULT CSieveScript::Serialize(IStream* stream, int store) {
   if (version != kVersionWritten && version != kVersionOld) return E_RECORD_VERSION;
   if ((hr = ReadField(stream, field, 4, E_FAIL)) != S_OK) return hr;
   DWORD length = LoadU32(field);
-  if ((hr = Tell(stream, &rootRecord)) != S_OK) return hr;
+  if ((hr = StreamPosition(stream, &rootRecord)) != S_OK) return hr;
   WORD crc = 0;
-  if ((hr = SeekTo(stream, start + 2)) != S_OK) return hr;
+  if ((hr = StreamSeekTo(stream, start + 2)) != S_OK) return hr;
   if ((hr = Checksum(stream, length - 2, &crc)) != S_OK) return hr;
   if (crc != stored) return E_SIEVE_BAD_CHECKSUM;
   // The root is always a command list: its type code is not read.
-  if ((hr = SeekTo(stream, rootRecord + 2)) != S_OK) return hr;
+  if ((hr = StreamSeekTo(stream, rootRecord + 2)) != S_OK) return hr;
 
   Empty();
   CSharedObjPtr<CExprTreeNode> root;

@@ -48,20 +48,21 @@ HRESULT CollectReject(const char*, void* user) {
   return Append(c);
 }
 
-HRESULT CollectFileinto(SIEVE_STRINGS folders, void* user) {
+// Fileinto and redirect: a missing list is ignored; any reject collected
+// before is a conflict.
+HRESULT CollectTargets(SIEVE_STRINGS targets, void* user, HRESULT conflict) {
   tag_COLLECT* c = Collect(user);
-  if (folders == nullptr) return S_OK;
-  if (FirstOf(*c->actions, {CExprTreeNode::NODE_REJECT}) != 0)
-    return E_SIEVE_FILEINTO_CONFLICT;
+  if (targets == nullptr) return S_OK;
+  if (FirstOf(*c->actions, {CExprTreeNode::NODE_REJECT}) != 0) return conflict;
   return Append(c);
 }
 
+HRESULT CollectFileinto(SIEVE_STRINGS folders, void* user) {
+  return CollectTargets(folders, user, E_SIEVE_FILEINTO_CONFLICT);
+}
+
 HRESULT CollectRedirect(SIEVE_STRINGS addresses, void* user) {
-  tag_COLLECT* c = Collect(user);
-  if (addresses == nullptr) return S_OK;
-  if (FirstOf(*c->actions, {CExprTreeNode::NODE_REJECT}) != 0)
-    return E_SIEVE_REDIRECT_CONFLICT;
-  return Append(c);
+  return CollectTargets(addresses, user, E_SIEVE_REDIRECT_CONFLICT);
 }
 
 HRESULT CollectDiscard(void* user) {

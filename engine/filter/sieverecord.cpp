@@ -165,6 +165,22 @@ CSharedObjPtr<T> As(const CSharedObjPtr<CExprTreeNode>& node) {
 
 }  // namespace
 
+HRESULT StreamPosition(IStream* stream, ULONGLONG* position) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  ULARGE_INTEGER at;
+  at.QuadPart = 0;
+  HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &at);
+  *position = at.QuadPart;
+  return hr;
+}
+
+HRESULT StreamSeekTo(IStream* stream, ULONGLONG position) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(position);
+  return stream->Seek(to, STREAM_SEEK_SET, nullptr);
+}
+
 // ---- writer
 
 void CNodeRecordWriter::Bytes(const void* data, size_t count) {
@@ -256,19 +272,12 @@ void CNodeRecordWriter::PatternList(const CSeekPattern* const* patterns) {
 }
 
 ULONGLONG CNodeRecordWriter::Position() {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER at;
-  at.QuadPart = 0;
-  Check(m_pStream->Seek(zero, STREAM_SEEK_CUR, &at));
-  return at.QuadPart;
+  ULONGLONG at = 0;
+  Check(StreamPosition(m_pStream, &at));
+  return at;
 }
 
-void CNodeRecordWriter::SeekTo(ULONGLONG position) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(position);
-  Check(m_pStream->Seek(to, STREAM_SEEK_SET, nullptr));
-}
+void CNodeRecordWriter::SeekTo(ULONGLONG position) { Check(StreamSeekTo(m_pStream, position)); }
 
 // ---- reader
 
@@ -308,12 +317,9 @@ double CNodeRecordReader::F64() {
 }
 
 ULONGLONG CNodeRecordReader::Position() {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER at;
-  at.QuadPart = 0;
-  Check(m_pStream->Seek(zero, STREAM_SEEK_CUR, &at));
-  return at.QuadPart;
+  ULONGLONG at = 0;
+  Check(StreamPosition(m_pStream, &at));
+  return at;
 }
 
 void CNodeRecordReader::Body(CExprTreeNode& node) {

@@ -221,6 +221,13 @@ std::string OnlyIf(const std::string& test, const std::string& block, int64_t en
   return Container(Head(17) + U32(1) + IfRecord(30, 20, test, block, end));
 }
 std::string KeepBlock() { return U8(1) + Commands({kKeep}); }
+// "if true" followed by one link of the code, with the (flagged) test given.
+std::string IfThenLink(unsigned code, const std::string& linkTest) {
+  std::string test = U8(1) + kTrue;
+  size_t linkAt = 30 + 10 + test.size() + KeepBlock().size() + 1;
+  std::string link = IfRecord(linkAt, static_cast<int>(code), linkTest, KeepBlock());
+  return Container(Head(17) + U32(1) + IfRecord(30, 20, test, KeepBlock(), -1, U8(1) + link));
+}
 std::string HeaderTest(const std::string& kindAndRecord) {
   return Head(27) + U8(1) + U8(1) + U16(1) + kindAndRecord + U8(0) + Array({"Subject"});
 }
@@ -267,30 +274,9 @@ const Damage kDamage[] = {
     {"reason of a reject is a keep", [] { return Container(Commands({Head(11) + kKeep})); }, E_FAIL},
     {"vacation tags of the wrong code", [] { return Container(Commands({Head(16) + U8(1) + Head(1) + U32(0) + U8(0)})); },
      E_FAIL},
-    {"elsif link without a test",
-     [] {
-       std::string test = U8(1) + kTrue;
-       size_t linkAt = 30 + 10 + test.size() + KeepBlock().size() + 1;
-       std::string link = IfRecord(linkAt, 21, U8(0), KeepBlock());
-       return Container(Head(17) + U32(1) + IfRecord(30, 20, test, KeepBlock(), -1, U8(1) + link));
-     },
-     E_FAIL},
-    {"else link with a test",
-     [] {
-       std::string test = U8(1) + kTrue;
-       size_t linkAt = 30 + 10 + test.size() + KeepBlock().size() + 1;
-       std::string link = IfRecord(linkAt, 22, test, KeepBlock());
-       return Container(Head(17) + U32(1) + IfRecord(30, 20, test, KeepBlock(), -1, U8(1) + link));
-     },
-     E_FAIL},
-    {"a well-formed if, elsif and else",
-     [] {
-       std::string test = U8(1) + kTrue;
-       size_t elseAt = 30 + 10 + test.size() + KeepBlock().size() + 1;
-       std::string last = IfRecord(elseAt, 22, U8(0), KeepBlock());
-       return Container(Head(17) + U32(1) + IfRecord(30, 20, test, KeepBlock(), -1, U8(1) + last));
-     },
-     S_OK},
+    {"elsif link without a test", [] { return IfThenLink(CExprTreeNode::NODE_ELSIF, U8(0)); }, E_FAIL},
+    {"else link with a test", [] { return IfThenLink(CExprTreeNode::NODE_ELSE, U8(1) + kTrue); }, E_FAIL},
+    {"a well-formed if and else", [] { return IfThenLink(CExprTreeNode::NODE_ELSE, U8(0)); }, S_OK},
 };
 
 TEST(SieveRecords, DamagedFormsAreRefused) {
