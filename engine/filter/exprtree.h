@@ -18,6 +18,9 @@
 // (header, address, envelope, body, attachment) compile their keys into
 // matchers of the search layer once, when they are built (CKeyStr).
 //
+// Running a tree (Execute, sieveexec.cpp) and storing it (Serialize,
+// sieverecord.h) only read it.
+//
 // A string array is one malloc block: n + 1 text pointers (the last null)
 // followed by the n NUL-terminated texts; free it with
 // CListStrings::FreeStrArray. Node fields are public for the printer, the
@@ -37,6 +40,7 @@
 #include "filter/filterresults.h"
 #include "foundation/bufferedwriter.h"
 #include "foundation/exception.h"
+#include "foundation/istream.h"
 #include "foundation/obj.h"
 #include "foundation/plist.h"
 #include "foundation/tstring.h"
@@ -115,6 +119,11 @@ TYPE_COMPARATOR String2Comparator(const char* name);
 const char* Comparator2String(TYPE_COMPARATOR value);
 
 class CNodeContainer;
+struct tag_SIEVE_INTERP_CTXT;
+namespace telsor {
+class CNodeRecordReader;
+class CNodeRecordWriter;
+}  // namespace telsor
 
 // Print state handed down the tree. The text goes to `text` when it is set,
 // else to `stream`. `level` is the block depth (2 spaces each).
@@ -174,6 +183,23 @@ class CExprTreeNode : public telsor::CSharedObj {
   // Writes the node as Sieve text; the plain node writes "?".
   virtual void Print(tag_PRINT_CTXT* ctx) const;
 
+  // Runs the node against the context's callbacks (sieveinterp.h): 0 to go
+  // on, S_SIEVE_TRUE / S_SIEVE_FALSE from tests, S_SIEVE_STOP from stop, or
+  // a failure code. Nodes without behaviour return 0. Never changes the
+  // tree; the context's depth is back at its entry value on return.
+  virtual HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const;
+
+  // store non-zero writes the node's record (sieverecord.h); 0 reads the
+  // line and data of a node whose type code the caller has read and made
+  // with CreateInstance. Returns 0, a failing stream result unchanged,
+  // E_FAIL for a short or malformed record, E_NOTIMPL for an unknown
+  // matcher kind, E_OUTOFMEMORY, or the factory's and matchers' codes.
+  using telsor::CObj::Serialize;
+  HRESULT Serialize(IStream* stream, int store);
+  // The class's data after the record head; the base has none.
+  virtual void StoreData(telsor::CNodeRecordWriter& out) const;
+  virtual void LoadData(telsor::CNodeRecordReader& in);
+
   // A new empty node of the class that the type code names, count 0, line 0,
   // defaults as the argument-less constructors give them. Returns 0,
   // E_INVALIDARG for a null out-pointer, E_SIEVE_BAD_NODE_TYPE for a code
@@ -194,6 +220,8 @@ class CNodeContainer : public CExprTreeNode {
  public:
   explicit CNodeContainer(TYPE_NODE type) : CExprTreeNode(type, 0), m_list(10) {}
   ~CNodeContainer() override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
 
   // The node must not be null. Returns the new position.
   void* AddTail(CExprTreeNode* node);
@@ -217,6 +245,8 @@ class CQuotedString : public CExprTreeNode {
   explicit CQuotedString(const char* text);
   ~CQuotedString() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
 
   void SetValue(const char* text);
   const char* GetValue() const { return m_pText; }   // may be null
@@ -287,6 +317,8 @@ class CVacationTags : public CExprTreeNode {
   CVacationTags();
   ~CVacationTags() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
 
   // Shares the new subject (null clears it).
   void SetSubject(CQuotedString* subject);
@@ -306,6 +338,9 @@ class CCmdREJECT : public CExprTreeNode {
   explicit CCmdREJECT(CQuotedString* reason);
   ~CCmdREJECT() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   // Replaces the reason by a new string node of the text.
   void SetReason(const char* text);
   // The reason's text, "" when none.
@@ -318,6 +353,9 @@ class CCmdFILEINTO : public CExprTreeNode {
   explicit CCmdFILEINTO(const CListStrings* folders);
   ~CCmdFILEINTO() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppFolders;   // string array, may be null
 };
 
@@ -326,6 +364,9 @@ class CCmdREDIRECT : public CExprTreeNode {
   explicit CCmdREDIRECT(const CListStrings* addresses);
   ~CCmdREDIRECT() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppAddresses;   // string array, may be null
 };
 
@@ -334,6 +375,7 @@ class CCmdKEEP : public CExprTreeNode {
   CCmdKEEP() : CExprTreeNode(NODE_KEEP, 0) {}
   ~CCmdKEEP() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 };
 
 class CCmdDISCARD : public CExprTreeNode {
@@ -341,6 +383,7 @@ class CCmdDISCARD : public CExprTreeNode {
   CCmdDISCARD() : CExprTreeNode(NODE_DISCARD, 0) {}
   ~CCmdDISCARD() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 };
 
 class CCmdSTOP : public CExprTreeNode {
@@ -348,6 +391,7 @@ class CCmdSTOP : public CExprTreeNode {
   CCmdSTOP() : CExprTreeNode(NODE_STOP, 0) {}
   ~CCmdSTOP() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 };
 
 class CCmdVACATION : public CExprTreeNode {
@@ -355,6 +399,9 @@ class CCmdVACATION : public CExprTreeNode {
   CCmdVACATION(CQuotedString* reason, CVacationTags* tags);
   ~CCmdVACATION() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   telsor::CSharedObjPtr<CVacationTags> m_pTags;      // may be null
   telsor::CSharedObjPtr<CQuotedString> m_pReason;    // may be null
 };
@@ -364,6 +411,8 @@ class CCtrlREQUIRE : public CExprTreeNode {
   explicit CCtrlREQUIRE(const CListStrings* capabilities);
   ~CCtrlREQUIRE() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppCapabilities;   // string array, may be null
 };
 
@@ -381,6 +430,9 @@ class CCtrlIF : public CExprTreeNode {
   CCtrlIF(CTest* test, CListCommands* block, CCtrlELSIF* next);
   ~CCtrlIF() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
 
   telsor::CSharedObjPtr<CTest> m_pTest;            // may be null
   telsor::CSharedObjPtr<CListCommands> m_pBlock;   // may be null
@@ -407,6 +459,7 @@ class CListCommands : public CNodeContainer {
   CListCommands() : CNodeContainer(NODE_LIST_COMMANDS) {}
   ~CListCommands() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 
   // Appends to found every top-level if whose test has the type code and is
   // a two-list test naming exactly one header, equal to name without regard
@@ -426,6 +479,9 @@ class CTestBoolean : public CTest {
   explicit CTestBoolean(int value) : CTest(value ? NODE_TRUE : NODE_FALSE), m_bValue(value ? 1 : 0) {}
   ~CTestBoolean() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   int32_t m_bValue;
 };
 
@@ -434,6 +490,9 @@ class CTestNOT : public CTest {
   explicit CTestNOT(CTest* test) : CTest(NODE_NOT), m_pTest(test) {}
   ~CTestNOT() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   telsor::CSharedObjPtr<CTest> m_pTest;
 };
 
@@ -442,6 +501,9 @@ class CMultiTest : public CTest {
   CMultiTest(LOGIC_OPERATOR op, CListTest* tests) : CTest(NODE_MULTI_TEST), m_nOperator(op), m_pTests(tests) {}
   ~CMultiTest() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   LOGIC_OPERATOR m_nOperator;
   telsor::CSharedObjPtr<CListTest> m_pTests;
 };
@@ -451,6 +513,9 @@ class CTestSIZE : public CTest {
   CTestSIZE(NUMBER_CMP_OPERATOR op, uint64_t limit) : CTest(NODE_SIZE), m_nOperator(op), m_nLimit(limit) {}
   ~CTestSIZE() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   NUMBER_CMP_OPERATOR m_nOperator;
   uint64_t m_nLimit;   // bytes
 };
@@ -462,6 +527,9 @@ class CTestXSpamTest : public CTest {
   CTestXSpamTest(RELATIONAL_MATCH_TYPE op, double value) : CTest(NODE_X_SPAMTEST), m_nOperator(op), m_dValue(value) {}
   ~CTestXSpamTest() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   RELATIONAL_MATCH_TYPE m_nOperator;
   double m_dValue;
 };
@@ -471,6 +539,9 @@ class CTestEXISTS : public CTest {
   explicit CTestEXISTS(const CListStrings* names);
   ~CTestEXISTS() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppNames;   // string array, may be null
 };
 
@@ -490,6 +561,8 @@ class CKeyStr : public CTest {
   // Match type 1, comparator 1, no patterns (for the record reader).
   explicit CKeyStr(TYPE_NODE type);
   ~CKeyStr() override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
 
   void CreatePatterns(const CListStrings* keys);
   // A new matcher compiled for one key under the node's match type and comparator.
@@ -517,6 +590,8 @@ class CTestTwoStrList : public CKeyStr {
                   MATCH_TYPES matchType, TYPE_COMPARATOR comparator);
   explicit CTestTwoStrList(TYPE_NODE type);
   ~CTestTwoStrList() override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   // Match type, relational operator and comparator parts of the printers.
   void PrintMatchPart(tag_PRINT_CTXT* ctx) const;
   // "word", the address part, the match part, the names and the keys.
@@ -534,6 +609,7 @@ class CTestHEADER : public CTestTwoStrList {
   CTestHEADER();
   ~CTestHEADER() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 };
 
 class CTestADDRESS : public CTestTwoStrList {
@@ -542,6 +618,9 @@ class CTestADDRESS : public CTestTwoStrList {
   CTestADDRESS();
   ~CTestADDRESS() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   ADDRESS_PART m_nAddressPart;   // the tag's value, :all by default
 };
 
@@ -552,6 +631,9 @@ class CTestENVELOPE : public CTestTwoStrList {
   CTestENVELOPE();
   ~CTestENVELOPE() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   ADDRESS_PART m_nAddressPart;
 };
 
@@ -561,6 +643,9 @@ class CTestBODY : public CTestTwoStrList {
   CTestBODY();
   ~CTestBODY() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   int32_t m_bTransform;   // 1 with :text
 };
 
@@ -570,6 +655,9 @@ class CTestATTACHMENT : public CKeyStr {
   CTestATTACHMENT();
   ~CTestATTACHMENT() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  void StoreData(telsor::CNodeRecordWriter& out) const override;
+  void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppKeys;   // string array of the key texts, may be null
 };
 

@@ -279,6 +279,13 @@ void CSieveLex::PrintError(const char* format, ...) {
   va_end(args);
 }
 
+void CSieveLex::yyerror(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VPrintError(format, args);
+  va_end(args);
+}
+
 void CSieveLex::VPrintError(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);

@@ -78,6 +78,8 @@ class CSieveLex : public CSieveFlexLexer {
 
   // Appends "Line: N, Column: M : message\n" to the error text.
   void PrintError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // The same, under the name that parsers generated in the yacc manner call.
+  void yyerror(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void VPrintError(const char* format, va_list args);
   const char* GetErrorText() const { return m_strError.c_str(); }
 

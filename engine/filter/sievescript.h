@@ -7,6 +7,11 @@
 //     fprintf(stderr, "%s", script.GetErrorDescription());   // "Line: 1, Column: 9 : ...\n"
 //   telsor::TSTRING text;
 //   script.PrintToString(text);   // the script as Sieve text again
+//   tag_SIEVE_INTERP_CTXT ctx = {};   // the host's callbacks (sieveinterp.h)
+//   ctx.header = MyHeaderTest;
+//   ctx.discard = MyDiscard;
+//   hr = script.Execute(&ctx);      // tests in pass 1, actions in pass 2
+//   script.Serialize(stream, 1);    // the compiled form; 0 loads it back
 //
 // Assignment shares the tree (it is never changed after it is built), so
 // copies are cheap and may run on different threads at once; one
@@ -19,9 +24,12 @@
 #include <stdio.h>
 
 #include <istream>
+#include <vector>
 
 #include "filter/exprtree.h"
 #include "filter/filterresults.h"
+#include "filter/sieveinterp.h"
+#include "foundation/istream.h"
 #include "foundation/obj.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
@@ -61,6 +69,40 @@ class CSieveScript {
   HRESULT PrintTo(FILE* stream) const;
   HRESULT PrintToString(TSTRING& text) const;
 
+  // Runs the script against the host's callbacks in two passes (see
+  // sieveinterp.h). Returns 0 (also for an empty script, which calls
+  // nothing); the first failure of pass 1 (a callback's code, a missing
+  // callback, E_SIEVE_TOO_DEEP, a conflict E_SIEVE_*_CONFLICT, or
+  // E_SIEVE_EXCEPTION when a callback threw), after which no action is
+  // performed; or the first failure of an action in pass 2. The context
+  // holds the caller's values again on return, but for node and line.
+  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const;
+
+  // store non-zero writes the compiled form at the stream's position:
+  //   "TELSOR_SIEVE" (12 bytes), u16 CRC-16/XMODEM of the bytes from the
+  //   version field to the end, u16 version 5, u32 length (the container's
+  //   size less 12), then the root command list's record (sieverecord.h)
+  // and leaves the stream just after it; an empty script stores an empty
+  // command list. 0 loads one (versions 4 and 5) from the position:
+  // E_SIEVE_BAD_MAGIC, E_RECORD_VERSION, E_SIEVE_BAD_CHECKSUM, E_FAIL for a
+  // cut-short header field, the records' codes; the script is unchanged
+  // when the header fails and empty when the records fail. The stream must
+  // read, write and seek (storing reads its bytes back for the checksum);
+  // its failures come back unchanged.
+  HRESULT Serialize(IStream* stream, int store);
+
+  // A sender white list (a matching From stops the run with no action) or
+  // black list (a matching From is discarded) as script text: one
+  // `address :all :is "From"` test for the plain addresses and one
+  // `:matches` test for those holding '*' or '?'. A '\' or '"' inside an
+  // address is escaped, so every list compiles.
+  static TSTRING WriteWhitelistFromAddresses(const std::vector<TSTRING>& addresses);
+  static TSTRING WriteBlacklistFromAddresses(const std::vector<TSTRING>& addresses);
+  // Appends the keys of the top-level `if envelope "Return-path"` tests,
+  // then of the top-level `if address "From"` tests (one header name each),
+  // as their matchers give them back.
+  void TestFromAddresses(std::vector<TSTRING>& addresses) const;
+
   CExprTreeNode* GetRoot() const { return m_pRoot; }
   const char* GetErrorDescription() const { return m_pszErrorDescription; }   // may be null
   DWORD GetErrorColumn() const { return m_nErrorColumn; }
@@ -69,6 +111,7 @@ class CSieveScript {
  private:
   HRESULT Compile(std::istream& in, const char* logPath);
   HRESULT PrintContext(tag_PRINT_CTXT& ctx) const;
+  static TSTRING writeAddressListScript(const std::vector<TSTRING>& addresses, int whiteList);
 
   CSharedObjPtr<CExprTreeNode> m_pRoot;   // null for an empty script
   char* m_pszErrorDescription;            // owned (malloc), may be null

@@ -382,3 +382,16 @@ TEST(SieveScanner, LongRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+// The yacc-style error entry writes the same error lines as PrintError.
+TEST(SieveScanner, YyerrorFormatsLikePrintError) {
+  CSieveLex a, b;
+  a.yyerror("%s at %d", "bad", 7);
+  b.PrintError("%s at %d", "bad", 7);
+  EXPECT_STREQ(a.GetErrorText(), "Line: 1, Column: 0 : bad at 7\n");
+  EXPECT_STREQ(a.GetErrorText(), b.GetErrorText());
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+// Node records of the compiled form of a filter script.
+//
+// Every node stores itself as a record (little-endian, fixed widths):
+//
+//   u16 type code, u32 line, then the class's data
+//
+// and a node with children writes their complete records inside its own,
+// so the root command list's record holds the whole tree. Building blocks:
+//   child       the child's record; an optional one is preceded by a u8
+//               flag (1 present, 0 absent)
+//   string      u32 length, the bytes (an empty or null text has length 0
+//               and loads as null)
+//   str array   u16 count, u32 total (sum of length + 1), then per text a
+//               u16 length and the bytes; a null array has count 0 and
+//               loads as null again
+//   patterns    u16 count, then per matcher a u8 kind (1 exact, 2 multi-word,
+//               3 wildcard, 4 substring, 5 regex, 6 dictionary) and the
+//               matcher's own record (search layer)
+// An if or an elsif/else link stores a u32 end position (the absolute
+// stream position just after its block) before its test, block and next
+// link. For example a keep at line 3 is 0E 00 03 00 00 00.
+//
+//   CSharedObjPtr<CExprTreeNode> root = script.GetRoot();
+//   HRESULT hr = root->Serialize(stream, 1);      // store
+//   CExprTreeNode* made = nullptr;
+//   CExprTreeNode::CreateInstance(type, &made);   // type code read by the caller
+//   CSharedObjPtr<CExprTreeNode> node = made;
+//   hr = node->Serialize(stream, 0);              // load the rest
+//
+// Records are read as hostile input: nesting is capped at
+// SIEVE_RECORD_MAX_NESTING records (0x80000008 beyond), every child must
+// suit its place (a test where a test belongs, a command in a command list,
+// a block that is a command list...), nothing is allocated by a length
+// before the bytes it announces have arrived, and a matcher kind outside
+// 1-6 gives 0x80000001. A failing load leaves the node with what it had
+// read; the caller discards it.
+//
+// Failures inside the reader and the writer are thrown as bare codes
+// (ThrowCode) or as the engine's memory exception; Serialize turns them into
+// its result. One reader or writer per operation, on one thread.
+#ifndef TELSOR_FILTER_SIEVERECORD_H
+#define TELSOR_FILTER_SIEVERECORD_H
+
+#include <stdint.h>
+
+#include "filter/exprtree.h"
+#include "foundation/istream.h"
+#include "foundation/obj.h"
+#include "foundation/wintypes.h"
+#include "search/seekpattern.h"
+
+namespace telsor {
+
+// Records nested deeper than this are refused.
+const DWORD SIEVE_RECORD_MAX_NESTING = 1000;
+
+// The stream's absolute position; moving to one. The stream's result.
+HRESULT StreamPosition(IStream* stream, ULONGLONG* position);
+HRESULT StreamSeekTo(IStream* stream, ULONGLONG position);
+
+class CNodeRecordWriter {
+ public:
+  explicit CNodeRecordWriter(IStream* stream) : m_pStream(stream) {}
+
+  void U8(BYTE value);
+  void U16(WORD value);
+  void U32(DWORD value);
+  void I32(int32_t value);
+  void U64(uint64_t value);
+  void F64(double value);
+  void Bytes(const void* data, size_t count);
+
+  // Head and data of the node.
+  void Node(const CExprTreeNode& node);
+  // The presence flag, then the node's record when there is one.
+  void OptionalNode(const CExprTreeNode* node);
+  void StringValue(const char* text);
+  // Refuses (E_FAIL) more than 65,535 texts or a text of 65,536 bytes or
+  // more, which the form cannot hold.
+  void StringArray(const char* const* texts);
+  // Refuses (E_FAIL) more than 65,535 matchers or a matcher of a class that
+  // has no kind.
+  void PatternList(const CSeekPattern* const* patterns);
+
+  // The absolute stream position.
+  ULONGLONG Position();
+  void SeekTo(ULONGLONG position);
+
+ private:
+  IStream* m_pStream;
+};
+
+class CNodeRecordReader {
+ public:
+  // Where a child record stands; decides which type codes and classes fit.
+  enum PLACE {
+    PLACE_IF_TEST,         // the test of an if or elsif link: any test
+    PLACE_NOT_TEST,        // the test of a not: any test
+    PLACE_BLOCK,           // 17
+    PLACE_NEXT,            // 21 or 22
+    PLACE_VACATION_TAGS,   // 7
+    PLACE_STRING,          // 1 or 2 (reasons, subject)
+    PLACE_TEST_LIST,       // a CListTest whatever the code says
+    PLACE_IN_COMMANDS,     // commands and controls
+    PLACE_IN_TESTS,        // any test
+    PLACE_IN_STRINGS,      // 1 or 2
+    PLACE_IN_TAGS,         // 4, 5, 6, 9, 10
+  };
+
+  explicit CNodeRecordReader(IStream* stream) : m_pStream(stream), m_nNesting(0) {}
+
+  BYTE U8();
+  WORD U16();
+  DWORD U32();
+  int32_t I32();
+  uint64_t U64();
+  double F64();
+
+  // The line and the data of a node made by the factory (its type code has
+  // been read already).
+  void Body(CExprTreeNode& node);
+  // Type code and record of a child for the place; the node comes back with
+  // the pointer's reference only.
+  CSharedObjPtr<CExprTreeNode> Child(PLACE place);
+  // The presence flag (0 or 1), then the child when present; null when absent.
+  CSharedObjPtr<CExprTreeNode> OptionalChild(PLACE place);
+  // A malloc'd copy of the text, null for an empty one.
+  char* StringValue();
+  // A string array (CListStrings::FreeStrArray frees it); null when it
+  // holds no text.
+  const char** StringArray();
+  // A null-terminated array of matchers (CKeyStr::FreePatterns frees it);
+  // null for none.
+  CSeekPattern** PatternList();
+
+  ULONGLONG Position();
+
+ private:
+  void Read(void* buffer, ULONG count);
+
+  IStream* m_pStream;
+  DWORD m_nNesting;
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_FILTER_SIEVERECORD_H
