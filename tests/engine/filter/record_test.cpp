@@ -359,7 +359,7 @@ TEST(SieveRecords, StreamFailuresComeBackUnchanged) {
     SCOPED_TRACE(at);
     CTestStream in(bytes);
     in.failReadAt = at;
-    in.readError = kDenied;
+    in.failure = kDenied;
     CSieveScript loaded;
     EXPECT_EQ(loaded.Serialize(&in, 0), kDenied);
   }
@@ -370,11 +370,11 @@ TEST(SieveRecords, StreamFailuresComeBackUnchanged) {
   full.writeLimit = 24;
   EXPECT_EQ(script.Serialize(&full, 1), E_FAIL);
   CTestStream noSeek;
-  noSeek.failSeek = true;
+  noSeek.seeksUntilFailure = 0;
   EXPECT_EQ(script.Serialize(&noSeek, 1), E_FAIL);
   CTestStream noReadBack;
   noReadBack.failReadAt = 0;
-  noReadBack.readError = kDenied;
+  noReadBack.failure = kDenied;
   EXPECT_EQ(script.Serialize(&noReadBack, 1), kDenied);
   EXPECT_EQ(script.Serialize(nullptr, 1), E_POINTER);
 }

@@ -278,7 +278,7 @@ TEST(BinHex, ForkShorterThanItsLength) {
   failing.failReadAt = 50;
   EXPECT_EQ(EncodeBinHex40(out, "f", 0, "TEXT", "ttxt", 0, &failing, 100, nullptr, 0), E_FAIL);
   failing.pos = 0;
-  failing.readError = static_cast<HRESULT>(0x80000009u);
+  failing.failure = static_cast<HRESULT>(0x80000009u);
   EXPECT_EQ(EncodeBinHex40(out, "f", 0, "TEXT", "ttxt", 0, &failing, 100, nullptr, 0),
             static_cast<HRESULT>(0x80000009u));
   EXPECT_EQ(EncodeBinHex40(nullptr, "f", 0, "TEXT", "ttxt", 0, nullptr, 0, nullptr, 0), E_POINTER);

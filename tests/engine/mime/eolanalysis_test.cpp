@@ -150,10 +150,10 @@ TEST(EolAnalysis, StreamFailureIsReturnedAndPositionRestored) {
   stream.maxChunk = 100;
   stream.failReadAt = 5000;
   CSetEOLSequence eol;
-  EXPECT_EQ(eol.Analyze(&stream, 9000), stream.readError);
+  EXPECT_EQ(eol.Analyze(&stream, 9000), stream.failure);
   EXPECT_EQ(stream.pos, 10u);
   CTestStream noSeek("abc");
-  noSeek.failSeek = true;
+  noSeek.seeksUntilFailure = 0;
   EXPECT_EQ(eol.Analyze(&noSeek, 3), static_cast<HRESULT>(0x80000008u));
 }
 

@@ -360,7 +360,7 @@ TEST(HeaderScanner, StreamFailureIsThrown) {
     scanner.NextField(ns, nl, vs, vl);
     ADD_FAILURE() << "no throw";
   } catch (DWORD code) {
-    EXPECT_EQ(static_cast<HRESULT>(code), stream.readError);
+    EXPECT_EQ(static_cast<HRESULT>(code), stream.failure);
   }
 }
 

@@ -254,7 +254,7 @@ TEST(HeaderBlock, ExtractHeadersFailures) {
   failing.maxChunk = 100;
   failing.failReadAt = 3000;
   TSTRING headers("before");
-  EXPECT_EQ(parser->ExtractHeaders(&failing, headers), failing.readError);
+  EXPECT_EQ(parser->ExtractHeaders(&failing, headers), failing.failure);
   EXPECT_EQ(Str(headers), "before");
   EXPECT_EQ(parser->ExtractHeaders(static_cast<IStream*>(nullptr), headers), E_POINTER);
   TempDir dir;

@@ -227,7 +227,7 @@ TEST(StreamDecoder, Failures) {
   for (auto e : {B64, QP, UU}) {
     CTestStream in(big), out;
     in.failReadAt = 2000;
-    in.readError = static_cast<HRESULT>(0x80000009u);
+    in.failure = static_cast<HRESULT>(0x80000009u);
     EXPECT_EQ(DecodeStream(&out, &in, e, big.size()), static_cast<HRESULT>(0x80000009u)) << e;
   }
   {

@@ -125,7 +125,7 @@ TEST(UUencodedFile, Failures) {
   CTestStream sink;
   EXPECT_EQ(file.Decode(&sink, &failing, 10000), E_FAIL);
   CTestStream seekless("begin 644 f\r\n#86)C\r\n");
-  seekless.failSeek = true;
+  seekless.seeksUntilFailure = 0;
   EXPECT_EQ(file.Decode(&sink, &seekless, 20), E_FAIL);
   EXPECT_EQ(file.Decode(nullptr, &seekless, 20), E_POINTER);
 }
