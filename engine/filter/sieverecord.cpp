@@ -165,22 +165,6 @@ CSharedObjPtr<T> As(const CSharedObjPtr<CExprTreeNode>& node) {
 
 }  // namespace
 
-HRESULT StreamPosition(IStream* stream, ULONGLONG* position) {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER at;
-  at.QuadPart = 0;
-  HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &at);
-  *position = at.QuadPart;
-  return hr;
-}
-
-HRESULT StreamSeekTo(IStream* stream, ULONGLONG position) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(position);
-  return stream->Seek(to, STREAM_SEEK_SET, nullptr);
-}
-
 // ---- writer
 
 void CNodeRecordWriter::Bytes(const void* data, size_t count) {

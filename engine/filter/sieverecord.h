@@ -54,9 +54,6 @@ namespace telsor {
 // Records nested deeper than this are refused.
 const DWORD SIEVE_RECORD_MAX_NESTING = 1000;
 
-// The stream's absolute position; moving to one. The stream's result.
-HRESULT StreamPosition(IStream* stream, ULONGLONG* position);
-HRESULT StreamSeekTo(IStream* stream, ULONGLONG position);
 
 class CNodeRecordWriter {
  public:

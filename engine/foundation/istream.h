@@ -96,4 +96,26 @@ class IStream : public ISequentialStream {
   virtual HRESULT Clone(IStream** out) = 0;
 };
 
+namespace telsor {
+
+// The stream's absolute position (*position is 0 when the Seek fails);
+// moving it to one. Each returns the Seek's result.
+inline HRESULT StreamPosition(IStream* stream, ULONGLONG* position) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  ULARGE_INTEGER at;
+  at.QuadPart = 0;
+  HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &at);
+  *position = at.QuadPart;
+  return hr;
+}
+
+inline HRESULT StreamSeekTo(IStream* stream, ULONGLONG position) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(position);
+  return stream->Seek(to, STREAM_SEEK_SET, nullptr);
+}
+
+}  // namespace telsor
+
 #endif  // TELSOR_FOUNDATION_ISTREAM_H

@@ -391,7 +391,7 @@ HRESULT DecodeBinHex40(IStream* data, IStream* resource, IStream* in, ULONG leng
                        unsigned char& version, char* type, char* creator, unsigned short& flags) {
   if (in == nullptr) return E_POINTER;
   ULONGLONG noted = 0;
-  HRESULT hr = Tell(in, &noted);
+  HRESULT hr = StreamPosition(in, &noted);
   if (FAILED(hr)) return hr;
   return ResultOfCall([&]() -> HRESULT {
     ULONG matchLength = 0;
@@ -399,13 +399,13 @@ HRESULT DecodeBinHex40(IStream* data, IStream* resource, IStream* in, ULONG leng
     if (at == static_cast<DWORD>(-1)) {
       // Not BinHex: the bytes as they are.
       ClearHeader(name, version, type, creator, flags);
-      HRESULT seek = SeekTo(in, noted);
+      HRESULT seek = StreamSeekTo(in, noted);
       if (FAILED(seek) || data == nullptr) return seek;
       return CopyUnchanged(data, in, length);
     }
     const ULONGLONG consumed = static_cast<ULONGLONG>(at) + matchLength - noted;
     if (consumed >= length) return E_MIME_BINHEX_MALFORMED;
-    HRESULT seek = SeekTo(in, static_cast<ULONGLONG>(at) + matchLength);
+    HRESULT seek = StreamSeekTo(in, static_cast<ULONGLONG>(at) + matchLength);
     if (FAILED(seek)) return seek;
     // The rest of the preamble line, up to and including the opening colon.
     ULONG left = length - static_cast<ULONG>(consumed);

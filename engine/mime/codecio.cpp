@@ -25,22 +25,6 @@ HRESULT ReadChunk(IStream* src, BYTE* buffer, ULONG size, ULONGLONG& remaining, 
   return hr;
 }
 
-HRESULT Tell(IStream* stream, ULONGLONG* position) {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER at;
-  at.QuadPart = 0;
-  HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &at);
-  *position = at.QuadPart;
-  return hr;
-}
-
-HRESULT SeekTo(IStream* stream, ULONGLONG position) {
-  LARGE_INTEGER at;
-  at.QuadPart = static_cast<LONGLONG>(position);
-  return stream->Seek(at, STREAM_SEEK_SET, nullptr);
-}
-
 HRESULT CopyUnchanged(IStream* dst, IStream* src, ULONGLONG cb) {
   if (cb == 0 || src == nullptr) return S_OK;
   ULARGE_INTEGER count;

@@ -21,10 +21,6 @@ HRESULT ReadFully(IStream* src, BYTE* buffer, ULONG count, ULONG* got);
 // The next chunk of at most size bytes of what remains, read fully;
 // remaining goes down by *got.
 HRESULT ReadChunk(IStream* src, BYTE* buffer, ULONG size, ULONGLONG& remaining, ULONG* got);
-// *position := the stream's position; the Seek's result.
-HRESULT Tell(IStream* stream, ULONGLONG* position);
-// Moves the stream to an absolute position; the Seek's result.
-HRESULT SeekTo(IStream* stream, ULONGLONG position);
 // cb bytes of src copied unchanged to dst with CopyTo (nothing for cb 0 or
 // no source: S_OK); CopyTo's result.
 HRESULT CopyUnchanged(IStream* dst, IStream* src, ULONGLONG cb);

@@ -40,7 +40,7 @@ HRESULT CUUencodedFile::Decode(IStream* out, IStream* in, ULONGLONG count) {
   m_wMode = 0;
   if (out == nullptr || in == nullptr) return E_POINTER;
   ULONGLONG noted = 0;
-  HRESULT hr = Tell(in, &noted);
+  HRESULT hr = StreamPosition(in, &noted);
   if (FAILED(hr)) return hr;
 
   ULONGLONG remaining = count;
@@ -120,7 +120,7 @@ HRESULT CUUencodedFile::Decode(IStream* out, IStream* in, ULONGLONG count) {
     m_strName.Release();
     return hr;
   }
-  hr = SeekTo(in, dataStart);
+  hr = StreamSeekTo(in, dataStart);
   if (FAILED(hr)) return hr;
   return DecodeStream(out, in, CONTENT_ENCODING_UUENCODE, remaining);
 }
