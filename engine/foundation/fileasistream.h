@@ -11,8 +11,8 @@
 //   s->Release();                       // closes the file
 //
 // Offsets are 64-bit. Write finishes the whole request (partial writes and
-// interrupted calls are continued) or returns 0x80000008 with the bytes that
-// did get written. A failing Seek returns 0x80000008 and leaves the position.
+// interrupted calls are continued) or returns E_FAIL with the bytes that
+// did get written. A failing Seek returns E_FAIL and leaves the position.
 // Ownership and threads: see istreamimpl.h.
 #ifndef TELSOR_FOUNDATION_FILEASISTREAM_H
 #define TELSOR_FOUNDATION_FILEASISTREAM_H
@@ -45,24 +45,24 @@ class CFileAsIStream : public CIStreamImpl {
   // exists), 2 create or truncate, 3 open existing, 4 create or truncate
   // (exactly as 2), 5 truncate existing; other values open. New files get
   // mode 0600 (0700). share is ignored.
-  // Returns 0 with *out holding one reference; 0x80000005 for a null path or
-  // out (*out untouched); 0x80000002 without memory; 0x80000009 when
-  // permission is denied, 0x80000008 for other open failures (*out null).
+  // Returns 0 with *out holding one reference; E_POINTER for a null path or
+  // out (*out untouched); E_OUTOFMEMORY without memory; E_ACCESSDENIED when
+  // permission is denied, E_FAIL for other open failures (*out null).
   static HRESULT CreateStreamOnFile(const char* path, DWORD access, DWORD share,
                                     DWORD disposition, IStream** out);
 
   // One read of count bytes: 0 when all came, 1 when fewer (0 at the end),
-  // 0x80000008 on failure (*done untouched), 0x80000005 for a null buffer.
+  // E_FAIL on failure (*done untouched), E_POINTER for a null buffer.
   HRESULT Read(void* buffer, ULONG count, ULONG* done) override;
-  // Writes all count bytes: 0, or 0x80000008 with *done = the bytes written
+  // Writes all count bytes: 0, or E_FAIL with *done = the bytes written
   // before the failure (a full disk, a closed pipe).
   HRESULT Write(const void* buffer, ULONG count, ULONG* done) override;
   // 64-bit lseek; origin 1 current, 2 end, anything else start. Failure:
-  // 0x80000008, position and *newPosition untouched.
+  // E_FAIL, position and *newPosition untouched.
   HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override;
-  // ftruncate to size (64-bit); the position does not move. 0 or 0x80000008.
+  // ftruncate to size (64-bit); the position does not move. 0 or E_FAIL.
   HRESULT SetSize(ULARGE_INTEGER size) override;
-  // flags without STATFLAG_NONAME: the record zeroed and 0x80000008 (no name
+  // flags without STATFLAG_NONAME: the record zeroed and E_FAIL (no name
   // can be given). With it: size, times, type 2, locks 2 and the access mask.
   HRESULT Stat(STATSTG* st, DWORD flags) override;
 

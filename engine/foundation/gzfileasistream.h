@@ -43,20 +43,20 @@ class CGZFileAsIStream : public CIStreamImpl {
   // "w+bv" otherwise; share is ignored. A read-only open of a file starting
   // with "TLGZ" reads the gzip member after it (gzdopen on a descriptor
   // placed at offset 4).
-  // Returns 0 with *out holding one reference; 0x80000005 for a null path or
-  // out; 0x80000002 without memory; 0x8002802F when the library or a needed
-  // function is missing; 0x80000008 when the open fails.
+  // Returns 0 with *out holding one reference; E_POINTER for a null path or
+  // out; E_OUTOFMEMORY without memory; TYPE_E_CANTLOADLIBRARY when the library or a needed
+  // function is missing; E_FAIL when the open fails.
   static HRESULT CreateStreamOnFile(const char* path, DWORD access, DWORD share,
                                     DWORD disposition, IStream** out);
 
-  // n = gzread(count): 0 also for a short read (n in *done); 0x80000008 on
-  // failure; 0x8002802F without gzread.
+  // n = gzread(count): 0 also for a short read (n in *done); E_FAIL on
+  // failure; TYPE_E_CANTLOADLIBRARY without gzread.
   HRESULT Read(void* buffer, ULONG count, ULONG* done) override;
-  // n = gzwrite(count): 0x80000008 when nothing of a non-empty request was
-  // written; without gzwrite 0x80000008 (non-empty) or 0x8002802F (empty).
+  // n = gzwrite(count): E_FAIL when nothing of a non-empty request was
+  // written; without gzwrite E_FAIL (non-empty) or TYPE_E_CANTLOADLIBRARY (empty).
   HRESULT Write(const void* buffer, ULONG count, ULONG* done) override;
   // gzseek of the uncompressed position. A move above 0x7FFFFFFF, or no
-  // gzseek, gives 0x8002802F; a failing gzseek 0x80000008.
+  // gzseek, gives TYPE_E_CANTLOADLIBRARY; a failing gzseek E_FAIL.
   HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override;
 
   ~CGZFileAsIStream() override;
@@ -71,7 +71,7 @@ class CGZFileAsIStream : public CIStreamImpl {
   typedef int (*PFN_GZWRITE)(gzFile file, const void* buffer, unsigned count);
   typedef gzFile (*PFN_GZDOPEN)(int fd, const char* mode);
 
-  // Opens path in mode; 0, 0x80000008 or 0x8002802F.
+  // Opens path in mode; 0, E_FAIL or TYPE_E_CANTLOADLIBRARY.
   HRESULT Open(const char* path, const char* mode);
 
   gzFile m_hFile;

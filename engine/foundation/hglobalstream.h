@@ -24,11 +24,11 @@
 extern "C" {
 // A stream over handle (a new movable block when null). deleteOnRelease:
 // the block is freed with the stream. 0 with *out holding one reference;
-// 0x80000005 for a null out; 0x80000002 without memory; 0x80000008 for a
+// E_POINTER for a null out; E_OUTOFMEMORY without memory; E_FAIL for a
 // handle that is not a memory block.
 HRESULT CreateStreamOnHGlobal(HGLOBAL handle, BOOL deleteOnRelease, IStream** out);
-// The block behind a stream made by CreateStreamOnHGlobal: 0; 0x80000005
-// for a null argument; 0x80000003 for any other kind of stream.
+// The block behind a stream made by CreateStreamOnHGlobal: 0; E_POINTER
+// for a null argument; E_INVALIDARG for any other kind of stream.
 HRESULT GetHGlobalFromStream(IStream* stream, HGLOBAL* handle);
 }
 
@@ -38,13 +38,13 @@ class CHGlobalAsIStream : public CIStreamImpl {
  public:
   // Up to count bytes from the position; a short read is not signalled.
   HRESULT Read(void* buffer, ULONG count, ULONG* done) override;
-  // Writes at the position, enlarging the block as needed: 0, 0x80000002
-  // (no memory, or past 4 GiB) with *done 0, 0x80000005 for a null buffer.
+  // Writes at the position, enlarging the block as needed: 0, E_OUTOFMEMORY
+  // (no memory, or past 4 GiB) with *done 0, E_POINTER for a null buffer.
   HRESULT Write(const void* buffer, ULONG count, ULONG* done) override;
   // origin 0, 1 or 2; a resulting position below 0 or an unknown origin
-  // gives 0x80000008 and leaves the position.
+  // gives E_FAIL and leaves the position.
   HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override;
-  // Sets the stream's size (and the block's); 0x80000002 when it cannot.
+  // Sets the stream's size (and the block's); E_OUTOFMEMORY when it cannot.
   HRESULT SetSize(ULARGE_INTEGER size) override;
   // Size and type 2 (flags ignored: a memory stream has no name).
   HRESULT Stat(STATSTG* st, DWORD flags) override;

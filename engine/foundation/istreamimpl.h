@@ -1,7 +1,7 @@
 // The common part of the engine's stream classes.
 //
 // CIStreamImpl gives every stream the same QueryInterface/AddRef/Release rules
-// and answers 0x80000001 (not implemented) for the operations a stream does
+// and answers E_NOTIMPL (not implemented) for the operations a stream does
 // not support. A stream class derives from it and overrides what it offers:
 //
 //   class CEmptyStream : public CIStreamImpl {
@@ -37,13 +37,13 @@ class CIStreamImpl : public IStream {
   CIStreamImpl() : m_nRefs(0) {}
 
   // IID_IUnknown, IID_ISequentialStream and IID_IStream give this object with
-  // a reference and 0; any other identifier gives null and 0x80000001; a null
-  // out gives 0x80000005.
+  // a reference and 0; any other identifier gives null and E_NOTIMPL; a null
+  // out gives E_POINTER.
   HRESULT QueryInterface(const IID& iid, void** out) override;
   ULONG AddRef() override;
   ULONG Release() override;
 
-  // Not supported unless a stream overrides them: 0x80000001.
+  // Not supported unless a stream overrides them: E_NOTIMPL.
   HRESULT SetSize(ULARGE_INTEGER size) override;
   HRESULT Commit(DWORD flags) override;
   HRESULT Revert() override;
@@ -57,7 +57,7 @@ class CIStreamImpl : public IStream {
   // add up what was read and what the target reported written. Stops at a
   // chunk of 0 bytes, at a failed Read (its result is returned) or at a
   // failed target Write (its result is returned). A null target gives
-  // 0x80000005; no work buffer gives 0x80000002.
+  // E_POINTER; no work buffer gives E_OUTOFMEMORY.
   HRESULT CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
                  ULARGE_INTEGER* written) override;
 

@@ -8,7 +8,7 @@
 //   CRC5_CBC64 rc5(12, sizeof iv, iv);
 //   rc5.SetKey(16, key);
 //   ULONG need = 0;
-//   rc5.Encrypt(plain, n, nullptr, 0, &need, 1);          // 122: need = 16 (n rounded up past a multiple of 8)
+//   rc5.Encrypt(plain, n, nullptr, 0, &need, 1);          // 122, need = 16: n padded
 //   std::vector<BYTE> out(need), back(need);
 //   rc5.Encrypt(plain, n, out.data(), need, &need, 1);    // 0
 //   rc5.Decrypt(out.data(), need, back.data(), need, &n, 1);   // 0, n = 12 again

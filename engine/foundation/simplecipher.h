@@ -32,7 +32,7 @@ namespace telsor {
 
 class CSimpleCipher : public CIStreamImpl {
  public:
-  // inner may be null: every operation then gives 0x80000005.
+  // inner may be null: every operation then gives E_POINTER.
   explicit CSimpleCipher(IStream* inner);
   ~CSimpleCipher() override;
 

@@ -14,7 +14,7 @@
 // The caller's string never changes (copy-on-write). Positions are 64-bit and
 // may lie past the end; a write there leaves a zero-filled gap. The text never
 // grows past the largest TSTRING (INT_MAX bytes): such a Write or SetSize
-// returns 0x80000002 and changes nothing. Ownership and threads: see
+// returns E_OUTOFMEMORY and changes nothing. Ownership and threads: see
 // istreamimpl.h.
 #ifndef TELSOR_FOUNDATION_TSTRINGASISTREAM_H
 #define TELSOR_FOUNDATION_TSTRINGASISTREAM_H
@@ -26,15 +26,15 @@ namespace telsor {
 
 class CTstringAsIStream : public CIStreamImpl {
  public:
-  // 0 with *out holding one reference; 0x80000005 for a null out;
-  // 0x80000002 without memory.
+  // 0 with *out holding one reference; E_POINTER for a null out;
+  // E_OUTOFMEMORY without memory.
   static HRESULT CreateStreamOnTSTRING(const TSTRING& text, IStream** out);
 
   // Up to count bytes from the position: 0 when all came, 1 when fewer (also
   // for a null buffer or a position at or past the end).
   HRESULT Read(void* buffer, ULONG count, ULONG* done) override;
   // Puts count bytes at the position and cuts the text after them (a source
-  // inside the text itself is allowed). 0, or 0x80000002 / 0x80000005 with
+  // inside the text itself is allowed). 0, or E_OUTOFMEMORY / E_POINTER with
   // *done 0 and nothing changed.
   HRESULT Write(const void* buffer, ULONG count, ULONG* done) override;
   // Always 0: origin 1 and 2 clamp at 0, origin 0 takes the low 32 bits.

@@ -39,8 +39,8 @@
 // without recursion, so deeply nested or long patterns cannot exhaust the
 // stack.
 //
-// Limits: at most 131071 nodes (0xE00F0005, empty message); the position
-// sets of one pattern may hold at most 2^25 entries in all (0xE00F0005
+// Limits: at most 131071 nodes (E_SEEK_TOO_MANY_NODES, empty message); the position
+// sets of one pattern may hold at most 2^25 entries in all (E_SEEK_TOO_MANY_NODES
 // too, for patterns such as x{0,20000} whose sets grow quadratically).
 //
 // Errors are thrown as CFAException* (released with Delete()) or the
@@ -60,9 +60,9 @@
 
 namespace telsor {
 
-// A syntax error (code 0xE00F0001 and its message), too many nodes
-// (0xE00F0005), too many states (0xE00F0002) or a missing pattern
-// (0x80000005); the last three carry no message. Heap object, thrown by
+// A syntax error (code E_SEEK_SYNTAX and its message), too many nodes
+// (E_SEEK_TOO_MANY_NODES), too many states (E_SEEK_TOO_MANY_STATES) or a missing pattern
+// (E_POINTER); the last three carry no message. Heap object, thrown by
 // pointer, released with Delete().
 class CFAException : public CException {
  public:
@@ -157,7 +157,7 @@ class CFA {
   void BuildSyntaxTree(const char* pattern);
 
   // Lexer (the pattern must have been set by BuildSyntaxTree; without one
-  // 0x80000005 is thrown).
+  // E_POINTER is thrown).
   tag_TOKEN_REGEXPR GetLexToken();
   DWORD GetPos() const;
 

@@ -15,7 +15,7 @@
 // Record: the base record (no pattern), u32 word count N; when N > 0 the
 // u32 block size S (exact) and the S bytes of the block. Loading checks
 // every entry: the word lies behind the entries and inside the block, has
-// no NUL inside and is followed by one (0x80000008 otherwise).
+// no NUL inside and is followed by one (E_FAIL otherwise).
 //
 // Exactly len bytes of the text are compared; the text need not be
 // NUL-terminated. Streams are not searched.
@@ -34,9 +34,9 @@ class CSeekDictionary : public CSeekPattern {
   ~CSeekDictionary() override;
 
   using CSeekPattern::Compile;
-  // words: null-terminated array of C strings. Returns 0, 0x80000005 for a
-  // null array, 0xE00F0003 for a word of 0xFFFF bytes or more (dictionary
-  // left empty), 0x80000002 when memory runs out.
+  // words: null-terminated array of C strings. Returns 0, E_POINTER for a
+  // null array, E_SEEK_WORD_TOO_LONG for a word of 0xFFFF bytes or more (dictionary
+  // left empty), E_OUTOFMEMORY when memory runs out.
   virtual HRESULT Compile(const char** words, int caseSensitive);
   // 0 with *matchLen = text length when the text equals a word, else -1.
   // Texts longer than 65535 bytes never match.

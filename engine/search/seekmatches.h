@@ -47,8 +47,8 @@ class CSeekMatches : public CSeekPattern {
   explicit CSeekMatches(tag_CAPABILITIES_BIT caps = SEEK_CAPS_NONE);
   ~CSeekMatches() override;
 
-  // Returns 0, 0xE00F0004 for a pattern of 0xFFFF bytes or more (matcher
-  // left empty), 0x80000002 when memory runs out.
+  // Returns 0, E_SEEK_PATTERN_TOO_LONG for a pattern of 0xFFFF bytes or more (matcher
+  // left empty), E_OUTOFMEMORY when memory runs out.
   HRESULT Compile(const char* pattern, int caseSensitive, DWORD len) override;
   using CSeekPattern::Search;  // streams: the base's, which matches nothing
   // 0 with *matchLen = text length when the whole text matches, else -1.

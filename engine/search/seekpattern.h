@@ -26,7 +26,7 @@
 // Base record (every matcher's record starts with it, little-endian):
 //   u8 version 1, u16 L, L pattern bytes, u8 case-sensitive flag,
 //   u8 NUL-substitute byte.
-// Patterns longer than 0xFFFF bytes cannot be stored (0x80000008).
+// Patterns longer than 0xFFFF bytes cannot be stored (E_FAIL).
 //
 // Threads: Search is const and may run on one compiled matcher from many
 // threads at once; Compile and loading need exclusive use. Matchers are not
@@ -56,14 +56,14 @@ class CSeekPattern {
   // Holds a copy of pattern: len bytes with strncpy semantics (bytes after
   // a NUL become NUL), or strlen bytes when len is 0; lower-cased when
   // caseSensitive is 0. A null pattern holds nothing. Returns 0, or
-  // 0x80000002 when the copy cannot be allocated.
+  // E_OUTOFMEMORY when the copy cannot be allocated.
   virtual HRESULT Compile(const char* pattern, int caseSensitive, DWORD len);
   // The base matches nothing: *matchLen (which must be valid) becomes 0.
   virtual DWORD Search(const char* text, DWORD len, DWORD* matchLen) const;
   virtual DWORD Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const;
   // store non-zero writes the base record, 0 loads it. Returns 0, a failing
-  // stream result unchanged, 0x80000008 for a malformed or short record or a
-  // pattern too long to store, 0x80000002 when memory runs out.
+  // stream result unchanged, E_FAIL for a malformed or short record or a
+  // pattern too long to store, E_OUTOFMEMORY when memory runs out.
   virtual HRESULT Serialize(IStream* stream, int store);
   // The held pattern (NUL-terminated; null when none); index is ignored.
   virtual const char* GetPattern(LONG index) const;

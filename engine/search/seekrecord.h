@@ -66,7 +66,7 @@ inline HRESULT WriteField(IStream* stream, const void* buffer, ULONG count) {
 inline HRESULT ReadBlock(IStream* stream, size_t size, std::vector<BYTE>& out, HRESULT shortCode,
                          HRESULT memCode) {
   std::vector<BYTE>().swap(out);
-  const size_t kFirst = 1u << 20;
+  const size_t kFirst = 1u << 16;
   while (out.size() < size) {
     const size_t have = out.size();
     const size_t room = have == 0 ? kFirst : 2 * have;

@@ -15,7 +15,7 @@
 //   stream->Release();
 //
 // Patterns of 1 to 65534 bytes get tables; 65535 bytes or more give
-// 0xE00F0004. An empty pattern matches at offset 0 of any non-empty text
+// E_SEEK_PATTERN_TOO_LONG. An empty pattern matches at offset 0 of any non-empty text
 // (*matchLen 1). A pattern whose first byte is NUL (given with an explicit
 // length) holds no tables and matches nothing.
 //
@@ -30,9 +30,10 @@
 // shift per pattern position.
 //
 // Record: the base record, u32 table size S (0 without tables), S bytes.
-// Loading refuses with 1392 a record that ends early, a table block shorter
-// than 256 + 2 x length, a good-suffix shift of 0, or a pattern without its
-// tables; larger blocks load (the excess is ignored). 14: no memory.
+// Loading refuses with ERROR_INVALID_DATA_RECORD (1392) a record that ends
+// early, a table block shorter than 256 + 2 x length, a good-suffix shift
+// of 0, or a pattern without its tables; larger blocks load (the excess is
+// ignored). ERROR_OUTOFMEMORY (14): no memory.
 #ifndef TELSOR_SEARCH_SEEKSUBSTR_H
 #define TELSOR_SEARCH_SEEKSUBSTR_H
 
@@ -47,8 +48,9 @@ class CSeekSubstr : public CSeekPattern {
   CSeekSubstr();
   ~CSeekSubstr() override;
 
-  // Returns 0, 0xE00F0004 (matcher left empty), 8 when the tables cannot be
-  // allocated, or a base result.
+  // Returns 0, E_SEEK_PATTERN_TOO_LONG (matcher left empty),
+  // ERROR_NOT_ENOUGH_MEMORY (8) when the tables cannot be allocated, or a
+  // base result.
   HRESULT Compile(const char* pattern, int caseSensitive, DWORD len) override;
   DWORD Search(const char* text, DWORD len, DWORD* matchLen) const override;
   // Reads the stream in blocks of max(16 x length, 0x2000) bytes, keeping
@@ -58,7 +60,8 @@ class CSeekSubstr : public CSeekPattern {
   DWORD Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const override;
   HRESULT Serialize(IStream* stream, int store) override;
 
-  // Builds the good-suffix shifts into the table block; 0 or 8.
+  // Builds the good-suffix shifts into the table block; 0 or
+  // ERROR_NOT_ENOUGH_MEMORY.
   DWORD CalculateGoodSuffix();
   void Cleanup();
 
@@ -74,7 +77,8 @@ class CSeekSubstr : public CSeekPattern {
   std::vector<BYTE> m_tables;  // the table block; empty when no tables are built
 
  private:
-  // Fills a table block of 256 + 2 x length bytes for the pattern; 0 or 8.
+  // Fills a table block of 256 + 2 x length bytes for the pattern; 0 or
+  // ERROR_NOT_ENOUGH_MEMORY.
   DWORD FillTables(BYTE* tables) const;
   // Picks the filter's byte positions; m_bOwnTables must be set first.
   void PrepareFilter();

@@ -289,9 +289,9 @@ TEST(DetailedException, CaughtBeforeThePlainHandler) {
   EXPECT_EQ(which, 1);
 
   try {
-    ThrowCode(0x80000008u);
+    ThrowCode(static_cast<DWORD>(E_FAIL));
   } catch (DWORD code) {
-    EXPECT_EQ(code, 0x80000008u);
+    EXPECT_EQ(code, static_cast<DWORD>(E_FAIL));
   }
 }
 

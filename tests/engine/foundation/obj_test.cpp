@@ -71,7 +71,7 @@ class CTestThing : public CObj {
 };
 CObj* MakeThing() { return new CTestThing; }
 CObj* MakeFailingFile() { AfxThrowFileException(CFileException::fileNotFound, 2, "x"); }
-CObj* MakeFailingCode() { ThrowCode(0x80000008u); }
+CObj* MakeFailingCode() { ThrowCode(static_cast<DWORD>(E_FAIL)); }
 
 CRTTI CTestThing::classCTestThing = {"CTestThing", sizeof(CTestThing), 0xFFFF, &MakeThing,
                                      &CObj::classCObj, nullptr};

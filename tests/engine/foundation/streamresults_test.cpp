@@ -172,7 +172,7 @@ class StreamResults : public ::testing::Test {
     return hr;
   }
   static HRESULT Unsupported(IStream* s, ULONGLONG* count) {
-    // Every one of these must answer 0x80000001; report the first other answer.
+    // Every one of these must answer E_NOTIMPL; report the first other answer.
     IStream* clone = s;
     HRESULT answers[] = {s->Commit(0), s->Revert(), s->LockRegion(Size(0), Size(1), 0),
                          s->UnlockRegion(Size(0), Size(1), 0), s->Clone(&clone)};

@@ -16,6 +16,7 @@
 
 #include "foundation/exception.h"
 #include "foundation/tstring.h"
+#include "common/allocprobe.h"
 #include "common/teststream.h"
 
 using telsor::TSTRING;
@@ -627,8 +628,8 @@ TEST(TstringSerialize, FailuresTable) {
       {"characters short", {5, 0, 0, 0, 'a', 'b'}, S_OK, E_FAIL},
       {"length 2^31", {0, 0, 0, 0x80}, S_OK, E_FAIL},
       {"length 2^32-1", {0xFF, 0xFF, 0xFF, 0xFF}, S_OK, E_FAIL},
-      {"stream failure passes", {1, 0, 0, 0, 'a'}, static_cast<HRESULT>(0x80000009u),
-       static_cast<HRESULT>(0x80000009u)},
+      {"stream failure passes", {1, 0, 0, 0, 'a'}, E_ACCESSDENIED,
+       E_ACCESSDENIED},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -645,11 +646,39 @@ TEST(TstringSerialize, FailuresTable) {
   TSTRING s("abc");
   EXPECT_EQ(s.Serialize(nullptr, 1), E_POINTER);
   CTestStream failing;
-  failing.failWrite = static_cast<HRESULT>(0x80000008u);
-  EXPECT_EQ(s.Serialize(&failing, 1), static_cast<HRESULT>(0x80000008u));
+  failing.failWrite = E_FAIL;
+  EXPECT_EQ(s.Serialize(&failing, 1), E_FAIL);
   CTestStream shortWrite;
   shortWrite.writeLimit = 5;
   EXPECT_EQ(s.Serialize(&shortWrite, 1), E_FAIL);
+}
+
+// A length field is untrusted: a record that claims much and holds little
+// fails having allocated little; a long record loads in full, into a
+// buffer of exactly its length.
+TEST(TstringSerialize, HugeLengthsGrowAsTheBytesArrive) {
+  for (DWORD n : {0x7FFFFFFFu, 0x10000000u, 0x12345u}) {
+    SCOPED_TRACE(n);
+    CTestStream st(std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+                               static_cast<char>(n >> 24)} +
+                   "abcd");
+    TSTRING s("keep");
+    telsor_test::CAllocProbe probe;
+    EXPECT_EQ(s.Serialize(&st, 0), E_FAIL);
+    EXPECT_LT(probe.Peak(), 1u << 20);
+    ExpectWellFormed(s);
+  }
+  const std::string big(300000, 'q');
+  CTestStream st(std::string("\xE0\x93\x04\x00", 4) + big);
+  st.maxChunk = 70000;  // the stream hands out less than each step asks for
+  TSTRING s("previous");
+  EXPECT_EQ(s.Serialize(&st, 0), E_FAIL);  // every step needs all its bytes
+  st.maxChunk = 0xFFFFFFFFu;
+  st.pos = 0;
+  ASSERT_EQ(s.Serialize(&st, 0), S_OK);
+  EXPECT_EQ(Bytes(s), big);
+  EXPECT_EQ(Capacity(s), 300000);
+  ExpectWellFormed(s);
 }
 
 // ---- files ----
@@ -700,10 +729,10 @@ TEST_F(TstringFile, ErrorsAreCodes) {
   EXPECT_EQ(s.ReadFile(static_cast<const char*>(nullptr)), static_cast<DWORD>(E_POINTER));
   // A file of INT_MAX bytes or more cannot be held: out of memory, no read.
   ASSERT_EQ(truncate(path_, static_cast<off_t>(INT_MAX)), 0);
-  EXPECT_EQ(s.ReadFile(path_), 0x80000002u);
+  EXPECT_EQ(s.ReadFile(path_), static_cast<DWORD>(E_OUTOFMEMORY));
   EXPECT_TRUE(s.IsEmpty());
   ASSERT_EQ(truncate(path_, static_cast<off_t>(INT_MAX) + 10), 0);
-  EXPECT_EQ(s.ReadFile(path_), 0x80000002u);
+  EXPECT_EQ(s.ReadFile(path_), static_cast<DWORD>(E_OUTOFMEMORY));
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -713,7 +742,7 @@ TEST_F(TstringFile, ErrorsAreCodes) {
 #endif
 
 // Out of memory inside a child whose address space is capped: string
-// growth throws the engine's memory exception and ReadFile answers 0x80000002.
+// growth throws the engine's memory exception and ReadFile answers E_OUTOFMEMORY.
 TEST_F(TstringFile, OutOfMemoryInCappedChild) {
   if (TELSOR_ASAN) GTEST_SKIP() << "the sanitizer runtime needs an uncapped address space";
   ASSERT_EQ(truncate(path_, static_cast<off_t>(1) << 30), 0);  // 1 GiB, sparse
@@ -740,7 +769,7 @@ TEST_F(TstringFile, OutOfMemoryInCappedChild) {
     if (code == 0) {
       TSTRING f;
       DWORD r = f.ReadFile(path_);
-      if (r != 0x80000002u) code = 13;
+      if (r != static_cast<DWORD>(E_OUTOFMEMORY)) code = 13;
     }
     _exit(code);
   }

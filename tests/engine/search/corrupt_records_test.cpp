@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/allocprobe.h"
 #include "common/teststream.h"
 #include "search/dfatranstable.h"
 #include "search/regexpr.h"
@@ -92,7 +93,7 @@ TEST(CorruptRecordsTest, EveryTruncationFails) {
     const char* name;
     Kind kind;
     std::string bytes;
-    size_t baseEnd;  // substring matcher: 1392 from here on
+    size_t baseEnd;  // substring matcher: kBadRecord from here on
   };
   std::vector<Record> records;
   CSeekPattern base;
@@ -222,6 +223,38 @@ TEST(CorruptRecordsTest, OutOfRangeValuesFail) {
   EXPECT_EQ(0, Load(TABLE, TableRecord(3, 2, 0, 0, 1, 0xFFFF, 1)));
   EXPECT_EQ(0, Load(REGEXPR, r));
   EXPECT_EQ(0, Load(MULTIWORDS, m));
+}
+
+// Length fields are untrusted: a record that claims far more than it holds
+// fails with its code having allocated little (the loaders grow their
+// buffers as the bytes arrive).
+TEST(CorruptRecordsTest, HugeLengthsAllocateLittle) {
+  const std::string tail = "abcd";
+  const std::string emptyBase = std::string("\x01\x00\x00\x01\x20", 5);
+  // After the version and entry count: two states, minimum index 0, dense
+  // state 0, the two state records.
+  const std::string twoStates = U32(2) + U32(0) + U16(0) + std::string(1, '\0') + U16(0xFFFF) + U32(0) +
+                                std::string(1, '\x01') + U16(0) + U32(1);
+  const struct {
+    const char* name;
+    Kind kind;
+    std::string bytes;
+    HRESULT want;
+  } cases[] = {
+      {"setbits", SETBITS, U32(0) + U32(0x7FFFFFFFu) + tail, kFail},
+      {"dictionary", DICTIONARY, emptyBase + U32(2) + U32(0x7FFFFFF0u) + tail, kFail},
+      {"substr", SUBSTR, std::string("\x01\x02\x00" "ab\x01\x20", 7) + U32(0xFFFFFFF0u) + tail, kBadRecord},
+      {"table entries", TABLE, "\x01" + U32(0x3FFFFFFFu) + twoStates + tail, kFail},
+      {"table states", TABLE, "\x01" + U32(0) + U32(0xFFFF) + U32(0) + U16(0) + tail, kFail},
+      {"multiwords", MULTIWORDS, emptyBase + "\x01" + U32(0xFFFFFFFFu) + U16(2) + "ab" + tail, kFail},
+      {"regexpr table", REGEXPR, std::string("\x01\x01\x00\x00\x01\x20\x00\x01\x01", 9) + U32(0x3FFFFFFFu) + twoStates + tail,
+       kFail},
+  };
+  for (const auto& c : cases) {
+    telsor_test::CAllocProbe probe;
+    EXPECT_EQ(c.want, Load(c.kind, c.bytes)) << c.name;
+    EXPECT_LT(probe.Peak(), 1u << 20) << c.name;
+  }
 }
 
 TEST(CorruptRecordsTest, StreamFailuresArePassedOn) {

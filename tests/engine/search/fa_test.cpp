@@ -90,7 +90,7 @@ TEST(FATest, SyntaxErrorsCarryCodeAndText) {
   for (const auto& c : cases) {
     CFA fa;
     tag_FAILURE f = Parse(fa, c.pattern);
-    EXPECT_EQ(0xE00F0001u, f.code) << c.pattern;
+    EXPECT_EQ(static_cast<DWORD>(E_SEEK_SYNTAX), f.code) << c.pattern;
     EXPECT_EQ(c.message, f.message) << c.pattern;
   }
 }
@@ -98,15 +98,15 @@ TEST(FATest, SyntaxErrorsCarryCodeAndText) {
 TEST(FATest, MissingPatternAndMessagesThroughTheExceptionInterface) {
   CFA fa;
   tag_FAILURE f = Parse(fa, nullptr);
-  EXPECT_EQ(0x80000005u, f.code);
+  EXPECT_EQ(static_cast<DWORD>(E_POINTER), f.code);
   EXPECT_EQ("", f.message);
   EXPECT_EQ(0u, fa.GetPos());
 
-  CFAException e(0xE00F0001u, "Unexpected EOS");
+  CFAException e(static_cast<DWORD>(E_SEEK_SYNTAX), "Unexpected EOS");
   char text[8];
   EXPECT_NE(0, e.GetErrorMessage(text, sizeof text, nullptr));
   EXPECT_STREQ("Unexpec", text);  // cut to the buffer
-  CFAException empty(0xE00F0005u, nullptr);
+  CFAException empty(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
   EXPECT_EQ(0, empty.GetErrorMessage(text, sizeof text, nullptr));
   EXPECT_STREQ("", text);
 }
@@ -208,14 +208,14 @@ TEST(FATest, NodeLimitFailsFast) {
   for (const char* p : patterns) {
     CFA fa;
     tag_FAILURE f = Parse(fa, p);
-    EXPECT_EQ(0xE00F0005u, f.code) << p;
+    EXPECT_EQ(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), f.code) << p;
     EXPECT_EQ("", f.message);
   }
   // Just below the limit: x{65534} needs 2 x 65534 - 1 + 2 nodes.
   CFA fa;
   EXPECT_EQ(0u, Parse(fa, "x{65534}").code);
   EXPECT_EQ(131069u, fa.GetNodeCount());
-  EXPECT_EQ(0xE00F0005u, Parse(fa, "x{65536}").code);
+  EXPECT_EQ(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), Parse(fa, "x{65536}").code);
   // Seconds, not minutes: about 1 s of CPU in a plain build.
   EXPECT_LT(timer.Seconds(), 10 * kSanitizerSlowdown);
 }

@@ -44,7 +44,7 @@ class CGarbageCountStream : public CTestStream {
     if (pos >= failReadAt) {
       if (done) *done = count;  // what a careless stream might leave behind
       memset(buffer, 'b', count);
-      return static_cast<HRESULT>(0x80000008u);
+      return E_FAIL;
     }
     return CTestStream::Read(buffer, count, done);
   }
@@ -150,24 +150,24 @@ TEST(RegExprTest, ScriptMethodExpression) {
 
 TEST(RegExprTest, CompileResults) {
   CRegExpr re;
-  EXPECT_EQ(static_cast<HRESULT>(0x80000005u), re.Compile(nullptr, 1, 0));
+  EXPECT_EQ(E_POINTER, re.Compile(nullptr, 1, 0));
   std::string tooLong(0xFFFF, 'a');
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0004u), re.Compile(tooLong.c_str(), 1, 0));
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0004u), re.Compile(tooLong.c_str(), 1, 0xFFFF));
+  EXPECT_EQ(E_SEEK_PATTERN_TOO_LONG, re.Compile(tooLong.c_str(), 1, 0));
+  EXPECT_EQ(E_SEEK_PATTERN_TOO_LONG, re.Compile(tooLong.c_str(), 1, 0xFFFF));
   // 0xFFFE bytes are allowed.
   std::string longest = "a" + std::string(0xFFFD, '?');
   EXPECT_EQ(0, re.Compile(longest.c_str(), 1, 0));
   EXPECT_EQ(0u, re.Search("a", 0, nullptr));
 
   ASSERT_EQ(0, re.Compile("abc", 1, 0));
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0001u), re.Compile("x{2x}", 1, 0));
+  EXPECT_EQ(E_SEEK_SYNTAX, re.Compile("x{2x}", 1, 0));
   EXPECT_STREQ("Unexpected character 'x' at position 3", re.GetErrorText());
   // A failed compile leaves nothing behind: no text, no table, no match.
   EXPECT_EQ(0u, re.GetCount());
   EXPECT_EQ(nullptr, re.GetTable());
   EXPECT_EQ(kNone, re.Search("abc", 0, nullptr));
   EXPECT_EQ(kNone, FindInStream(re, "abc", 0, 3).at);
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0001u), re.Compile("[a-]", 1, 0));
+  EXPECT_EQ(E_SEEK_SYNTAX, re.Compile("[a-]", 1, 0));
   EXPECT_STREQ("Missing ']' when process bracket expression", re.GetErrorText());
 
   // Only the given length of the pattern is compiled.
@@ -178,10 +178,10 @@ TEST(RegExprTest, CompileResults) {
 TEST(RegExprTest, LimitsAreReachedQuickly) {
   const CCpuTimer timer;
   CRegExpr re;
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0002u), re.Compile("[ab]*a[ab]{16}", 1, 0));
+  EXPECT_EQ(E_SEEK_TOO_MANY_STATES, re.Compile("[ab]*a[ab]{16}", 1, 0));
   EXPECT_EQ(nullptr, re.GetTable());
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0005u), re.Compile("x{4294967296}", 1, 0));
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0005u), re.Compile("(x|y){200000}", 1, 0));
+  EXPECT_EQ(E_SEEK_TOO_MANY_NODES, re.Compile("x{4294967296}", 1, 0));
+  EXPECT_EQ(E_SEEK_TOO_MANY_NODES, re.Compile("(x|y){200000}", 1, 0));
   // Below the state limit: 2^12 + ... states compile and search.
   ASSERT_EQ(0, re.Compile("[ab]*a[ab]{11}", 1, 0));
   EXPECT_EQ(4096u, re.GetTable()->GetStateCount());
@@ -271,7 +271,7 @@ TEST(RegExprTest, RecordRoundTrip) {
     std::string bytes = s.str();
     bytes[0] = 2;
     CTestStream v2(bytes);
-    EXPECT_EQ(static_cast<HRESULT>(0xE00A00C9u), back.Serialize(&v2, 0));
+    EXPECT_EQ(E_RECORD_VERSION, back.Serialize(&v2, 0));
     for (size_t cut = 0; cut < s.bytes.size(); cut += 1 + cut / 8) {
       CTestStream shortRecord(s.str().substr(0, cut));
       CRegExpr broken;
@@ -291,6 +291,6 @@ TEST(RegExprTest, RecordRoundTrip) {
   // A failing stream result is returned as it is.
   CTestStream failing("\x01");
   failing.failReadAt = 0;
-  failing.failure = static_cast<HRESULT>(0x80000009u);
-  EXPECT_EQ(static_cast<HRESULT>(0x80000009u), back.Serialize(&failing, 0));
+  failing.failure = E_ACCESSDENIED;
+  EXPECT_EQ(E_ACCESSDENIED, back.Serialize(&failing, 0));
 }

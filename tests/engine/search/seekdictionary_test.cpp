@@ -59,11 +59,11 @@ TEST(SeekDictionaryTest, ExactLengthComparison) {
 
 TEST(SeekDictionaryTest, CompileFailures) {
   CSeekDictionary d;
-  EXPECT_EQ(static_cast<HRESULT>(0x80000005u), d.Compile(static_cast<const char**>(nullptr), 1));
+  EXPECT_EQ(E_POINTER, d.Compile(static_cast<const char**>(nullptr), 1));
   std::string longWord(0xFFFF, 'w');
   std::string fits(0xFFFE, 'w');
   const char* bad[] = {"a", longWord.c_str(), nullptr};
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0003u), d.Compile(bad, 1));
+  EXPECT_EQ(E_SEEK_WORD_TOO_LONG, d.Compile(bad, 1));
   EXPECT_EQ(0u, d.GetCount());
   EXPECT_EQ(SEEK_NOT_FOUND, d.Search("a", 0, nullptr));
   const char* good[] = {fits.c_str(), nullptr};

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "search/seekmatches.h"
+#include "common/cputime.h"
 #include "common/teststream.h"
 
 using namespace telsor;
@@ -137,7 +138,7 @@ TEST(SeekMatchesTest, RandomPatternsAgainstFnmatch) {
 
 TEST(SeekMatchesTest, HostilePatternsRunInPolynomialTime) {
   std::string text(200000, 'a');
-  auto start = std::chrono::steady_clock::now();
+  const CCpuTimer timer;
   CSeekMatches m;
   ASSERT_EQ(0, m.Compile("*a*a*a*a*a*a*a*a*b", 1, 0));
   EXPECT_FALSE(Match(m, text));
@@ -148,16 +149,14 @@ TEST(SeekMatchesTest, HostilePatternsRunInPolynomialTime) {
   pat += "b";
   ASSERT_EQ(0, m.Compile(pat.c_str(), 1, 0));
   EXPECT_FALSE(Match(m, text.substr(0, 20000)));
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(seconds, 2.0);
+  EXPECT_LT(timer.Seconds(), 2.0 * kSanitizerSlowdown);
 }
 
 TEST(SeekMatchesTest, LengthLimitAndRecord) {
   std::string over(0xFFFF, '*');
   std::string limit(0xFFFE, '?');
   CSeekMatches m(SEEK_CAPS_BRACKETS);
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0004u), m.Compile(over.c_str(), 1, 0));
+  EXPECT_EQ(E_SEEK_PATTERN_TOO_LONG, m.Compile(over.c_str(), 1, 0));
   EXPECT_EQ(0u, m.GetCount());
   EXPECT_EQ(SEEK_NOT_FOUND, m.Search("x", 0, nullptr));
   EXPECT_EQ(0, m.Compile(limit.c_str(), 1, 0));

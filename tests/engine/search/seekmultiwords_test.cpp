@@ -165,7 +165,7 @@ TEST(SeekMultiWordsTest, StreamFindsWordsAcrossBlockSeams) {
 
 TEST(SeekMultiWordsTest, CompileResults) {
   CSeekMultiWords m;
-  EXPECT_EQ(static_cast<HRESULT>(0x80000005u), m.Compile(static_cast<const char**>(nullptr), 1));
+  EXPECT_EQ(E_POINTER, m.Compile(static_cast<const char**>(nullptr), 1));
   const char* none[] = {"", "", nullptr};
   EXPECT_EQ(0, m.Compile(none, 1));
   EXPECT_EQ(0u, m.GetCount());
@@ -174,7 +174,7 @@ TEST(SeekMultiWordsTest, CompileResults) {
   std::string fine(65534, 'b');
   const char* tooLong[] = {"x", big.c_str(), nullptr};
   ASSERT_EQ(0, m.Compile(kHeaderNames, 1));
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0003u), m.Compile(tooLong, 1));
+  EXPECT_EQ(E_SEEK_WORD_TOO_LONG, m.Compile(tooLong, 1));
   EXPECT_EQ(0u, m.GetCount());  // nothing left from before
   EXPECT_EQ(kNone, m.Search("From:", 0, nullptr));
   const char* longest[] = {fine.c_str(), nullptr};
@@ -184,7 +184,7 @@ TEST(SeekMultiWordsTest, CompileResults) {
   // Over the state limit: more than 65535 trie states.
   std::string a(40000, 'c'), b(30000, 'd');
   const char* many[] = {a.c_str(), b.c_str(), nullptr};
-  EXPECT_EQ(static_cast<HRESULT>(0xE00F0002u), m.Compile(many, 1));
+  EXPECT_EQ(E_SEEK_TOO_MANY_STATES, m.Compile(many, 1));
   EXPECT_EQ(0u, m.GetCount());
   // The single-pattern form compiles one word.
   ASSERT_EQ(0, m.Compile("Word", 0, 0));
@@ -220,9 +220,9 @@ TEST(SeekMultiWordsTest, RecordRoundTrip) {
   std::string v2 = bytes;
   v2[version] = 2;
   CTestStream v2s(v2);
-  EXPECT_EQ(static_cast<HRESULT>(0xE00A00C9u), back.Serialize(&v2s, 0));
+  EXPECT_EQ(E_RECORD_VERSION, back.Serialize(&v2s, 0));
   std::string nul = bytes;
   nul[version + 7] = '\0';  // inside the first word
   CTestStream nuls(nul);
-  EXPECT_EQ(static_cast<HRESULT>(0x80000008u), back.Serialize(&nuls, 0));
+  EXPECT_EQ(E_FAIL, back.Serialize(&nuls, 0));
 }

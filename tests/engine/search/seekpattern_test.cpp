@@ -102,7 +102,7 @@ TEST(SeekPatternTest, LoadRefusesBadVersionAndPassesStreamErrors) {
   CTestStream s(Bytes({0x02, 0x00, 0x00, 0x01, 0x20}));
   CSeekPattern p;
   p.Compile("keep", 1, 0);
-  EXPECT_EQ(static_cast<HRESULT>(0x80000008u), p.Serialize(&s, 0));
+  EXPECT_EQ(E_FAIL, p.Serialize(&s, 0));
   EXPECT_EQ(0u, p.GetCount());  // loading starts from empty
 
   CTestStream failing(Bytes({0x01, 0x03, 0x00, 'a', 'b', 'c', 0x01, 0x20}));
@@ -116,7 +116,7 @@ TEST(SeekPatternTest, StoringRefusesPatternsBeyondSixteenBits) {
   CSeekPattern p;
   ASSERT_EQ(0, p.Compile(big.c_str(), 1, 0));
   CTestStream s;
-  EXPECT_EQ(static_cast<HRESULT>(0x80000008u), p.Serialize(&s, 1));
+  EXPECT_EQ(E_FAIL, p.Serialize(&s, 1));
   EXPECT_TRUE(s.bytes.empty());
 
   std::string edge(0xFFFF, 'y');
@@ -132,9 +132,9 @@ TEST(SeekPatternTest, StoringPassesWriteFailures) {
   CSeekPattern p;
   p.Compile("abc", 1, 0);
   CTestStream s;
-  s.failWrite = static_cast<HRESULT>(0x80000009u);
-  EXPECT_EQ(static_cast<HRESULT>(0x80000009u), p.Serialize(&s, 1));
+  s.failWrite = E_ACCESSDENIED;
+  EXPECT_EQ(E_ACCESSDENIED, p.Serialize(&s, 1));
   CTestStream shortWrite;
   shortWrite.writeLimit = 4;
-  EXPECT_EQ(static_cast<HRESULT>(0x80000008u), p.Serialize(&shortWrite, 1));
+  EXPECT_EQ(E_FAIL, p.Serialize(&shortWrite, 1));
 }
