@@ -1,0 +1,230 @@
+// The n-gram text classifier, its records and its data files.
+#include "classify/ngramsclassifier.h"
+
+#include <math.h>
+#include <string.h>
+
+#include <new>
+
+#include "classify/recordio.h"
+#include "foundation/errorroad.h"
+#include "foundation/fileasistream.h"
+#include "foundation/gzfileasistream.h"
+#include "foundation/simplecipher.h"
+
+namespace telsor {
+
+const BYTE CNGramsTextClassifier::ms_abyDynaHeaderSignature[4] = {'S', 'C', 'A', 0};
+const BYTE CNGramsTextClassifier::ms_abyOriginalSignature[4] = {'S', 'V', 'M', 0};
+const BYTE CNGramsTextClassifier::ms_abyOriginalNGramsTextClassifierSignature[4] = {'N', 'G', 'T', 'C'};
+
+namespace {
+
+// Releases a stream on every way out.
+struct StreamHold {
+  IStream* p = nullptr;
+  ~StreamHold() {
+    if (p != nullptr) p->Release();
+  }
+};
+
+HRESULT SeekBy(IStream* stream, LONGLONG move) {
+  LARGE_INTEGER by;
+  by.QuadPart = move;
+  return stream->Seek(by, STREAM_SEEK_CUR, nullptr);
+}
+
+}  // namespace
+
+CNGramsTextClassifier::CNGramsTextClassifier(unsigned short n)
+    : m_w(n), m_wN(n), m_dwUpdateNumber(NO_UPDATE_NUMBER) {}
+
+void CNGramsTextClassifier::SetWeights(const CNGramsVector& w) {
+  m_w = w;
+  m_wN = w.GetLenNGrams();
+}
+
+void CNGramsTextClassifier::Empty() {
+  CSVMachine::Empty();
+  m_w.Empty();
+  m_wN = 0;
+}
+
+CRealVector CNGramsTextClassifier::EvaluateVector(const CNGramsVector& x) const {
+  // Vectors of another n-gram length share no n-gram with w: w.x is 0.
+  const double dot = x.GetLenNGrams() == m_wN ? m_w.DotProduct(x) : 0.0;
+  CRealVector value(1);
+  value.SetAt(0, dot - m_dB);
+  return value;
+}
+
+CNGramsVector CNGramsTextClassifier::Text2Vector(const TSTRING& text) const {
+  CNGramsVector v(m_wN, text.c_str(), static_cast<DWORD>(text.GetLength()), DefaultNextStopWord);
+  const double d = v.DotProduct();
+  v *= d > 0.0 ? 1.0 / sqrt(d) : 1.0;
+  return v;
+}
+
+CRealVector CNGramsTextClassifier::EvaluateText(const TSTRING& text) const {
+  return EvaluateVector(Text2Vector(text));
+}
+
+HRESULT CNGramsTextClassifier::Serialize(IStream* stream, int storing) {
+  return storing ? SerializeWrite(stream) : SerializeRead(stream, false);
+}
+
+HRESULT CNGramsTextClassifier::SerializeWrite(IStream* stream) {
+  return ResultOfCall([&]() -> HRESULT {
+    HRESULT hr;
+    if (FAILED(hr = stream->Write(ms_abyDynaHeaderSignature, 4, nullptr))) return hr;
+    if (FAILED(hr = WriteU32(stream, ms_dwKnownHeaderLength))) return hr;
+    if (FAILED(hr = WriteU32(stream, m_dwUpdateNumber))) return hr;
+    if (FAILED(hr = WriteU16(stream, m_wN))) return hr;
+    if (FAILED(hr = CSVMachine::Serialize(stream, 1))) return hr;
+    return m_w.Serialize(stream, 1);
+  });
+}
+
+HRESULT CNGramsTextClassifier::ReadStream(IStream* stream, void* buffer, ULONG size) {
+  return ReadField(stream, buffer, size, E_FAIL);
+}
+
+HRESULT CNGramsTextClassifier::SerializeRead(IStream* stream, bool headerOnly) {
+  return ResultOfCall([&]() -> HRESULT {
+    m_dwUpdateNumber = NO_UPDATE_NUMBER;
+    BYTE signature[4];
+    HRESULT hr = ReadStream(stream, signature, 4);
+    if (hr != S_OK) return hr;
+    if (FAILED(hr = SeekBy(stream, -4))) return hr;
+    if (memcmp(signature, ms_abyDynaHeaderSignature, 4) == 0) return ReadDynaHeaderFormat(stream, headerOnly);
+    if (memcmp(signature, ms_abyOriginalSignature, 4) == 0) return ReadOriginalFormat(stream, headerOnly);
+    return E_FAIL;
+  });
+}
+
+HRESULT CNGramsTextClassifier::ReadDynaHeaderFormat(IStream* stream, bool headerOnly) {
+  return ResultOfCall([&]() -> HRESULT {
+    BYTE signature[4];
+    HRESULT hr = ReadStream(stream, signature, 4);
+    if (hr != S_OK) return hr;
+    if (memcmp(signature, ms_abyDynaHeaderSignature, 4) != 0) return E_FAIL;
+    DWORD length = 0;
+    if ((hr = ReadU32(stream, &length)) != S_OK) return hr;
+    DWORD skip = length;
+    if (length >= ms_dwKnownHeaderLength) {
+      DWORD number = 0;
+      if ((hr = ReadU32(stream, &number)) != S_OK) return hr;
+      m_dwUpdateNumber = number;
+      skip = length - ms_dwKnownHeaderLength;
+    }
+    if (skip != 0 && FAILED(hr = SeekBy(stream, skip))) return hr;
+    WORD n = 0;
+    if ((hr = ReadU16(stream, &n)) != S_OK) return hr;
+    m_wN = n;
+    if (headerOnly) return S_OK;
+    if ((hr = CSVMachine::Serialize(stream, 0)) != S_OK) return hr;
+    return ReadWeights(stream);
+  });
+}
+
+HRESULT CNGramsTextClassifier::ReadOriginalFormat(IStream* stream, bool headerOnly) {
+  return ResultOfCall([&]() -> HRESULT {
+    HRESULT hr = CSVMachine::Serialize(stream, 0);
+    if (hr != S_OK) return hr;
+    BYTE signature[4];
+    if ((hr = ReadStream(stream, signature, 4)) != S_OK) return hr;
+    if (memcmp(signature, ms_abyOriginalNGramsTextClassifierSignature, 4) != 0) return E_FAIL;
+    WORD n = 0;
+    if ((hr = ReadU16(stream, &n)) != S_OK) return hr;
+    m_wN = n;
+    if (headerOnly) return S_OK;
+    return ReadWeights(stream);
+  });
+}
+
+HRESULT CNGramsTextClassifier::ReadWeights(IStream* stream) {
+  HRESULT hr = m_w.Serialize(stream, 0);
+  if (hr != S_OK) return hr;
+  // Weights of another n-gram length than the header's would never score.
+  if (m_w.GetLenNGrams() != m_wN) {
+    m_w.Empty();
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+HRESULT CNGramsTextClassifier::GetUpdateNumber(IStream* stream, ULONG* number) {
+  CNGramsTextClassifier header(5);
+  HRESULT hr = header.SerializeRead(stream, true);
+  if (SUCCEEDED(hr) && number != nullptr) *number = header.GetUpdateNumber();
+  return hr;
+}
+
+HRESULT CExtNGramsTextClassifier::OpenStream(const char* path, IStream** stream) {
+  if (stream == nullptr) return E_POINTER;
+  *stream = nullptr;
+  StreamHold file;
+  HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &file.p);
+  if (FAILED(hr)) return hr;
+  BYTE magic[4];
+  if ((hr = ReadStream(file.p, magic, 4)) != S_OK) return hr;
+  if (FAILED(hr = StreamSeekTo(file.p, 0))) return hr;
+  if (memcmp(magic, ms_abyOriginalSignature, 4) == 0 || memcmp(magic, ms_abyDynaHeaderSignature, 4) == 0) {
+    *stream = file.p;
+    file.p = nullptr;
+    return S_OK;
+  }
+  if (memcmp(magic, GZ_FILE_MAGIC, 4) == 0) {
+    file.p->Release();
+    file.p = nullptr;
+    return CGZFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, stream);
+  }
+  CSimpleCipher* cipher = new (std::nothrow) CSimpleCipher(file.p);
+  if (cipher == nullptr) return E_OUTOFMEMORY;
+  hr = cipher->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream));
+  if (FAILED(hr)) {
+    delete cipher;
+    return hr;
+  }
+  return hr;
+}
+
+HRESULT CExtNGramsTextClassifier::LoadData(const char* path) {
+  FILETIME modified = {0, 0};
+  bool haveTime = false;
+  {
+    StreamHold plain;
+    HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &plain.p);
+    if (FAILED(hr)) return hr;
+    STATSTG st;
+    memset(&st, 0, sizeof st);
+    if (SUCCEEDED(plain.p->Stat(&st, STATFLAG_NONAME))) {
+      haveTime = true;
+      modified = st.mtime;
+      if (modified.dwLowDateTime == m_ftLastWrite.dwLowDateTime &&
+          modified.dwHighDateTime == m_ftLastWrite.dwHighDateTime)
+        return S_OK;
+    }
+  }
+  StreamHold record;
+  HRESULT hr = OpenStream(path, &record.p);
+  if (FAILED(hr)) return hr;
+  hr = Serialize(record.p, 0);
+  // Without a time the next call loads again.
+  if (hr == S_OK) m_ftLastWrite = haveTime ? modified : FILETIME{0, 0};
+  return hr;
+}
+
+void CExtNGramsTextClassifier::Empty() {
+  CNGramsTextClassifier::Empty();
+  m_ftLastWrite = FILETIME{0, 0};
+}
+
+HRESULT CExtNGramsTextClassifier::GetUpdateNumber(const char* path, ULONG* number) {
+  StreamHold stream;
+  HRESULT hr = OpenStream(path, &stream.p);
+  if (FAILED(hr)) return hr;
+  return CNGramsTextClassifier::GetUpdateNumber(stream.p, number);
+}
+
+}  // namespace telsor

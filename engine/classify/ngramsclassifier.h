@@ -1,0 +1,116 @@
+// CNGramsTextClassifier: a linear support-vector classifier over n-gram
+// vectors, w.x - b for a text's unit-length n-gram vector x; and
+// CExtNGramsTextClassifier, the same loaded from a classifier data file and
+// reloaded only when the file's modification time changes.
+//
+//   CExtNGramsTextClassifier spam;                     // n = 5, nothing loaded
+//   HRESULT hr = spam.LoadData("/data/Qor.bin");       // plain, "TLGZ" or enciphered
+//   double value = spam.EvaluateText("cheap pills")[0];
+//   ULONG update = 0;
+//   CExtNGramsTextClassifier::GetUpdateNumber("/data/Qor.bin", &update);  // header only
+//
+// Record, current form (little-endian): "SCA" NUL, u32 header length L (4
+// when written), u32 update number (when L >= 4; L - 4 further bytes are
+// skipped, or L bytes when L < 4), u16 n, the SVM record (classify/
+// svmachine.h), then w's n-gram vector record. Older form (read only): the
+// SVM record, "NGTC", u16 n, w's record; it has no update number.
+//
+// Reading replaces fields as their turn comes; a short read or a wrong
+// signature gives E_FAIL, a failing stream its own code. A record whose w
+// has an n-gram length other than its header's n is refused (E_FAIL), and a
+// classifier only scores vectors of its own n (others give -b).
+//
+// Storage forms of a data file, by its first four bytes: "SCA" NUL or "SVM"
+// NUL plain; "TLGZ" gzip-compressed (through gzlib.so); anything else
+// enciphered with the position-byte cipher.
+//
+// Evaluation only reads: one classifier may be evaluated on several threads
+// at once while nobody changes it (the mail classifier's lock sees to that).
+#ifndef TELSOR_CLASSIFY_NGRAMSCLASSIFIER_H
+#define TELSOR_CLASSIFY_NGRAMSCLASSIFIER_H
+
+#include "classify/ngramsvector.h"
+#include "classify/realvector.h"
+#include "classify/svmachine.h"
+#include "foundation/istream.h"
+#include "foundation/tstring.h"
+#include "foundation/win32.h"
+#include "foundation/wintypes.h"
+
+namespace telsor {
+
+class CNGramsTextClassifier : public CSVMachine {
+ public:
+  static const BYTE ms_abyDynaHeaderSignature[4];                   // "SCA" NUL
+  static const BYTE ms_abyOriginalSignature[4];                     // "SVM" NUL
+  static const BYTE ms_abyOriginalNGramsTextClassifierSignature[4];  // "NGTC"
+  static const DWORD ms_dwKnownHeaderLength = 4;
+  static const ULONG NO_UPDATE_NUMBER = 0xFFFFFFFFu;
+
+  explicit CNGramsTextClassifier(unsigned short n);
+  CNGramsTextClassifier(const CNGramsTextClassifier& other) = default;
+  CNGramsTextClassifier& operator=(const CNGramsTextClassifier& other) = default;
+
+  void SetUpdateNumber(ULONG number) { m_dwUpdateNumber = number; }
+  ULONG GetUpdateNumber() const { return m_dwUpdateNumber; }
+  unsigned short GetLenNGrams() const { return m_wN; }
+  const CNGramsVector& GetWeights() const { return m_w; }
+  // Takes w over; its n-gram length becomes the classifier's.
+  void SetWeights(const CNGramsVector& w);
+
+  // Empties the SVM part and w, n becomes 0; the update number stays.
+  void Empty() override;
+  bool IsEmpty() const { return m_w.GetCount() == 0; }
+
+  // One element: w.x - b (w.x is 0 for a vector of another n-gram length).
+  CRealVector EvaluateVector(const CNGramsVector& x) const;
+  // The text's n-gram vector of this n, stop words out, at unit length.
+  CNGramsVector Text2Vector(const TSTRING& text) const;
+  CRealVector EvaluateText(const TSTRING& text) const override;
+
+  HRESULT Serialize(IStream* stream, int storing) override;
+  HRESULT SerializeWrite(IStream* stream);
+  HRESULT SerializeRead(IStream* stream, bool headerOnly);
+  HRESULT ReadDynaHeaderFormat(IStream* stream, bool headerOnly);
+  HRESULT ReadOriginalFormat(IStream* stream, bool headerOnly);
+
+  // Exactly size bytes: a failing stream's code, E_FAIL when fewer come.
+  static HRESULT ReadStream(IStream* stream, void* buffer, ULONG size);
+  // The update number of the record at the stream's position (header only);
+  // *number is set only on success.
+  static HRESULT GetUpdateNumber(IStream* stream, ULONG* number);
+
+ private:
+  HRESULT ReadWeights(IStream* stream);
+
+  CNGramsVector m_w;
+  unsigned short m_wN;
+  ULONG m_dwUpdateNumber;
+};
+
+class CExtNGramsTextClassifier : public CNGramsTextClassifier {
+ public:
+  CExtNGramsTextClassifier() : CNGramsTextClassifier(5), m_ftLastWrite{0, 0} {}
+
+  // A stream that yields the plain record of a data file in any storage
+  // form; the caller releases it. A file shorter than 4 bytes gives E_FAIL;
+  // open and read failures come back unchanged.
+  static HRESULT OpenStream(const char* path, IStream** stream);
+  // Loads the file unless its modification time equals the one recorded at
+  // the last successful load. On failure the time is not recorded.
+  HRESULT LoadData(const char* path);
+  // Empties the classifier and forgets the time.
+  void Empty() override;
+  // The update number of a data file, read from its header only.
+  static HRESULT GetUpdateNumber(const char* path, ULONG* number);
+  using CNGramsTextClassifier::GetUpdateNumber;
+
+  const FILETIME& GetLastWriteTime() const { return m_ftLastWrite; }
+
+ private:
+  FILETIME m_ftLastWrite;
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_CLASSIFY_NGRAMSCLASSIFIER_H
