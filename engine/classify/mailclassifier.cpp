@@ -183,7 +183,15 @@ void CMailClassifier::LoadCategories(const char* pattern) {
   if (star == nullptr) return;
   const size_t numberAt = static_cast<size_t>(star - base);
 
-  std::vector<tag_CATEGORY_MODIFIED_TIME> onDisk;
+  const TSTRING folder(pattern, static_cast<int>(base - pattern));
+
+  // Found files are loaded by the names they were found under (a file
+  // "Qor_033.bin" is category 33 and is read as that file).
+  struct Found {
+    tag_CATEGORY_MODIFIED_TIME entry;
+    TSTRING path;
+  };
+  std::vector<Found> onDisk;
   WIN32_FIND_DATA found;
   HANDLE find = FindFirstFile(pattern, &found);
   if (find != INVALID_HANDLE_VALUE) {
@@ -191,7 +199,7 @@ void CMailClassifier::LoadCategories(const char* pattern) {
       const char* name = found.cFileName;
       DWORD number = 0;
       if (strlen(name) > numberAt) number = static_cast<DWORD>(strtol(name + numberAt, nullptr, 10));
-      onDisk.push_back({number, found.ftLastWriteTime});
+      onDisk.push_back({{number, found.ftLastWriteTime}, folder + name});
     } while (FindNextFile(find, &found));
     FindClose(find);
   }
@@ -200,17 +208,20 @@ void CMailClassifier::LoadCategories(const char* pattern) {
     ReadLock lock(m_monitor);
     for (const auto& entry : m_categories) loaded.push_back({entry.first, entry.second.GetLastWriteTime()});
   }
-  std::sort(onDisk.begin(), onDisk.end(), PrLessCategory);
+  std::sort(onDisk.begin(), onDisk.end(),
+            [](const Found& a, const Found& b) { return PrLessCategory(a.entry, b.entry); });
   std::sort(loaded.begin(), loaded.end(), PrLessCategory);
 
   size_t d = 0, l = 0;
   while (d < onDisk.size() || l < loaded.size()) {
-    if (l == loaded.size() || (d < onDisk.size() && onDisk[d].category < loaded[l].category)) {
-      UpdateActiveCategories(pattern, onDisk[d++].category);
-    } else if (d == onDisk.size() || loaded[l].category < onDisk[d].category) {
+    if (l == loaded.size() || (d < onDisk.size() && onDisk[d].entry.category < loaded[l].category)) {
+      InstallCategory(onDisk[d].path.c_str(), onDisk[d].entry.category);
+      ++d;
+    } else if (d == onDisk.size() || loaded[l].category < onDisk[d].entry.category) {
       RemoveActiveCategories(loaded[l++].category);
     } else {
-      if (!SameTime(onDisk[d].modified, loaded[l].modified)) UpdateActiveCategories(pattern, onDisk[d].category);
+      if (!SameTime(onDisk[d].entry.modified, loaded[l].modified))
+        InstallCategory(onDisk[d].path.c_str(), onDisk[d].entry.category);
       ++d;
       ++l;
     }
@@ -227,9 +238,12 @@ TSTRING CMailClassifier::CategoryFileName(const char* pattern, ULONG category) {
 }
 
 void CMailClassifier::UpdateActiveCategories(const char* pattern, ULONG category) {
-  TSTRING name = CategoryFileName(pattern, category);
+  InstallCategory(CategoryFileName(pattern, category).c_str(), category);
+}
+
+void CMailClassifier::InstallCategory(const char* path, ULONG category) {
   CExtNGramsTextClassifier fresh;
-  if (fresh.LoadData(name.c_str()) != S_OK) return;
+  if (fresh.LoadData(path) != S_OK) return;
   try {
     WriteLock lock(m_monitor);
     m_categories[category] = fresh;

@@ -50,8 +50,8 @@ bool PrLessCategory(const tag_CATEGORY_MODIFIED_TIME& a, const tag_CATEGORY_MODI
 
 class CMailClassifier {
  public:
-  static const ULONG NO_UPDATE_NUMBER = 0xFFFFFFFFu;
-  static const int FEATURE_COUNT = 25;
+  static constexpr ULONG NO_UPDATE_NUMBER = 0xFFFFFFFFu;
+  static constexpr int FEATURE_COUNT = 25;
 
   CMailClassifier();
   ~CMailClassifier();
@@ -96,6 +96,8 @@ class CMailClassifier {
  private:
   // The category file name of a pattern: "*" replaced by the number.
   static TSTRING CategoryFileName(const char* pattern, ULONG category);
+  // Loads a category file and installs it on success (outside the lock).
+  void InstallCategory(const char* path, ULONG category);
 
   mutable CRWMonitor m_monitor;
   CExtNGramsTextClassifier m_spam;

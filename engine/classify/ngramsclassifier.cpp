@@ -209,10 +209,15 @@ HRESULT CExtNGramsTextClassifier::LoadData(const char* path) {
   StreamHold record;
   HRESULT hr = OpenStream(path, &record.p);
   if (FAILED(hr)) return hr;
-  hr = Serialize(record.p, 0);
+  // Read into a copy: a file that fails part-way leaves this classifier
+  // as it was.
+  CExtNGramsTextClassifier fresh(*this);
+  hr = fresh.Serialize(record.p, 0);
+  if (hr != S_OK) return hr;
+  *this = fresh;
   // Without a time the next call loads again.
-  if (hr == S_OK) m_ftLastWrite = haveTime ? modified : FILETIME{0, 0};
-  return hr;
+  m_ftLastWrite = haveTime ? modified : FILETIME{0, 0};
+  return S_OK;
 }
 
 void CExtNGramsTextClassifier::Empty() {

@@ -44,8 +44,8 @@ class CNGramsTextClassifier : public CSVMachine {
   static const BYTE ms_abyDynaHeaderSignature[4];                   // "SCA" NUL
   static const BYTE ms_abyOriginalSignature[4];                     // "SVM" NUL
   static const BYTE ms_abyOriginalNGramsTextClassifierSignature[4];  // "NGTC"
-  static const DWORD ms_dwKnownHeaderLength = 4;
-  static const ULONG NO_UPDATE_NUMBER = 0xFFFFFFFFu;
+  static constexpr DWORD ms_dwKnownHeaderLength = 4;
+  static constexpr ULONG NO_UPDATE_NUMBER = 0xFFFFFFFFu;
 
   explicit CNGramsTextClassifier(unsigned short n);
   CNGramsTextClassifier(const CNGramsTextClassifier& other) = default;
@@ -97,7 +97,8 @@ class CExtNGramsTextClassifier : public CNGramsTextClassifier {
   // open and read failures come back unchanged.
   static HRESULT OpenStream(const char* path, IStream** stream);
   // Loads the file unless its modification time equals the one recorded at
-  // the last successful load. On failure the time is not recorded.
+  // the last successful load. A file that fails to load changes nothing
+  // (neither the classifier nor the recorded time).
   HRESULT LoadData(const char* path);
   // Empties the classifier and forgets the time.
   void Empty() override;

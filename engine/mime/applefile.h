@@ -37,7 +37,7 @@ namespace telsor {
 class CAppleFile : public CSharedObj {
  public:
   enum FormatType : uint32_t { FORMAT_0 = 0, FORMAT_1 = 1, FORMAT_BINHEX40 = 2 };
-  static const LONG NO_TIME = static_cast<LONG>(0x80000000u);
+  static constexpr LONG NO_TIME = static_cast<LONG>(0x80000000u);
 
   CAppleFile();
   ~CAppleFile() override;
