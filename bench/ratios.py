@@ -8,13 +8,15 @@
 import json
 import sys
 
+NS = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}
 rows = {}
 for b in json.load(open(sys.argv[1]))["benchmarks"]:
     if b.get("aggregate_name", "median") != "median":
         continue
     name = b["run_name"] if "run_name" in b else b["name"]
     group, who, rest = name.split("/", 2)
-    rows.setdefault((group, rest), {})[who] = b["real_time"]
+    rest = rest.split("/iterations:")[0]
+    rows.setdefault((group, rest), {})[who] = b["real_time"] * NS[b.get("time_unit", "ns")]
 
 print("| workload | ours (ns) | peer | peer (ns) | ours / peer |")
 print("|---|---:|---|---:|---:|")

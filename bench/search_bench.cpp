@@ -1,12 +1,24 @@
 // Pattern search against its peers on the same buffers: CRegExpr against
 // RE2 and PCRE2-JIT, CSeekSubstr against memmem and the standard
 // Boyer-Moore-Horspool searcher, CSeekMultiWords against a memmem-per-word
-// loop and an RE2 alternation; compile times and table sizes.
+// loop and an RE2 alternation; compile times and the bytes a compiled
+// matcher holds.
 //
 // Texts are mail-like (headers, words, lines) from a fixed seed at 4 KiB,
 // 256 KiB and 4 MiB, plus adversarial near-misses; every needle sits at the
 // very end or nowhere, so each search reads the whole buffer. Before any
 // timing a gate checks that all matchers agree on match or no match.
+//
+// Per-message calls: every message of the training half of the
+// SpamAssassin corpus ($QOR_CORPORA, tools/fetch-corpora.sh; left out when
+// unset) searched one call each, as the MIME parser and the filter
+// scripts do, for the expressions, the substring and the word list (again
+// gated: ours and the peer agree on every message).
+//
+// Compile: the expressions above, a 42-byte boundary literal, a 20-word
+// case-insensitive alternation, an anchored line start, the multi-word
+// matcher of the 20 words, and the state-explosion family
+// (a|b)*a(a|b){n}, n = 8 .. 15 (15 fails cleanly: too many states).
 //
 //   bash bench/setup.sh && bash tools/build.sh normal -DQOR_BENCH=ON
 //   build/normal/bin/search_bench --benchmark_repetitions=5
@@ -17,8 +29,13 @@
 #include <re2/re2.h>
 #include <string.h>
 
+#include <dirent.h>
+#include <stdlib.h>
+
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -178,6 +195,206 @@ void Gate() {
   fprintf(stderr, "gate: all matchers agree\n");
 }
 
+// ---- compile cost, memory held, state explosion ----
+
+// The 20 header names of a MIME parser's word list.
+const char* kHeaderWords[] = {"Received", "From", "To", "Cc", "Bcc", "Subject", "Message-ID", "MIME-Version",
+                              "Content-Type", "Content-Transfer-Encoding", "Return-Path", "Date", "Reply-To",
+                              "Sender", "Organization", "X-Mailer", "User-Agent", "In-Reply-To", "References",
+                              "Delivered-To", nullptr};
+
+std::string Alternation(const char** words, bool quote) {
+  std::string alt;
+  for (const char** w = words; *w; ++w) {
+    if (!alt.empty()) alt += "|";
+    alt += quote ? RE2::QuoteMeta(*w) : std::string(*w);
+  }
+  return "(" + alt + ")";
+}
+
+struct tag_MORE {
+  std::string name;
+  std::string pattern;  // RE2 reads it alike
+  bool caseSensitive;
+};
+
+const std::vector<tag_MORE>& More() {
+  static const std::vector<tag_MORE> more = {
+      {"literal42", "-----=_NextPart_000_0012_01D2C3E4\\.5F6A7B80", true},
+      {"words20", Alternation(kHeaderWords, false), false},
+      {"begin", "^begin [0-7]{3} ", true},
+  };
+  return more;
+}
+
+RE2::Options Re2Case(bool caseSensitive) {
+  RE2::Options o;
+  o.set_case_sensitive(caseSensitive);
+  return o;
+}
+
+void RegisterCompiles() {
+  for (const tag_MORE& m : More()) {
+    benchmark::RegisterBenchmark(("compile/ours/" + m.name).c_str(), [m](benchmark::State& st) {
+      CRegExpr re;
+      for (auto _ : st) benchmark::DoNotOptimize(re.Compile(m.pattern.c_str(), m.caseSensitive, 0));
+      st.counters["states"] = re.GetTable()->GetStateCount();
+      st.counters["bytes_held"] = static_cast<double>(re.GetBytesHeld());
+    });
+    benchmark::RegisterBenchmark(("compile/re2/" + m.name).c_str(), [m](benchmark::State& st) {
+      for (auto _ : st) {
+        RE2 re(m.pattern, Re2Case(m.caseSensitive));
+        benchmark::DoNotOptimize(re.ok());
+        st.counters["program_size"] = re.ProgramSize();
+      }
+    });
+  }
+  benchmark::RegisterBenchmark("compile/ours/multiwords20", [](benchmark::State& st) {
+    CSeekMultiWords m;
+    for (auto _ : st) benchmark::DoNotOptimize(m.Compile(kHeaderWords, 0));
+    st.counters["states"] = m.GetTable()->GetStateCount();
+    st.counters["bytes_held"] = static_cast<double>(m.GetBytesHeld());
+  });
+  benchmark::RegisterBenchmark("compile/re2/multiwords20", [](benchmark::State& st) {
+    const std::string p = Alternation(kHeaderWords, true);
+    for (auto _ : st) {
+      RE2 re(p, Re2Case(false));
+      benchmark::DoNotOptimize(re.ok());
+    }
+  });
+  for (int n = 8; n <= 15; ++n) {
+    const std::string p = "(a|b)*a(a|b){" + std::to_string(n) + "}";
+    benchmark::RegisterBenchmark(("compile/ours/explode" + std::to_string(n)).c_str(), [p](benchmark::State& st) {
+      CRegExpr re;
+      HRESULT hr = S_OK;
+      for (auto _ : st) benchmark::DoNotOptimize(hr = re.Compile(p.c_str(), 1, 0));
+      st.counters["states"] = re.GetTable() != nullptr ? re.GetTable()->GetStateCount() : 0;
+      st.counters["too_many_states"] = hr == E_SEEK_TOO_MANY_STATES ? 1 : 0;
+    })->Unit(benchmark::kMillisecond)->Iterations(n >= 13 ? 3 : 20);
+    benchmark::RegisterBenchmark(("compile/re2/explode" + std::to_string(n)).c_str(), [p](benchmark::State& st) {
+      for (auto _ : st) {
+        RE2 re(p);
+        benchmark::DoNotOptimize(re.ok());
+      }
+    })->Unit(benchmark::kMillisecond);
+  }
+}
+
+// ---- per-message calls over a real mailbox ----
+
+// The messages of the training half of the SpamAssassin corpus, without
+// those holding NUL bytes (the matchers read NUL as a space, RE2 does not).
+const std::vector<std::string>& Mailbox() {
+  static const std::vector<std::string> messages = [] {
+    std::vector<std::string> v;
+    const char* corpora = getenv("QOR_CORPORA");
+    if (corpora == nullptr) return v;
+    const std::string train = std::string(corpora) + "/spamassassin/train";
+    DIR* groups = opendir(train.c_str());
+    if (groups == nullptr) return v;
+    std::vector<std::string> files;
+    while (dirent* g = readdir(groups)) {
+      if (g->d_name[0] == '.') continue;
+      const std::string dir = train + "/" + g->d_name;
+      DIR* d = opendir(dir.c_str());
+      if (d == nullptr) continue;
+      while (dirent* f = readdir(d))
+        if (f->d_name[0] != '.') files.push_back(dir + "/" + f->d_name);
+      closedir(d);
+    }
+    closedir(groups);
+    std::sort(files.begin(), files.end());
+    for (const std::string& f : files) {
+      std::ifstream in(f, std::ios::binary);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (!text.empty() && text.find('\0') == std::string::npos) v.push_back(std::move(text));
+    }
+    return v;
+  }();
+  return messages;
+}
+
+void RegisterPerMessage() {
+  const std::vector<std::string>& mail = Mailbox();
+  if (mail.empty()) {
+    fprintf(stderr, "per-message: QOR_CORPORA not set or empty, left out\n");
+    return;
+  }
+  size_t bytes = 0;
+  for (const std::string& m : mail) bytes += m.size();
+  fprintf(stderr, "per-message: %zu messages, %zu bytes\n", mail.size(), bytes);
+  auto counters = [bytes, &mail](benchmark::State& st) {
+    st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * bytes));
+    st.counters["messages"] = static_cast<double>(mail.size());
+  };
+  std::vector<tag_MORE> all;
+  for (const tag_REGEX& r : kRegexes) all.push_back({r.name, r.pattern, true});
+  for (const tag_MORE& m : More()) all.push_back(m);
+  for (const tag_MORE& m : all) {
+    auto ours = std::make_shared<CRegExpr>();
+    if (ours->Compile(m.pattern.c_str(), m.caseSensitive, 0) != 0) abort();
+    auto re2 = std::make_shared<RE2>(m.pattern, Re2Case(m.caseSensitive));
+    size_t hits = 0;
+    for (const std::string& text : mail) {
+      const bool a = ours->Search(text.data(), static_cast<DWORD>(text.size()), nullptr) != SEEK_NOT_FOUND;
+      if (a != Re2Match(*re2, text)) {
+        fprintf(stderr, "gate: %s disagrees with RE2 on a message\n", m.name.c_str());
+        abort();
+      }
+      hits += a;
+    }
+    benchmark::RegisterBenchmark(("permsg/ours/" + m.name).c_str(), [=, &mail](benchmark::State& st) {
+      for (auto _ : st)
+        for (const std::string& text : mail)
+          benchmark::DoNotOptimize(ours->Search(text.data(), static_cast<DWORD>(text.size()), nullptr));
+      counters(st);
+      st.counters["hits"] = static_cast<double>(hits);
+    })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("permsg/re2/" + m.name).c_str(), [=, &mail](benchmark::State& st) {
+      for (auto _ : st)
+        for (const std::string& text : mail) benchmark::DoNotOptimize(Re2Match(*re2, text));
+      counters(st);
+    })->Unit(benchmark::kMillisecond);
+  }
+  const std::string needle = "------=_NextPart_";
+  auto substr = std::make_shared<CSeekSubstr>();
+  substr->Compile(needle.c_str(), 1, 0);
+  for (const std::string& text : mail) {
+    const bool a = substr->Search(text.data(), static_cast<DWORD>(text.size()), nullptr) != SEEK_NOT_FOUND;
+    if (a != (memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr)) abort();
+  }
+  benchmark::RegisterBenchmark("permsg/ours/substr", [=, &mail](benchmark::State& st) {
+    for (auto _ : st)
+      for (const std::string& text : mail)
+        benchmark::DoNotOptimize(substr->Search(text.data(), static_cast<DWORD>(text.size()), nullptr));
+    counters(st);
+  })->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("permsg/memmem/substr", [=, &mail](benchmark::State& st) {
+    for (auto _ : st)
+      for (const std::string& text : mail)
+        benchmark::DoNotOptimize(memmem(text.data(), text.size(), needle.data(), needle.size()));
+    counters(st);
+  })->Unit(benchmark::kMillisecond);
+  auto words = std::make_shared<CSeekMultiWords>();
+  words->Compile(kHeaderWords, 0);
+  auto alt = std::make_shared<RE2>(Alternation(kHeaderWords, true), Re2Case(false));
+  for (const std::string& text : mail) {
+    const bool a = words->Search(text.data(), static_cast<DWORD>(text.size()), nullptr) != SEEK_NOT_FOUND;
+    if (a != Re2Match(*alt, text)) abort();
+  }
+  benchmark::RegisterBenchmark("permsg/ours/multiwords20", [=, &mail](benchmark::State& st) {
+    for (auto _ : st)
+      for (const std::string& text : mail)
+        benchmark::DoNotOptimize(words->Search(text.data(), static_cast<DWORD>(text.size()), nullptr));
+    counters(st);
+  })->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("permsg/re2/multiwords20", [=, &mail](benchmark::State& st) {
+    for (auto _ : st)
+      for (const std::string& text : mail) benchmark::DoNotOptimize(Re2Match(*alt, text));
+    counters(st);
+  })->Unit(benchmark::kMillisecond);
+}
+
 void RegisterAll() {
   Gate();
   for (size_t i = 0; i < sizeof kRegexes / sizeof kRegexes[0]; ++i) {
@@ -208,6 +425,7 @@ void RegisterAll() {
       for (auto _ : st) benchmark::DoNotOptimize(re.Compile(r.pattern, 1, 0));
       st.counters["states"] = re.GetTable()->GetStateCount();
       st.counters["table_bytes"] = 15 + 7.0 * re.GetTable()->GetStateCount() + 4.0 * re.GetTable()->GetEntryCount();
+      st.counters["bytes_held"] = static_cast<double>(re.GetBytesHeld());
     });
     benchmark::RegisterBenchmark((std::string("compile/re2/") + r.name).c_str(), [=](benchmark::State& st) {
       for (auto _ : st) {
@@ -278,6 +496,7 @@ void RegisterAll() {
     for (auto _ : st) benchmark::DoNotOptimize(m.Compile(kWords, 1));
     st.counters["states"] = m.GetTable()->GetStateCount();
     st.counters["table_bytes"] = 15 + 7.0 * m.GetTable()->GetStateCount() + 4.0 * m.GetTable()->GetEntryCount();
+    st.counters["bytes_held"] = static_cast<double>(m.GetBytesHeld());
   });
   benchmark::RegisterBenchmark("compile/re2/words", [](benchmark::State& st) {
     const std::string p = Re2Alternation();
@@ -286,6 +505,8 @@ void RegisterAll() {
       benchmark::DoNotOptimize(re.ok());
     }
   });
+  RegisterCompiles();
+  RegisterPerMessage();
 }
 }  // namespace
 

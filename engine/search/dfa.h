@@ -15,12 +15,17 @@
 // never has a transition: matchers replace NUL bytes of the text first.
 //
 // Bytes that no leaf tells apart share one byte class, and each state is
-// expanded once per class rather than once per byte. Equal position sets
-// are found by hash, then compared in full.
+// expanded once per class rather than once per byte. Without the leading ^
+// every state holds firstpos(root), F: F's moves are made once per class,
+// and a state only unites its other positions' follow sets with them.
+// Equal position sets are found by hash, then compared in full. The table
+// is packed from the rows over the classes (GetClassRows keeps them for
+// the matcher's flat copy).
 //
-// Limits: at most 65534 states, and at most 2^25 positions in all state
-// sets together; beyond either E_SEEK_TOO_MANY_STATES (CFAException*, no
-// message).
+// Limits: at most 65534 states, at most 2^25 positions in all state sets
+// together, and at most 2^26 follow sets and positions gathered while
+// making the moves (a fraction of a second); beyond any
+// E_SEEK_TOO_MANY_STATES (CFAException*, no message).
 //
 // A CDFA is a short-lived object of one compilation on one thread.
 #ifndef TELSOR_SEARCH_DFA_H
@@ -37,6 +42,7 @@ class CDFA : public CFA {
  public:
   static const DWORD MAX_STATES = 0xFFFE;
   static const size_t MAX_STATE_ENTRIES = 1u << 25;
+  static const size_t MAX_WORK = 1u << 26;  // follow sets and positions gathered into the moves
 
   CDFA();
   ~CDFA() override;
@@ -51,12 +57,16 @@ class CDFA : public CFA {
 
   // The built table (no reference added), or null.
   CDFATransTable* GetTable() const { return m_pTable; }
+  // The table's rows over the byte classes (byte 0 a class of its own),
+  // kept beside the table; empty until built.
+  const tag_CLASS_ROWS& GetClassRows() const { return m_rows; }
 
  protected:
   void ConstructStates();
 
   std::vector<std::vector<DWORD>> m_states;  // sorted positions per state
   CSharedObjPtr<CDFATransTable> m_pTable;
+  tag_CLASS_ROWS m_rows;
 };
 
 }  // namespace telsor

@@ -11,7 +11,6 @@
 #include <emmintrin.h>
 #endif
 
-#include <map>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -39,22 +38,39 @@ class CDFAScanTable {
   typedef const tag_PAIR* PAIR_ROW;
 
   // maxCells bounds the copy (states x classes); a larger table leaves the
-  // copy empty and the caller walks the packed table.
-  void Build(const CDFATransTable* table, const BYTE* map, size_t maxCells) {
+  // copy empty and the caller walks the packed table. rows are the table's
+  // rows over byte classes (tag_CLASS_ROWS); without them they are made
+  // from the table in one pass over its rows (CDFATransTable::ExpandRows),
+  // whatever its default chains. Throws CMemoryException*.
+  void Build(const CDFATransTable* table, const tag_CLASS_ROWS* rows, const BYTE* map, size_t maxCells) {
     Clear();
     if (table == nullptr || table->GetStateCount() == 0) return;
     const size_t n = table->GetStateCount();
-    if (2 * n > maxCells) return;
-    // Byte classes: equal columns over all states.
-    std::map<std::vector<WORD>, BYTE> columns;
-    std::vector<WORD> column(n);
-    for (DWORD c = 0; c < 256; ++c) {
-      for (size_t s = 0; s < n; ++s) column[s] = table->Lookup(static_cast<WORD>(s), map[c]);
-      auto it = columns.find(column);
-      if (it == columns.end()) it = columns.emplace(column, static_cast<BYTE>(columns.size())).first;
-      m_class[c] = it->second;
+    if (n + 1 > maxCells) return;  // too large even with one byte class
+    size_t a = 1;  // the table indices that text bytes reach
+    for (DWORD c = 0; c < 256; ++c)
+      if (map[c] >= a) a = map[c] + 1u;
+    tag_CLASS_ROWS made;
+    if (rows == nullptr || rows->states != n || rows->alphabet < a) {
+      std::vector<WORD> matrix;
+      table->ExpandRows(static_cast<DWORD>(a), matrix);
+      CDFATransTable::ClassesOfColumns(matrix, static_cast<DWORD>(n), static_cast<DWORD>(a), made);
+      rows = &made;
     }
-    const size_t k = columns.size();
+    // The text's byte classes: the table's classes that its bytes reach,
+    // numbered in the order of their first byte.
+    const size_t w = rows->classes;
+    std::vector<int> ours(w, -1);
+    std::vector<size_t> first;  // per class: the table class it stands for
+    for (DWORD c = 0; c < 256; ++c) {
+      const size_t k = rows->classOf[map[c]];
+      if (ours[k] < 0) {
+        ours[k] = static_cast<int>(first.size());
+        first.push_back(k);
+      }
+      m_class[c] = static_cast<BYTE>(ours[k]);
+    }
+    const size_t k = first.size();
     if ((n + 1) * k > maxCells) {
       Clear();
       return;
@@ -73,10 +89,10 @@ class CDFAScanTable {
     m_cells.assign((n + 1) * k, nullptr);
     const void* const* base = m_cells.data();
     const size_t dead = n;
-    for (auto& entry : columns) {
+    for (size_t cls = 0; cls < k; ++cls) {
       for (size_t s = 0; s < n; ++s) {
-        const WORD t = entry.first[s];
-        m_cells[rowOf[s] * k + entry.second] = base + (t == CDFATransTable::NONE ? dead : rowOf[t]) * k;
+        const WORD t = rows->rows[s * w + first[cls]];
+        m_cells[rowOf[s] * k + cls] = base + (t == CDFATransTable::NONE ? dead : rowOf[t]) * k;
       }
     }
     for (size_t c = 0; c < k; ++c) m_cells[dead * k + c] = base + dead * k;
@@ -90,7 +106,8 @@ class CDFAScanTable {
     // scan skips ahead to the next one instead of stepping byte by byte.
     m_nLeave = 0;
     for (DWORD c = 0; c < 256; ++c) {
-      if (Next(m_start, static_cast<BYTE>(c)) == m_start) continue;
+      m_leaves[c] = Next(m_start, static_cast<BYTE>(c)) != m_start;
+      if (!m_leaves[c]) continue;
       if (m_nLeave < 3) m_leave[m_nLeave] = static_cast<BYTE>(c);
       ++m_nLeave;
     }
@@ -189,6 +206,10 @@ class CDFAScanTable {
     m_nLeave = 0;
   }
   bool IsEmpty() const { return m_cells.empty(); }
+  size_t GetBytes() const {
+    return sizeof *this + m_cells.capacity() * sizeof(void*) + m_state.capacity() * sizeof(WORD) +
+           m_pairs.capacity() * sizeof(tag_PAIR);
+  }
 
   ROW Start() const { return m_start; }
   ROW Next(ROW row, BYTE c) const { return static_cast<ROW>(row[m_class[c]]); }
@@ -198,9 +219,24 @@ class CDFAScanTable {
   const BYTE* Classes() const { return m_class; }
   // Where a scan in the start state at p must go on stepping: the first
   // byte that leaves the start state, past pairs that come straight back
-  // (see m_goesOn); n when none. Only when CanSkip().
-  bool CanSkip() const { return m_nLeave >= 1 && m_nLeave <= 3 && m_start < m_special; }
+  // (see m_goesOn); n when none. Only when CanSkip(): at most
+  // MAX_SKIP_BYTES bytes leave the start state (three are looked for 16 at
+  // a time, more through a table), and the start state is plain.
+  static const DWORD MAX_SKIP_BYTES = 16;
+  bool CanSkip() const { return m_nLeave >= 1 && m_nLeave <= MAX_SKIP_BYTES && m_start < m_special; }
   size_t SkipFromStart(const BYTE* p, size_t n) const {
+    if (m_nLeave > 3) {
+      size_t i = 0;
+      for (; i + 4 <= n; i += 4) {
+        if (m_leaves[p[i]]) return i;
+        if (m_leaves[p[i + 1]]) return i + 1;
+        if (m_leaves[p[i + 2]]) return i + 2;
+        if (m_leaves[p[i + 3]]) return i + 3;
+      }
+      for (; i < n; ++i)
+        if (m_leaves[p[i]]) return i;
+      return n;
+    }
     if (m_nLeave == 1) {
       const BYTE x = m_leave[0];
       auto goesOn = [&](size_t at) { return at + 1 == n || m_goesOn[p[at + 1]]; };
@@ -258,6 +294,7 @@ class CDFAScanTable {
   BYTE m_leave[3] = {};
   DWORD m_nLeave = 0;
   BYTE m_goesOn[256] = {};  // see Build: 0 for y when x y comes back
+  BYTE m_leaves[256] = {};  // 1 for the bytes that leave the start state
   // Two-byte steps: rows in the order of m_cells plus the escape row;
   // a cell's byte offset in its row is m_pairFirst[a] + m_pairSecond[b].
   std::vector<tag_PAIR> m_pairs;
@@ -295,8 +332,7 @@ struct CDFAPackedWalker {
 };
 
 const size_t kMaxFlatCells = 4096 * 256;    // flat copies up to 4 MiB
-const size_t kMaxPairCells = 1 << 16;       // two-byte steps up to 1 MiB
-const size_t kMaxWordPairCells = 1 << 18;   // for word lists up to 4 MiB
+const size_t kMaxPairCells = 1 << 14;       // two-byte steps up to 256 KiB
 const DWORD kMaxStreamBlock = 4096;
 
 // The stream's current position (low 32 bits); false when Seek fails.
@@ -478,56 +514,73 @@ class CScan {
     return false;
   }
 
-  // Leftmost-longest words. Until a word is found, the flat copy's
-  // two-byte steps and start-state skipping pass over bytes that reach no
-  // accepting state; every accept is stepped one byte at a time. Once a
-  // word is found the scan goes on only as far as a longer or
+  // Leftmost-longest words. Until a word is found the flat copy is run in
+  // a tight loop that looks at nothing but accepting rows (skipping over
+  // bytes that keep the start state when few bytes leave it); once a word
+  // is found the scan goes on, a byte at a time, only as far as a longer or
   // earlier-starting word could still end.
   bool FeedWords(const BYTE* p, DWORD n, DWORD base) {
     CELL cell = m_cell;
-    for (DWORD j = 0; j < n; ++j) {
-      if (m_matched) {
-        if (base + j - m_start >= m_nLongest) {
-          m_cell = cell;
-          m_result = m_start;
-          return true;
-        }
-      } else if constexpr (std::is_same<W, CDFAFlatWalker>::value) {
+    DWORD j = 0;
+    if constexpr (std::is_same<W, CDFAFlatWalker>::value) {
+      if (!m_matched) {
         const CDFAScanTable& t = *m_w.flat;
-        const bool skip = m_skip != nullptr;
-        if (skip && cell == t.Start()) {
-          j += static_cast<DWORD>(t.SkipFromStart(p + j, n - j));
-          if (j == n) break;
-        }
-        if (t.HasPairs()) {
-          const DWORD from = j;
-          j = static_cast<DWORD>(t.StepPairs(cell, p, j, n, skip,
-                                             [](CDFAScanTable::PAIR_ROW, const CDFAScanTable::tag_PAIR&, size_t) {}));
-          if (j == n) break;
-          if (j != from && skip && cell == t.Start()) {  // back to skipping
-            --j;
-            continue;
+        const CDFAScanTable::ROW start = t.Start();
+        while (j < n) {
+          if (m_skip != nullptr) {
+            if (cell == start) {
+              j += static_cast<DWORD>(t.SkipFromStart(p + j, n - j));
+              if (j == n) break;
+            }
+            for (; j < n; ++j) {
+              cell = t.Next(cell, p[j]);
+              if (t.IsSpecial(cell) || cell == start) break;
+            }
+          } else {
+            for (; j < n; ++j) {
+              cell = t.Next(cell, p[j]);
+              if (t.IsSpecial(cell)) break;
+            }
           }
+          if (j == n) break;
+          if (t.IsSpecial(cell)) NoteWord(cell, base + j);
+          ++j;
+          if (m_matched) break;
         }
+        if (!m_matched) {
+          m_cell = cell;
+          return false;
+        }
+      }
+    }
+    for (; j < n; ++j) {
+      if (m_matched && base + j - m_start >= m_nLongest) {
+        m_cell = cell;
+        m_result = m_start;
+        return true;
       }
       cell = m_w.Next(cell, p[j]);
-      if (!m_w.IsSpecial(cell)) continue;
-      if (m_w.IsDead(cell)) {  // a complete automaton: never, but stay safe
-        cell = m_w.Start();
-        continue;
-      }
-      const DWORD i = base + j;
-      const DWORD length = m_wordLength[m_w.State(cell)];
-      if (length == 0 || length > i + 1) continue;
-      const DWORD start = i + 1 - length;
-      if (!m_matched || start < m_start || (start == m_start && length > m_length)) {
-        m_matched = true;
-        m_start = start;
-        m_length = length;
-      }
+      if (m_w.IsSpecial(cell)) NoteWord(cell, base + j);
     }
     m_cell = cell;
     return false;
+  }
+
+  // An accepting (or dead) cell reached by the byte at offset i: the word
+  // ending there, when it starts earlier or is longer than the one held.
+  void NoteWord(CELL& cell, DWORD i) {
+    if (m_w.IsDead(cell)) {  // a complete automaton: never, but stay safe
+      cell = m_w.Start();
+      return;
+    }
+    const DWORD length = m_wordLength[m_w.State(cell)];
+    if (length == 0 || length > i + 1) return;
+    const DWORD start = i + 1 - length;
+    if (!m_matched || start < m_start || (start == m_start && length > m_length)) {
+      m_matched = true;
+      m_start = start;
+      m_length = length;
+    }
   }
 
   const W m_w;
@@ -563,7 +616,7 @@ void CDFAScanner::Clear() {
 }
 
 void CDFAScanner::Prepare(CDFATransTable* table, const BYTE* map, MODE mode, DWORD streamBlock,
-                          std::vector<WORD> wordLength, bool flat) {
+                          std::vector<WORD> wordLength, bool flat, const tag_CLASS_ROWS* rows) {
   Clear();
   m_pTable = table;
   memcpy(m_map, map, sizeof m_map);
@@ -576,12 +629,21 @@ void CDFAScanner::Prepare(CDFATransTable* table, const BYTE* map, MODE mode, DWO
   // The packed table serves whenever the copy cannot be had.
   HRESULT hr = ResultOf([&] {
     std::unique_ptr<CDFAScanTable> copy(new CDFAScanTable);
-    copy->Build(table, m_map, kMaxFlatCells);
+    copy->Build(table, rows, m_map, kMaxFlatCells);
     if (copy->IsEmpty()) return;
-    copy->BuildPairs(mode == WORDS ? kMaxWordPairCells : kMaxPairCells);
+    // Two-byte steps pay where the scan cannot skip over the start state;
+    // the word scan walks its automaton no faster with them.
+    if (mode == FIRST_ACCEPT && !copy->CanSkip()) copy->BuildPairs(kMaxPairCells);
     m_pFlat = std::move(copy);
   });
   if (FAILED(hr)) m_pFlat.reset();
+}
+
+size_t CDFAScanner::GetBytesHeld() const {
+  size_t bytes = m_wordLength.capacity() * sizeof(WORD);
+  if (m_pTable != nullptr) bytes += m_pTable->GetBytes();
+  if (m_pFlat != nullptr) bytes += m_pFlat->GetBytes();
+  return bytes;
 }
 
 bool CDFAScanner::HasFlat() const { return m_pFlat != nullptr; }

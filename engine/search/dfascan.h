@@ -27,10 +27,14 @@
 //                 state the longest word ending there
 //
 // The packed CDFATransTable stays the stored and shared form. Prepare adds
-// a flat copy when it fits (byte classes, rows of successor pointers, two
-// bytes per step where both stay among plain states, skipping over bytes
-// that keep the start state); without it the packed table is walked. Both
-// give the same results.
+// a flat copy when it fits (at most 4096 x 256 cells: byte classes, rows
+// of successor pointers, accepting rows and the dead row last) in one pass
+// over the table's rows. When at most 16 bytes leave the start state, the
+// scans skip over the bytes that keep it (three such bytes are looked for
+// 16 at a time, more through a table); when more bytes leave it, a
+// first-accept scan steps two bytes per lookup where both stay among plain
+// states (a table of at most 256 KiB, else none). Without the flat copy
+// the packed table is walked. All give the same results.
 //
 // Search is const and may run from many threads at once; Prepare and
 // Clear need exclusive use. Out of memory while building the flat copy
@@ -61,10 +65,12 @@ class CDFAScanner {
 
   // Scans with table (a reference is held; null scans nothing), reading
   // each text byte through map. Stream searches read blocks of streamBlock
-  // bytes (1 to 4096). wordLength is for WORDS only. With flat false no flat copy is
-  // made (the packed table is walked).
+  // bytes (1 to 4096). wordLength is for WORDS only. With flat false no
+  // flat copy is made (the packed table is walked). rows, when the caller
+  // has them, are the table's rows over byte classes: the flat copy is
+  // made from them instead of from the table.
   void Prepare(CDFATransTable* table, const BYTE* map, MODE mode, DWORD streamBlock,
-               std::vector<WORD> wordLength, bool flat = true);
+               std::vector<WORD> wordLength, bool flat = true, const tag_CLASS_ROWS* rows = nullptr);
   void Clear();
 
   // The match in p[0..n): its offset (length in *matchLen when given) or
@@ -78,6 +84,8 @@ class CDFAScanner {
   CDFATransTable* GetTable() const { return m_pTable; }  // no reference added
   const BYTE* GetMap() const { return m_map; }
   MODE GetMode() const { return m_mode; }
+  // Bytes held: the table, the flat copy, the word lengths.
+  size_t GetBytesHeld() const;
   // The fast paths in use (tests and benchmarks).
   bool HasFlat() const;
   bool HasPairs() const;

@@ -2,6 +2,12 @@
 
 #include <string.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+
 #include "foundation/errorroad.h"
 #include "search/fa.h"
 #include "search/seekrecord.h"
@@ -13,75 +19,69 @@ const BYTE kRecordVersion = 1;
 const size_t kStateRecord = 7;
 const size_t kEntryRecord = 4;
 const DWORD kNoBase = 0xFFFFFFFFu;
-}  // namespace
+// Slot tests one row may spend looking for a gap that fits it.
+const size_t kFitBudget = 4096;
 
-CDFATransTable::CDFATransTable() : m_nMinIndex(0), m_wDenseState(NONE) {}
-
-CDFATransTable::~CDFATransTable() {}
-
-void CDFATransTable::Clear() {
-  std::vector<tag_STATE>().swap(m_states);
-  std::vector<tag_ENTRY>().swap(m_entries);
-  m_nMinIndex = 0;
-  m_wDenseState = NONE;
-}
-
-void CDFATransTable::SetStateFlags(WORD state, BYTE flags) {
-  if (state < m_states.size()) m_states[state].flags = flags;
-}
-
-int CDFATransTable::CompTrans(const WORD* a, const WORD* b, DWORD rowSize) {
-  DWORD na = 0;
-  DWORD nb = 0;
-  for (DWORD k = 0; k < rowSize; ++k) {
-    na += a[k] != NONE;
-    nb += b[k] != NONE;
+// Over n classes of the given weights (each below 0x8000): the weight of
+// the classes where a is smaller minus that where it is larger (values
+// unsigned, NONE the largest), and the weight where they are equal.
+long WeightedVote(const WORD* a, const WORD* b, const WORD* weight, size_t n) {
+  long vote = 0;
+  size_t k = 0;
+#ifdef __SSE2__
+  const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+  __m128i sum = _mm_setzero_si128();
+  for (; k + 8 <= n; k += 8) {
+    const __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k)), flip);
+    const __m128i y = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k)), flip);
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + k));
+    // +1 where smaller, -1 where larger, as 16-bit lanes; times the weights.
+    const __m128i sign = _mm_sub_epi16(_mm_cmpgt_epi16(x, y), _mm_cmplt_epi16(x, y));
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(sign, w));
   }
-  if (na != nb) return na < nb ? -1 : 1;
-  int vote = 0;
-  for (DWORD k = 0; k < rowSize; ++k) {
-    if (a[k] < b[k]) {
-      ++vote;
-    } else if (a[k] > b[k]) {
-      --vote;
-    }
-  }
+  alignas(16) int lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+  vote = static_cast<long>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
+#endif
+  for (; k < n; ++k) vote += static_cast<long>(weight[k]) * ((a[k] < b[k]) - (a[k] > b[k]));
   return vote;
 }
 
-void CDFATransTable::SwapTrans(WORD* rows, DWORD i, DWORD j, DWORD rowSize, WORD* order) {
-  if (i == j) return;
-  WORD* a = rows + static_cast<size_t>(i) * rowSize;
-  WORD* b = rows + static_cast<size_t>(j) * rowSize;
-  for (DWORD k = 0; k < rowSize; ++k) {
-    WORD t = a[k];
-    a[k] = b[k];
-    b[k] = t;
+long WeightedEqual(const WORD* a, const WORD* b, const WORD* weight, size_t n) {
+  long equal = 0;
+  size_t k = 0;
+#ifdef __SSE2__
+  __m128i sum = _mm_setzero_si128();
+  for (; k + 8 <= n; k += 8) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + k));
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_and_si128(_mm_cmpeq_epi16(x, y), w), _mm_set1_epi16(1)));
   }
-  WORD t = order[i];
-  order[i] = order[j];
-  order[j] = t;
+  alignas(16) int lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+  equal = static_cast<long>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
+#endif
+  for (; k < n; ++k) equal += a[k] == b[k] ? weight[k] : 0;
+  return equal;
 }
 
-// Non-recursive quicksort of whole rows with a median of three and an
-// explicit stack; tolerant of the vote order not being transitive (every
-// cursor is bounded by the range, and each pass shrinks it).
-void CDFATransTable::SortTransTable(WORD* rows, DWORD rowCount, DWORD rowSize, WORD* order) {
-  if (rowCount < 2 || rowSize == 0) return;
-  auto row = [&](int64_t i) { return rows + static_cast<size_t>(i) * rowSize; };
-  auto cmp = [&](int64_t i, int64_t j) { return CompTrans(row(i), row(j), rowSize); };
-  auto swap = [&](int64_t i, int64_t j) {
-    SwapTrans(rows, static_cast<DWORD>(i), static_cast<DWORD>(j), rowSize, order);
-  };
+// Non-recursive quicksort of count items with a median of three and an
+// explicit stack, through cmp(i, j) and swap(i, j) on positions; tolerant
+// of an order that is not transitive (every cursor is bounded by the
+// range, and each pass shrinks it).
+template <class Cmp, class Swap>
+void QuickSort(int64_t count, const Cmp& cmp, const Swap& swap) {
+  if (count < 2) return;
   int64_t loStack[64];
   int64_t hiStack[64];
   int depth = 0;
   int64_t lo = 0;
-  int64_t hi = static_cast<int64_t>(rowCount) - 1;
+  int64_t hi = count - 1;
   for (;;) {
-    int64_t count = hi - lo + 1;
-    if (count >= 2) {
-      int64_t mid = lo + count / 2;
+    const int64_t span = hi - lo + 1;
+    if (span >= 2) {
+      int64_t mid = lo + span / 2;
       if (cmp(lo, mid) > 0) swap(lo, mid);
       if (cmp(lo, hi) > 0) swap(lo, hi);
       if (cmp(mid, hi) > 0) swap(mid, hi);
@@ -143,6 +143,65 @@ void CDFATransTable::SortTransTable(WORD* rows, DWORD rowCount, DWORD rowSize, W
   }
 }
 
+}  // namespace
+
+
+CDFATransTable::CDFATransTable() : m_nMinIndex(0), m_wDenseState(NONE) {}
+
+CDFATransTable::~CDFATransTable() {}
+
+void CDFATransTable::Clear() {
+  std::vector<tag_STATE>().swap(m_states);
+  std::vector<tag_ENTRY>().swap(m_entries);
+  m_nMinIndex = 0;
+  m_wDenseState = NONE;
+}
+
+void CDFATransTable::SetStateFlags(WORD state, BYTE flags) {
+  if (state < m_states.size()) m_states[state].flags = flags;
+}
+
+int CDFATransTable::CompTrans(const WORD* a, const WORD* b, DWORD rowSize) {
+  DWORD na = 0;
+  DWORD nb = 0;
+  for (DWORD k = 0; k < rowSize; ++k) {
+    na += a[k] != NONE;
+    nb += b[k] != NONE;
+  }
+  if (na != nb) return na < nb ? -1 : 1;
+  int vote = 0;
+  for (DWORD k = 0; k < rowSize; ++k) {
+    if (a[k] < b[k]) {
+      ++vote;
+    } else if (a[k] > b[k]) {
+      --vote;
+    }
+  }
+  return vote;
+}
+
+void CDFATransTable::SwapTrans(WORD* rows, DWORD i, DWORD j, DWORD rowSize, WORD* order) {
+  if (i == j) return;
+  WORD* a = rows + static_cast<size_t>(i) * rowSize;
+  WORD* b = rows + static_cast<size_t>(j) * rowSize;
+  for (DWORD k = 0; k < rowSize; ++k) {
+    WORD t = a[k];
+    a[k] = b[k];
+    b[k] = t;
+  }
+  WORD t = order[i];
+  order[i] = order[j];
+  order[j] = t;
+}
+
+void CDFATransTable::SortTransTable(WORD* rows, DWORD rowCount, DWORD rowSize, WORD* order) {
+  if (rowCount < 2 || rowSize == 0) return;
+  auto row = [&](int64_t i) { return rows + static_cast<size_t>(i) * rowSize; };
+  QuickSort(
+      rowCount, [&](int64_t i, int64_t j) { return CompTrans(row(i), row(j), rowSize); },
+      [&](int64_t i, int64_t j) { SwapTrans(rows, static_cast<DWORD>(i), static_cast<DWORD>(j), rowSize, order); });
+}
+
 void CDFATransTable::Build(std::vector<tag_TRANS_ENTRY>& transitions, DWORD stateCount,
                            DWORD alphabetSize, CSetBits& accepting) {
   Clear();
@@ -162,83 +221,191 @@ void CDFATransTable::BuildFromRows(std::vector<WORD>& matrix, DWORD stateCount, 
   Clear();
   if (stateCount == 0) return;
   if (stateCount > NONE) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
+  const size_t a = alphabetSize > 256 ? 256 : alphabetSize;
+  if (matrix.size() < stateCount * a) throw new CFAException(static_cast<DWORD>(E_INVALIDARG), nullptr);
+  tag_CLASS_ROWS classes;
+  ClassesOfColumns(matrix, stateCount, static_cast<DWORD>(a), classes);
+  BuildFromClasses(classes, accepting);
+}
+
+void CDFATransTable::ClassesOfColumns(const std::vector<WORD>& matrix, DWORD stateCount, DWORD alphabetSize,
+                                      tag_CLASS_ROWS& out) {
   const size_t n = stateCount;
   const size_t a = alphabetSize > 256 ? 256 : alphabetSize;
-  if (matrix.size() < n * a) throw new CFAException(static_cast<DWORD>(E_INVALIDARG), nullptr);
+  WithMemoryException([&] {
+    out.states = stateCount;
+    out.alphabet = static_cast<DWORD>(a);
+    std::vector<size_t> first;  // per class: its first column
+    std::vector<uint64_t> hashOf;
+    for (size_t c = 0; c < a; ++c) {
+      uint64_t h = 0xcbf29ce484222325ull;
+      for (size_t s = 0; s < n; ++s) h = (h ^ matrix[s * a + c]) * 0x100000001b3ull;
+      size_t k = 0;
+      for (; k < first.size(); ++k) {
+        if (hashOf[k] != h) continue;
+        size_t s = 0;
+        while (s < n && matrix[s * a + c] == matrix[s * a + first[k]]) ++s;
+        if (s == n) break;
+      }
+      if (k == first.size()) {
+        first.push_back(c);
+        hashOf.push_back(h);
+      }
+      out.classOf[c] = static_cast<BYTE>(k);
+    }
+    out.classes = static_cast<DWORD>(first.size());
+    out.rows.resize(n * first.size());
+    for (size_t s = 0; s < n; ++s)
+      for (size_t k = 0; k < first.size(); ++k) out.rows[s * first.size() + k] = matrix[s * a + first[k]];
+  });
+}
+
+void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepting) {
+  Clear();
+  const size_t n = m.states;
+  if (n == 0) return;
+  if (n > NONE) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
+  const size_t a = m.alphabet > 256 ? 256 : m.alphabet;
+  const size_t w = m.classes;
+  if (w == 0 || m.rows.size() < n * w) throw new CFAException(static_cast<DWORD>(E_INVALIDARG), nullptr);
+  for (size_t c = 0; c < a; ++c)
+    if (m.classOf[c] >= w) throw new CFAException(static_cast<DWORD>(E_INVALIDARG), nullptr);
   std::vector<tag_STATE> states;
   std::vector<tag_ENTRY> entries;
   size_t minIndex = 0;
   WORD dense = NONE;
   WithMemoryException([&] {
     size_t entryCount = 0;
+    // Each class stands for weight[k] alphabet indices: counts, votes and
+    // scores over classes are those over the indices.
+    std::vector<WORD> weight(w, 0);
+    for (size_t c = 0; c < a; ++c) ++weight[m.classOf[c]];
+    auto rowOf = [&](WORD s) { return m.rows.data() + static_cast<size_t>(s) * w; };
+    // Position r of the sorted order is state order[r].
     std::vector<WORD> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
-    SortTransTable(matrix.data(), static_cast<DWORD>(n), static_cast<DWORD>(a), order.data());
+    {
+      std::vector<DWORD> counts(n, 0);
+      for (size_t s = 0; s < n; ++s)
+        for (size_t k = 0; k < w; ++k) counts[s] += rowOf(static_cast<WORD>(s))[k] != NONE ? weight[k] : 0;
+      QuickSort(
+          static_cast<int64_t>(n),
+          [&](int64_t i, int64_t j) {
+            const WORD x = order[i], y = order[j];
+            if (counts[x] != counts[y]) return counts[x] < counts[y] ? -1 : 1;
+            const long vote = WeightedVote(rowOf(x), rowOf(y), weight.data(), w);
+            return vote > 0 ? 1 : vote < 0 ? -1 : 0;
+          },
+          [&](int64_t i, int64_t j) {
+            const WORD t = order[i];
+            order[i] = order[j];
+            order[j] = t;
+          });
+    }
+    auto sorted = [&](size_t r) { return rowOf(order[r]); };
 
     std::vector<WORD> next(a, NONE);
     std::vector<WORD> check(a, NONE);
     std::vector<DWORD> base(n, kNoBase);
     std::vector<WORD> def(n, NONE);
-    const WORD* rowAt = matrix.data();
-    auto rowOf = [&](size_t r) { return rowAt + r * a; };
+    std::vector<BYTE> chain(n, 0);  // per sorted position: defaults a lookup may walk from it
 
-    WORD s0 = order[0];
+    const WORD s0 = order[0];
     base[s0] = 0;
-    for (size_t k = 0; k < a; ++k) {
-      next[k] = rowOf(0)[k];
-      check[k] = s0;
+    for (size_t c = 0; c < a; ++c) {
+      next[c] = sorted(0)[m.classOf[c]];
+      check[c] = s0;
     }
-    size_t firstFree = a;
+    size_t firstFree = a;  // no free slot below
+    size_t usedEnd = a;    // no used slot from here on
     std::vector<size_t> columns;
     columns.reserve(a);
+    std::vector<BYTE> differs(w);
+    // The indices of each class, in increasing order: class k's are
+    // members[memberStart[k] .. memberStart[k + 1]).
+    std::vector<size_t> memberStart(w + 1, 0);
+    std::vector<BYTE> members(a);
+    for (size_t c = 0; c < a; ++c) ++memberStart[m.classOf[c] + 1];
+    for (size_t k = 0; k < w; ++k) memberStart[k + 1] += memberStart[k];
+    {
+      std::vector<size_t> at(memberStart.begin(), memberStart.end() - 1);
+      for (size_t c = 0; c < a; ++c) members[at[m.classOf[c]]++] = static_cast<BYTE>(c);
+    }
     for (size_t r = 1; r < n; ++r) {
-      const WORD* row = rowOf(r);
-      WORD s = order[r];
+      const WORD* row = sorted(r);
+      const WORD s = order[r];
       // Default: the most similar of the last four rows or row 0; later
-      // candidates win ties, row 0 wins every tie.
+      // candidates win ties, row 0 wins every tie. A row whose chain of
+      // defaults is already MAX_CHAIN long is no candidate, so no lookup
+      // walks more than MAX_CHAIN defaults.
       size_t chosen = 0;
       long best = -1;
-      size_t from = r > 4 ? r - 4 : 1;
+      const size_t from = r > 4 ? r - 4 : 1;
       for (size_t c = from; c <= r; ++c) {
-        size_t cand = c == r ? 0 : c;
-        const WORD* other = rowOf(cand);
-        long score = 0;
-        for (size_t k = 0; k < a; ++k) score += row[k] == other[k];
+        const size_t cand = c == r ? 0 : c;
+        if (chain[cand] >= MAX_CHAIN) continue;
+        const long score = WeightedEqual(row, sorted(cand), weight.data(), w);
         if (score >= best) {
           best = score;
           chosen = cand;
         }
       }
       def[s] = order[chosen];
-      const WORD* other = rowOf(chosen);
+      chain[r] = static_cast<BYTE>(chain[chosen] + 1);
+      const WORD* other = sorted(chosen);
+      // The indices of the classes in which the row differs, in order: a
+      // few classes' members merged, or all indices filtered.
       columns.clear();
-      for (size_t k = 0; k < a; ++k)
-        if (row[k] != other[k]) columns.push_back(k);
-      if (columns.empty()) {
+      size_t differing = 0;
+      for (size_t k = 0; k < w; ++k) {
+        differs[k] = row[k] != other[k];
+        differing += differs[k];
+      }
+      if (differing == 0) {
         base[s] = 0;
         continue;
       }
-      size_t f = columns[0];
+      if (differing <= 4) {
+        for (size_t k = 0; k < w; ++k)
+          if (differs[k])
+            columns.insert(columns.end(), members.begin() + static_cast<ptrdiff_t>(memberStart[k]),
+                           members.begin() + static_cast<ptrdiff_t>(memberStart[k + 1]));
+        if (differing > 1) std::sort(columns.begin(), columns.end());
+      } else {
+        for (size_t c = 0; c < a; ++c)
+          if (differs[m.classOf[c]]) columns.push_back(c);
+      }
+      // First fit from the first free slot, for at most a budget of slot
+      // tests; a row that has not fitted by then goes past the last used
+      // slot. Building stays near-linear in the size of the table.
+      const size_t f = columns[0];
       size_t b = firstFree > f ? firstFree - f : 0;
-      for (;; ++b) {
-        if (next.size() < b + a) {
-          next.resize(b + a, NONE);
-          check.resize(b + a, NONE);
-        }
+      for (size_t budget = kFitBudget;; ++b) {
+        if (b + f >= usedEnd) break;  // every slot from here on is free
         bool fits = true;
-        for (size_t k : columns) {
-          if (check[b + k] != NONE) {
+        for (size_t c : columns) {
+          if (budget > 0) --budget;
+          if (b + c < check.size() && check[b + c] != NONE) {
             fits = false;
             break;
           }
         }
         if (fits) break;
+        if (budget == 0) {
+          b = usedEnd - f;
+          break;
+        }
+      }
+      if (next.size() < b + a) {
+        next.resize(b + a, NONE);
+        check.resize(b + a, NONE);
       }
       base[s] = static_cast<DWORD>(b);
-      for (size_t k : columns) {
-        next[b + k] = row[k];
-        check[b + k] = s;
+      for (size_t c : columns) {
+        next[b + c] = row[m.classOf[c]];
+        check[b + c] = s;
       }
+      if (b + columns.back() + 1 > usedEnd) usedEnd = b + columns.back() + 1;
       while (firstFree < check.size() && check[firstFree] != NONE) ++firstFree;
     }
 
@@ -269,6 +436,42 @@ void CDFATransTable::BuildFromRows(std::vector<WORD>& matrix, DWORD stateCount, 
   m_wDenseState = dense;
   for (DWORD s = accepting.GetBitSetToOne(0); s < n; s = accepting.GetBitSetToOne(s + 1))
     SetStateFlags(static_cast<WORD>(s), 1);
+}
+
+void CDFATransTable::ExpandRows(DWORD alphabetSize, std::vector<WORD>& rows) const {
+  const size_t n = m_states.size();
+  const size_t a = alphabetSize > 256 ? 256 : alphabetSize;
+  WithMemoryException([&] {
+    rows.assign(n * a, NONE);
+    std::vector<BYTE> done(n, 0);
+    std::vector<WORD> chain;
+    for (size_t first = 0; first < n; ++first) {
+      // A state's row is its default's row with its own entries over it:
+      // rows are made default first, each once.
+      chain.clear();
+      for (WORD s = static_cast<WORD>(first); s != NONE && !done[s]; s = m_states[s].def) chain.push_back(s);
+      for (size_t i = chain.size(); i-- > 0;) {
+        const WORD s = chain[i];
+        const tag_STATE& st = m_states[s];
+        WORD* row = rows.data() + static_cast<size_t>(s) * a;
+        if (st.def != NONE) memcpy(row, rows.data() + static_cast<size_t>(st.def) * a, a * sizeof(WORD));
+        for (size_t c = 0; c < a; ++c) {
+          const uint64_t idx = c + static_cast<uint64_t>(st.base);
+          if (s == m_wDenseState && idx < m_nMinIndex) {
+            row[c] = NONE;
+          } else if (idx >= m_nMinIndex && idx - m_nMinIndex < m_entries.size()) {
+            const tag_ENTRY& e = m_entries[idx - m_nMinIndex];
+            if (e.check == s) row[c] = e.next;
+          }
+        }
+        done[s] = 1;
+      }
+    }
+  });
+}
+
+size_t CDFATransTable::GetBytes() const {
+  return sizeof *this + m_states.capacity() * sizeof(tag_STATE) + m_entries.capacity() * sizeof(tag_ENTRY);
 }
 
 HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
@@ -337,6 +540,7 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
   std::vector<tag_STATE> states;
   std::vector<tag_ENTRY> entries;
   bool valid = true;
+  WORD longestChain = 0;
   hr = ResultOf([&] {
     states.resize(stateCount);
     for (DWORD i = 0; i < stateCount; ++i) {
@@ -345,16 +549,30 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
       if (states[i].base == kNoBase || bad(states[i].def)) valid = false;
     }
     if (!valid) return;
-    // Every default chain must end: a loop would make lookups spin.
-    std::vector<BYTE> mark(stateCount, 0);  // 0 new, 1 on this walk, 2 ends
+    // Every default chain must end (a loop would make lookups spin); its
+    // length, the defaults a lookup may walk, is measured on the way.
+    std::vector<WORD> depth(stateCount, 0);
+    std::vector<BYTE> mark(stateCount, 0);  // 0 new, 1 on this walk, 2 measured
+    std::vector<WORD> walk;
     for (DWORD i = 0; i < stateCount && valid; ++i) {
+      walk.clear();
       WORD s = static_cast<WORD>(i);
       while (s != NONE && mark[s] == 0) {
         mark[s] = 1;
+        walk.push_back(s);
         s = states[s].def;
       }
-      if (s != NONE && mark[s] == 1) valid = false;
-      for (s = static_cast<WORD>(i); s != NONE && mark[s] == 1; s = states[s].def) mark[s] = 2;
+      if (s != NONE && mark[s] == 1) {
+        valid = false;
+        break;
+      }
+      WORD below = s == NONE ? 0 : static_cast<WORD>(depth[s] + 1);
+      for (size_t k = walk.size(); k-- > 0;) {
+        depth[walk[k]] = below;
+        mark[walk[k]] = 2;
+        if (below > longestChain) longestChain = below;
+        below = static_cast<WORD>(below + 1);
+      }
     }
   });
   if (FAILED(hr)) return hr;
@@ -376,7 +594,22 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
   m_entries.swap(entries);
   m_nMinIndex = minIndex;
   m_wDenseState = dense;
-  return S_OK;
+  if (longestChain <= MAX_CHAIN) return S_OK;
+  // Longer chains (a table packed before chains were bounded, or a hostile
+  // record) would make every lookup walk them: the same automaton is
+  // packed again, from its rows, when they fit in memory.
+  if (stateCount > MAX_REPACK_STATES) {
+    Clear();
+    return E_FAIL;
+  }
+  return ResultOf([&] {
+    std::vector<WORD> rows;
+    ExpandRows(256, rows);
+    CSetBits accepting;
+    for (DWORD s = 0; s < stateCount; ++s)
+      if (IsAccepting(static_cast<WORD>(s))) accepting.SetBitAt(s, 1);
+    BuildFromRows(rows, stateCount, 256, accepting);  // empty when it fails
+  });
 }
 
 }  // namespace telsor

@@ -15,15 +15,26 @@
 // Lookup of state s on index c: idx = c + base(s); the dense state (the row
 // laid down first, in full, at base 0) has no transition below the minimum
 // index; an entry in range whose check is s gives its next (0xFFFF = none);
-// otherwise the default state is tried with the same c.
+// otherwise the default state is tried with the same c. No chain of
+// defaults is longer than MAX_CHAIN, so a lookup is a few array reads.
+//
+// Building is near-linear in the size of the table: rows are sorted
+// through an index, each row's default is the most similar of the last
+// four rows or row 0 (among those whose chain leaves room), and a row goes
+// to the first gap that fits it within a budget of slot tests, else past
+// the last used slot.
 //
 // Record (little-endian): u8 version 1, u32 entry count E, u32 state count
 // N, u32 minimum index, u16 dense state, N x (u8 flags, u16 default, u32
 // base), E x (u16 next, u16 check). Loading refuses with E_FAIL any value
 // that a lookup could trip over: N above 0xFFFF, a state or check out of
 // range (not below N and not 0xFFFF), a base of 0xFFFFFFFF, a default
-// chain that loops. The arrays grow as their bytes arrive; running out of
-// memory gives E_OUTOFMEMORY. Loading throws nothing.
+// chain that loops. A table with longer default chains than MAX_CHAIN
+// (packed before chains were bounded, or hostile) is packed again from its
+// rows, the same automaton, when it has at most MAX_REPACK_STATES states,
+// and refused with E_FAIL otherwise. The arrays grow as their bytes
+// arrive; running out of memory gives E_OUTOFMEMORY. Loading throws
+// nothing.
 //
 // Read-only after Build or loading: any number of threads may look up at
 // once. Shared by reference count (CSharedObj).
@@ -47,9 +58,23 @@ struct tag_TRANS_ENTRY {
   BYTE character;
 };
 
+// A transition matrix over classes of alphabet indices that every state
+// treats alike: index c belongs to class classOf[c], and rows[s * classes
+// + k] is the target of state s on class k (NONE: no transition).
+struct tag_CLASS_ROWS {
+  DWORD states = 0;
+  DWORD alphabet = 0;  // indices 0 .. alphabet - 1 (at most 256)
+  DWORD classes = 0;
+  BYTE classOf[256] = {};
+  std::vector<WORD> rows;
+};
+
 class CDFATransTable : public CSharedObj {
  public:
   static constexpr WORD NONE = 0xFFFF;  // no state / no transition
+  static constexpr BYTE MAX_CHAIN = 8;  // defaults one lookup may walk
+  // Loading packs a table with longer chains again up to this many states.
+  static constexpr DWORD MAX_REPACK_STATES = 16384;
 
   CDFATransTable();
   ~CDFATransTable() override;
@@ -66,11 +91,24 @@ class CDFATransTable : public CSharedObj {
   void Build(std::vector<tag_TRANS_ENTRY>& transitions, DWORD stateCount, DWORD alphabetSize,
              CSetBits& accepting);
   // The same from a full row matrix: stateCount rows of alphabetSize
-  // values (target state or NONE). The matrix is reordered in place. A
-  // matrix smaller than that is CFAException* with E_INVALIDARG.
+  // values (target state or NONE). A matrix smaller than that is
+  // CFAException* with E_INVALIDARG.
   void BuildFromRows(std::vector<WORD>& matrix, DWORD stateCount, DWORD alphabetSize,
                      CSetBits& accepting);
+  // The same from the rows of byte classes (the work is per class, not
+  // per index); a class index out of range is E_INVALIDARG.
+  void BuildFromClasses(const tag_CLASS_ROWS& rows, CSetBits& accepting);
+  // The classes of equal columns of a full row matrix, numbered in the
+  // order of their first column. Throws CMemoryException*.
+  static void ClassesOfColumns(const std::vector<WORD>& matrix, DWORD stateCount, DWORD alphabetSize,
+                               tag_CLASS_ROWS& out);
   void SetStateFlags(WORD state, BYTE flags);
+  // The full matrix, stateCount rows of alphabetSize (at most 256) values:
+  // rows[s * alphabetSize + c] = Lookup(s, c), for every state in one pass
+  // over the rows (O(states x alphabet)). Throws CMemoryException*.
+  void ExpandRows(DWORD alphabetSize, std::vector<WORD>& rows) const;
+  // Bytes held by the table.
+  size_t GetBytes() const;
 
   using CObj::Serialize;
   HRESULT Serialize(IStream* stream, int storing);

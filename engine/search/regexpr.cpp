@@ -29,7 +29,7 @@ CDFAScanner::MODE CRegExpr::ScanMode() const {
   return CDFAScanner::FIRST_ACCEPT;
 }
 
-void CRegExpr::PrepareScan(CDFATransTable* table) {
+void CRegExpr::PrepareScan(CDFATransTable* table, const tag_CLASS_ROWS* rows) {
   BYTE map[256];
   for (DWORD c = 0; c < 256; ++c) {
     BYTE b = static_cast<BYTE>(c);
@@ -37,7 +37,7 @@ void CRegExpr::PrepareScan(CDFATransTable* table) {
     if (b == 0) b = m_chNulSubst;
     map[c] = b;
   }
-  m_scan.Prepare(table, map, ScanMode(), kStreamBlock, {});
+  m_scan.Prepare(table, map, ScanMode(), kStreamBlock, {}, true, rows);
 }
 
 HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len) {
@@ -71,7 +71,7 @@ HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len) {
       dfa.SetFoldCase(!m_bCaseSensitive);
       dfa.BuildFromRegExpr(original.c_str());
     });
-    PrepareScan(dfa.GetTable());
+    PrepareScan(dfa.GetTable(), &dfa.GetClassRows());
     return S_OK;
   } catch (CFAException* e) {
     // The compiler's message is kept beside the code.
@@ -90,10 +90,13 @@ HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len) {
 }
 
 DWORD CRegExpr::Search(const char* text, DWORD len, DWORD* matchLen) const {
-  if (matchLen) *matchLen = 0;
-  if (text == nullptr || GetTable() == nullptr) return SEEK_NOT_FOUND;
+  if (text == nullptr || GetTable() == nullptr) {
+    if (matchLen) *matchLen = 0;
+    return SEEK_NOT_FOUND;
+  }
   if (len == 0) len = static_cast<DWORD>(strlen(text));
-  return SimulateAutomaton(GetTable(), text, len, matchLen);
+  // An empty text is scanned as its terminating NUL.
+  return m_scan.Search(reinterpret_cast<const BYTE*>(text), len == 0 ? 1 : len, matchLen);
 }
 
 DWORD CRegExpr::SimulateAutomaton(CDFATransTable* table, const char* text, DWORD len,

@@ -73,11 +73,14 @@ class CRegExpr : public CSeekPattern {
   const TSTRING& GetErrorText() const { return m_strError; }
   BYTE GetFlags() const { return m_flags; }
   CDFATransTable* GetTable() const { return m_scan.GetTable(); }  // no reference added
+  // Bytes held by the compiled matcher: pattern, table and scan tables.
+  size_t GetBytesHeld() const { return sizeof *this + m_nLength + m_scan.GetBytesHeld(); }
 
  protected:
   // The scanner for table (may be null) with this matcher's byte map (case,
-  // NUL substitute) and the mode its flags give.
-  void PrepareScan(CDFATransTable* table);
+  // NUL substitute) and the mode its flags give; rows: the table's class
+  // rows when the compiler has them.
+  void PrepareScan(CDFATransTable* table, const tag_CLASS_ROWS* rows = nullptr);
   CDFAScanner::MODE ScanMode() const;
 
   TSTRING m_strError;

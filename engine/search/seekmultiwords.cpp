@@ -134,9 +134,11 @@ HRESULT CSeekMultiWords::Build() {
   CSetBits accepting;
   for (size_t s = 0; s < n; ++s)
     if (outLength[s] != 0) accepting.SetBitAt(static_cast<DWORD>(s), 1);
+  tag_CLASS_ROWS classes;
+  CDFATransTable::ClassesOfColumns(rows, static_cast<DWORD>(n), alphabet, classes);
   CSharedObjPtr<CDFATransTable> table = new CDFATransTable;
-  table->BuildFromRows(rows, static_cast<DWORD>(n), alphabet, accepting);
-  m_scan.Prepare(table, m_classes, CDFAScanner::WORDS, kStreamBlock, std::move(outLength));
+  table->BuildFromClasses(classes, accepting);
+  m_scan.Prepare(table, m_classes, CDFAScanner::WORDS, kStreamBlock, std::move(outLength), true, &classes);
   return S_OK;
 }
 
@@ -150,6 +152,12 @@ DWORD CSeekMultiWords::Search(const char* text, DWORD len, DWORD* matchLen) cons
 DWORD CSeekMultiWords::Search(IStream* stream, DWORD maxBytes, DWORD* matchLen) const {
   if (matchLen) *matchLen = 0;
   return m_scan.Search(stream, maxBytes, matchLen);
+}
+
+size_t CSeekMultiWords::GetBytesHeld() const {
+  size_t bytes = sizeof *this + m_words.capacity() * sizeof(TSTRING) + m_scan.GetBytesHeld();
+  for (const TSTRING& w : m_words) bytes += static_cast<size_t>(w.GetLength()) + 1 + 3 * sizeof(int);
+  return bytes;
 }
 
 const char* CSeekMultiWords::GetPattern(LONG index) const {

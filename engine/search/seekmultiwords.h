@@ -67,6 +67,8 @@ class CSeekMultiWords : public CSeekPattern {
   DWORD GetCount() const override { return static_cast<DWORD>(m_words.size()); }
 
   CDFATransTable* GetTable() const { return m_scan.GetTable(); }  // no reference added
+  // Bytes held by the compiled matcher: words, table and scan tables.
+  size_t GetBytesHeld() const;
   DWORD GetAlphabetSize() const { return m_nAlphabet; }
 
  protected:

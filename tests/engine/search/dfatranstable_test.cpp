@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "chainrecord.h"
+#include "common/cputime.h"
 #include "search/dfatranstable.h"
 #include "search/fa.h"
 #include "common/teststream.h"
@@ -54,6 +57,22 @@ void ExpectSameLookups(const Dense& d, const CDFATransTable& t) {
       ASSERT_EQ(d.next[s * d.alphabet + c], t.Lookup(static_cast<WORD>(s), c)) << s << "," << c;
   }
 }
+// The longest chain of defaults in a table, read off its record.
+DWORD LongestChain(CDFATransTable& t) {
+  CTestStream s;
+  EXPECT_EQ(0, t.Serialize(&s, 1));
+  const DWORD n = t.GetStateCount();
+  std::vector<WORD> def(n);
+  for (DWORD i = 0; i < n; ++i) def[i] = static_cast<WORD>(s.bytes[15 + 7 * i + 1] | s.bytes[15 + 7 * i + 2] << 8);
+  DWORD longest = 0;
+  for (DWORD i = 0; i < n; ++i) {
+    DWORD hops = 0;
+    for (WORD st = def[i]; st != kNone && hops <= n; st = def[st]) ++hops;
+    longest = std::max(longest, hops);
+  }
+  return longest;
+}
+
 }  // namespace
 
 TEST(DFATransTableTest, OneStateHasNoEntries) {
@@ -172,4 +191,47 @@ TEST(DFATransTableTest, TooManyStatesIsTheAutomatonException) {
     e->Delete();
   }
   EXPECT_EQ(0u, t.GetStateCount());
+}
+
+TEST(DFATransTableTest, BuiltChainsAreBounded) {
+  // Rows that are copies of each other with one change make the longest
+  // chains: every row's best default is the one before it.
+  std::mt19937 rng(10);
+  for (DWORD states : {10u, 100u, 1000u}) {
+    Dense d{states, 64, std::vector<WORD>(states * 64, kNone), CSetBits(), {}};
+    for (DWORD s = 0; s < states; ++s) {
+      if (s > 0) std::copy(d.next.begin() + (s - 1) * 64, d.next.begin() + s * 64, d.next.begin() + s * 64);
+      d.next[s * 64 + rng() % 64] = static_cast<WORD>(rng() % states);
+    }
+    for (DWORD s = 0; s < states; ++s)
+      for (DWORD c = 0; c < 64; ++c)
+        if (d.next[s * 64 + c] != kNone) d.moves.push_back({s, d.next[s * 64 + c], static_cast<BYTE>(c)});
+    CSharedObjPtr<CDFATransTable> t = new CDFATransTable;
+    t->Build(d.moves, states, 64, d.accepting);
+    ExpectSameLookups(d, *t);
+    EXPECT_LE(LongestChain(*t), CDFATransTable::MAX_CHAIN) << states;
+  }
+}
+
+// Records are untrusted and may come from before chains were bounded:
+// long chains load as the same automaton, packed again, in time near
+// linear in the record; beyond the states that may be packed again, such
+// a record is refused.
+TEST(DFATransTableTest, LongChainRecordsLoadQuicklyAsTheSameAutomaton) {
+  const double bound = 10 * kSanitizerSlowdown;
+  const CCpuTimer timer;
+  for (unsigned n : {2000u, 4000u, 8000u, 16000u}) {
+    CTestStream record(telsor_test::ChainRecord(n));
+    CSharedObjPtr<CDFATransTable> t = new CDFATransTable;
+    ASSERT_EQ(0, t->Serialize(&record, 0)) << n;
+    ASSERT_EQ(n, t->GetStateCount());
+    EXPECT_LE(LongestChain(*t), CDFATransTable::MAX_CHAIN) << n;
+    for (unsigned s = 0; s < n; s += n / 97)
+      for (DWORD c = 0; c < 256; ++c) ASSERT_EQ(c == 7 ? (s + 1) % n : kNone, t->Lookup(static_cast<WORD>(s), c)) << n;
+  }
+  EXPECT_LT(timer.Seconds(), bound);
+  CTestStream tooLong(telsor_test::ChainRecord(CDFATransTable::MAX_REPACK_STATES + 1));
+  CSharedObjPtr<CDFATransTable> t = new CDFATransTable;
+  EXPECT_EQ(E_FAIL, t->Serialize(&tooLong, 0));
+  EXPECT_EQ(0u, t->GetStateCount());
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "chainrecord.h"
 #include "common/cputime.h"
 #include "search/regexpr.h"
 #include "common/teststream.h"
@@ -293,4 +294,67 @@ TEST(RegExprTest, RecordRoundTrip) {
   failing.failReadAt = 0;
   failing.failure = E_ACCESSDENIED;
   EXPECT_EQ(E_ACCESSDENIED, back.Serialize(&failing, 0));
+}
+
+// Patterns whose automata are as large as the state limit allows, with
+// dense rows or long runs of similar rows, and one a fuzzer found: each
+// compiles (or fails cleanly) in a fraction of a second of CPU, and
+// searches as its automaton says.
+TEST(RegExprTest, LargeAutomataCompileInBoundedTime) {
+  const double bound = 3 * kSanitizerSlowdown;
+  const struct {
+    std::string pattern;
+    HRESULT result;
+    DWORD states;
+  } cases[] = {
+      {".*a.{10}", S_OK, 2048},
+      {".*a.{13}", S_OK, 16384},
+      {"[ab]*a[ab]{13}", S_OK, 16384},
+      {"(a|b)*a(a|b){14}", S_OK, 32768},
+      {"(a|b)*a(a|b){15}", E_SEEK_TOO_MANY_STATES, 0},
+      {"\\w\\s*........." + std::string(20, '-'), S_OK, 11264},
+      {std::string(" :[[alph:blank:\x97" "a:I]{20 }2, }QQQ"), S_OK, 0},
+      // Few states but long follow lists: too much work, refused.
+      {std::string("nsssssssss\x89sszsss1sssssssj:]].{1,244}z$s\x01s"), E_SEEK_TOO_MANY_STATES, 0},
+      {"a.{1,244}z", S_OK, 735},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    const CCpuTimer timer;
+    CRegExpr re;
+    ASSERT_EQ(c.result, re.Compile(c.pattern.c_str(), 1, 0));
+    EXPECT_LT(timer.Seconds(), bound);
+    if (c.result != S_OK) continue;
+    if (c.states != 0) {
+      EXPECT_EQ(c.states, re.GetTable()->GetStateCount());
+    }
+  }
+  CRegExpr re;
+  ASSERT_EQ(0, re.Compile(".*a.{13}", 1, 0));
+  tag_HIT hit = Find(re, "xxaxxxxxxxxxxxxxyy");  // .* keeps the start state: it starts at a
+  EXPECT_EQ(2u, hit.at);
+  EXPECT_EQ(14u, hit.len);
+  EXPECT_EQ(kNone, re.Search("xxaxxxxxxxxxxx", 0, nullptr));
+}
+
+// A stored matcher whose table has default chains as long as its states
+// (records are untrusted, and older tables were packed so) loads and
+// searches in time near linear in the record.
+TEST(RegExprTest, LongChainRecordLoadsAndSearchesQuickly) {
+  const double bound = 10 * kSanitizerSlowdown;
+  const CCpuTimer timer;
+  std::string table = telsor_test::ChainRecord(16000);
+  table[15 + 7 * 99] = 1;  // state 99 accepts
+  const std::string record = std::string("\x01\x01\x00\x00\x01\x20\x00\x01", 8) + table;
+  CTestStream s(record);
+  CRegExpr re;
+  ASSERT_EQ(0, re.Serialize(&s, 0));
+  const std::string text(200, '\x07');  // 99 moves reach state 99
+  DWORD len = 0;
+  EXPECT_EQ(0u, re.Search(text.data(), static_cast<DWORD>(text.size()), &len));
+  EXPECT_EQ(99u, len);
+  CTestStream in(text);
+  EXPECT_EQ(0u, re.Search(&in, static_cast<DWORD>(text.size()), &len));
+  EXPECT_EQ(kNone, re.Search("\x07\x07x", 0, nullptr));  // no move on x: the scan dies
+  EXPECT_LT(timer.Seconds(), bound);
 }
