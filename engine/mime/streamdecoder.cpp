@@ -659,9 +659,15 @@ HRESULT RunDecoder(IStream* dst, IStream* src, ULONGLONG cb, Decoder& decoder) {
   // The input chunk, then room for a chunk's bytes and the few a decoder
   // holds over from the chunk before.
   const ULONG capacity = chunk + 64;
-  std::unique_ptr<BYTE[]> buffers(new (std::nothrow) BYTE[chunk + capacity]);
-  if (!buffers) return E_OUTOFMEMORY;
-  BYTE* const in = buffers.get();
+  // Small bodies (most parts of most messages) decode through the stack.
+  BYTE small[2 * 4096 + 64];
+  std::unique_ptr<BYTE[]> buffers;
+  BYTE* in = small;
+  if (chunk + capacity > sizeof small) {
+    buffers.reset(new (std::nothrow) BYTE[chunk + capacity]);
+    if (!buffers) return E_OUTOFMEMORY;
+    in = buffers.get();
+  }
   return ResultOfCall([&]() -> HRESULT {
     COutput out(dst, in + chunk, capacity);
     ULONGLONG remaining = src != nullptr ? cb : 0;
