@@ -107,9 +107,10 @@ double CMailClassifier::ClassifySpam(const CMailFeatureExtractor& extractor, TST
     }
   }
   if (total == DBL_MAX) return total;
+  // A total that is no number (weights from a damaged file) shows no s.
   double x = total * 10;
   if (x >= 10) x = 10;
-  if (x <= 0) x = 0;
+  if (!(x > 0)) x = 0;
   const int k = static_cast<int>(x);
   if (result != nullptr) {
     scratch.Format("TOTAL=%.4G;%.*s;", total, k, "ssssssssss");

@@ -30,10 +30,13 @@ void TextClassifier(const std::string& bytes, bool headerOnly) {
   c.EvaluateVector(CNGramsVector(5, "abcdefgh", 8, DefaultNextStopWord));
   CTestStream out;
   if (c.SerializeWrite(&out) != S_OK) abort();
+  // Read back and written again, the same bytes (weights compared by
+  // their bits: a damaged file may hold NaNs).
   CTestStream again(out.str());
   CNGramsTextClassifier back(3);
   if (back.Serialize(&again, 0) != S_OK) abort();
-  if (!(back.GetWeights() == c.GetWeights()) || back.GetLenNGrams() != c.GetLenNGrams()) abort();
+  CTestStream twice;
+  if (back.SerializeWrite(&twice) != S_OK || twice.str() != out.str()) abort();
 }
 
 void MetricMachine(const std::string& bytes) {

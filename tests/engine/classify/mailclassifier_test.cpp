@@ -245,6 +245,25 @@ TEST(MailClassifier, DamagedReplacementKeepsTheWorkingClassifier) {
   EXPECT_EQ(classifier.GetSpamUpdateNumber(), 6u);
 }
 
+TEST(MailClassifier, WeightsThatAreNoNumberGiveNoLetters) {
+  TempDir dir;
+  const std::string path = dir / "Qor.bin";
+  // A damaged file may carry NaN weights; the verdict stays well formed.
+  CNGramsTextClassifier spam = ClassifierOf(kSpam, 0.0, 1);
+  std::string record = PlainRecord(spam, false);
+  const std::string weights = record.substr(record.size() - spam.GetWeights().GetCount() * 9);
+  for (size_t at = record.size() - weights.size(); at < record.size(); at += 9) record.replace(at, 4, "\xff\xff\xff\xff");
+  WriteBytes(path, record);
+  CMailClassifier classifier;
+  classifier.LoadData(path.c_str());
+  TSTRING verdict;
+  const double value = classifier.ClassifySpam(Message(kSpam), &verdict);
+  EXPECT_NE(value, value);
+  const std::string text = Str(verdict);
+  EXPECT_EQ(text.rfind(";;"), text.size() - 2) << text;
+  EXPECT_NE(text.find("TXT="), std::string::npos) << text;
+}
+
 TEST(MailClassifier, FileNamePatterns) {
   TSTRING pattern("old");
   EXPECT_EQ(CMailClassifier::DetermineFNamePattern("/data/Qor.bin", &pattern), 0u);
