@@ -45,6 +45,8 @@
 #define E_RECORD_VERSION ((int32_t)0xE00A00C9u)
 
 // Win32 last-error numbers that the system layer sets itself.
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_INVALID_DATA 13
 #define ERROR_OUTOFMEMORY 14

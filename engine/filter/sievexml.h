@@ -1,0 +1,77 @@
+// CSieveXML: the file-based filter-script store. The catalogue
+// "SieveCatalog.xml" lists one record per script (and may carry each
+// script's encoded text in a CDATA section); script files "T<ID>.dat" hold
+// the texts, each byte XORed with its position's low 8 bits and written as
+// Base64.
+//
+//   CSieveXML store;
+//   if (store.Initialize("/data", nullptr) != 0) return;   // 3: a directory is unusable
+//   CListSieveScriptInfo scripts;
+//   HRESULT hr = store.GetListScriptInfo(scripts, nullptr, nullptr);
+//   // 0; 2 without a catalogue; E_SIEVE_EXCEPTION (0xE00A0032) for a broken
+//   // one, with the reason in GetErrDescription()
+//   CSieveScript script;
+//   hr = store.GetCompiledScript("ab1", script);   // TAB1.dat, compiled once, cached
+//
+// A catalogue read writes every script text the catalogue carries into its
+// script file (created with the others-execute bit as an in-progress marker,
+// written under an exclusive flock, then given mode 0664); readers wait up
+// to 180 s for the marker to clear and read under a shared flock. An
+// identifier holding "/" names no file: its record is dropped and nothing is
+// written for it, and the read paths answer it with E_SIEVE_SCRIPT_NOT_FOUND.
+// Records never come out enabled: nothing in this store sets that flag.
+//
+// Any number of threads may use one store (and several stores one process):
+// the caches lock themselves, no lock is held while files are read or
+// scripts compiled, and the XML library's set-up and tear-down are
+// serialised and counted process-wide.
+#ifndef TELSOR_FILTER_SIEVEXML_H
+#define TELSOR_FILTER_SIEVEXML_H
+
+#include "filter/sievedatasource.h"
+
+namespace telsor {
+
+class CSieveXML : public CSieveDataSource {
+ public:
+  static constexpr DWORD WAIT_FOR_WRITER_SECONDS = 180;
+
+  CSieveXML();
+  ~CSieveXML() override;
+
+  // Sets the catalogue directory and the script-file directory (null or
+  // empty: the catalogue's), each trimmed of blanks and tabs and ending
+  // with "/". 0, or 3 when the catalogue directory is not readable or the
+  // script-file directory not readable and writable.
+  DWORD Initialize(const char* catalogueDir, const char* fileDir);
+  const TSTRING& GetCatalogDir() const { return m_strCatalogDir; }
+  const TSTRING& GetFileDir() const { return m_strFileDir; }
+
+  // dir + "T" + id upper-cased + ".dat" (a "/" between when dir lacks one).
+  static TSTRING GetScriptFileName(const TSTRING& dir, const char* id);
+
+  HRESULT GetScriptInfo(const char* id, CScriptInfo& info) override;
+  HRESULT GetListScriptInfo(CListSieveScriptInfo& list, const char* user, const char* domain) override;
+  HRESULT GetAllScriptInfo(CListSieveScriptInfo& list) override;
+  HRESULT GetCompiledScript(const char* id, CSieveScript& script) override;
+  HRESULT GetScriptContent(const char* id, TSTRING& text) override;
+
+  // Parses the catalogue at path into item and writes the script files:
+  // 0, 2 (cannot be opened) or E_SIEVE_EXCEPTION (the description is set).
+  HRESULT ReadScriptInfoFromCatalog(const char* path, CSharedObjPtr<CCacheItemLSI>& item);
+
+  // The text of a catalogue NAME, DESCRIPTION or CONTRIBUTOR: Base64 of
+  // little-endian UTF-16 (blanks, line breaks and "=" ignored).
+  static TSTRING DecodeCatalogText(const char* text);
+  // The script-file form of a text and back.
+  static TSTRING EncodeScriptFile(const TSTRING& text);
+  static HRESULT DecodeScriptFile(const TSTRING& file, TSTRING& text);
+
+ private:
+  TSTRING m_strCatalogDir;
+  TSTRING m_strFileDir;
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_FILTER_SIEVEXML_H
