@@ -67,6 +67,10 @@ class CTrainer : public CObj {
   // Successful optimisation steps so far.
   DWORD GetIterationCount() const { return m_dwIterations; }
 
+ protected:
+  // A new run counts from 0.
+  void ResetIterationCount() { m_dwIterations = 0; }
+
  private:
   CMachine& m_machine;
   DWORD m_dwIterations;

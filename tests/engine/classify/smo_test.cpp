@@ -1,0 +1,203 @@
+// The SMO trainer on small dense sets, checked against the optimality
+// conditions of the dual problem (which hold for the one optimum, whoever
+// computes it): bounds on every multiplier, the equality constraint, the two
+// thresholds within the tolerance, and every example on the right side of
+// the margin for its multiplier.
+#include <gtest/gtest.h>
+#include <math.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "classify/smo.h"
+#include "foundation/results.h"
+
+using namespace telsor;
+
+namespace {
+
+class CDenseSMO : public CSMOptimization {
+ public:
+  CDenseSMO(CMachine& machine, std::vector<std::vector<double>> x, std::vector<short> y, bool gaussian = false)
+      : CSMOptimization(machine), m_x(std::move(x)), m_y(std::move(y)), m_bGaussian(gaussian) {}
+  double EvaluateKernel(ULONG i, ULONG j) override {
+    double dot = 0, d2 = 0;
+    for (size_t k = 0; k < m_x[i].size(); ++k) {
+      dot += m_x[i][k] * m_x[j][k];
+      d2 += (m_x[i][k] - m_x[j][k]) * (m_x[i][k] - m_x[j][k]);
+    }
+    return m_bGaussian ? exp(-0.5 * d2) : dot;
+  }
+  ULONG ExamplesCount() override { return static_cast<ULONG>(m_y.size()); }
+  short ClassLabel(ULONG i) override { return m_y[i]; }
+  void OnEqualExamples(ULONG i, ULONG j) override { m_equal.push_back({i, j}); }
+
+  std::vector<std::vector<double>> m_x;
+  std::vector<short> m_y;
+  bool m_bGaussian;
+  std::vector<std::pair<ULONG, ULONG>> m_equal;
+};
+
+class CCountingMachine : public CMachine {
+ public:
+  HRESULT Serialize(IStream*, int) override { return S_OK; }
+  void OnEachIteration(CTrainer&) override { ++steps; }
+  int steps = 0;
+};
+
+// Two clouds around (1, 1) and (-1, -1), overlapping when spread is large.
+void Clouds(int n, double spread, unsigned seed, std::vector<std::vector<double>>& x, std::vector<short>& y) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> noise(0.0, spread);
+  for (int i = 0; i < n; ++i) {
+    const short label = i % 2 == 0 ? 1 : -1;
+    x.push_back({label + noise(rng), label + noise(rng), noise(rng)});
+    y.push_back(label);
+  }
+}
+
+// The thresholds over all examples as they stand (the trainer's own may lag
+// behind: they are updated only where it looked).
+void TrueThresholds(CDenseSMO& smo, double& low, double& up) {
+  low = -INFINITY;
+  up = INFINITY;
+  for (ULONG i = 0; i < smo.GetExampleCount(); ++i) {
+    const auto& e = smo.GetRecord(i);
+    if (e.flags & CSMOptimization::EXCLUDED) continue;
+    const double F = smo.LearnedFunc(i) - e.y;
+    if (e.flags & CSMOptimization::I_UP) up = std::min(up, F);
+    if (e.flags & CSMOptimization::I_LOW) low = std::max(low, F);
+  }
+}
+
+void ExpectOptimal(CDenseSMO& smo, double C) {
+  const double tol = smo.GetTolerance();
+  double low, up;
+  TrueThresholds(smo, low, up);
+  EXPECT_LE(low, up + 2 * tol + 1e-9);
+  const double b = (low + up) / 2;
+  double balance = 0;
+  for (ULONG i = 0; i < smo.GetExampleCount(); ++i) {
+    const auto& e = smo.GetRecord(i);
+    if (e.flags & CSMOptimization::EXCLUDED) continue;
+    EXPECT_GE(e.alpha, 0.0) << i;
+    if (smo.IsBounded()) {
+      EXPECT_LE(e.alpha, C + 1e-9) << i;
+    }
+    balance += e.alpha * e.y;
+    // Margin conditions: y (f - b) >= 1 at alpha 0, <= 1 at C, = 1 between.
+    const double margin = e.y * (smo.LearnedFunc(i) - b);
+    const double slack = 2 * tol + 1e-6;
+    if (e.alpha <= 0) {
+      EXPECT_GE(margin, 1 - slack) << i;
+    } else if (smo.IsBounded() && e.alpha >= C) {
+      EXPECT_LE(margin, 1 + slack) << i;
+    } else {
+      EXPECT_NEAR(margin, 1, slack) << i;
+    }
+  }
+  EXPECT_NEAR(balance, 0.0, 1e-9);
+}
+
+TEST(SMO, SeparableSetWithoutBound) {
+  std::vector<std::vector<double>> x;
+  std::vector<short> y;
+  Clouds(40, 0.3, 1, x, y);
+  CCountingMachine machine;
+  CDenseSMO smo(machine, x, y);
+  smo.Execute(CSMOptimization::NO_BOUND, 1e-3, 1e-12);
+  EXPECT_FALSE(smo.IsBounded());
+  ExpectOptimal(smo, CSMOptimization::NO_BOUND);
+  EXPECT_EQ(static_cast<DWORD>(machine.steps), smo.GetIterationCount());
+  EXPECT_GT(machine.steps, 0);
+}
+
+TEST(SMO, OverlappingSetsWithBoundsAndKernels) {
+  for (double C : {0.1, 1.0, 10.0}) {
+    for (bool gaussian : {false, true}) {
+      std::vector<std::vector<double>> x;
+      std::vector<short> y;
+      Clouds(60, 1.0, 7, x, y);
+      CCountingMachine machine;
+      CDenseSMO smo(machine, x, y, gaussian);
+      smo.Execute(C, -1e-3, 0);  // a negative tolerance and epsilon 0 are taken as meant
+      EXPECT_TRUE(smo.IsBounded());
+      EXPECT_EQ(smo.GetTolerance(), 1e-3);
+      EXPECT_EQ(smo.GetEpsilon(), 2.220446049250313e-13);
+      SCOPED_TRACE(testing::Message() << "C " << C << (gaussian ? " Gaussian" : " linear"));
+      ExpectOptimal(smo, C);
+    }
+  }
+}
+
+TEST(SMO, InfiniteAndNaNBoundsAreNoBound) {
+  for (double C : {INFINITY, NAN}) {
+    std::vector<std::vector<double>> x;
+    std::vector<short> y;
+    Clouds(20, 0.3, 3, x, y);
+    CCountingMachine machine;
+    CDenseSMO smo(machine, x, y);
+    smo.Execute(C, 1e-3, 1e-12);
+    EXPECT_FALSE(smo.IsBounded());
+    EXPECT_EQ(smo.GetC(), CSMOptimization::NO_BOUND);
+  }
+}
+
+TEST(SMO, EqualExamplesAreExcluded) {
+  std::vector<std::vector<double>> x = {{1, 1}, {1, 1}, {-1, -1}, {-1, -2}};
+  std::vector<short> y = {1, 1, -1, -1};
+  CCountingMachine machine;
+  CDenseSMO smo(machine, x, y, true);
+  smo.Execute(10.0, 1e-3, 1e-12);
+  ExpectOptimal(smo, 10.0);
+  // A step between the two equal examples reports them and leaves the
+  // first one out of every later step and threshold.
+  smo.m_equal.clear();
+  smo.TakeStep(0, 1);
+  ASSERT_EQ(smo.m_equal.size(), 1u);
+  EXPECT_EQ(smo.m_equal[0], std::make_pair(ULONG(0), ULONG(1)));
+  EXPECT_TRUE(smo.GetRecord(0).flags & CSMOptimization::EXCLUDED);
+  EXPECT_EQ(smo.ExamineExample(0), 0);
+  EXPECT_EQ(smo.TakeStep(0, 0), 0);
+}
+
+TEST(SMO, BadLabelsAndEmptySets) {
+  CCountingMachine machine;
+  CDenseSMO bad(machine, {{1}, {2}}, {1, 0});
+  try {
+    bad.Execute(1.0, 1e-3, 1e-12);
+    FAIL() << "no throw";
+  } catch (DWORD code) {
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_INVALID_DATA));
+  }
+  CDenseSMO empty(machine, {}, {});
+  empty.Execute(1.0, 1e-3, 1e-12);
+  EXPECT_EQ(empty.GetIterationCount(), 0u);
+  EXPECT_EQ(empty.GetExampleCount(), 0u);
+  // One class only: nothing to separate, nothing breaks.
+  CDenseSMO oneClass(machine, {{1}, {2}, {3}}, {1, 1, 1});
+  oneClass.Execute(1.0, 1e-3, 1e-12);
+  for (ULONG i = 0; i < 3; ++i) EXPECT_EQ(oneClass.GetRecord(i).alpha, 0.0);
+}
+
+TEST(SMO, FeasibleSegments) {
+  CCountingMachine machine;
+  CDenseSMO smo(machine, {{1}, {-1}}, {1, -1});
+  smo.Execute(2.0, 1e-3, 1e-12);
+  double L, H;
+  smo.EvaluateFeasibleValue(1.5, 1.0, true, L, H);
+  EXPECT_EQ(L, 0.5);
+  EXPECT_EQ(H, 2.0);
+  smo.EvaluateFeasibleValue(0.5, 0.25, true, L, H);
+  EXPECT_EQ(L, 0.0);
+  EXPECT_EQ(H, CSMOptimization::NO_BOUND);
+  smo.EvaluateFeasibleValue(1.5, 0.5, false, L, H);
+  EXPECT_EQ(L, 0.0);
+  EXPECT_EQ(H, 1.0);
+  smo.EvaluateFeasibleValue(0.5, 1.5, false, L, H);
+  EXPECT_EQ(L, 1.0);
+  EXPECT_EQ(H, 2.0);
+}
+
+}  // namespace
