@@ -2,10 +2,13 @@
 #include "classify/svmachine.h"
 
 #include <string.h>
+#include <time.h>
 
 #include <vector>
 
 #include "classify/recordio.h"
+#include "classify/smo.h"
+#include "foundation/logsystem.h"
 #include "foundation/errorroad.h"
 #include "foundation/tstring.h"
 
@@ -49,6 +52,40 @@ HRESULT WriteClassName(IStream* stream, const CObj& object) {
 }
 
 }  // namespace
+
+void CSVMachine::OnEachIteration(CTrainer& trainer) {
+  const DWORD now = static_cast<DWORD>(time(nullptr));
+  if (GetReportTime() != 0 && now - GetReportTime() <= 90) return;
+  if (GetReportTime() == 0) SetReportTime(now);
+  const DWORD kDebug = 16;
+  LogMessage(kDebug, "Total iterations %d", static_cast<int>(trainer.GetIterationCount()));
+  FlushLogSystem();
+  const CSMOptimization* smo = dynamic_cast<const CSMOptimization*>(&trainer);
+  if (smo == nullptr) return;
+  double sum = 0, second = 0;
+  int nonBound = 0, down = 0, up = 0;
+  for (ULONG i = 0; i < smo->GetExampleCount(); ++i) {
+    const CSMOptimization::tag_EXAMPLE& e = smo->GetRecord(i);
+    if (e.alpha <= 0) {
+      ++down;
+    } else {
+      if (e.alpha < smo->GetC()) {
+        ++nonBound;
+      } else {
+        ++up;
+      }
+      second += e.y > 0 ? e.alpha * (1 + e.F) : e.alpha * (1 - e.F);
+    }
+    sum += e.alpha;
+  }
+  LogMessage(kDebug, "Sum Lagrange coefficients. %.6g", sum);
+  LogMessage(kDebug, "Objective function........ %.6g", sum - 0.5 * second);
+  LogMessage(kDebug, "Non bound................. %d", nonBound);
+  LogMessage(kDebug, "Down bound support........ %d", down);
+  LogMessage(kDebug, "Up bound support.......... %d", up);
+  FlushLogSystem();
+  SetReportTime(now);
+}
 
 void CSVMachine::Empty() {
   CMachine::Empty();

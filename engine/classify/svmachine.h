@@ -43,6 +43,11 @@ class CSVMachine : public CMachine {
 
   // Report time 0, no coefficients, b = 0.
   void Empty() override;
+  // The training progress report: at the first call and then at most every
+  // 90 seconds, the iteration count and, for an SMO trainer, the sum of the
+  // multipliers, the dual objective and the counts of bound and free
+  // multipliers, at the Debug level.
+  void OnEachIteration(CTrainer& trainer) override;
   // The SVM record.
   HRESULT Serialize(IStream* stream, int storing) override;
 

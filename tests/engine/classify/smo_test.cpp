@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "classify/smo.h"
+#include "classify/svmachine.h"
+#include "foundation/logsystem.h"
 #include "foundation/results.h"
 
 using namespace telsor;
@@ -198,6 +201,52 @@ TEST(SMO, FeasibleSegments) {
   smo.EvaluateFeasibleValue(0.5, 1.5, false, L, H);
   EXPECT_EQ(L, 1.0);
   EXPECT_EQ(H, 2.0);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string>* g_lines = nullptr;
+void Collect(DWORD level, const char* text) {
+  if (g_lines != nullptr && level == 16) g_lines->push_back(text);
+}
+
+// The progress report of a support-vector machine under training: the
+// first step reports at once, with the dual objective of the multipliers
+// as they stand.
+TEST(SMOProgress, FirstStepReportsTheDualObjective) {
+  std::vector<std::string> lines;
+  g_lines = &lines;
+  OpenLogSystem(1);
+  const DWORD oldMask = SetLogLevel(16);
+  SetExternReportEvent(Collect);
+
+  std::vector<std::vector<double>> x = {{1, 0}, {-1, 0}};
+  CSVMachine machine;
+  CDenseSMO smo(machine, x, {1, -1});
+  smo.Execute(10.0, 1e-3, 1e-12);
+
+  SetExternReportEvent(nullptr);
+  SetLogLevel(oldMask);
+  CloseLogSystem();
+  g_lines = nullptr;
+
+  // The first step of this pair is the optimum: alpha = 0.5 for both,
+  // objective 0.5 + 0.5 - 0.5 x (0.25 + 0.25 + 0.25 + 0.25) x 1 = 0.5.
+  auto at = std::find(lines.begin(), lines.end(), std::string("Total iterations 0"));
+  ASSERT_NE(at, lines.end());
+  ASSERT_GE(lines.end() - at, 6);
+  EXPECT_EQ(at[1], "Sum Lagrange coefficients. 1");
+  EXPECT_EQ(at[2], "Objective function........ 0.5");
+  EXPECT_EQ(at[3], "Non bound................. 2");
+  EXPECT_EQ(at[4], "Down bound support........ 0");
+  EXPECT_EQ(at[5], "Up bound support.......... 0");
+  EXPECT_NE(machine.GetReportTime(), 0u);
+  // Within 90 seconds there is no second report.
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("Total iterations", 0) == 0; }),
+            1);
 }
 
 }  // namespace
