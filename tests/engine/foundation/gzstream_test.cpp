@@ -169,12 +169,12 @@ TEST(GzStream, MissingLibraryGivesCantLoadLibrary) {
   ASSERT_EQ(access(QOR_BIN_DIR "/gzlib.so", F_OK), 0) << "the build places gzlib.so beside the tests";
 
   // Neither beside the probe nor through the loader's search: the loader
-  // itself cannot find it either, and zlib was not loaded by the engine.
+  // itself cannot find it either, and the engine does not link zlib.
   EXPECT_EQ(RunProbe(dir / "p.gz", {}),
-            "zlib-before=0 dlopen-gzlib=0 result=8002802F out=null data=\n");
+            "engine-needs-zlib=0 dlopen-gzlib=0 result=8002802F out=null data=\n");
   // Through the loader's search (the second place the stream looks).
   EXPECT_EQ(RunProbe(dir / "p.gz", {"LD_LIBRARY_PATH=" QOR_BIN_DIR}),
-            "zlib-before=0 dlopen-gzlib=1 result=00000000 out=stream data=probe data\n");
+            "engine-needs-zlib=0 dlopen-gzlib=1 result=00000000 out=stream data=probe data\n");
 }
 
 // A gzlib.so that lacks a function the open needs is as good as none: the
@@ -187,13 +187,13 @@ TEST(GzStream, MissingFunctionGivesCantLoadLibrary) {
   const std::string noOpen = "LD_LIBRARY_PATH=" QOR_PARTIALGZ_DIR "/no_open";
   // Without gzdopen a "TLGZ" file cannot be opened past its magic.
   EXPECT_EQ(RunProbe(dir / "t.bin", {noDOpen}),
-            "zlib-before=0 dlopen-gzlib=1 result=8002802F out=null data=\n");
+            "engine-needs-zlib=0 dlopen-gzlib=1 result=8002802F out=null data=\n");
   // The same library opens plain files through its gzopen, which fails here.
   EXPECT_EQ(RunProbe(dir / "p.gz", {noDOpen}),
-            "zlib-before=0 dlopen-gzlib=1 result=80000008 out=null data=\n");
+            "engine-needs-zlib=0 dlopen-gzlib=1 result=80000008 out=null data=\n");
   // Without gzopen nothing can be opened.
   EXPECT_EQ(RunProbe(dir / "p.gz", {noOpen}),
-            "zlib-before=0 dlopen-gzlib=1 result=8002802F out=null data=\n");
+            "engine-needs-zlib=0 dlopen-gzlib=1 result=8002802F out=null data=\n");
 }
 
 }  // namespace
