@@ -27,6 +27,8 @@ HRESULT ReadSignature(IStream* stream, const BYTE (&signature)[4]) {
   return memcmp(got, signature, 4) == 0 ? S_OK : E_FAIL;
 }
 
+CRTTI* RegisteredClass(const TSTRING& name);
+
 // A registered object of the class named by the next TSTRING record, made
 // empty; E_FAIL for an unknown name or a class without a factory.
 template <class T>
@@ -34,7 +36,7 @@ HRESULT ReadClassObject(IStream* stream, std::unique_ptr<T>* out) {
   TSTRING name;
   HRESULT hr = name.Serialize(stream, 0);
   if (hr != S_OK) return hr;
-  CRTTI* record = GetRTTI(name.c_str());
+  CRTTI* record = RegisteredClass(name);
   if (record == nullptr) return E_FAIL;
   CObj* object = record->CreateObject();
   T* typed = dynamic_cast<T*>(object);
@@ -44,6 +46,13 @@ HRESULT ReadClassObject(IStream* stream, std::unique_ptr<T>* out) {
   }
   out->reset(typed);
   return S_OK;
+}
+
+// The registered class of a stored name; a name holding a NUL byte is no
+// class name.
+CRTTI* RegisteredClass(const TSTRING& name) {
+  if (strlen(name.c_str()) != static_cast<size_t>(name.GetLength())) return nullptr;
+  return GetRTTI(name.c_str());
 }
 
 HRESULT WriteClassName(IStream* stream, const CObj& object) {
@@ -179,6 +188,7 @@ HRESULT CMetricSVMachine::LoadParts(IStream* stream) {
   HRESULT hr;
   BYTE hasMatrix = 0;
   if ((hr = ReadField(stream, &hasMatrix, 1, E_FAIL)) != S_OK) return hr;
+  if (hasMatrix > 1) return E_FAIL;
   if (hasMatrix != 0) {
     std::unique_ptr<CMatrix> matrix;
     if ((hr = ReadClassObject(stream, &matrix)) != S_OK) return hr;
@@ -188,7 +198,7 @@ HRESULT CMetricSVMachine::LoadParts(IStream* stream) {
   std::unique_ptr<CKernel> kernel;
   TSTRING name;
   if ((hr = name.Serialize(stream, 0)) != S_OK) return hr;
-  CRTTI* record = GetRTTI(name.c_str());
+  CRTTI* record = RegisteredClass(name);
   if (record == nullptr) return E_FAIL;
   m_pKernel.reset();
   CObj* object = record->CreateObject();

@@ -146,6 +146,8 @@ TEST(SVMachine, DamagedMsvmRecords) {
       {"unknown kernel class", with(kernelName, U32(15) + "CGaussianKernex", 19)},
       {"abstract kernel class", with(kernelName, U32(7) + "CKernel", 19)},
       {"matrix class as kernel", with(kernelName, U32(10) + "CMemMatrix", 19)},
+      {"kernel name with a NUL", with(kernelName, U32(16) + std::string("CGaussianKernel\0", 16), 19)},
+      {"has-matrix byte 2", with(svm + 4, std::string(1, '\2'), 1)},
   };
   for (const Case& c : cases) {
     CMetricSVMachine m;
