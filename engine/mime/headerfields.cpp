@@ -102,6 +102,7 @@ void CRfc822Field::ComposeHeader(const char* name, const char* value, IStream* s
   }
   WriteString(stream, ": ", 2);
   const char* p = value;
+  const char* const end = value + strlen(value);  // measured once: pieces stay linear
   while (*p != '\0' && IsSpace(*p)) ++p;
   ULONG prefix = name != nullptr ? static_cast<ULONG>(strlen(name)) + 2 : 2;
   ULONG used = 0;
@@ -114,7 +115,7 @@ void CRfc822Field::ComposeHeader(const char* name, const char* value, IStream* s
     if (*p == '\0') break;
     // The next piece: up to white space within limit characters, else up
     // to a "," or ";" within them, else limit characters.
-    size_t rest = strlen(p);
+    size_t rest = static_cast<size_t>(end - p);
     size_t window = rest < limit ? rest : limit;
     size_t n = window;
     bool cut = false;
