@@ -27,19 +27,6 @@ CRfc822BodyPart& CRfc822BodyPart::operator=(const CRfc822BodyPart& source) {
   return *this;
 }
 
-void CRfc822BodyPart::Clone(CRfc822BodyPart& target) const {
-  if (Holds(&target)) return;
-  if (target.Holds(this)) {
-    // Clearing the target deletes this part: clone through a copy.
-    CRfc822BodyPart aside;
-    Clone(aside);
-    aside.Clone(target);
-    return;
-  }
-  target.Clear();
-  target = *this;
-  target.PutParseScope(GetParseScope());
-  CloneChildren(target);
-}
+void CRfc822BodyPart::Clone(CRfc822BodyPart& target) const { CloneInto(*this, target); }
 
 }  // namespace telsor

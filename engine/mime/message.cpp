@@ -81,20 +81,7 @@ CRfc822Message& CRfc822Message::operator=(const CRfc822Message& source) {
   return *this;
 }
 
-void CRfc822Message::Clone(CRfc822Message& target) const {
-  if (Holds(&target)) return;
-  if (target.Holds(this)) {
-    // Clearing the target deletes this message: clone through a copy.
-    CRfc822Message aside;
-    Clone(aside);
-    aside.Clone(target);
-    return;
-  }
-  target.Clear();
-  target = *this;
-  target.PutParseScope(GetParseScope());
-  CloneChildren(target);
-}
+void CRfc822Message::Clone(CRfc822Message& target) const { CloneInto(*this, target); }
 
 CRfc822Part* CRfc822Message::LocatePart(const char* locator, DWORD* err) {
   if (err != nullptr) *err = 0;

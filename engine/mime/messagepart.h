@@ -199,6 +199,25 @@ class CRfc822Part {
   // Re-creates each child in order at the end of target's children, each
   // a Clone of the child (message or body part; other kinds are skipped).
   void CloneChildren(CRfc822Part& target) const;
+  // The deep copy of either node kind: target := source and copies of its
+  // children. Into source's own subtree: nothing; into an ancestor of
+  // source (whose clearing would delete source): through a copy aside.
+  template <class Part>
+  static void CloneInto(const Part& source, Part& target) {
+    const CRfc822Part& from = source;
+    const CRfc822Part& to = target;
+    if (from.Holds(&to)) return;
+    if (to.Holds(&from)) {
+      Part aside;
+      CloneInto(source, aside);
+      CloneInto(static_cast<const Part&>(aside), target);
+      return;
+    }
+    target.Clear();
+    target = source;
+    target.PutParseScope(source.GetParseScope());
+    from.CloneChildren(target);
+  }
 
  private:
   friend class CRfc822Parts;

@@ -183,6 +183,64 @@ TEST(Compose, BodyPartHeaderLines) {
       << Show(HeaderOf(part));
 }
 
+TEST(Compose, ContentIdKeepsOneBracketPair) {
+  CRfc822BodyPart part;
+  part.PutContentID("<given@x>");
+  EXPECT_EQ(HeaderOf(part), "Content-ID: <given@x>\r\nContent-Transfer-Encoding: base64\r\n");
+}
+
+TEST(Compose, LongParametersAreWrittenWhole) {
+  // The content lines grow with their parameters.
+  std::string boundary(3000, 'b');
+  std::string charset(600, 'c');
+  CRfc822BodyPart part;
+  part.PutContentMediaType("multipart/mixed");
+  part.PutBoundary(boundary.c_str());
+  EXPECT_EQ(HeaderOf(part), "Content-Type: multipart/mixed;\r\n\tboundary=\"" + boundary + "\"\r\n");
+  CRfc822BodyPart text;
+  text.PutContentMediaType("text/plain");
+  text.PutCharset(charset.c_str());
+  text.PutContentTransferEncoding("7bit");
+  EXPECT_EQ(HeaderOf(text), "Content-Type: text/plain; charset=\"" + charset + "\"\r\n");
+  CRfc822Message m;
+  m.PutContentMediaType("text/plain");
+  m.PutName(charset.c_str());
+  CTestStream out;
+  m.ComposeContentType(&out);
+  EXPECT_EQ(out.str(), "Content-Type: text/plain;\r\n\tname=\"" + charset + "\"\r\n");
+  // The disposition's value is any length; the field writer folds it.
+  std::string name(1500, 'n');
+  CRfc822BodyPart file;
+  file.PutAttachment(1);
+  file.PutAttachmentName(name.c_str());
+  std::string header = HeaderOf(file);
+  std::string unfolded;
+  for (size_t i = 0; i < header.size(); ++i) {
+    if (header.compare(i, 3, "\r\n ") == 0) {
+      i += 2;
+      while (i + 1 < header.size() && header[i + 1] == ' ') ++i;
+      continue;
+    }
+    unfolded += header[i];
+  }
+  EXPECT_NE(unfolded.find("Content-Disposition: attachment;filename=\"" + name + "\"\r\n"), std::string::npos);
+}
+
+TEST(Compose, EmbeddedMessagePartHeader) {
+  struct {
+    const char* encoding;
+    const char* written;
+  } const cases[] = {{"", "7bit"}, {"8bit", "8bit"}, {"binary", "binary"}, {"base64", "8bit"},
+                     {"quoted-printable", "8bit"}, {"x-unknown", "8bit"}};
+  for (const auto& c : cases) {
+    CRfc822Message m;
+    m.PutContentTransferEncoding(c.encoding);
+    EXPECT_EQ(HeaderOf(m), "Content-Type: message/rfc822\r\nContent-Transfer-Encoding: " + std::string(c.written) +
+                               "\r\n")
+        << c.encoding;
+  }
+}
+
 TEST(Compose, TextBodyPartWithCharsetIsQuotedPrintable) {
   CRfc822BodyPart part;
   part.PutContentMediaType("text/plain");
