@@ -313,12 +313,19 @@ void CRfc822Fields::ComposeHeadersByName(const char* name, IStream* stream, ULON
   }
 }
 
-void CRfc822Fields::ComposeExtensionHeaders(IStream* stream) const {
+void CRfc822Fields::ComposeExtensionHeaders(IStream* stream) const { ComposeExtensionHeaders(stream, nullptr, 0); }
+
+void CRfc822Fields::ComposeExtensionHeaders(IStream* stream, const char* const* written, ULONG count) const {
   if (m_aFields.empty()) return;
-  for (const tag_DWORD_PAIR& pair :
-       Select([](const CRfc822Field& f) { return !CRfc822Field::IsKnownHeader(f.GetName().c_str()); })) {
-    m_aFields[pair.second]->Compose(stream, 76);
-  }
+  auto keep = [written, count](const CRfc822Field& f) {
+    const char* name = f.GetName().c_str();
+    if (CRfc822Field::IsKnownHeader(name)) return false;
+    for (ULONG i = 0; i < count; ++i) {
+      if (strcasecmp(name, written[i]) == 0) return false;
+    }
+    return true;
+  };
+  for (const tag_DWORD_PAIR& pair : Select(keep)) m_aFields[pair.second]->Compose(stream, 76);
 }
 
 TSTRING CRfc822Fields::AssembleField(const char* name, char separator) const {

@@ -151,6 +151,10 @@ class CRfc822Fields {
   // Writes every field whose name is not a known header, in insertion
   // order, folded at 76.
   void ComposeExtensionHeaders(IStream* stream) const;
+  // The same, leaving out also the fields whose names are among the count
+  // names of written (compared without regard to case): fields that the
+  // caller writes itself.
+  void ComposeExtensionHeaders(IStream* stream, const char* const* written, ULONG count) const;
   // The contents of the fields named name in insertion order, joined by
   // separator (an empty contents after the first non-empty one still adds a
   // separator). Empty when none matches.

@@ -15,6 +15,12 @@
 //   TSTRING raw;
 //   HRESULT hr = parser->ExtractHeaders(path, raw);  // the header block's bytes
 //
+// A part's header data from a header block (mime/message.h):
+//
+//   CRfc822Message message;
+//   HRESULT hr = parser->ParseHeader(path, message);  // scope 0 -> 2
+//   // message.Subject(), From(), ..., GetContentMediaType(), GetFields(...)
+//
 // Address lists need no session:
 //
 //   CRfc822Addresses to;
@@ -47,6 +53,8 @@
 #include "mime/sharedtmpfile.h"
 
 namespace telsor {
+
+class CRfc822Part;
 
 class CRfc822Parser : public CSharedObj {
  public:
@@ -89,6 +97,17 @@ class CRfc822Parser : public CSharedObj {
   // The same for the file at path; a file that cannot be opened gives the
   // stream creation's code.
   HRESULT ExtractHeaders(const char* path, TSTRING& headers) const;
+
+  // Header filling (mime/headerfill.cpp): part's header data from the
+  // header block at the stream's position, at most length bytes
+  // (CStreamReader::NO_LIMIT: to the end). A part whose header was filled
+  // before (scope 2 or 3) is left alone. S_OK, E_MIME_NAME_TOO_LONG (the
+  // fields before it stay), or a stream failure code.
+  HRESULT FillRfc822PartHeaderInfo(IStream* stream, CRfc822Part& part, ULONG length) const;
+  // The same from the start of the file at path, then the scope raised to
+  // include the header (0 -> 2, 1 -> 3) whatever the filling gave.
+  // ERROR_FILE_NOT_FOUND (part untouched) when the file cannot be opened.
+  HRESULT ParseHeader(const char* path, CRfc822Part& part) const;
 
   static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
   // One group entry ("display name: members;"): its members go to list.
