@@ -1,10 +1,17 @@
 // qortrain [options] OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...
+// qortrain --cv K [--list-folds] [options] --ham DIR... --spam DIR...
 //
 // Trains the n-gram classifiers of the mail classifier from folders of
 // messages (one message per file, subfolders included) and writes them as
 // classifier data files in OUTDIR:
 //   Qor.bin     the spam classifier: the --spam messages against the --ham ones
 //   Qor_NN.bin  category NN: its messages against every other message given
+// With --cv K nothing is written: the spam classifier is cross-validated
+// over the messages in K folds (each class dealt into the folds in an order
+// fixed by the seed), and each fold's false positives, false negatives at
+// the threshold 0 and 1 - AUC are printed, then those of all folds.
+// --list-folds only prints each message's fold, class and path (tab-separated),
+// for running another filter on the same folds.
 // Each flag takes one or more folders up to the next flag. A message's
 // training text is its Subject followed by its body (the header block left
 // out).
@@ -21,6 +28,7 @@
 // Exit status: 0 done, 1 the engine refused (its code is printed), 2 usage
 // or folders and files that cannot be read or written.
 #include <errno.h>
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,6 +36,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -45,7 +54,8 @@ namespace {
 int Usage() {
   fputs(
       "usage: qortrain [--c C] [--tolerance T] [--keep K] [--update N] [--seed S] [--log FILE] [--quiet]\n"
-      "                OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...\n",
+      "                OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...\n"
+      "       qortrain --cv K [--list-folds] [options] --ham DIR... --spam DIR...\n",
       stderr);
   return 2;
 }
@@ -143,11 +153,8 @@ bool ListFiles(const std::string& dir, std::vector<std::string>& out) {
   return true;
 }
 
-// A folder of links to the files of several folders, so that one data-set
-// directory holds one class.
-bool Stage(const std::string& at, const std::vector<std::string>& dirs) {
-  if (mkdir(at.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  int k = 0;
+// The files of several folders, each folder's sorted by name.
+bool ListFolders(const std::vector<std::string>& dirs, std::vector<std::string>& out) {
   for (const std::string& dir : dirs) {
     std::vector<std::string> files;
     if (!ListFiles(dir, files)) {
@@ -155,14 +162,28 @@ bool Stage(const std::string& at, const std::vector<std::string>& dirs) {
       return false;
     }
     std::sort(files.begin(), files.end());
-    for (const std::string& f : files) {
-      char absolute[4096];
-      if (realpath(f.c_str(), absolute) == nullptr) continue;
-      const std::string link = at + "/" + std::to_string(k++) + "_" + f.substr(f.rfind('/') + 1);
-      if (symlink(absolute, link.c_str()) != 0) return false;
-    }
+    out.insert(out.end(), files.begin(), files.end());
   }
   return true;
+}
+
+// A folder of links to the given files, so that one data-set directory
+// holds one class.
+bool StageFiles(const std::string& at, const std::vector<std::string>& files) {
+  if (mkdir(at.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  int k = 0;
+  for (const std::string& f : files) {
+    char absolute[4096];
+    if (realpath(f.c_str(), absolute) == nullptr) continue;
+    const std::string link = at + "/" + std::to_string(k++) + "_" + f.substr(f.rfind('/') + 1);
+    if (symlink(absolute, link.c_str()) != 0) return false;
+  }
+  return true;
+}
+
+bool Stage(const std::string& at, const std::vector<std::string>& dirs) {
+  std::vector<std::string> files;
+  return ListFolders(dirs, files) && StageFiles(at, files);
 }
 
 void RemoveStaged(const std::string& dir) {
@@ -188,9 +209,9 @@ struct Options {
   unsigned seed = 1;
 };
 
-// Trains one classifier on the staged folders and writes it.
-int TrainOne(const Options& o, const std::string& negative, const std::string& positive, const std::string& out,
-             const char* what) {
+// Trains one classifier on the staged folders.
+int TrainOne(const Options& o, const std::string& negative, const std::string& positive, const char* what,
+             CNGramsTextClassifier& c) {
   CMessageDataSet set;
   srand(o.seed);
   HRESULT hr = S_OK;
@@ -205,7 +226,6 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
   }
   g_what = what;
   g_total = set.GetRecordCount();
-  CNGramsTextClassifier c(5);
   c.SetUpdateNumber(o.update);
   hr = c.Train(set, o.C, o.tolerance, 1e-12);
   if (g_bar) fputc('\n', stderr);
@@ -215,19 +235,122 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
     return 1;
   }
   if (o.keep >= 0) c.ReduceWeightVector(static_cast<ULONG>(o.keep), 0.0);
+  fprintf(stderr, "qortrain: %s: %lu messages (%lu positive), b = %.6g, %lu weights\n", what,
+          static_cast<unsigned long>(set.GetRecordCount()), static_cast<unsigned long>(set.GetClassCount(1)), c.GetB(),
+          static_cast<unsigned long>(c.GetWeights().GetCount()));
+  return 0;
+}
+
+// Trains one classifier and writes it to out.
+int TrainAndWrite(const Options& o, const std::string& negative, const std::string& positive, const std::string& out,
+                  const char* what) {
+  CNGramsTextClassifier c(5);
+  const int status = TrainOne(o, negative, positive, what, c);
+  if (status != 0) return status;
+  // Written beside and then renamed, so that an interrupted run leaves no
+  // half-written data file under the real name.
+  const std::string part = out + ".part";
   IStream* file = nullptr;
-  hr = CFileAsIStream::CreateStreamOnFile(out.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, &file);
+  HRESULT hr = CFileAsIStream::CreateStreamOnFile(part.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, &file);
   if (SUCCEEDED(hr)) {
     hr = c.SerializeWrite(file);
     file->Release();
   }
+  if (SUCCEEDED(hr) && rename(part.c_str(), out.c_str()) != 0) hr = E_FAIL;
   if (FAILED(hr)) {
+    unlink(part.c_str());
     fprintf(stderr, "qortrain: cannot write %s: code 0x%08X\n", out.c_str(), static_cast<unsigned>(hr));
     return 2;
   }
-  fprintf(stderr, "qortrain: %s: %lu messages (%lu positive), b = %.6g, %lu weights -> %s\n", what,
-          static_cast<unsigned long>(set.GetRecordCount()), static_cast<unsigned long>(set.GetClassCount(1)), c.GetB(),
-          static_cast<unsigned long>(c.GetWeights().GetCount()), out.c_str());
+  return 0;
+}
+
+// The spam classifier's value of a message file.
+double Score(const CNGramsTextClassifier& c, const std::string& path) {
+  TSTRING raw;
+  if (raw.ReadFile(path.c_str()) != 0) return NAN;
+  return c.EvaluateText(CMessageDataSet::MessageText(raw.c_str(), raw.GetLength()).c_str())[0];
+}
+
+// 1 - AUC of the values (spam above ham is right; ties count half).
+double OneMinusAuc(std::vector<std::pair<double, int>> scored) {
+  std::sort(scored.begin(), scored.end());
+  double right = 0, hamBelow = 0, spamAll = 0;
+  for (size_t i = 0; i < scored.size();) {
+    double ham = 0, spam = 0;
+    size_t j = i;
+    for (; j < scored.size() && scored[j].first == scored[i].first; ++j) (scored[j].second > 0 ? spam : ham) += 1;
+    right += spam * (hamBelow + 0.5 * ham);
+    hamBelow += ham;
+    spamAll += spam;
+    i = j;
+  }
+  const double pairs = spamAll * hamBelow;
+  return pairs == 0 ? 0.0 : 1.0 - right / pairs;
+}
+
+// K-fold cross-validation of the spam classifier over the given messages:
+// each class is dealt into K folds in an order fixed by the seed; each fold
+// is scored by the classifier trained on the others.
+int CrossValidate(const Options& o, int folds, bool listOnly, const std::vector<std::string>& hamDirs,
+                  const std::vector<std::string>& spamDirs, const std::string& work, std::vector<std::string>& staged) {
+  std::vector<std::string> files[2];
+  if (!ListFolders(hamDirs, files[0]) || !ListFolders(spamDirs, files[1])) return 2;
+  std::vector<int> foldOf[2];
+  for (int k = 0; k < 2; ++k) {
+    std::vector<size_t> order(files[k].size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::mt19937 rng(o.seed + k);
+    std::shuffle(order.begin(), order.end(), rng);
+    foldOf[k].assign(files[k].size(), 0);
+    for (size_t i = 0; i < order.size(); ++i) foldOf[k][order[i]] = static_cast<int>(i % folds);
+  }
+  if (listOnly) {
+    for (int k = 0; k < 2; ++k)
+      for (size_t i = 0; i < files[k].size(); ++i) printf("%d\t%s\t%s\n", foldOf[k][i], k ? "spam" : "ham", files[k][i].c_str());
+    return 0;
+  }
+  std::vector<std::pair<double, int>> all;
+  long fpAll = 0, fnAll = 0;
+  printf("fold  ham  spam  false-pos  false-neg  1-AUC\n");
+  for (int f = 0; f < folds; ++f) {
+    std::vector<std::string> train[2];
+    std::vector<std::pair<std::string, int>> test;
+    for (int k = 0; k < 2; ++k)
+      for (size_t i = 0; i < files[k].size(); ++i) {
+        if (foldOf[k][i] == f)
+          test.push_back({files[k][i], k == 0 ? -1 : 1});
+        else
+          train[k].push_back(files[k][i]);
+      }
+    const std::string ham = work + "/cv" + std::to_string(f) + "ham", spam = work + "/cv" + std::to_string(f) + "spam";
+    staged.push_back(ham);
+    staged.push_back(spam);
+    if (!StageFiles(ham, train[0]) || !StageFiles(spam, train[1])) return 2;
+    CNGramsTextClassifier c(5);
+    const std::string what = "fold " + std::to_string(f);
+    const int status = TrainOne(o, ham, spam, what.c_str(), c);
+    if (status != 0) return status;
+    std::vector<std::pair<double, int>> scored;
+    long fp = 0, fn = 0, nHam = 0, nSpam = 0;
+    for (const auto& t : test) {
+      const double v = Score(c, t.first);
+      scored.push_back({v, t.second});
+      if (t.second > 0) {
+        ++nSpam;
+        fn += !(v > 0);
+      } else {
+        ++nHam;
+        fp += v > 0;
+      }
+    }
+    printf("%4d %4ld %5ld %10ld %10ld  %.5f\n", f, nHam, nSpam, fp, fn, OneMinusAuc(scored));
+    fflush(stdout);
+    fpAll += fp;
+    fnAll += fn;
+    all.insert(all.end(), scored.begin(), scored.end());
+  }
+  printf(" all %4zu %5zu %10ld %10ld  %.5f\n", files[0].size(), files[1].size(), fpAll, fnAll, OneMinusAuc(all));
   return 0;
 }
 
@@ -237,11 +360,14 @@ int main(int argc, char** argv) {
   Options o;
   const char* logFile = nullptr;
   bool quiet = false;
+  bool listFolds = false;
+  long folds = 0;
   int i = 1;
   for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
     const std::string flag = argv[i];
-    if (flag == "--quiet") {
-      quiet = true;
+    if (flag == "--ham" || flag == "--spam" || flag == "--category") break;
+    if (flag == "--quiet" || flag == "--list-folds") {
+      (flag == "--quiet" ? quiet : listFolds) = true;
       continue;
     }
     if (i + 1 >= argc) return Usage();
@@ -257,6 +383,9 @@ int main(int argc, char** argv) {
       o.update = static_cast<ULONG>(strtoul(value, &end, 0));
     } else if (flag == "--seed") {
       o.seed = static_cast<unsigned>(strtoul(value, &end, 0));
+    } else if (flag == "--cv") {
+      folds = strtol(value, &end, 10);
+      if (folds < 2) return Usage();
     } else if (flag == "--log") {
       logFile = value;
       end = const_cast<char*>(value + strlen(value));
@@ -265,8 +394,11 @@ int main(int argc, char** argv) {
     }
     if (end == value || *end != '\0') return Usage();
   }
-  if (i >= argc) return Usage();
-  const std::string outDir = argv[i++];
+  std::string outDir;
+  if (folds == 0) {
+    if (i >= argc) return Usage();
+    outDir = argv[i++];
+  }
 
   // Folders by class: "ham", "spam" and the category numbers.
   std::vector<std::string> ham, spam;
@@ -313,8 +445,14 @@ int main(int argc, char** argv) {
     return Stage(staged.back(), dirs);
   };
   int status = 0;
-  if (!stage("ham", ham) || !stage("spam", spam)) status = 2;
-  if (status == 0) status = TrainOne(o, work + "/ham", work + "/spam", outDir + "/Qor.bin", "spam");
+  if (folds > 0) {
+    status = CrossValidate(o, static_cast<int>(folds), listFolds, ham, spam, work, staged);
+    categories.clear();
+  } else if (!stage("ham", ham) || !stage("spam", spam)) {
+    status = 2;
+  }
+  if (status == 0 && folds == 0)
+    status = TrainAndWrite(o, work + "/ham", work + "/spam", outDir + "/Qor.bin", "spam");
   for (size_t k = 0; status == 0 && k < categories.size(); ++k) {
     // The category's messages against every other message given.
     std::vector<std::string> others = ham;
@@ -326,7 +464,7 @@ int main(int argc, char** argv) {
       status = 2;
       break;
     }
-    status = TrainOne(o, work + "/not" + number, work + "/cat" + number, outDir + "/Qor_" + number + ".bin",
+    status = TrainAndWrite(o, work + "/not" + number, work + "/cat" + number, outDir + "/Qor_" + number + ".bin",
                       ("category " + number).c_str());
   }
   for (const std::string& d : staged) RemoveStaged(d);

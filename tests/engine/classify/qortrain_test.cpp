@@ -3,11 +3,15 @@
 // classes; folders it cannot use give its documented exit status.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "classify/ngramsclassifier.h"
 #include "common/tempdir.h"
@@ -85,6 +89,44 @@ TEST(QorTrainTool, UnusableFoldersGiveTheirExitStatus) {
   EXPECT_EQ(RunTrain((dir / "nowhere") + " --ham " + (dir / "ham") + " --spam " + (dir / "ham")), 2);
   EXPECT_EQ(RunTrain((dir / "out") + " --ham " + (dir / "ham")), 2);
   EXPECT_EQ(RunTrain("--c x " + (dir / "out") + " --ham " + (dir / "ham") + " --spam " + (dir / "ham")), 2);
+}
+
+// Accuracy inside the SpamAssassin corpus's training half (never its
+// held-out half): a sixth of each group, cross-validated in 3 folds fixed by
+// the seed. The floors sit a little under what the trainer reached when they
+// were set (1 - AUC 0.006, errors 4.9 %).
+TEST(QorTrainTool, CrossValidatedAccuracyOnTheTrainingHalf) {
+  const char* corpora = getenv("QOR_CORPORA");
+  if (corpora == nullptr || *corpora == '\0') GTEST_SKIP() << "QOR_CORPORA is not set";
+  const std::string train = std::string(corpora) + "/spamassassin/train/";
+  telsor_test::TempDir dir;
+  std::string args = "--cv 3 --seed 5";
+  for (const char* cls : {"ham", "spam"}) {
+    args += std::string(" --") + cls;
+    for (const char* group : {"easy-ham-1", "easy-ham-2", "hard-ham-1", "spam-1", "spam-2"}) {
+      if ((strncmp(group, "spam", 4) == 0) != (strcmp(cls, "spam") == 0)) continue;
+      if (!std::filesystem::is_directory(train + group)) GTEST_SKIP() << "no " << train << group;
+      std::vector<std::string> names;
+      for (const auto& e : std::filesystem::directory_iterator(train + group)) names.push_back(e.path().string());
+      std::sort(names.begin(), names.end());
+      const std::string at = dir / group;
+      std::filesystem::create_directories(at);
+      for (size_t i = 0; i < names.size(); i += 6)
+        std::filesystem::create_symlink(names[i], at + "/" + std::filesystem::path(names[i]).filename().string());
+      args += " " + at;
+    }
+  }
+  std::string out;
+  ASSERT_EQ(RunTrain(args, &out), 0) << out;
+  const size_t at = out.find(" all ");
+  ASSERT_NE(at, std::string::npos) << out;
+  long ham = 0, spam = 0, fp = 0, fn = 0;
+  double oneMinusAuc = 1;
+  ASSERT_EQ(sscanf(out.c_str() + at, " all %ld %ld %ld %ld %lf", &ham, &spam, &fp, &fn, &oneMinusAuc), 5) << out;
+  EXPECT_GT(ham, 300);
+  EXPECT_GT(spam, 100);
+  EXPECT_LT(oneMinusAuc, 0.01) << out;
+  EXPECT_LT(static_cast<double>(fp + fn) / (ham + spam), 0.065) << out;
 }
 
 #endif  // QOR_QORTRAIN
