@@ -13,8 +13,8 @@
 // --list-folds only prints each message's fold, class and path (tab-separated),
 // for running another filter on the same folds.
 // Each flag takes one or more folders up to the next flag. A message's
-// training text is its Subject followed by its body (the header block left
-// out).
+// training text is the whole file (with --body: its Subject followed by its
+// body, the header block left out), scored the same way in --cv.
 //
 // Options (before OUTDIR):
 //   --c C          the SMO bound (default 10)
@@ -23,6 +23,7 @@
 //   --update N     the update number written into the files (default none)
 //   --seed S       srand seed of the data set's shuffle (default 1)
 //   --log FILE     the engine's training log (Info and Debug lines)
+//   --body         train on the Subject and the body only
 //   --quiet        no progress bar
 // A progress bar is drawn on standard error when it is a terminal.
 // Exit status: 0 done, 1 the engine refused (its code is printed), 2 usage
@@ -53,18 +54,23 @@ namespace {
 
 int Usage() {
   fputs(
-      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--update N] [--seed S] [--log FILE] [--quiet]\n"
+      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--update N] [--seed S] [--log FILE] [--body] [--quiet]\n"
       "                OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...\n"
       "       qortrain --cv K [--list-folds] [options] --ham DIR... --spam DIR...\n",
       stderr);
   return 2;
 }
 
-// A message's training text: the Subject header's value, then the body.
+// A message's training text: the whole file, or the Subject header's value
+// and then the body.
 class CMessageDataSet : public CNGramsOnFileDataSet {
  public:
   CMessageDataSet() : CNGramsOnFileDataSet(5) {}
-  void PrepareText(TSTRING& text) override { text = MessageText(text.c_str(), text.GetLength()); }
+  void PrepareText(TSTRING& text) override {
+    if (!ms_bWhole) text = MessageText(text.c_str(), text.GetLength());
+  }
+  // Train on whole files, headers included (else the Subject and the body).
+  static inline bool ms_bWhole = true;
 
   static std::string MessageText(const char* p, int length) {
     const std::string all(p, static_cast<size_t>(length));
@@ -269,6 +275,7 @@ int TrainAndWrite(const Options& o, const std::string& negative, const std::stri
 double Score(const CNGramsTextClassifier& c, const std::string& path) {
   TSTRING raw;
   if (raw.ReadFile(path.c_str()) != 0) return NAN;
+  if (CMessageDataSet::ms_bWhole) return c.EvaluateText(raw)[0];
   return c.EvaluateText(CMessageDataSet::MessageText(raw.c_str(), raw.GetLength()).c_str())[0];
 }
 
@@ -368,6 +375,10 @@ int main(int argc, char** argv) {
     if (flag == "--ham" || flag == "--spam" || flag == "--category") break;
     if (flag == "--quiet" || flag == "--list-folds") {
       (flag == "--quiet" ? quiet : listFolds) = true;
+      continue;
+    }
+    if (flag == "--body") {
+      CMessageDataSet::ms_bWhole = false;
       continue;
     }
     if (i + 1 >= argc) return Usage();

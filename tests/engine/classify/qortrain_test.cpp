@@ -94,7 +94,7 @@ TEST(QorTrainTool, UnusableFoldersGiveTheirExitStatus) {
 // Accuracy inside the SpamAssassin corpus's training half (never its
 // held-out half): a sixth of each group, cross-validated in 3 folds fixed by
 // the seed. The floors sit a little under what the trainer reached when they
-// were set (1 - AUC 0.006, errors 4.9 %).
+// were set (1 - AUC 0.007, errors 3.8 %).
 TEST(QorTrainTool, CrossValidatedAccuracyOnTheTrainingHalf) {
   const char* corpora = getenv("QOR_CORPORA");
   if (corpora == nullptr || *corpora == '\0') GTEST_SKIP() << "QOR_CORPORA is not set";
@@ -126,7 +126,7 @@ TEST(QorTrainTool, CrossValidatedAccuracyOnTheTrainingHalf) {
   EXPECT_GT(ham, 300);
   EXPECT_GT(spam, 100);
   EXPECT_LT(oneMinusAuc, 0.01) << out;
-  EXPECT_LT(static_cast<double>(fp + fn) / (ham + spam), 0.065) << out;
+  EXPECT_LT(static_cast<double>(fp + fn) / (ham + spam), 0.05) << out;
 }
 
 #endif  // QOR_QORTRAIN
