@@ -39,6 +39,10 @@
 
 namespace telsor {
 
+class CMatrix;
+class CNGramsOnFileDataSet;
+class CSMOptimization;
+
 class CNGramsTextClassifier : public CSVMachine {
  public:
   static const BYTE ms_abyDynaHeaderSignature[4];                   // "SCA" NUL
@@ -46,6 +50,8 @@ class CNGramsTextClassifier : public CSVMachine {
   static const BYTE ms_abyOriginalNGramsTextClassifierSignature[4];  // "NGTC"
   static constexpr DWORD ms_dwKnownHeaderLength = 4;
   static constexpr ULONG NO_UPDATE_NUMBER = 0xFFFFFFFFu;
+  // The largest training set whose whole Gram matrix is built in memory.
+  static constexpr ULONG FULL_GRAM_MATRIX_LIMIT = 36635;
 
   explicit CNGramsTextClassifier(unsigned short n);
   CNGramsTextClassifier(const CNGramsTextClassifier& other) = default;
@@ -74,6 +80,29 @@ class CNGramsTextClassifier : public CSVMachine {
   HRESULT ReadDynaHeaderFormat(IStream* stream, bool headerOnly);
   HRESULT ReadOriginalFormat(IStream* stream, bool headerOnly);
 
+  // Training (classify/ngramstrain.cpp). b and w are made anew from the set's
+  // examples by SMO over the cosine of their n-gram vectors: with the whole
+  // Gram matrix for sets of up to GetFullGramMatrixLimit() examples, else
+  // through caches. The coefficients are left empty; n and the update number
+  // stay. Returns S_OK; E_OUTOFMEMORY; a file failure's system error number
+  // (3: a directory, 1413: a record index); ERROR_INVALID_DATA when the set
+  // lacks examples of one class or has a label other than +1 and -1;
+  // E_INVALIDARG when the set's n-gram length is not the classifier's;
+  // otherwise the code of the failure.
+  HRESULT Train(CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
+  // The same on a Gram matrix given by the caller, (i, j) the kernel value
+  // of examples i and j.
+  HRESULT Train(const CMatrix& gram, CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
+  // b and w from a finished optimisation over the set: b the middle of the
+  // two thresholds, w the sum of y alpha v / |v| over the support vectors.
+  void ProcessTrainResults(CNGramsOnFileDataSet& set, const CSMOptimization& smo);
+  // Keeps at most maxCount entries of each sign, the strongest ones, of
+  // weight above minWeight in magnitude (maxCount 0 keeps none of a sign).
+  void ReduceWeightVector(ULONG maxCount, double minWeight);
+  // For tests: a smaller set size up to which the full Gram matrix is built.
+  void SetFullGramMatrixLimit(ULONG n) { m_dwFullGramLimit = n; }
+  ULONG GetFullGramMatrixLimit() const { return m_dwFullGramLimit; }
+
   // Exactly size bytes: a failing stream's code, E_FAIL when fewer come.
   static HRESULT ReadStream(IStream* stream, void* buffer, ULONG size);
   // The update number of the record at the stream's position (header only);
@@ -82,10 +111,16 @@ class CNGramsTextClassifier : public CSVMachine {
 
  private:
   HRESULT ReadWeights(IStream* stream);
+  // Train's body; failures are thrown.
+  void TrainOnSet(CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
+  void TrainOnMatrix(const CMatrix& gram, CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
+  // The training result of a thrown failure.
+  static HRESULT TrainResult();
 
   CNGramsVector m_w;
   unsigned short m_wN;
   ULONG m_dwUpdateNumber;
+  ULONG m_dwFullGramLimit = FULL_GRAM_MATRIX_LIMIT;
 };
 
 class CExtNGramsTextClassifier : public CNGramsTextClassifier {

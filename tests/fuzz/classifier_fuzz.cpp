@@ -1,8 +1,8 @@
 // Classifier records from untrusted bytes: the first byte picks the reader
 // (n-gram text classifier, its header alone, or the metric support-vector
 // machine); the rest is the record. A load either fails with a code or gives
-// a classifier that evaluates texts and vectors and writes a record that
-// reads back into the same classifier.
+// a classifier that evaluates texts and vectors, writes a record that reads
+// back into the same classifier, and prunes its weights.
 #include <stdint.h>
 #include <string.h>
 
@@ -37,6 +37,11 @@ void TextClassifier(const std::string& bytes, bool headerOnly) {
   if (back.Serialize(&again, 0) != S_OK) abort();
   CTestStream twice;
   if (back.SerializeWrite(&twice) != S_OK || twice.str() != out.str()) abort();
+  // Pruning whatever weights were read keeps at most that many of each sign.
+  const ULONG keep = static_cast<ULONG>(bytes.size() % 5);
+  back.ReduceWeightVector(keep, 0.0);
+  if (back.GetWeights().GetCount() > 2 * keep) abort();
+  back.EvaluateText("cheap pills buy now from our online pharmacy");
 }
 
 void MetricMachine(const std::string& bytes) {

@@ -13,52 +13,13 @@
 
 #include "classify/smo.h"
 #include "classify/svmachine.h"
+#include "densesmo.h"
 #include "foundation/logsystem.h"
 #include "foundation/results.h"
 
 using namespace telsor;
 
 namespace {
-
-class CDenseSMO : public CSMOptimization {
- public:
-  CDenseSMO(CMachine& machine, std::vector<std::vector<double>> x, std::vector<short> y, bool gaussian = false)
-      : CSMOptimization(machine), m_x(std::move(x)), m_y(std::move(y)), m_bGaussian(gaussian) {}
-  double EvaluateKernel(ULONG i, ULONG j) override {
-    double dot = 0, d2 = 0;
-    for (size_t k = 0; k < m_x[i].size(); ++k) {
-      dot += m_x[i][k] * m_x[j][k];
-      d2 += (m_x[i][k] - m_x[j][k]) * (m_x[i][k] - m_x[j][k]);
-    }
-    return m_bGaussian ? exp(-0.5 * d2) : dot;
-  }
-  ULONG ExamplesCount() override { return static_cast<ULONG>(m_y.size()); }
-  short ClassLabel(ULONG i) override { return m_y[i]; }
-  void OnEqualExamples(ULONG i, ULONG j) override { m_equal.push_back({i, j}); }
-
-  std::vector<std::vector<double>> m_x;
-  std::vector<short> m_y;
-  bool m_bGaussian;
-  std::vector<std::pair<ULONG, ULONG>> m_equal;
-};
-
-class CCountingMachine : public CMachine {
- public:
-  HRESULT Serialize(IStream*, int) override { return S_OK; }
-  void OnEachIteration(CTrainer&) override { ++steps; }
-  int steps = 0;
-};
-
-// Two clouds around (1, 1) and (-1, -1), overlapping when spread is large.
-void Clouds(int n, double spread, unsigned seed, std::vector<std::vector<double>>& x, std::vector<short>& y) {
-  std::mt19937 rng(seed);
-  std::normal_distribution<double> noise(0.0, spread);
-  for (int i = 0; i < n; ++i) {
-    const short label = i % 2 == 0 ? 1 : -1;
-    x.push_back({label + noise(rng), label + noise(rng), noise(rng)});
-    y.push_back(label);
-  }
-}
 
 // The thresholds over all examples as they stand (the trainer's own may lag
 // behind: they are updated only where it looked).

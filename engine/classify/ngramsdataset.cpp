@@ -1,0 +1,35 @@
+// The training set of n-gram vectors over example files.
+#include "classify/ngramsdataset.h"
+
+namespace telsor {
+
+CNGramsOnFileDataSet::CNGramsOnFileDataSet(WORD n) : m_wN(n), m_ngrams(n) {}
+
+CNGramsOnFileDataSet::~CNGramsOnFileDataSet() {}
+
+void CNGramsOnFileDataSet::PrepareText(TSTRING&) {}
+
+void CNGramsOnFileDataSet::ReadText(ULONG i) {
+  // A record that fails to read leaves no vector of an earlier record behind.
+  m_ngrams.Empty();
+  CFileDataSet::ReadText(i);
+  PrepareText(m_text);
+  m_ngrams.Create(m_wN, m_text.c_str(), static_cast<DWORD>(m_text.GetLength()), DefaultNextStopWord);
+}
+
+void CNGramsOnFileDataSet::CreateTextKernelMatrix(CMatrix& matrix, const CTextKernel* kernel) {
+  if (kernel != nullptr) {
+    CFileDataSet::CreateTextKernelMatrix(matrix, kernel);
+    return;
+  }
+  BuildGramMatrix<CNGramsVector>(
+      matrix, TEXT_CACHE_ROWS,
+      [this]() {
+        CNGramsVector v(m_ngrams);
+        v *= CurrentClassWeight();
+        return v;
+      },
+      [](const CNGramsVector& a, const CNGramsVector& b) { return a.DotProduct(b); });
+}
+
+}  // namespace telsor

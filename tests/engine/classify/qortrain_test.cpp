@@ -1,0 +1,132 @@
+// qortrain, the training program, run as the real program on small folders
+// of messages: the files it writes load in the engine and score their own
+// classes; folders it cannot use give its documented exit status.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "classify/ngramsclassifier.h"
+#include "common/tempdir.h"
+#include "foundation/results.h"
+
+#ifdef QOR_QORTRAIN
+
+namespace {
+
+int RunTrain(const std::string& args, std::string* err = nullptr) {
+  std::string command = std::string(QOR_QORTRAIN) + " --quiet " + args + " 2>&1";
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return -1;
+  char buffer[256];
+  size_t n;
+  std::string out;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+  if (err != nullptr) *err = out;
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Message(const std::string& path, const std::string& subject, const std::string& body) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  telsor_test::WriteFileBytes(path, "From: someone@example.com\r\nSubject: " + subject +
+                                        "\r\nX-Filler: header words that every message shares\r\n\r\n" + body);
+}
+
+const char* kHam[] = {"the quarterly budget review meeting", "project schedule for next week",
+                      "minutes of the design review", "lunch with the team on friday"};
+const char* kSpam[] = {"cheap pills without prescription", "you are the lottery winner claim your prize",
+                       "casino bonus offer for new players", "lowest mortgage rates guaranteed now"};
+const char* kNews[] = {"weekly newsletter from the garden club", "our monthly newsletter for subscribers"};
+
+}  // namespace
+
+TEST(QorTrainTool, WritesSpamAndCategoryFilesThatScoreTheirClasses) {
+  telsor_test::TempDir dir;
+  for (int i = 0; i < 12; ++i) {
+    Message(dir / ("ham/a/" + std::to_string(i)), kHam[i % 4], std::string(kHam[(i + 1) % 4]) + " thanks");
+    Message(dir / ("ham2/" + std::to_string(i)), kHam[(i + 2) % 4], "regards and see you");
+    Message(dir / ("spam/" + std::to_string(i)), kSpam[i % 4], std::string(kSpam[(i + 3) % 4]) + " click here");
+    Message(dir / ("news/" + std::to_string(i)), kNews[i % 2], "unsubscribe at any time from this newsletter");
+  }
+  std::filesystem::create_directories(dir / "out");
+  std::string log;
+  ASSERT_EQ(RunTrain("--update 7 " + (dir / "out") + " --ham " + (dir / "ham") + " " + (dir / "ham2") + " --spam " +
+                         (dir / "spam") + " --category 33 " + (dir / "news"),
+                     &log),
+            0)
+      << log;
+  telsor::CExtNGramsTextClassifier spam, news;
+  ASSERT_EQ(spam.LoadData((dir / "out/Qor.bin").c_str()), S_OK);
+  ASSERT_EQ(news.LoadData((dir / "out/Qor_33.bin").c_str()), S_OK);
+  EXPECT_EQ(spam.GetUpdateNumber(), 7u);
+  EXPECT_GT(spam.EvaluateText("lottery winner claim your prize click here")[0], 0.0);
+  EXPECT_LT(spam.EvaluateText("project schedule for the design review meeting")[0], 0.0);
+  EXPECT_GT(news.EvaluateText("garden club newsletter unsubscribe")[0], 0.0);
+  EXPECT_LT(news.EvaluateText("cheap casino bonus offer")[0], 0.0);
+}
+
+TEST(QorTrainTool, UnusableFoldersGiveTheirExitStatus) {
+  telsor_test::TempDir dir;
+  Message(dir / "ham/1", "hello", "a message of some words");
+  std::filesystem::create_directories(dir / "empty");
+  std::filesystem::create_directories(dir / "out");
+  std::string err;
+  // A class without messages: the engine refuses (1) and says why.
+  EXPECT_EQ(RunTrain((dir / "out") + " --ham " + (dir / "ham") + " --spam " + (dir / "empty"), &err), 1);
+  EXPECT_NE(err.find("a class has no messages"), std::string::npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out/Qor.bin"));
+  // A folder that does not exist, an output folder that does not exist,
+  // and usage faults: 2.
+  EXPECT_EQ(RunTrain((dir / "out") + " --ham " + (dir / "ham") + " --spam " + (dir / "missing")), 2);
+  EXPECT_EQ(RunTrain((dir / "nowhere") + " --ham " + (dir / "ham") + " --spam " + (dir / "ham")), 2);
+  EXPECT_EQ(RunTrain((dir / "out") + " --ham " + (dir / "ham")), 2);
+  EXPECT_EQ(RunTrain("--c x " + (dir / "out") + " --ham " + (dir / "ham") + " --spam " + (dir / "ham")), 2);
+}
+
+// Accuracy inside the SpamAssassin corpus's training half (never its
+// held-out half): a sixth of each group, cross-validated in 3 folds fixed by
+// the seed. The floors sit a little under what the trainer reached when they
+// were set (1 - AUC 0.007, errors 3.8 %).
+TEST(QorTrainTool, CrossValidatedAccuracyOnTheTrainingHalf) {
+  const char* corpora = getenv("QOR_CORPORA");
+  if (corpora == nullptr || *corpora == '\0') GTEST_SKIP() << "QOR_CORPORA is not set";
+  const std::string train = std::string(corpora) + "/spamassassin/train/";
+  telsor_test::TempDir dir;
+  std::string args = "--cv 3 --seed 5";
+  for (const char* cls : {"ham", "spam"}) {
+    args += std::string(" --") + cls;
+    for (const char* group : {"easy-ham-1", "easy-ham-2", "hard-ham-1", "spam-1", "spam-2"}) {
+      if ((strncmp(group, "spam", 4) == 0) != (strcmp(cls, "spam") == 0)) continue;
+      if (!std::filesystem::is_directory(train + group)) GTEST_SKIP() << "no " << train << group;
+      std::vector<std::string> names;
+      for (const auto& e : std::filesystem::directory_iterator(train + group)) names.push_back(e.path().string());
+      std::sort(names.begin(), names.end());
+      const std::string at = dir / group;
+      std::filesystem::create_directories(at);
+      for (size_t i = 0; i < names.size(); i += 6)
+        std::filesystem::create_symlink(names[i], at + "/" + std::filesystem::path(names[i]).filename().string());
+      args += " " + at;
+    }
+  }
+  std::string out;
+  ASSERT_EQ(RunTrain(args, &out), 0) << out;
+  const size_t at = out.find(" all ");
+  ASSERT_NE(at, std::string::npos) << out;
+  long ham = 0, spam = 0, fp = 0, fn = 0;
+  double oneMinusAuc = 1;
+  ASSERT_EQ(sscanf(out.c_str() + at, " all %ld %ld %ld %ld %lf", &ham, &spam, &fp, &fn, &oneMinusAuc), 5) << out;
+  EXPECT_GT(ham, 300);
+  EXPECT_GT(spam, 100);
+  EXPECT_LT(oneMinusAuc, 0.01) << out;
+  EXPECT_LT(static_cast<double>(fp + fn) / (ham + spam), 0.05) << out;
+}
+
+#endif  // QOR_QORTRAIN

@@ -1,0 +1,486 @@
+// qortrain [options] OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...
+// qortrain --cv K [--list-folds] [options] --ham DIR... --spam DIR...
+//
+// Trains the n-gram classifiers of the mail classifier from folders of
+// messages (one message per file, subfolders included) and writes them as
+// classifier data files in OUTDIR:
+//   Qor.bin     the spam classifier: the --spam messages against the --ham ones
+//   Qor_NN.bin  category NN: its messages against every other message given
+// With --cv K nothing is written: the spam classifier is cross-validated
+// over the messages in K folds (each class dealt into the folds in an order
+// fixed by the seed), and each fold's false positives, false negatives at
+// the threshold 0 and 1 - AUC are printed, then those of all folds.
+// --list-folds only prints each message's fold, class and path (tab-separated),
+// for running another filter on the same folds.
+// Each flag takes one or more folders up to the next flag. A message's
+// training text is the whole file (with --body: its Subject followed by its
+// body, the header block left out), scored the same way in --cv.
+//
+// Options (before OUTDIR):
+//   --c C          the SMO bound (default 10)
+//   --tolerance T  the KKT tolerance (default 0.001)
+//   --keep K       keep only the K strongest weights of each sign
+//   --update N     the update number written into the files (default none)
+//   --seed S       srand seed of the data set's shuffle (default 1)
+//   --log FILE     the engine's training log (Info and Debug lines)
+//   --body         train on the Subject and the body only
+//   --quiet        no progress bar
+// A progress bar is drawn on standard error when it is a terminal.
+// Exit status: 0 done, 1 the engine refused (its code is printed), 2 usage
+// or folders and files that cannot be read or written.
+#include <errno.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "classify/ngramsclassifier.h"
+#include "classify/ngramsdataset.h"
+#include "foundation/fileasistream.h"
+#include "foundation/logsystem.h"
+#include "foundation/results.h"
+#include "foundation/win32.h"
+
+using namespace telsor;
+
+namespace {
+
+int Usage() {
+  fputs(
+      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--update N] [--seed S] [--log FILE] [--body] [--quiet]\n"
+      "                OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...\n"
+      "       qortrain --cv K [--list-folds] [options] --ham DIR... --spam DIR...\n",
+      stderr);
+  return 2;
+}
+
+// A message's training text: the whole file, or the Subject header's value
+// and then the body.
+class CMessageDataSet : public CNGramsOnFileDataSet {
+ public:
+  CMessageDataSet() : CNGramsOnFileDataSet(5) {}
+  void PrepareText(TSTRING& text) override {
+    if (!ms_bWhole) text = MessageText(text.c_str(), text.GetLength());
+  }
+  // Train on whole files, headers included (else the Subject and the body).
+  static inline bool ms_bWhole = true;
+
+  static std::string MessageText(const char* p, int length) {
+    const std::string all(p, static_cast<size_t>(length));
+    // The body starts after the first empty line.
+    size_t bodyAt = std::string::npos;
+    for (size_t at = 0; at < all.size();) {
+      const size_t end = all.find('\n', at);
+      if (end == std::string::npos) break;
+      const size_t line = end - at - (end > at && all[end - 1] == '\r' ? 1 : 0);
+      if (line == 0) {
+        bodyAt = end + 1;
+        break;
+      }
+      at = end + 1;
+    }
+    std::string subject;
+    const std::string head = all.substr(0, bodyAt == std::string::npos ? all.size() : bodyAt);
+    for (size_t at = 0; at < head.size();) {
+      const size_t end = std::min(head.find('\n', at), head.size());
+      if (end - at >= 8 && strncasecmp(head.c_str() + at, "subject:", 8) == 0) {
+        subject = head.substr(at + 8, end - at - 8);
+        break;
+      }
+      at = end + 1;
+    }
+    if (bodyAt == std::string::npos) return subject;
+    return subject + "\n" + all.substr(bodyAt);
+  }
+};
+
+// ---- progress ----
+
+bool g_bar = false;
+ULONG g_total = 0;
+const char* g_what = "";
+
+void DrawBar(const char* phase, ULONG done, ULONG total) {
+  if (!g_bar) return;
+  const int width = 40;
+  const int filled = total == 0 ? 0 : static_cast<int>(static_cast<double>(done) / total * width);
+  char bar[width + 1];
+  for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[width] = '\0';
+  fprintf(stderr, "\r%-10s %-12s [%s] %lu/%lu  ", g_what, phase, bar, static_cast<unsigned long>(done),
+          static_cast<unsigned long>(total));
+  fflush(stderr);
+}
+
+// Reads the engine's progress lines as they are logged.
+void OnLog(DWORD, const char* text) {
+  unsigned long k = 0;
+  if (sscanf(text, "Processed %lu rows", &k) == 1) {
+    DrawBar("Gram matrix", static_cast<ULONG>(k), g_total);
+  } else if (sscanf(text, "Self dot products calculated for %lu", &k) == 1) {
+    DrawBar("vectors", static_cast<ULONG>(k), g_total);
+  } else if (sscanf(text, "** Examined %lu", &k) == 1) {
+    DrawBar("optimising", static_cast<ULONG>(k), g_total);
+  } else if (strncmp(text, "** Begin to examine all", 23) == 0) {
+    DrawBar("optimising", 0, g_total);
+  }
+}
+
+// ---- staging ----
+
+// Lists the files under dir (subfolders included) into out.
+bool ListFiles(const std::string& dir, std::vector<std::string>& out) {
+  WIN32_FIND_DATA found;
+  HANDLE h = FindFirstFile((dir + "/*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return access(dir.c_str(), R_OK) == 0;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string path = dir + "/" + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      if (!ListFiles(path, out)) {
+        FindClose(h);
+        return false;
+      }
+    } else if (S_ISREG(st.st_mode)) {
+      out.push_back(path);
+    }
+  } while (FindNextFile(h, &found));
+  FindClose(h);
+  return true;
+}
+
+// The files of several folders, each folder's sorted by name.
+bool ListFolders(const std::vector<std::string>& dirs, std::vector<std::string>& out) {
+  for (const std::string& dir : dirs) {
+    std::vector<std::string> files;
+    if (!ListFiles(dir, files)) {
+      fprintf(stderr, "qortrain: cannot read folder %s\n", dir.c_str());
+      return false;
+    }
+    std::sort(files.begin(), files.end());
+    out.insert(out.end(), files.begin(), files.end());
+  }
+  return true;
+}
+
+// A folder of links to the given files, so that one data-set directory
+// holds one class.
+bool StageFiles(const std::string& at, const std::vector<std::string>& files) {
+  if (mkdir(at.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  int k = 0;
+  for (const std::string& f : files) {
+    char absolute[4096];
+    if (realpath(f.c_str(), absolute) == nullptr) continue;
+    const std::string link = at + "/" + std::to_string(k++) + "_" + f.substr(f.rfind('/') + 1);
+    if (symlink(absolute, link.c_str()) != 0) return false;
+  }
+  return true;
+}
+
+bool Stage(const std::string& at, const std::vector<std::string>& dirs) {
+  std::vector<std::string> files;
+  return ListFolders(dirs, files) && StageFiles(at, files);
+}
+
+void RemoveStaged(const std::string& dir) {
+  std::vector<std::string> files;
+  WIN32_FIND_DATA found;
+  HANDLE h = FindFirstFile((dir + "/*").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = found.cFileName;
+      if (name != "." && name != "..") files.push_back(dir + "/" + name);
+    } while (FindNextFile(h, &found));
+    FindClose(h);
+  }
+  for (const std::string& f : files) unlink(f.c_str());
+  rmdir(dir.c_str());
+}
+
+struct Options {
+  double C = 10.0;
+  double tolerance = 0.001;
+  long keep = -1;
+  ULONG update = CNGramsTextClassifier::NO_UPDATE_NUMBER;
+  unsigned seed = 1;
+};
+
+// Trains one classifier on the staged folders.
+int TrainOne(const Options& o, const std::string& negative, const std::string& positive, const char* what,
+             CNGramsTextClassifier& c) {
+  CMessageDataSet set;
+  srand(o.seed);
+  HRESULT hr = S_OK;
+  try {
+    set.Open(negative.c_str(), positive.c_str(), "*");
+  } catch (...) {
+    hr = E_FAIL;
+  }
+  if (FAILED(hr)) {
+    fprintf(stderr, "qortrain: %s: cannot read the staged messages\n", what);
+    return 2;
+  }
+  g_what = what;
+  g_total = set.GetRecordCount();
+  c.SetUpdateNumber(o.update);
+  hr = c.Train(set, o.C, o.tolerance, 1e-12);
+  if (g_bar) fputc('\n', stderr);
+  if (hr != S_OK) {
+    fprintf(stderr, "qortrain: %s: training failed with code 0x%08X%s\n", what, static_cast<unsigned>(hr),
+            hr == ERROR_INVALID_DATA ? " (a class has no messages)" : "");
+    return 1;
+  }
+  if (o.keep >= 0) c.ReduceWeightVector(static_cast<ULONG>(o.keep), 0.0);
+  fprintf(stderr, "qortrain: %s: %lu messages (%lu positive), b = %.6g, %lu weights\n", what,
+          static_cast<unsigned long>(set.GetRecordCount()), static_cast<unsigned long>(set.GetClassCount(1)), c.GetB(),
+          static_cast<unsigned long>(c.GetWeights().GetCount()));
+  return 0;
+}
+
+// Trains one classifier and writes it to out.
+int TrainAndWrite(const Options& o, const std::string& negative, const std::string& positive, const std::string& out,
+                  const char* what) {
+  CNGramsTextClassifier c(5);
+  const int status = TrainOne(o, negative, positive, what, c);
+  if (status != 0) return status;
+  // Written beside and then renamed, so that an interrupted run leaves no
+  // half-written data file under the real name.
+  const std::string part = out + ".part";
+  IStream* file = nullptr;
+  HRESULT hr = CFileAsIStream::CreateStreamOnFile(part.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, &file);
+  if (SUCCEEDED(hr)) {
+    hr = c.SerializeWrite(file);
+    file->Release();
+  }
+  if (SUCCEEDED(hr) && rename(part.c_str(), out.c_str()) != 0) hr = E_FAIL;
+  if (FAILED(hr)) {
+    unlink(part.c_str());
+    fprintf(stderr, "qortrain: cannot write %s: code 0x%08X\n", out.c_str(), static_cast<unsigned>(hr));
+    return 2;
+  }
+  return 0;
+}
+
+// The spam classifier's value of a message file.
+double Score(const CNGramsTextClassifier& c, const std::string& path) {
+  TSTRING raw;
+  if (raw.ReadFile(path.c_str()) != 0) return NAN;
+  if (CMessageDataSet::ms_bWhole) return c.EvaluateText(raw)[0];
+  return c.EvaluateText(CMessageDataSet::MessageText(raw.c_str(), raw.GetLength()).c_str())[0];
+}
+
+// 1 - AUC of the values (spam above ham is right; ties count half).
+double OneMinusAuc(std::vector<std::pair<double, int>> scored) {
+  std::sort(scored.begin(), scored.end());
+  double right = 0, hamBelow = 0, spamAll = 0;
+  for (size_t i = 0; i < scored.size();) {
+    double ham = 0, spam = 0;
+    size_t j = i;
+    for (; j < scored.size() && scored[j].first == scored[i].first; ++j) (scored[j].second > 0 ? spam : ham) += 1;
+    right += spam * (hamBelow + 0.5 * ham);
+    hamBelow += ham;
+    spamAll += spam;
+    i = j;
+  }
+  const double pairs = spamAll * hamBelow;
+  return pairs == 0 ? 0.0 : 1.0 - right / pairs;
+}
+
+// K-fold cross-validation of the spam classifier over the given messages:
+// each class is dealt into K folds in an order fixed by the seed; each fold
+// is scored by the classifier trained on the others.
+int CrossValidate(const Options& o, int folds, bool listOnly, const std::vector<std::string>& hamDirs,
+                  const std::vector<std::string>& spamDirs, const std::string& work, std::vector<std::string>& staged) {
+  std::vector<std::string> files[2];
+  if (!ListFolders(hamDirs, files[0]) || !ListFolders(spamDirs, files[1])) return 2;
+  std::vector<int> foldOf[2];
+  for (int k = 0; k < 2; ++k) {
+    std::vector<size_t> order(files[k].size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::mt19937 rng(o.seed + k);
+    std::shuffle(order.begin(), order.end(), rng);
+    foldOf[k].assign(files[k].size(), 0);
+    for (size_t i = 0; i < order.size(); ++i) foldOf[k][order[i]] = static_cast<int>(i % folds);
+  }
+  if (listOnly) {
+    for (int k = 0; k < 2; ++k)
+      for (size_t i = 0; i < files[k].size(); ++i) printf("%d\t%s\t%s\n", foldOf[k][i], k ? "spam" : "ham", files[k][i].c_str());
+    return 0;
+  }
+  std::vector<std::pair<double, int>> all;
+  long fpAll = 0, fnAll = 0;
+  printf("fold  ham  spam  false-pos  false-neg  1-AUC\n");
+  for (int f = 0; f < folds; ++f) {
+    std::vector<std::string> train[2];
+    std::vector<std::pair<std::string, int>> test;
+    for (int k = 0; k < 2; ++k)
+      for (size_t i = 0; i < files[k].size(); ++i) {
+        if (foldOf[k][i] == f)
+          test.push_back({files[k][i], k == 0 ? -1 : 1});
+        else
+          train[k].push_back(files[k][i]);
+      }
+    const std::string ham = work + "/cv" + std::to_string(f) + "ham", spam = work + "/cv" + std::to_string(f) + "spam";
+    staged.push_back(ham);
+    staged.push_back(spam);
+    if (!StageFiles(ham, train[0]) || !StageFiles(spam, train[1])) return 2;
+    CNGramsTextClassifier c(5);
+    const std::string what = "fold " + std::to_string(f);
+    const int status = TrainOne(o, ham, spam, what.c_str(), c);
+    if (status != 0) return status;
+    std::vector<std::pair<double, int>> scored;
+    long fp = 0, fn = 0, nHam = 0, nSpam = 0;
+    for (const auto& t : test) {
+      const double v = Score(c, t.first);
+      scored.push_back({v, t.second});
+      if (t.second > 0) {
+        ++nSpam;
+        fn += !(v > 0);
+      } else {
+        ++nHam;
+        fp += v > 0;
+      }
+    }
+    printf("%4d %4ld %5ld %10ld %10ld  %.5f\n", f, nHam, nSpam, fp, fn, OneMinusAuc(scored));
+    fflush(stdout);
+    fpAll += fp;
+    fnAll += fn;
+    all.insert(all.end(), scored.begin(), scored.end());
+  }
+  printf(" all %4zu %5zu %10ld %10ld  %.5f\n", files[0].size(), files[1].size(), fpAll, fnAll, OneMinusAuc(all));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  const char* logFile = nullptr;
+  bool quiet = false;
+  bool listFolds = false;
+  long folds = 0;
+  int i = 1;
+  for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
+    const std::string flag = argv[i];
+    if (flag == "--ham" || flag == "--spam" || flag == "--category") break;
+    if (flag == "--quiet" || flag == "--list-folds") {
+      (flag == "--quiet" ? quiet : listFolds) = true;
+      continue;
+    }
+    if (flag == "--body") {
+      CMessageDataSet::ms_bWhole = false;
+      continue;
+    }
+    if (i + 1 >= argc) return Usage();
+    const char* value = argv[++i];
+    char* end = nullptr;
+    if (flag == "--c") {
+      o.C = strtod(value, &end);
+    } else if (flag == "--tolerance") {
+      o.tolerance = strtod(value, &end);
+    } else if (flag == "--keep") {
+      o.keep = strtol(value, &end, 10);
+    } else if (flag == "--update") {
+      o.update = static_cast<ULONG>(strtoul(value, &end, 0));
+    } else if (flag == "--seed") {
+      o.seed = static_cast<unsigned>(strtoul(value, &end, 0));
+    } else if (flag == "--cv") {
+      folds = strtol(value, &end, 10);
+      if (folds < 2) return Usage();
+    } else if (flag == "--log") {
+      logFile = value;
+      end = const_cast<char*>(value + strlen(value));
+    } else {
+      return Usage();
+    }
+    if (end == value || *end != '\0') return Usage();
+  }
+  std::string outDir;
+  if (folds == 0) {
+    if (i >= argc) return Usage();
+    outDir = argv[i++];
+  }
+
+  // Folders by class: "ham", "spam" and the category numbers.
+  std::vector<std::string> ham, spam;
+  std::vector<std::pair<unsigned, std::vector<std::string>>> categories;
+  std::vector<std::string>* into = nullptr;
+  for (; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--ham") {
+      into = &ham;
+    } else if (a == "--spam") {
+      into = &spam;
+    } else if (a == "--category") {
+      if (i + 1 >= argc) return Usage();
+      char* end = nullptr;
+      const unsigned long number = strtoul(argv[++i], &end, 10);
+      if (*end != '\0' || end == argv[i]) return Usage();
+      categories.push_back({static_cast<unsigned>(number), {}});
+      into = &categories.back().second;
+    } else if (into == nullptr) {
+      return Usage();
+    } else {
+      into->push_back(a);
+    }
+  }
+  if (ham.empty() || spam.empty()) return Usage();
+  for (auto& c : categories)
+    if (c.second.empty()) return Usage();
+
+  OpenLogSystem(1);
+  SetLogLevel(logFile != nullptr ? 8 | 16 : 16);
+  if (logFile != nullptr) SetOutLogFile(logFile);
+  g_bar = !quiet && isatty(2);
+  SetExternReportEvent(OnLog);
+
+  char pattern[] = "/tmp/qortrainXXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    fprintf(stderr, "qortrain: cannot make a working folder\n");
+    return 2;
+  }
+  const std::string work = pattern;
+  std::vector<std::string> staged;
+  auto stage = [&](const std::string& name, const std::vector<std::string>& dirs) {
+    staged.push_back(work + "/" + name);
+    return Stage(staged.back(), dirs);
+  };
+  int status = 0;
+  if (folds > 0) {
+    status = CrossValidate(o, static_cast<int>(folds), listFolds, ham, spam, work, staged);
+    categories.clear();
+  } else if (!stage("ham", ham) || !stage("spam", spam)) {
+    status = 2;
+  }
+  if (status == 0 && folds == 0)
+    status = TrainAndWrite(o, work + "/ham", work + "/spam", outDir + "/Qor.bin", "spam");
+  for (size_t k = 0; status == 0 && k < categories.size(); ++k) {
+    // The category's messages against every other message given.
+    std::vector<std::string> others = ham;
+    others.insert(others.end(), spam.begin(), spam.end());
+    for (size_t m = 0; m < categories.size(); ++m)
+      if (m != k) others.insert(others.end(), categories[m].second.begin(), categories[m].second.end());
+    const std::string number = std::to_string(categories[k].first);
+    if (!stage("not" + number, others) || !stage("cat" + number, categories[k].second)) {
+      status = 2;
+      break;
+    }
+    status = TrainAndWrite(o, work + "/not" + number, work + "/cat" + number, outDir + "/Qor_" + number + ".bin",
+                      ("category " + number).c_str());
+  }
+  for (const std::string& d : staged) RemoveStaged(d);
+  rmdir(work.c_str());
+  SetExternReportEvent(nullptr);
+  CloseLogSystem();
+  return status;
+}
