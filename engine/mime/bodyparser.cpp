@@ -533,8 +533,23 @@ int CRfcBodyParser::FindBoundaryIn(const CData& data, unsigned int start, unsign
 
 int CRfcBodyParser::FindUUencodeIn(const CData& data, unsigned int start, unsigned int length, unsigned int& begin,
                                    unsigned int& end) const {
-  DWORD limit = length > data.End() - start ? data.End() : start + length;
   if (start >= data.End()) return 0;
+  const DWORD limit = length > data.End() - start ? data.End() : start + length;
+  // What the last full verification saw (positions absolute). Every "begin"
+  // line above its stop has the same lines below it, up to the same "end"
+  // line or the limit, so most later candidates are decided without
+  // reading those lines again: the search stays linear in the text.
+  bool known = false;
+  tag_UU_SCAN seen;
+  DWORD seenStop = 0, seenLastGood = 0;
+  auto verify = [&](DWORD at, tag_UU_SCAN& scan, ULONG& blockLength) {
+    DWORD origin = 0;
+    std::unique_ptr<CStreamReader> reader = data.Reader(at, limit, origin);
+    BOOL ok = VerifyUUencode(*reader, blockLength, &scan);
+    scan.stop += origin;
+    scan.lastGoodLine += origin;
+    return ok && blockLength <= limit - at;
+  };
   DWORD from = start;
   while (from < limit) {
     DWORD matchLength = 0;
@@ -542,16 +557,32 @@ int CRfcBodyParser::FindUUencodeIn(const CData& data, unsigned int start, unsign
     if (m == SEEK_NOT_FOUND) return 0;
     from = m + 5;
     if (!StartsLine(data, m)) continue;
-    // The block begins at "begin" in both forms; the line break before it
-    // stays with the text.
-    const DWORD blockBegin = m;
-    DWORD origin = 0;
-    std::unique_ptr<CStreamReader> reader = data.Reader(blockBegin, limit, origin);
     ULONG blockLength = 0;
-    if (VerifyUUencode(*reader, blockLength) && blockLength <= limit - blockBegin) {
-      begin = blockBegin;
-      end = blockBegin + blockLength;
+    if (known && m < seenStop) {
+      // No good data line below: no candidate above the stop can hold one.
+      if (seen.goodLines == 0) {
+        from = seenStop;
+        continue;
+      }
+      // Good lines but no "end" line up to the limit: a candidate needs a
+      // mode and a good line below its own "begin" line.
+      if (seenLastGood <= m) return 0;
+      tag_UU_SCAN header;
+      header.headerOnly = TRUE;
+      verify(m, header, blockLength);
+      if (!header.header || !header.modeRead) continue;
+    }
+    tag_UU_SCAN scan;
+    if (verify(m, scan, blockLength)) {
+      begin = m;
+      end = m + blockLength;
       return 1;
+    }
+    if (scan.header) {
+      known = true;
+      seen = scan;
+      seenStop = scan.stop;
+      seenLastGood = scan.lastGoodLine;
     }
   }
   return 0;

@@ -4,6 +4,7 @@
 // stream read in small pieces give the same tree; the limits hold.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -398,6 +399,28 @@ TEST(StructScan, ClearAllEmptiesTheTree) {
   EXPECT_EQ("", S(s.memory->m_strMediaType));
   EXPECT_EQ(0, s.memory->m_nKind);
   EXPECT_EQ(1, s.memory->m_bHasBoundary);  // kept
+}
+
+}  // namespace
+
+namespace {
+
+double Seconds(const std::string& msg) {
+  auto t0 = std::chrono::steady_clock::now();
+  Scans s = ScanBoth(msg, 4096);
+  EXPECT_EQ("", Invariants(*s.memory, static_cast<unsigned long>(msg.size())));
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+TEST(StructScan, HostileTextsScanInLinearTime) {
+  const std::vector<std::string> lines = {"begin foo\r\n", "begin 644 x\r\n", "begin 644 x\r\nM\r\n",
+                                          "begin x\r\n\":&D`\r\n", "To: a\r\n", "Subject x\r\n",
+                                          "(This file must be converted with BinHex 4.0)\r\n:\r\n"};
+  for (const std::string& line : lines) {
+    std::string msg = "Content-Type: text/plain\r\n\r\n";
+    while (msg.size() < 400000) msg += line;
+    EXPECT_LT(Seconds(msg), mime_test::kLinearTimeBound) << line;
+  }
 }
 
 }  // namespace
