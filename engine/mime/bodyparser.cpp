@@ -190,12 +190,18 @@ class CRfcBodyParser::CStreamData : public CRfcBodyParser::CData {
     SeekTo(from);
     return matcher.Search(m_pStream, length, matchLength);
   }
+  // Reads until count bytes came or a read gives none (short reads go on).
   ULONG ReadAt(DWORD pos, BYTE* to, ULONG count) const override {
     SeekTo(pos);
-    ULONG got = 0;
-    HRESULT hr = m_pStream->Read(to, count, &got);
-    if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
-    return got > count ? count : got;
+    ULONG done = 0;
+    while (done < count) {
+      ULONG got = 0;
+      HRESULT hr = m_pStream->Read(to + done, count - done, &got);
+      if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
+      if (got == 0) break;
+      done += got > count - done ? count - done : got;
+    }
+    return done;
   }
   DWORD FindPreamble(DWORD from, DWORD length) const override {
     SeekTo(from);

@@ -40,6 +40,9 @@ U At(const std::string& text, const std::string& what, size_t from = 0) {
 Scans Checked(const std::string& message) {
   Scans s = ScanBoth(message, 7);
   EXPECT_EQ(DumpTree(*s.memory, false), DumpTree(*s.stream, false)) << mime_test::Show(message);
+  // A stream that hands out one byte per read.
+  Scans bytewise = ScanBoth(message, 1);
+  EXPECT_EQ(DumpTree(*s.memory, false), DumpTree(*bytewise.stream, false)) << mime_test::Show(message);
   EXPECT_EQ("", Invariants(*s.memory, static_cast<U>(message.size())));
   EXPECT_EQ("", Invariants(*s.stream, static_cast<U>(message.size())));
   return s;
