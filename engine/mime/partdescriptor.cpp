@@ -346,21 +346,27 @@ DWORD CRfc822PartDescriptor::ParseHeaders(CRfc822HeadersParser& scanner) {
   }
 }
 
+std::unique_ptr<CRfcBodyParser> CRfc822PartDescriptor::RunBodyParser(const tag_RANGE& r,
+                                                                    const CSetEOLSequence* eol) {
+  const ULONG headerLength = m_dwHeaderEnd > m_dwPartStart ? m_dwHeaderEnd - m_dwPartStart : 0;
+  std::unique_ptr<CRfcBodyParser> parser(WithMemoryException([&] {
+    return r.stream != nullptr ? new CRfcBodyParser(r.stream, r.length, headerLength, m_strBoundary,
+                                                    m_bHasBoundary, m_strMediaType)
+                               : new CRfcBodyParser(r.data, r.length, headerLength, m_strBoundary,
+                                                    m_bHasBoundary, m_strMediaType);
+  }));
+  parser->SetEOLSequence(eol, 0);
+  parser->Parse();
+  return parser;
+}
+
 HRESULT CRfc822PartDescriptor::ParseMultipartIn(const tag_RANGE& r) {
   const bool stream = r.stream != nullptr;
-  const ULONG headerLength = m_dwHeaderEnd > m_dwPartStart ? m_dwHeaderEnd - m_dwPartStart : 0;
   std::unique_ptr<CRfcBodyParser> parser;
   HRESULT hr = ResultOf([&] {
     CSetEOLSequence* eol = GetEOLSequenceIn(r);
     if (!m_bHasBoundary || m_strBoundary.IsEmpty()) m_dwAnomalyFlags |= ANOMALY_NO_BOUNDARY;
-    parser.reset(WithMemoryException([&] {
-      return stream ? new CRfcBodyParser(r.stream, r.length, headerLength, m_strBoundary, m_bHasBoundary,
-                                         m_strMediaType)
-                    : new CRfcBodyParser(r.data, r.length, headerLength, m_strBoundary, m_bHasBoundary,
-                                         m_strMediaType);
-    }));
-    parser->SetEOLSequence(eol, 0);
-    parser->Parse();
+    parser = RunBodyParser(r, eol);
   });
   if (hr != S_OK) {
     if (stream) m_dwStatus = static_cast<DWORD>(hr);
@@ -470,16 +476,7 @@ HRESULT CRfc822PartDescriptor::CheckTextForHiddenPartIn(const tag_RANGE& r) {
   const bool stream = r.stream != nullptr;
   const DWORD offset = stream ? 0 : m_dwPartStart;
   HRESULT hr = ResultOfCall([&]() -> HRESULT {
-    const ULONG headerLength = m_dwHeaderEnd > m_dwPartStart ? m_dwHeaderEnd - m_dwPartStart : 0;
-    CSetEOLSequence* eol = GetEOLSequenceIn(r);
-    std::unique_ptr<CRfcBodyParser> parser(WithMemoryException([&] {
-      return stream ? new CRfcBodyParser(r.stream, r.length, headerLength, m_strBoundary, m_bHasBoundary,
-                                         m_strMediaType)
-                    : new CRfcBodyParser(r.data, r.length, headerLength, m_strBoundary, m_bHasBoundary,
-                                         m_strMediaType);
-    }));
-    parser->SetEOLSequence(eol, 0);
-    parser->Parse();
+    std::unique_ptr<CRfcBodyParser> parser = RunBodyParser(r, GetEOLSequenceIn(r));
     const std::vector<tag_PART_LAYOUT>& records = parser->GetRecords();
     if (!records.empty()) {
       HRESULT limits = CheckLimits();

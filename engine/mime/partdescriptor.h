@@ -41,6 +41,8 @@
 #ifndef TELSOR_MIME_PARTDESCRIPTOR_H
 #define TELSOR_MIME_PARTDESCRIPTOR_H
 
+#include <memory>
+
 #include "foundation/istream.h"
 #include "foundation/plist.h"
 #include "foundation/tstring.h"
@@ -49,6 +51,8 @@
 #include "mime/headerscanner.h"
 
 namespace telsor {
+
+class CRfcBodyParser;
 
 class CRfc822PartDescriptor {
  public:
@@ -156,6 +160,9 @@ class CRfc822PartDescriptor {
   HRESULT ParseNestedMessageIn(const tag_RANGE& r);
   HRESULT CheckTextForHiddenPartIn(const tag_RANGE& r);
   CSetEOLSequence* GetEOLSequenceIn(const tag_RANGE& r);
+  // The body parser run over the whole part with this part's boundary,
+  // media type and header length (failures thrown).
+  std::unique_ptr<CRfcBodyParser> RunBodyParser(const tag_RANGE& r, const CSetEOLSequence* eol);
   // Adds to every ancestor's and this descriptor's descendant count.
   void AddDescendants(LONG delta);
   // Whether the transfer encoding leaves the body readable as text.
