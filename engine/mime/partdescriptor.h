@@ -32,7 +32,10 @@
 // Limits: a descriptor whose nesting level is above 255 gets no children
 // (E_MIME_TOO_DEEP); the level is the depth plus one for every nested
 // message scanned in place on the way down, so in-place rescans cannot
-// recurse without bound either. A tree holds at most 2,049 descriptors:
+// recurse without bound either. A root may be given a level above 0 before
+// Parse (a message decoded from a part of another tree, scanned anew), so
+// that nesting stays bounded across such scans. A tree holds at most 2,049
+// descriptors:
 // once it does, no part adds further children (E_MIME_TOO_MANY_PARTS in
 // the status of the part that stopped).
 //

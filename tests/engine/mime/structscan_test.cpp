@@ -18,6 +18,7 @@
 
 using namespace telsor;
 using namespace structscan_test;
+using mime_test::ExactBytes;
 
 namespace {
 
@@ -316,6 +317,19 @@ TEST(StructScan, DepthIsBounded) {
   const CRfc822PartDescriptor* d = s.memory.get();
   while (!d->m_Children.IsEmpty()) d = Children(*d)[0];
   EXPECT_EQ(static_cast<DWORD>(E_MIME_TOO_DEEP), d->m_dwStatus);
+}
+
+TEST(StructScan, ARootsLevelCountsTowardsTheLimit) {
+  // A message decoded from a part 250 levels down, scanned as a new tree.
+  const std::string msg = Nested(20);
+  ExactBytes bytes(msg);
+  CRfc822PartDescriptor root(nullptr);
+  root.m_nKind = 1;
+  root.m_dwLevel = 250;
+  root.Parse(bytes.data(), bytes.size());
+  unsigned long count = 0, depth = 0;
+  EXPECT_EQ("", Invariants(root, bytes.size(), &count, &depth));
+  EXPECT_EQ(6u, depth);  // levels 251 to 256
 }
 
 TEST(StructScan, MessagesScannedInPlaceCountAsLevels) {
