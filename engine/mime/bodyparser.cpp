@@ -74,6 +74,11 @@ void CompileDelimiter(CSeekSubstr& matcher, const TSTRING& text) {
   if (hr != S_OK) ThrowCode(static_cast<DWORD>(hr));
 }
 
+// Bytes that the closing-delimiter searches of pasted messages may read in
+// all: this many times the part, and some more.
+const DWORD CLOSE_SEARCH_FACTOR = 4;
+const DWORD CLOSE_SEARCH_SLACK = 1u << 20;
+
 const tag_PART_RECOGNIZER kHtmlRows[] = {
     {&CRfcBodyParser::FindUUencode, 0, 0, 0, CONTENT_ENCODING_UUENCODE},
     {&CRfcBodyParser::FindBinHex40, 0, 0, 0, CONTENT_ENCODING_BINHEX},
@@ -314,6 +319,9 @@ void CRfcBodyParser::Init(ULONG length, ULONG bodyStart, TSTRING& boundary, int 
   m_dwDataLength = length > 0xFFFFFFFFu - m_dwBase ? 0xFFFFFFFFu - m_dwBase : length;
   m_dwBodyStart = bodyStart > m_dwDataLength ? m_dwDataLength : bodyStart;
   m_bSplit = split;
+  m_dwCloseSearchBudget = m_dwDataLength > (0xFFFFFFFFu - CLOSE_SEARCH_SLACK) / CLOSE_SEARCH_FACTOR
+                              ? 0xFFFFFFFFu
+                              : m_dwDataLength * CLOSE_SEARCH_FACTOR + CLOSE_SEARCH_SLACK;
   m_strDelimiter = boundary;
   m_strMediaType = mediaType;
   if (m_bSplit != 0) {
@@ -636,7 +644,12 @@ int CRfcBodyParser::FindMailMsgIn(const CData& data, unsigned int start, unsigne
   if (h < m) h = m;
   if (h > limit) h = limit;
   begin = m;
-  if (hasBoundary) {
+  // The closing delimiter is searched up to the limit; all these searches
+  // of one parser together read at most a few times the part, so a text
+  // of many pasted headers with boundaries costs linear time (beyond the
+  // budget a block ends as one without a boundary).
+  if (hasBoundary && limit - h <= m_dwCloseSearchBudget) {
+    m_dwCloseSearchBudget -= limit - h;
     CSeekSubstr closing;
     CompileDelimiter(closing, TSTRING("--") + boundary + "--");
     DWORD matchLength = 0;

@@ -161,6 +161,7 @@ class CRfcBodyParser {
   const unsigned char* m_pData;
   IStream* m_pStream;
   std::vector<tag_PART_LAYOUT> m_records;
+  mutable DWORD m_dwCloseSearchBudget;  // bytes the pasted messages' closing searches may still read
   CSeekSubstr m_Delimiter;
 };
 

@@ -432,7 +432,9 @@ double Seconds(const std::string& msg) {
 TEST(StructScan, HostileTextsScanInLinearTime) {
   const std::vector<std::string> lines = {"begin foo\r\n", "begin 644 x\r\n", "begin 644 x\r\nM\r\n",
                                           "begin x\r\n\":&D`\r\n", "To: a\r\n", "Subject x\r\n",
-                                          "(This file must be converted with BinHex 4.0)\r\n:\r\n"};
+                                          "(This file must be converted with BinHex 4.0)\r\n:\r\n",
+                                          "Content-Type: a; boundary=xyz\r\n.\r\n",
+                                          "To: a\r\nContent-Type: a; boundary=xyz\r\n\r\n--xyz\r\n"};
   for (const std::string& line : lines) {
     std::string msg = "Content-Type: text/plain\r\n\r\n";
     while (msg.size() < 400000) msg += line;
