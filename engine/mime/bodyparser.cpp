@@ -97,6 +97,15 @@ void InitMailMsgSeekers() {
   BeginWord();
 }
 
+namespace {
+
+// The matchers are built when the library is loaded.
+const struct CSeekersAtLoad {
+  CSeekersAtLoad() { InitMailMsgSeekers(); }
+} g_SeekersAtLoad;
+
+}  // namespace
+
 // The part's bytes as the searches see them: matcher searches over a range,
 // bytes read at a position, readers over a range. Positions are absolute
 // (base plus offset); nothing is read outside [base, data end).

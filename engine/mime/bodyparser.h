@@ -4,11 +4,11 @@
 //   TSTRING boundary("XX"), mediaType("multipart/mixed");
 //   const char* part = "Content-Type: multipart/mixed; boundary=XX\r\n\r\n"
 //                      "intro\r\n--XX\r\n\r\none\r\n--XX--\r\n";
-//   CRfcBodyParser parser(reinterpret_cast<const unsigned char*>(part), 78, 46, boundary, 1, mediaType);
+//   CRfcBodyParser parser(reinterpret_cast<const unsigned char*>(part), 74, 46, boundary, 1, mediaType);
 //   parser.Parse();                                  // throws DWORD codes
 //   for (const tag_PART_LAYOUT& r : parser.GetRecords()) {
-//     // {46, 51, PREAMBLE}, {57, 64, PART}, then no epilogue: the closing
-//     // delimiter line ends the data
+//     // {46, 51, PREAMBLE} ("intro"), {59, 64, PART} ("\r\none"); no
+//     // epilogue: the closing delimiter line ends the data
 //     (void)r;
 //   }
 //

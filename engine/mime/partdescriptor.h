@@ -5,7 +5,7 @@
 //                     "--b\r\n\r\none\r\n--b--\r\n";
 //   CRfc822PartDescriptor root(nullptr);
 //   root.m_nKind = 1;                                  // the root is a message
-//   HRESULT hr = root.Parse(reinterpret_cast<const unsigned char*>(msg), 63);
+//   HRESULT hr = root.Parse(reinterpret_cast<const unsigned char*>(msg), 64);
 //   // hr == S_OK; root.m_strMediaType == "multipart/mixed";
 //   // one child of kind 2 with part start 50 and part end 55 ("\r\none")
 //   for (void* pos = root.m_Children.GetHeadPosition(); pos != nullptr;) {
