@@ -443,3 +443,25 @@ TEST(StructScan, HostileTextsScanInLinearTime) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StructScan, MessageEndingInsideItsHeaderBlock) {
+  const std::string withColon = "From: a\r\nSubject: x";
+  Scans s = Checked(withColon);
+  EXPECT_EQ(withColon.size(), s.memory->m_dwHeaderEnd);
+  EXPECT_EQ(withColon.size(), s.memory->m_dwPartEnd);
+  const std::string withoutColon = "From: a\r\nno colon here";
+  Scans t = Checked(withoutColon);
+  EXPECT_EQ(At(withoutColon, "no colon"), t.memory->m_dwHeaderEnd);
+  EXPECT_EQ(withoutColon.size(), t.memory->m_dwPartEnd);
+}
+
+TEST(StructScan, AMultipartWithoutDelimitersHasNoChildren) {
+  // The one record spans the whole part and is skipped.
+  Scans s = Checked("Content-Type: multipart/mixed; boundary=zz\r\n\r\nno delimiters here\r\n");
+  EXPECT_TRUE(s.memory->m_Children.IsEmpty());
+  EXPECT_EQ(0u, s.memory->m_dwAnomalyFlags & ANOMALY_NO_BOUNDARY);
+}
+
+}  // namespace
