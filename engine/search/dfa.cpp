@@ -97,6 +97,7 @@ void CDFA::ConstructStates() {
   {
     std::vector<tag_BYTEMASK> seen;
     std::vector<DWORD> split;  // per class: its new class in this round
+    split.reserve(256);
     DWORD made = 1;
     for (const tag_BYTEMASK& m : accepts) {
       if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
@@ -185,10 +186,10 @@ void CDFA::ConstructStates() {
   std::vector<DWORD> u;
   uint64_t uHash = 0;
   // u := set, stamped in a new generation.
-  auto startWith = [&](const std::vector<DWORD>& set, uint64_t hash) {
+  auto startWith = [&](const DWORD* set, const DWORD* end, uint64_t hash) {
     ++generation;
-    for (DWORD q : set) posStamp[q] = generation;
-    u = set;
+    for (const DWORD* q = set; q != end; ++q) posStamp[*q] = generation;
+    u.assign(set, end);
     uHash = hash;
   };
   // The work of uniting follow sets is bounded too: patterns such as
@@ -228,12 +229,13 @@ void CDFA::ConstructStates() {
   // that take the class: F's moves are made once, and a state whose other
   // positions do not take the class moves where F does. (The states and
   // their numbers are those of the plain construction.)
-  std::vector<std::vector<DWORD>> moveOfF;
+  // F's move on class k: moveOfF[moveStart[k] .. moveStart[k + 1]).
+  std::vector<DWORD> moveOfF;
+  std::vector<size_t> moveStart(1, 0);
   std::vector<uint64_t> hashOfF;
   std::vector<WORD> stateOfF;
   std::vector<BYTE> inF(positions, 0);
   if (unanchored) {
-    moveOfF.resize(classes);
     hashOfF.resize(classes);
     stateOfF.assign(classes, CDFATransTable::NONE);
     for (DWORD p : GetFirstPos()) inF[p] = 1;
@@ -245,7 +247,8 @@ void CDFA::ConstructStates() {
       for (DWORD p : GetFirstPos())
         if (Has(acceptsClass[p], k))
           for (DWORD id : GetFollowSets(p)) addSet(id);
-      moveOfF[k] = u;
+      moveOfF.insert(moveOfF.end(), u.begin(), u.end());
+      moveStart.push_back(moveOfF.size());
       hashOfF[k] = uHash;
     }
   }
@@ -255,11 +258,12 @@ void CDFA::ConstructStates() {
   for (DWORD k = 0; unanchored && k < classes; ++k) {
     groupOfF[k] = k;
     for (DWORD j = 0; j < k; ++j)
-      if (groupOfF[j] == j && hashOfF[j] == hashOfF[k] && moveOfF[j].size() == moveOfF[k].size()) {
+      if (groupOfF[j] == j && hashOfF[j] == hashOfF[k] &&
+          moveStart[j + 1] - moveStart[j] == moveStart[k + 1] - moveStart[k]) {
         ++generation;
-        for (DWORD q : moveOfF[j]) posStamp[q] = generation;
+        for (size_t o = moveStart[j]; o < moveStart[j + 1]; ++o) posStamp[moveOfF[o]] = generation;
         bool same = true;
-        for (size_t o = 0; same && o < moveOfF[k].size(); ++o) same = posStamp[moveOfF[k][o]] == generation;
+        for (size_t o = moveStart[k]; same && o < moveStart[k + 1]; ++o) same = posStamp[moveOfF[o]] == generation;
         if (!same) continue;
         groupOfF[k] = j;
         break;
@@ -336,13 +340,13 @@ void CDFA::ConstructStates() {
       if (unanchored) {
         if (from == to) {  // only F takes the class
           if (stateOfF[k] == CDFATransTable::NONE) {
-            startWith(moveOfF[k], hashOfF[k]);
+            startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
             stateOfF[k] = stateOf();
           }
           target[k] = stateOfF[k];
           continue;
         }
-        startWith(moveOfF[k], hashOfF[k]);
+        startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
       } else {
         if (from == to) {
           target[k] = CDFATransTable::NONE;
