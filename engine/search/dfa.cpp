@@ -323,7 +323,8 @@ void CDFA::ConstructStates() {
           slots[at] = k;
           break;
         }
-        if (listHash[j] != h || groupOfF[j] != groupOfF[k] || listStart[j] - listBegin(j) != listStart[k] - listBegin(k) ||
+        if (listHash[j] != h || groupOfF[j] != groupOfF[k] ||
+            listStart[j] - listBegin(j) != listStart[k] - listBegin(k) ||
             !std::equal(lists.begin() + listBegin(j), lists.begin() + listStart[j], lists.begin() + listBegin(k)))
           continue;
         sameAs[k] = j;
