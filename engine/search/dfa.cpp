@@ -18,52 +18,25 @@ namespace telsor {
 namespace {
 typedef std::array<uint64_t, 4> tag_BYTEMASK;
 
+// A set's hash is the sum of its members' mixed values: it does not depend
+// on their order, so sets are kept in the order their members came and
+// never sorted.
+uint64_t MixPosition(uint64_t p) {
+  uint64_t z = p + 0x9e3779b97f4a7c15ull;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return z ^ (z >> 31);
+}
+
 uint64_t HashPositions(const std::vector<DWORD>& set) {
-  uint64_t h = 0xcbf29ce484222325ull;
-  for (DWORD p : set) {
-    h ^= p;
-    h *= 0x100000001b3ull;
-  }
-  return h ^ set.size();
+  uint64_t h = 0;
+  for (DWORD p : set) h += MixPosition(p);
+  return h;
 }
 
 bool Has(const tag_BYTEMASK& m, DWORD bit) { return (m[bit >> 6] >> (bit & 63)) & 1; }
 void Put(tag_BYTEMASK& m, DWORD bit) { m[bit >> 6] |= uint64_t(1) << (bit & 63); }
 
-// sameAs[k] := the first class j <= k that the given positions all take or
-// leave alike with k (and, with groupOfF, that firstpos(root) moves alike).
-void GroupClasses(const std::vector<DWORD>& positions, const std::vector<tag_BYTEMASK>& accepts,
-                  const std::vector<DWORD>* groupOfF, std::vector<DWORD>& sameAs) {
-  const size_t classes = sameAs.size();
-  std::vector<uint64_t> signature(classes);
-  for (size_t k = 0; k < classes; ++k) signature[k] = groupOfF ? (*groupOfF)[k] + 1 : 1;
-  for (size_t o = 0; o < positions.size(); ++o) {
-    const tag_BYTEMASK& takes = accepts[positions[o]];
-    for (DWORD word = 0; word < 4; ++word)
-      for (uint64_t bits = takes[word]; bits != 0; bits &= bits - 1) {
-        uint64_t& sig = signature[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits))];
-        sig = (sig ^ (o + 1)) * 0x100000001b3ull;
-      }
-  }
-  // Classes by signature (open addressing), checked in full.
-  std::vector<DWORD> slots(2 * classes + 2, 0xFFFFFFFFu);
-  for (DWORD k = 0; k < classes; ++k) {
-    for (size_t i = signature[k] % slots.size();; i = (i + 1) % slots.size()) {
-      const DWORD j = slots[i];
-      if (j == 0xFFFFFFFFu) {
-        slots[i] = k;
-        break;
-      }
-      if (signature[j] != signature[k] || (groupOfF && (*groupOfF)[j] != (*groupOfF)[k])) continue;
-      bool alike = true;
-      for (DWORD p : positions) alike = alike && Has(accepts[p], j) == Has(accepts[p], k);
-      if (alike) {
-        sameAs[k] = j;
-        break;
-      }
-    }
-  }
-}
 }  // namespace
 
 CDFA::CDFA() {}
@@ -71,7 +44,10 @@ CDFA::CDFA() {}
 CDFA::~CDFA() {}
 
 void CDFA::Clear() {
-  std::vector<std::vector<DWORD>>().swap(m_states);
+  std::vector<std::unique_ptr<DWORD[]>>().swap(m_blocks);
+  m_blockFree = 0;
+  std::vector<const DWORD*>().swap(m_setBegin);
+  std::vector<DWORD>().swap(m_setSize);
   m_pTable = nullptr;
   m_rows = tag_CLASS_ROWS();
   CFA::Clear();
@@ -121,6 +97,7 @@ void CDFA::ConstructStates() {
   {
     std::vector<tag_BYTEMASK> seen;
     std::vector<DWORD> split;  // per class: its new class in this round
+    split.reserve(256);
     DWORD made = 1;
     for (const tag_BYTEMASK& m : accepts) {
       if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
@@ -166,14 +143,28 @@ void CDFA::ConstructStates() {
   const size_t width = classes + 1;
   std::vector<WORD> rows;
   size_t entries = 0;
-  auto addState = [&](std::vector<DWORD>&& set, uint64_t hash) -> WORD {
-    if (m_states.size() >= MAX_STATES)
+  // The sets go into blocks that never move (no set is copied twice),
+  // each block twice the size of the one before.
+  size_t blockSize = 0;
+  auto stateCount = [&]() { return m_setBegin.size(); };
+  auto addState = [&](const std::vector<DWORD>& set, uint64_t hash) -> WORD {
+    if (stateCount() >= MAX_STATES)
       throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
     entries += set.size();
     if (entries > MAX_STATE_ENTRIES)
       throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
-    const DWORD id = static_cast<DWORD>(m_states.size());
-    m_states.push_back(std::move(set));
+    const DWORD id = static_cast<DWORD>(stateCount());
+    if (m_blocks.empty() || m_blockFree < set.size()) {
+      blockSize = std::max(std::max(2 * blockSize, size_t(4096)), set.size());
+      std::unique_ptr<DWORD[]> block(new DWORD[blockSize]);
+      m_blocks.push_back(std::move(block));
+      m_blockFree = blockSize;
+    }
+    DWORD* at = m_blocks.back().get() + (blockSize - m_blockFree);
+    std::copy(set.begin(), set.end(), at);
+    m_blockFree -= set.size();
+    m_setBegin.push_back(at);
+    m_setSize.push_back(static_cast<DWORD>(set.size()));
     if (2 * (id + 1) > byHash.size()) {
       std::vector<std::pair<uint64_t, DWORD>> old(2 * byHash.size(), std::make_pair(uint64_t(0), 0xFFFFFFFFu));
       old.swap(byHash);
@@ -185,13 +176,22 @@ void CDFA::ConstructStates() {
     return static_cast<WORD>(id);
   };
   rows.reserve(width * static_cast<size_t>(GetNodeCount() < 1024 ? GetNodeCount() : 1024));
-  std::vector<DWORD> start = GetFirstPos();
-  addState(std::move(start), HashPositions(GetFirstPos()));
+  addState(GetFirstPos(), HashPositions(GetFirstPos()));
 
   std::vector<DWORD> posStamp(positions, 0);
   std::vector<DWORD> setStamp(GetSetCount(), 0);
   DWORD generation = 0;
+  // The set being gathered: its members in the order they came, each
+  // stamped with the generation, and the sum of their mixed values.
   std::vector<DWORD> u;
+  uint64_t uHash = 0;
+  // u := set, stamped in a new generation.
+  auto startWith = [&](const DWORD* set, const DWORD* end, uint64_t hash) {
+    ++generation;
+    for (const DWORD* q = set; q != end; ++q) posStamp[*q] = generation;
+    u.assign(set, end);
+    uHash = hash;
+  };
   // The work of uniting follow sets is bounded too: patterns such as
   // x.{1,300}y have few states but large sets with long follow lists,
   // whose unions would take seconds.
@@ -205,16 +205,23 @@ void CDFA::ConstructStates() {
       if (posStamp[q] != generation) {
         posStamp[q] = generation;
         u.push_back(q);
+        uHash += MixPosition(q);
       }
     }
   };
-  // The state whose set is u (sorted here), made when it is new.
+  // The state whose set is u, made when it is new. A state of the same
+  // hash and size equals u when every member carries u's stamp.
   auto stateOf = [&]() -> WORD {
-    std::sort(u.begin(), u.end());
-    const uint64_t hash = HashPositions(u);
-    for (size_t i = slotOf(hash); byHash[i].second != 0xFFFFFFFFu; i = (i + 1) & (byHash.size() - 1))
-      if (byHash[i].first == hash && m_states[byHash[i].second] == u) return static_cast<WORD>(byHash[i].second);
-    return addState(std::vector<DWORD>(u), hash);
+    for (size_t i = slotOf(uHash); byHash[i].second != 0xFFFFFFFFu; i = (i + 1) & (byHash.size() - 1)) {
+      if (byHash[i].first != uHash) continue;
+      const DWORD* set = m_setBegin[byHash[i].second];
+      const DWORD size = m_setSize[byHash[i].second];
+      if (size != u.size()) continue;
+      bool same = true;
+      for (DWORD k = 0; same && k < size; ++k) same = posStamp[set[k]] == generation;
+      if (same) return static_cast<WORD>(byHash[i].second);
+    }
+    return addState(u, uHash);
   };
 
   // Without an anchor every state holds firstpos(root), F, and its move on
@@ -222,22 +229,27 @@ void CDFA::ConstructStates() {
   // that take the class: F's moves are made once, and a state whose other
   // positions do not take the class moves where F does. (The states and
   // their numbers are those of the plain construction.)
-  std::vector<std::vector<DWORD>> moveOfF;
+  // F's move on class k: moveOfF[moveStart[k] .. moveStart[k + 1]).
+  std::vector<DWORD> moveOfF;
+  std::vector<size_t> moveStart(1, 0);
+  std::vector<uint64_t> hashOfF;
   std::vector<WORD> stateOfF;
   std::vector<BYTE> inF(positions, 0);
   if (unanchored) {
-    moveOfF.resize(classes);
+    hashOfF.resize(classes);
     stateOfF.assign(classes, CDFATransTable::NONE);
     for (DWORD p : GetFirstPos()) inF[p] = 1;
     for (DWORD k = 0; k < classes; ++k) {
       ++generation;
       u.clear();
+      uHash = 0;
       addSet(GetRootFirstSet());
       for (DWORD p : GetFirstPos())
         if (Has(acceptsClass[p], k))
           for (DWORD id : GetFollowSets(p)) addSet(id);
-      std::sort(u.begin(), u.end());
-      moveOfF[k] = u;
+      moveOfF.insert(moveOfF.end(), u.begin(), u.end());
+      moveStart.push_back(moveOfF.size());
+      hashOfF[k] = uHash;
     }
   }
 
@@ -246,80 +258,123 @@ void CDFA::ConstructStates() {
   for (DWORD k = 0; unanchored && k < classes; ++k) {
     groupOfF[k] = k;
     for (DWORD j = 0; j < k; ++j)
-      if (groupOfF[j] == j && moveOfF[j] == moveOfF[k]) {
+      if (groupOfF[j] == j && hashOfF[j] == hashOfF[k] &&
+          moveStart[j + 1] - moveStart[j] == moveStart[k + 1] - moveStart[k]) {
+        ++generation;
+        for (size_t o = moveStart[j]; o < moveStart[j + 1]; ++o) posStamp[moveOfF[o]] = generation;
+        bool same = true;
+        for (size_t o = moveStart[k]; same && o < moveStart[k + 1]; ++o) same = posStamp[moveOfF[o]] == generation;
+        if (!same) continue;
         groupOfF[k] = j;
         break;
       }
   }
 
+  // Per state, the positions outside F (all of them when anchored) go into
+  // one list per class they take, in the state's order: a class's move
+  // unites the follow sets of its list (and F's move). Two classes with
+  // equal lists that F moves alike go to the same state, found once.
   std::vector<WORD> target(classes);
-  std::vector<DWORD> others;  // positions of the state outside F (all without F)
-  tag_BYTEMASK touched{0, 0, 0, 0};  // the classes they take
+  std::vector<DWORD> listStart(classes + 1);
+  std::vector<DWORD> lists;
+  std::vector<uint64_t> listHash(classes);
   std::vector<DWORD> sameAs(classes);  // an earlier class that moves alike, or itself
-  for (size_t i = 0; i < m_states.size(); ++i) {
-    others.clear();
-    touched = tag_BYTEMASK{0, 0, 0, 0};
-    for (DWORD p : m_states[i]) {
+  std::vector<DWORD> slots;
+  for (size_t i = 0; i < stateCount(); ++i) {
+    std::fill(listStart.begin(), listStart.end(), 0);
+    std::fill(listHash.begin(), listHash.end(), 0);
+    const DWORD* set = m_setBegin[i];
+    const DWORD* setEnd = set + m_setSize[i];
+    for (const DWORD* at = set; at != setEnd; ++at) {
+      const DWORD p = *at;
       if (unanchored && inF[p]) continue;
-      others.push_back(p);
-      for (DWORD word = 0; word < 4; ++word) touched[word] |= acceptsClass[p][word];
+      for (DWORD word = 0; word < 4; ++word)
+        for (uint64_t bits = acceptsClass[p][word]; bits != 0; bits &= bits - 1)
+          ++listStart[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits)) + 1];
     }
-    // Two classes that F moves alike and the same other positions take
-    // move to the same state: with many positions to unite, each such
-    // group is united once.
-    for (DWORD k = 0; k < classes; ++k) sameAs[k] = k;
-    if (others.size() > 8) GroupClasses(others, acceptsClass, unanchored ? &groupOfF : nullptr, sameAs);
-    work += others.size() * 4 + classes;
+    for (DWORD k = 0; k < classes; ++k) listStart[k + 1] += listStart[k];
+    work += listStart[classes] + classes;
+    if (work > MAX_WORK) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
+    lists.resize(listStart[classes]);
+    for (const DWORD* at = set; at != setEnd; ++at) {
+      const DWORD p = *at;
+      if (unanchored && inF[p]) continue;
+      for (DWORD word = 0; word < 4; ++word)
+        for (uint64_t bits = acceptsClass[p][word]; bits != 0; bits &= bits - 1) {
+          const DWORD k = word * 64 + static_cast<DWORD>(__builtin_ctzll(bits));
+          lists[listStart[k]++] = p;
+          listHash[k] = (listHash[k] ^ p) * 0x100000001b3ull;
+        }
+    }
+    // listStart[k] is now the end of list k and its start that of k - 1.
+    auto listBegin = [&](DWORD k) { return k == 0 ? 0 : listStart[k - 1]; };
+    // Classes by list hash (open addressing), checked in full.
+    // (A class with an empty list moves where F does, or nowhere: no
+    // grouping needed.)
+    slots.assign(2 * classes + 2, 0xFFFFFFFFu);
+    for (DWORD k = 0; k < classes; ++k) {
+      sameAs[k] = k;
+      if (listStart[k] == listBegin(k)) continue;
+      const uint64_t h = listHash[k] ^ (unanchored ? MixPosition(groupOfF[k]) : 0);
+      listHash[k] = h;
+      for (size_t at = h % slots.size();; at = (at + 1) % slots.size()) {
+        const DWORD j = slots[at];
+        if (j == 0xFFFFFFFFu) {
+          slots[at] = k;
+          break;
+        }
+        if (listHash[j] != h || groupOfF[j] != groupOfF[k] ||
+            listStart[j] - listBegin(j) != listStart[k] - listBegin(k) ||
+            !std::equal(lists.begin() + listBegin(j), lists.begin() + listStart[j], lists.begin() + listBegin(k)))
+          continue;
+        sameAs[k] = j;
+        break;
+      }
+    }
     for (DWORD k = 0; k < classes; ++k) {
       if (sameAs[k] != k) {
         target[k] = target[sameAs[k]];
         continue;
       }
+      const DWORD from = listBegin(k);
+      const DWORD to = listStart[k];
       if (unanchored) {
-        bool moved = false;
-        for (size_t o = Has(touched, k) ? 0 : others.size(); o < others.size(); ++o) {
-          const DWORD p = others[o];
-          if (!Has(acceptsClass[p], k)) continue;
-          if (!moved) {
-            ++generation;
-            for (DWORD q : moveOfF[k]) posStamp[q] = generation;
-            u = moveOfF[k];
-            moved = true;
-          }
-          for (DWORD id : GetFollowSets(p)) addSet(id);
-        }
-        if (!moved) {  // only F takes the class
+        if (from == to) {  // only F takes the class
           if (stateOfF[k] == CDFATransTable::NONE) {
-            u = moveOfF[k];
+            startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
             stateOfF[k] = stateOf();
           }
           target[k] = stateOfF[k];
           continue;
         }
-        target[k] = stateOf();
-        continue;
+        startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
+      } else {
+        if (from == to) {
+          target[k] = CDFATransTable::NONE;
+          continue;
+        }
+        ++generation;
+        u.clear();
+        uHash = 0;
       }
-      ++generation;
-      u.clear();
-      bool moved = false;
-      for (DWORD p : others) {
-        if (!Has(acceptsClass[p], k)) continue;
-        moved = true;
-        for (DWORD id : GetFollowSets(p)) addSet(id);
-      }
-      target[k] = moved && !u.empty() ? stateOf() : CDFATransTable::NONE;
+      for (DWORD o = from; o < to; ++o)
+        for (DWORD id : GetFollowSets(lists[o])) addSet(id);
+      target[k] = u.empty() ? CDFATransTable::NONE : stateOf();
     }
     std::copy(target.begin(), target.end(), rows.begin() + static_cast<ptrdiff_t>(i * width));
   }
 
   CSetBits accepting;
-  for (size_t s = 0; s < m_states.size(); ++s)
-    if (!m_states[s].empty() && m_states[s].back() == endPosition) accepting.SetBitAt(static_cast<DWORD>(s), 1);
-  const DWORD stateCount = static_cast<DWORD>(m_states.size());
+  for (size_t s = 0; s < stateCount(); ++s) {
+    const DWORD* set = m_setBegin[s];
+    if (std::find(set, set + m_setSize[s], endPosition) != set + m_setSize[s])
+      accepting.SetBitAt(static_cast<DWORD>(s), 1);
+  }
+  const DWORD states = static_cast<DWORD>(stateCount());
 
   Clear();
   tag_CLASS_ROWS built;
-  built.states = stateCount;
+  built.states = states;
   built.alphabet = 256;
   built.classes = static_cast<DWORD>(width);
   built.classOf[0] = static_cast<BYTE>(classes);

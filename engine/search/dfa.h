@@ -18,19 +18,26 @@
 // expanded once per class rather than once per byte. Without the leading ^
 // every state holds firstpos(root), F: F's moves are made once per class,
 // and a state only unites its other positions' follow sets with them.
-// Equal position sets are found by hash, then compared in full. The table
+// A state's other positions are sorted into one list per class they take,
+// so each class reads only its own list, and classes with equal lists
+// (that F also moves alike) are expanded once. Equal position sets are
+// found by an order-free hash (sets are never sorted), then compared in
+// full against the stamps of the set at hand. The sets live in blocks
+// that never move, since touching fresh memory is much of the cost. The table
 // is packed from the rows over the classes (GetClassRows keeps them for
 // the matcher's flat copy).
 //
-// Limits: at most 65534 states, at most 2^25 positions in all state sets
-// together, and at most 2^26 follow sets and positions gathered while
-// making the moves (a fraction of a second); beyond any
+// Limits: at most 65534 states, at most 2^22 positions in all state sets
+// together (16 MiB), and at most 2^26 follow sets and positions gathered
+// while making the moves (each a fraction of a second: families such as
+// (xyz|b){1616}, whose states hold ever more positions, end here); beyond any
 // E_SEEK_TOO_MANY_STATES (CFAException*, no message).
 //
 // A CDFA is a short-lived object of one compilation on one thread.
 #ifndef TELSOR_SEARCH_DFA_H
 #define TELSOR_SEARCH_DFA_H
 
+#include <memory>
 #include <vector>
 
 #include "search/dfatranstable.h"
@@ -41,7 +48,7 @@ namespace telsor {
 class CDFA : public CFA {
  public:
   static const DWORD MAX_STATES = 0xFFFE;
-  static const size_t MAX_STATE_ENTRIES = 1u << 25;
+  static const size_t MAX_STATE_ENTRIES = 1u << 22;
   static const size_t MAX_WORK = 1u << 26;  // follow sets and positions gathered into the moves
 
   CDFA();
@@ -64,7 +71,13 @@ class CDFA : public CFA {
  protected:
   void ConstructStates();
 
-  std::vector<std::vector<DWORD>> m_states;  // sorted positions per state
+  // The positions of every state, unsorted: state s holds m_setSize[s]
+  // positions from m_setBegin[s], inside one of the blocks (the last block
+  // has m_blockFree positions left).
+  std::vector<std::unique_ptr<DWORD[]>> m_blocks;
+  size_t m_blockFree = 0;
+  std::vector<const DWORD*> m_setBegin;
+  std::vector<DWORD> m_setSize;
   CSharedObjPtr<CDFATransTable> m_pTable;
   tag_CLASS_ROWS m_rows;
 };

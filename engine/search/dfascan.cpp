@@ -39,9 +39,10 @@ class CDFAScanTable {
 
   // maxCells bounds the copy (states x classes); a larger table leaves the
   // copy empty and the caller walks the packed table. rows are the table's
-  // rows over byte classes (tag_CLASS_ROWS); without them they are made
-  // from the table in one pass over its rows (CDFATransTable::ExpandRows),
-  // whatever its default chains. Throws CMemoryException*.
+  // rows over byte classes (tag_CLASS_ROWS); without them the classes are
+  // found on the packed table (CDFATransTable::ColumnClasses) and its rows
+  // over them made by lookups, only when the copy fits. Throws
+  // CMemoryException*.
   void Build(const CDFATransTable* table, const tag_CLASS_ROWS* rows, const BYTE* map, size_t maxCells) {
     Clear();
     if (table == nullptr || table->GetStateCount() == 0) return;
@@ -52,9 +53,18 @@ class CDFAScanTable {
       if (map[c] >= a) a = map[c] + 1u;
     tag_CLASS_ROWS made;
     if (rows == nullptr || rows->states != n || rows->alphabet < a) {
-      std::vector<WORD> matrix;
-      table->ExpandRows(static_cast<DWORD>(a), matrix);
-      CDFATransTable::ClassesOfColumns(matrix, static_cast<DWORD>(n), static_cast<DWORD>(a), made);
+      // The classes first, from the packed table; its rows over them only
+      // when the copy will be made.
+      table->ColumnClasses(static_cast<DWORD>(a), made);
+      std::vector<BYTE> reached(made.classes, 0);
+      size_t k = 0;
+      for (DWORD c = 0; c < 256; ++c) {
+        BYTE& r = reached[made.classOf[map[c]]];
+        k += r == 0;
+        r = 1;
+      }
+      if ((n + 1) * k > maxCells) return;
+      table->FillClassRows(made);
       rows = &made;
     }
     // The text's byte classes: the table's classes that its bytes reach,

@@ -470,6 +470,103 @@ void CDFATransTable::ExpandRows(DWORD alphabetSize, std::vector<WORD>& rows) con
   });
 }
 
+void CDFATransTable::ColumnClasses(DWORD alphabetSize, tag_CLASS_ROWS& out) const {
+  const size_t n = m_states.size();
+  const size_t a = alphabetSize > 256 ? 256 : alphabetSize;
+  WithMemoryException([&] {
+    out.states = static_cast<DWORD>(n);
+    out.alphabet = static_cast<DWORD>(a);
+    out.rows.clear();
+    // Partition refinement: after a state, two indices share a class only
+    // when they are equal in its row and in every row refined before. A
+    // state's row is its default's row with its own entries over it, so
+    // with the default refined first, the indices of a class that the
+    // state does not store are still equal there (they inherit one value),
+    // and only the classes that hold a stored index can split.
+    std::vector<BYTE> cls(a, 0);
+    size_t classes = a > 0 ? 1 : 0;
+    std::vector<BYTE> done(n, 0);
+    std::vector<WORD> chain;
+    std::vector<BYTE> stored(a);
+    std::vector<WORD> value(a);
+    std::vector<BYTE> touched(256);
+    std::vector<WORD> inherited(256);  // the value a class's unstored indices take
+    std::vector<BYTE> haveInherited(256);
+    // Per touched class: the values met so far and the class each went to.
+    std::vector<std::vector<std::pair<WORD, BYTE>>> split(256);
+    for (size_t first = 0; first < n; ++first) {
+      chain.clear();
+      for (WORD s = static_cast<WORD>(first); s != NONE && !done[s]; s = m_states[s].def) chain.push_back(s);
+      for (size_t i = chain.size(); i-- > 0;) {
+        const WORD s = chain[i];
+        done[s] = 1;
+        const tag_STATE& st = m_states[s];
+        std::fill(touched.begin(), touched.begin() + static_cast<ptrdiff_t>(classes), 0);
+        bool any = false;
+        for (size_t c = 0; c < a; ++c) {
+          const uint64_t idx = c + static_cast<uint64_t>(st.base);
+          stored[c] = 0;
+          if (s == m_wDenseState && idx < m_nMinIndex) {
+            stored[c] = 1;
+            value[c] = NONE;
+          } else if (idx >= m_nMinIndex && idx - m_nMinIndex < m_entries.size() &&
+                     m_entries[idx - m_nMinIndex].check == s) {
+            stored[c] = 1;
+            value[c] = m_entries[idx - m_nMinIndex].next;
+          }
+          if (stored[c]) {
+            touched[cls[c]] = 1;
+            any = true;
+          }
+        }
+        if (!any) continue;
+        for (size_t k = 0; k < classes; ++k) {
+          if (!touched[k]) continue;
+          split[k].clear();
+          haveInherited[k] = 0;
+        }
+        for (size_t c = 0; c < a; ++c) {
+          const BYTE k = cls[c];
+          if (!touched[k] || stored[c] || haveInherited[k]) continue;
+          inherited[k] = st.def == NONE ? NONE : Lookup(st.def, static_cast<DWORD>(c));
+          haveInherited[k] = 1;
+        }
+        const size_t before = classes;
+        for (size_t c = 0; c < a; ++c) {
+          const BYTE k = cls[c];
+          if (k >= before || !touched[k]) continue;
+          const WORD v = stored[c] ? value[c] : inherited[k];
+          std::vector<std::pair<WORD, BYTE>>& seen = split[k];
+          size_t j = 0;
+          while (j < seen.size() && seen[j].first != v) ++j;
+          if (j == seen.size()) seen.emplace_back(v, seen.empty() ? k : static_cast<BYTE>(classes++));
+          cls[c] = seen[j].second;
+        }
+      }
+    }
+    // Numbered in the order of their first index.
+    std::vector<int> number(256, -1);
+    size_t made = 0;
+    for (size_t c = 0; c < a; ++c) {
+      if (number[cls[c]] < 0) number[cls[c]] = static_cast<int>(made++);
+      out.classOf[c] = static_cast<BYTE>(number[cls[c]]);
+    }
+    out.classes = static_cast<DWORD>(made);
+  });
+}
+
+void CDFATransTable::FillClassRows(tag_CLASS_ROWS& out) const {
+  const size_t n = out.states;
+  const size_t w = out.classes;
+  WithMemoryException([&] {
+    std::vector<DWORD> member(w, 0);
+    for (size_t c = out.alphabet; c-- > 0;) member[out.classOf[c]] = static_cast<DWORD>(c);
+    out.rows.assign(n * w, NONE);
+    for (size_t s = 0; s < n && s < m_states.size(); ++s)
+      for (size_t k = 0; k < w; ++k) out.rows[s * w + k] = Lookup(static_cast<WORD>(s), member[k]);
+  });
+}
+
 size_t CDFATransTable::GetBytes() const {
   return sizeof *this + m_states.capacity() * sizeof(tag_STATE) + m_entries.capacity() * sizeof(tag_ENTRY);
 }

@@ -102,6 +102,15 @@ class CDFATransTable : public CSharedObj {
   // order of their first column. Throws CMemoryException*.
   static void ClassesOfColumns(const std::vector<WORD>& matrix, DWORD stateCount, DWORD alphabetSize,
                                tag_CLASS_ROWS& out);
+  // The classes of equal columns of this table over alphabet indices
+  // 0 .. alphabetSize - 1 (at most 256), numbered in the order of their
+  // first index, found on the packed form without expanding it (one pass
+  // over each state's own entries, states after their defaults); out.rows
+  // stays empty. Throws CMemoryException*.
+  void ColumnClasses(DWORD alphabetSize, tag_CLASS_ROWS& out) const;
+  // out.rows := for every state, its target on each class of out (by
+  // lookups of a member index). Throws CMemoryException*.
+  void FillClassRows(tag_CLASS_ROWS& out) const;
   void SetStateFlags(WORD state, BYTE flags);
   // The full matrix, stateCount rows of alphabetSize (at most 256) values:
   // rows[s * alphabetSize + c] = Lookup(s, c), for every state in one pass

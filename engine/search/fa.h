@@ -40,7 +40,7 @@
 // stack.
 //
 // Limits: at most 131071 nodes (E_SEEK_TOO_MANY_NODES, empty message); the position
-// sets of one pattern may hold at most 2^25 entries in all (E_SEEK_TOO_MANY_NODES
+// sets of one pattern may hold at most 2^23 entries in all (E_SEEK_TOO_MANY_NODES
 // too, for patterns such as x{0,20000} whose sets grow quadratically).
 //
 // Errors are thrown as CFAException* (released with Delete()) or the
@@ -137,7 +137,7 @@ struct tag_TREE_NODE {
 class CFA {
  public:
   static const DWORD MAX_NODES = 0x1FFFF;           // 131071
-  static const size_t MAX_SET_ENTRIES = 1u << 25;  // all position sets together
+  static const size_t MAX_SET_ENTRIES = 1u << 23;  // all position sets together
 
   CFA();
   virtual ~CFA();

@@ -239,6 +239,8 @@ void CFA::BuildSyntaxTree(const char* pattern) {
     }
     m_bUnanchored = 1;
     std::vector<tag_TOKEN_REGEXPR> stack;
+    stack.reserve(64);
+    m_nodes.reserve(std::min<size_t>(m_pPattern ? 2 * strlen(m_pPattern.get()) + 8 : 8, MAX_NODES));
     for (;;) {
       tag_TOKEN_REGEXPR token = GetLexToken();
       if (token.kind == TOK_END) break;
@@ -288,6 +290,8 @@ void CFA::CalculatePositions(DWORD root) {
   std::vector<std::vector<DWORD>>().swap(m_follow);
   m_positions.clear();
   m_nSetEntries = 0;
+  m_sets.reserve(2 * m_nodes.size() + 1);
+  m_follow.reserve(m_nodes.size());
   AddSet({});  // set 0: the empty set
   std::vector<DWORD> first(m_nodes.size(), 0);
   std::vector<DWORD> last(m_nodes.size(), 0);

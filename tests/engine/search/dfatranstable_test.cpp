@@ -133,6 +133,53 @@ TEST(DFATransTableTest, RandomTablesAgreeWithTheDenseMatrix) {
   }
 }
 
+// The classes of equal columns found on the packed table (no expansion)
+// are those of the dense matrix, numbered by their first column, and the
+// rows over them are the matrix's; also for a reloaded table and for the
+// first indices only.
+TEST(DFATransTableTest, ColumnClassesAgreeWithTheDenseMatrix) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 300; ++round) {
+    const DWORD states = 1 + rng() % 40;
+    const DWORD alphabet = 1 + rng() % (round % 2 ? 256 : 6);
+    Dense d = RandomAutomaton(rng, states, alphabet, static_cast<int>(rng() % 60));
+    CSharedObjPtr<CDFATransTable> t = new CDFATransTable;
+    t->Build(d.moves, states, alphabet, d.accepting);
+    CTestStream record;
+    ASSERT_EQ(0, t->Serialize(&record, 1));
+    record.pos = 0;
+    CDFATransTable back;
+    ASSERT_EQ(0, back.Serialize(&record, 0));
+    const DWORD part = 1 + rng() % alphabet;
+    const CDFATransTable* built = t;
+    for (const CDFATransTable* table : {built, static_cast<const CDFATransTable*>(&back)}) {
+      for (DWORD a : {alphabet, part}) {
+        std::vector<DWORD> firstOf;  // per expected class: its first column
+        std::vector<BYTE> want(a);
+        for (DWORD c = 0; c < a; ++c) {
+          size_t k = 0;
+          for (; k < firstOf.size(); ++k) {
+            DWORD s = 0;
+            while (s < states && d.next[s * alphabet + c] == d.next[s * alphabet + firstOf[k]]) ++s;
+            if (s == states) break;
+          }
+          if (k == firstOf.size()) firstOf.push_back(c);
+          want[c] = static_cast<BYTE>(k);
+        }
+        tag_CLASS_ROWS got;
+        table->ColumnClasses(a, got);
+        ASSERT_EQ(firstOf.size(), got.classes) << round;
+        for (DWORD c = 0; c < a; ++c) ASSERT_EQ(want[c], got.classOf[c]) << round << "," << c;
+        table->FillClassRows(got);
+        ASSERT_EQ(states * firstOf.size(), got.rows.size());
+        for (DWORD s = 0; s < states; ++s)
+          for (size_t k = 0; k < firstOf.size(); ++k)
+            ASSERT_EQ(d.next[s * alphabet + firstOf[k]], got.rows[s * firstOf.size() + k]) << round;
+      }
+    }
+  }
+}
+
 TEST(DFATransTableTest, LargeTableBuildsQuickly) {
   std::mt19937 rng(9);
   Dense d = RandomAutomaton(rng, 2000, 256, 3);

@@ -317,6 +317,22 @@ TEST(RegExprTest, LargeAutomataCompileInBoundedTime) {
       // Few states but long follow lists: too much work, refused.
       {std::string("nsssssssss\x89sszsss1sssssssj:]].{1,244}z$s\x01s"), E_SEEK_TOO_MANY_STATES, 0},
       {"a.{1,244}z", S_OK, 735},
+      // Counted repetitions of alternations: every state holds positions
+      // of all copies read so far, so the sets grow with the square of the
+      // count; they compile while the sets stay small, else fail cleanly.
+      {"(x|b){2000}", S_OK, 2001},
+      {"(xy|b){1600}", S_OK, 3201},
+      {"(xyz|b){1616}", E_SEEK_TOO_MANY_STATES, 0},
+      {"(xyzw|b){2500}", E_SEEK_TOO_MANY_STATES, 0},
+      {"(xyzwvutsrq|b){1500}", E_SEEK_TOO_MANY_STATES, 0},
+      {"(ab|b){1,2000}", S_OK, 0},
+      {"(ab|b){1,3000}", E_SEEK_TOO_MANY_NODES, 0},
+      {"x{0,2000}", S_OK, 0},
+      {"a.{1,600}z", E_SEEK_TOO_MANY_STATES, 0},
+      // Found by fuzzing: 29,938 states over many byte classes, whose
+      // record once loaded slowly (the classes of the scan copy were
+      // found on a fully expanded table).
+      {std::string("\x84\x84\x84................\x84\x84\x84\x84\x84\x84\xff\xff\xff\xff\xff\\sTw"), S_OK, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern);
@@ -328,6 +344,15 @@ TEST(RegExprTest, LargeAutomataCompileInBoundedTime) {
     if (c.states != 0) {
       EXPECT_EQ(c.states, re.GetTable()->GetStateCount());
     }
+    // The record stores and loads in a fraction of a second as well.
+    const CCpuTimer recordTimer;
+    CTestStream record;
+    ASSERT_EQ(0, re.Serialize(&record, 1));
+    record.pos = 0;
+    CRegExpr back;
+    ASSERT_EQ(0, back.Serialize(&record, 0));
+    EXPECT_LT(recordTimer.Seconds(), bound);
+    EXPECT_EQ(re.GetTable()->GetStateCount(), back.GetTable()->GetStateCount());
   }
   CRegExpr re;
   ASSERT_EQ(0, re.Compile(".*a.{13}", 1, 0));
@@ -335,6 +360,14 @@ TEST(RegExprTest, LargeAutomataCompileInBoundedTime) {
   EXPECT_EQ(2u, hit.at);
   EXPECT_EQ(14u, hit.len);
   EXPECT_EQ(kNone, re.Search("xxaxxxxxxxxxxx", 0, nullptr));
+  // (x|b){n} matches a run of n bytes from {x, b}.
+  ASSERT_EQ(0, re.Compile("(x|b){2000}", 1, 0));
+  std::string run(1999, 'x');
+  EXPECT_EQ(kNone, re.Search(("a" + run + "a").c_str(), 0, nullptr));
+  run += 'b';
+  hit = Find(re, "a" + run + "a");
+  EXPECT_EQ(1u, hit.at);
+  EXPECT_EQ(2000u, hit.len);
 }
 
 // A stored matcher whose table has default chains as long as its states
