@@ -95,7 +95,7 @@ std::string Base64Text(size_t size) {
 // Mail-like text with accented letters, long lines and some "=".
 std::string QuotedPrintableText(size_t size) {
   static const char* words[] = {"the", "meeting", "r\xe9sum\xe9", "please", "caf\xe9", "attached", "na\xefve",
-                                "offer", "price=12", "shipping", "\xfcber", "update", "document", "write"};
+                                "offer", "price=12", "shipping", "\xfc" "ber", "update", "document", "write"};
   std::mt19937 rng(2);
   std::string data;
   while (data.size() < size * 2 / 3) {
