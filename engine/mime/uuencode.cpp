@@ -125,8 +125,15 @@ HRESULT CUUencodedFile::Decode(IStream* out, IStream* in, ULONGLONG count) {
   return DecodeStream(out, in, CONTENT_ENCODING_UUENCODE, remaining);
 }
 
-BOOL VerifyUUencode(CStreamReader& reader, ULONG& length) {
+BOOL VerifyUUencode(CStreamReader& reader, ULONG& length) { return VerifyUUencode(reader, length, nullptr); }
+
+BOOL VerifyUUencode(CStreamReader& reader, ULONG& length, tag_UU_SCAN* scan) {
   const DWORD start = reader.GetPos();
+  if (scan != nullptr) {
+    const BOOL headerOnly = scan->headerOnly;
+    *scan = tag_UU_SCAN();
+    scan->headerOnly = headerOnly;
+  }
   auto next = [&reader]() {
     int c = reader.GetChar();
     return c == 0 ? ' ' : c;
@@ -158,6 +165,11 @@ BOOL VerifyUUencode(CStreamReader& reader, ULONG& length) {
   }
   while (c > 31 || c == '\t') c = next();
   if (!IsBreak(c)) return FALSE;  // a control character or the end of the data
+  if (scan != nullptr) {
+    scan->header = TRUE;
+    scan->modeRead = modeRead;
+    if (scan->headerOnly) return FALSE;
+  }
 
   // The lines of the block. extend: line breaks here move the block end
   // (they follow the header line or a good data line).
@@ -192,6 +204,7 @@ BOOL VerifyUUencode(CStreamReader& reader, ULONG& length) {
       continue;
     }
     // A data line.
+    const DWORD lineStart = reader.GetPos() - 1;
     bool good = false;
     if (c == '`') {
       good = true;
@@ -209,6 +222,7 @@ BOOL VerifyUUencode(CStreamReader& reader, ULONG& length) {
     }
     if (good) {
       ++goodLines;
+      if (scan != nullptr) scan->lastGoodLine = lineStart;
       extend = true;
       // The rest of the line belongs to the block.
       while (c >= 0 && !IsBreak(c)) c = next();
@@ -219,6 +233,11 @@ BOOL VerifyUUencode(CStreamReader& reader, ULONG& length) {
     }
   }
 
+  if (scan != nullptr) {
+    scan->endSeen = endSeen;
+    scan->goodLines = goodLines;
+    scan->stop = reader.GetPos() - (c < 0 || !endSeen ? 0 : 1);
+  }
   if (goodLines == 0 || !(modeRead || endSeen)) return FALSE;
   if (endSeen) {
     // The scan stopped before the first character after the line breaks.

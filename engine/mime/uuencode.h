@@ -71,6 +71,22 @@ class CUUencodedFile {
 // left wherever the scan stopped.
 BOOL VerifyUUencode(CStreamReader& reader, ULONG& length);
 
+// What one verification saw, for a search that tries many "begin" lines of
+// one text: the block's lines are the same lines for every begin line
+// above them, so one scan tells about the later ones too.
+struct tag_UU_SCAN {
+  BOOL headerOnly = FALSE;  // in: stop after the "begin" line
+  BOOL header = FALSE;      // the "begin" line was read whole
+  BOOL modeRead = FALSE;    // it carried a mode
+  BOOL endSeen = FALSE;     // an "end" line ended the scan
+  ULONG goodLines = 0;      // good data lines after the "begin" line
+  DWORD lastGoodLine = 0;   // reader position where the last of them starts
+  DWORD stop = 0;           // reader position where the scan of the lines ended
+};
+// The same, filling scan (may be null) as it goes; lines are read only when
+// the "begin" line is whole and headerOnly is not set.
+BOOL VerifyUUencode(CStreamReader& reader, ULONG& length, tag_UU_SCAN* scan);
+
 }  // namespace telsor
 
 #endif  // TELSOR_MIME_UUENCODE_H
