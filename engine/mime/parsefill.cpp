@@ -98,14 +98,20 @@ DWORD ReadWholeFile(const char* path, ULONG size, TSTRING& text) {
   return failure;
 }
 
+// Every parse starts with status and flags 0 and the content in the
+// session's folder.
+void StartParse(const CRfc822Parser& parser, CRfc822Message& message) {
+  message.PutParseStatus(0);
+  message.PutAnomalyFlags(0);
+  message.GetContent().PutTempDir(parser.GetTempDir());
+}
+
 // The parse from the message's content, its root scanned at level.
 HRESULT ParseContent(const CRfc822Parser& parser, tag_PARSE_SCOPE scope, CRfc822Message& message, DWORD level) {
   CRfc822PartDescriptor root(nullptr);
   root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
   root.m_dwLevel = level;
-  message.GetContent().PutTempDir(parser.GetTempDir());
-  message.PutParseStatus(0);
-  message.PutAnomalyFlags(0);
+  StartParse(parser, message);
   IStream* stream = nullptr;
   HRESULT hr = ResultOfCall([&]() -> HRESULT {
     const ULONG size = message.GetContent().GetSize();
@@ -174,9 +180,7 @@ HRESULT CRfc822Parser::ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PAR
                                     CRfc822Message& message) const {
   CRfc822PartDescriptor root(nullptr);
   root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
-  message.PutParseStatus(0);
-  message.PutAnomalyFlags(0);
-  message.GetContent().PutTempDir(m_strTempDir);
+  StartParse(*this, message);
   message.PutContentAsFile(file);
   if (file == nullptr || file->GetFileName() == nullptr) {
     message.PutParseScope(scope);
@@ -224,9 +228,7 @@ HRESULT CRfc822Parser::ParseMessage(IStream* stream, ULONG size, tag_PARSE_SCOPE
                                     CRfc822Message& message) const {
   CRfc822PartDescriptor root(nullptr);
   root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
-  message.PutParseStatus(0);
-  message.PutAnomalyFlags(0);
-  message.GetContent().PutTempDir(m_strTempDir);
+  StartParse(*this, message);
   HRESULT hr = root.Parse(stream, size);
   if (hr != S_OK) {
     message.PutParseStatus(static_cast<DWORD>(hr));
@@ -237,9 +239,7 @@ HRESULT CRfc822Parser::ParseMessage(IStream* stream, ULONG size, tag_PARSE_SCOPE
 
 HRESULT CRfc822Parser::ParseMessage(CRfc822PartDescriptor& root, tag_PARSE_SCOPE scope,
                                     CRfc822Message& message) const {
-  message.PutParseStatus(0);
-  message.PutAnomalyFlags(0);
-  message.GetContent().PutTempDir(m_strTempDir);
+  StartParse(*this, message);
   IStream* stream = nullptr;
   HRESULT hr = ResultOfCall([&]() -> HRESULT {
     stream = message.GetContent().GetAsStream();
