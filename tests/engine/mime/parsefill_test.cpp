@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <dirent.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -266,6 +267,37 @@ TEST(ParseFill, FillBodyContentRejectsAReversedRange) {
   stream = holder.GetContent().GetAsStream();
   EXPECT_EQ(ERROR_INVALID_DATA, Parser(16)->FillRfc822BodyContent(stream, 2, 1, "text/plain", CONTENT_ENCODING_7BIT, part));
   stream->Release();
+}
+
+}  // namespace
+
+namespace {
+
+size_t FilesIn(const std::string& dir) {
+  size_t n = 0;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return 0;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] != '.') ++n;
+  }
+  closedir(d);
+  return n;
+}
+
+TEST(ParseFill, TemporaryFilesGoWithTheMessage) {
+  std::string dir = TempPath("session");
+  ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+  CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
+  parser->OpenSession(dir.c_str());  // limit 0: every body in a file
+  {
+    CRfc822Message message;
+    ASSERT_EQ(S_OK, message.PutContentAsString("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n"
+                                               "--b\r\n\r\ny\r\n--b--\r\n"));
+    ASSERT_EQ(S_OK, parser->ParseMessage(PARSE_SCOPE_FULL, message));
+    EXPECT_EQ(2u, FilesIn(dir));
+  }
+  EXPECT_EQ(0u, FilesIn(dir));
+  rmdir(dir.c_str());
 }
 
 }  // namespace
