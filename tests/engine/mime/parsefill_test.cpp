@@ -13,6 +13,9 @@
 #include <fstream>
 #include <string>
 
+#include "codectestutil.h"
+#include "mime/applefile.h"
+#include "mime/binhex.h"
 #include "mime/bodypart.h"
 #include "mime/message.h"
 #include "mime/mimeresults.h"
@@ -298,6 +301,59 @@ TEST(ParseFill, TemporaryFilesGoWithTheMessage) {
   }
   EXPECT_EQ(0u, FilesIn(dir));
   rmdir(dir.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// A BinHex 4.0 file: name "notes", type TEXT, creator ttxt, flags 0x0100,
+// data fork "mac data", resource fork "rsrc".
+std::string BinHexFile() {
+  IStream* out = codec_test::MemoryStream("");
+  IStream* data = codec_test::MemoryStream("mac data");
+  IStream* resource = codec_test::MemoryStream("rsrc");
+  EXPECT_EQ(S_OK, EncodeBinHex40(out, "notes", 0, "TEXT", "ttxt", 0x0100, data, 8, resource, 4));
+  std::string text = codec_test::StreamBytes(out);
+  out->Release();
+  data->Release();
+  resource->Release();
+  return text;
+}
+
+TEST(ParseFill, TypedBinHexGivesAMacintoshFileUnlessTransferEncoded) {
+  for (ULONG limit : {0ul, 1ul << 20}) {
+    const std::string msg = "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                            "Content-Type: application/mac-binhex40\r\n\r\n" +
+                            BinHexFile() + "\r\n--b--\r\n";
+    CRfc822Message message;
+    ASSERT_EQ(S_OK, message.PutContentAsString(msg.c_str()));
+    ASSERT_EQ(S_OK, Parser(limit)->ParseMessage(PARSE_SCOPE_FULL, message));
+    CRfc822Part* part = First(*message.GetParts(nullptr));
+    ASSERT_EQ(CRfc822Part::CONTENT_CLASS_BODY_PART, part->GetContentClass());
+    EXPECT_EQ(0u, part->GetParseStatus()) << limit;
+    EXPECT_EQ("mac data", Content(*part)) << limit;
+    EXPECT_STREQ("notes", part->GetAttachmentName().c_str());
+    CSharedObjPtr<CAppleFile> apple = static_cast<CRfc822BodyPart*>(part)->GetAppleFile();
+    ASSERT_TRUE(apple != nullptr);
+    EXPECT_EQ(CAppleFile::FORMAT_BINHEX40, apple->GetFormat());
+    EXPECT_STREQ("TEXT", apple->GetFileType());
+    EXPECT_STREQ("ttxt", apple->GetFileCreator());
+    EXPECT_EQ(0x0100, apple->GetFinderFlags());
+    ULONG n = 0;
+    const unsigned char* r = apple->ResourceFork().GetAsString(n);
+    EXPECT_EQ("rsrc", std::string(reinterpret_cast<const char*>(r), n)) << limit;
+  }
+  // The same type in base64 is only base64-decoded.
+  const std::string msg = "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                          "Content-Type: application/mac-binhex40\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                          "bWFjIGRhdGE=\r\n--b--\r\n";
+  CRfc822Message message;
+  ASSERT_EQ(S_OK, message.PutContentAsString(msg.c_str()));
+  ASSERT_EQ(S_OK, Parser(1 << 20)->ParseMessage(PARSE_SCOPE_FULL, message));
+  CRfc822Part* part = First(*message.GetParts(nullptr));
+  EXPECT_EQ("mac data", Content(*part));
+  EXPECT_TRUE(static_cast<CRfc822BodyPart*>(part)->GetAppleFile() == nullptr);
 }
 
 }  // namespace
