@@ -357,3 +357,22 @@ TEST(ParseFill, TypedBinHexGivesAMacintoshFileUnlessTransferEncoded) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParseFill, PreambleNulBecomesASpaceAndSecondContentTypeIsFlagged) {
+  const char head[] = "Content-Type: text/plain\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\npre\0amble\r\n";
+  std::string msg(head, sizeof head - 1);
+  msg += "--b\r\n\r\nx\r\n--b--\r\n";
+  CRfc822Message message;
+  ASSERT_EQ(S_OK, message.PutContentAsString(reinterpret_cast<const unsigned char*>(msg.data()),
+                                             static_cast<ULONG>(msg.size())));
+  ASSERT_EQ(S_OK, Parser(4096)->ParseMessage(PARSE_SCOPE_FULL, message));
+  EXPECT_STREQ("pre amble", message.GetMimePreambule().c_str());
+  EXPECT_EQ(0x10Cu, message.GetAnomalyFlags() & 0x10Cu);
+  EXPECT_STREQ("multipart/mixed", message.GetContentMediaType().c_str());
+  ASSERT_EQ(1, message.GetParts(nullptr)->GetCount());
+  EXPECT_EQ("x", Content(*First(*message.GetParts(nullptr))));
+}
+
+}  // namespace
