@@ -376,3 +376,22 @@ TEST(ParseFill, PreambleNulBecomesASpaceAndSecondContentTypeIsFlagged) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParseFill, MessageParseNeedsABoundParserAndKeepsTheFileEitherWay) {
+  std::string path = WriteFile("ownparse", kOnePart);
+  CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+  CRfc822Message unbound;
+  EXPECT_EQ(E_POINTER, unbound.Parse(file, nullptr, PARSE_SCOPE_FULL));
+  EXPECT_EQ(kOnePart, Content(unbound));
+  CRfc822Message message;
+  CSharedObjPtr<CRfc822Parser> parser = Parser(4096);
+  message.SetParser(parser);
+  ASSERT_EQ(S_OK, message.Parse(file, nullptr, PARSE_SCOPE_FULL));
+  ASSERT_EQ(1, message.GetParts(nullptr)->GetCount());
+  EXPECT_EQ("hello\r\n", Content(*First(*message.GetParts(nullptr))));
+  unlink(path.c_str());
+}
+
+}  // namespace
