@@ -56,6 +56,9 @@ class CAppleFile : public CSharedObj {
   const char* GetFileCreator() const { return m_szFileCreator; }
   void PutFileCreator(const char* creator) { PutCode(m_szFileCreator, creator); }
 
+  WORD GetFinderFlags() const { return m_wFinderFlags; }
+  void PutFinderFlags(WORD flags) { m_wFinderFlags = flags; }
+
   LONG GetCreateTime() const { return m_nCreateTime; }
   void PutCreateTime(LONG t) { m_nCreateTime = t; }
   LONG GetModifyTime() const { return m_nModifyTime; }

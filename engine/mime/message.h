@@ -66,6 +66,9 @@ class CRfc822Message : public CRfc822Part {
   // Binds parser (one reference); null or the bound one: nothing.
   void SetParser(CRfc822Parser* parser);
   CRfc822Parser* GetParser() const { return m_pParser; }
+  // file becomes the content, then parser (bound first; null: the bound
+  // one) parses it. E_POINTER when no parser is bound.
+  HRESULT Parse(CSharedObjPtr<CSharedTmpFile>& file, CRfc822Parser* parser, tag_PARSE_SCOPE scope);
 
   // CRfc822Part::Clear, the parser let go, the header data emptied; the
   // MIME-formatted flag stays.

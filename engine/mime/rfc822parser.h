@@ -54,7 +54,11 @@
 
 namespace telsor {
 
+class CRfc822Message;
 class CRfc822Part;
+class CRfc822PartDescriptor;
+enum tag_PARSE_SCOPE : int32_t;
+enum tag_CONTENT_ENCODING : int32_t;
 
 class CRfc822Parser : public CSharedObj {
  public:
@@ -108,6 +112,53 @@ class CRfc822Parser : public CSharedObj {
   // include the header (0 -> 2, 1 -> 3) whatever the filling gave.
   // ERROR_FILE_NOT_FOUND (part untouched) when the file cannot be opened.
   HRESULT ParseHeader(const char* path, CRfc822Part& part) const;
+
+  // Whole parses (mime/parsefill.cpp): a structure scan, then one part per
+  // scanned part, header data and, for scopes 1 and 3, decoded contents.
+  //
+  //   CRfc822Message message;
+  //   CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path, FALSE);
+  //   HRESULT hr = parser->ParseMessage(file, PARSE_SCOPE_FULL, message);
+  //   // message.GetParts(nullptr): one part per MIME part; a message
+  //   // without parts gets one body part holding its decoded body
+  //
+  // From a file: the file becomes the message's content; a file not larger
+  // than the in-memory limit is read whole and both passes run over the
+  // copy, a larger one is scanned from disk. ERROR_FILE_NOT_FOUND when its
+  // size cannot be read; a file that cannot be opened or read gives that
+  // error (also in the message's status); a failed scan is only recorded
+  // in the message's status. Scope 2 reads the top-level header only.
+  HRESULT ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  // From the message's content (set before); a failed scan is returned.
+  HRESULT ParseMessage(tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  // From the first size bytes of a stream standing at its start; the
+  // message's content is not set from it.
+  HRESULT ParseMessage(IStream* stream, ULONG size, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  // Fills message from a tree scanned over the message's content.
+  HRESULT ParseMessage(CRfc822PartDescriptor& root, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  // The structure scan of a file alone (root emptied, kind 1).
+  HRESULT GetMIMEStructOfMsg(const char* path, CRfc822PartDescriptor& root) const;
+  // One part and its children from a scanned descriptor; offsets are
+  // positions in stream. Part failures go to the parts' status.
+  HRESULT FillRfc822Part(CRfc822PartDescriptor& descriptor, IStream* stream, tag_PARSE_SCOPE scope,
+                         CRfc822Part& part) const;
+  // Header filling seeded from a descriptor (its media type, transfer
+  // encoding, disposition and flags), then the header block at its start.
+  HRESULT FillRfc822PartHeaderInfo(CRfc822PartDescriptor& descriptor, IStream* stream, CRfc822Part& part) const;
+  // Decodes the bytes [start, end) of source into part's content: in
+  // memory when end - start is not above the limit, else into a "MSG"
+  // (message part) or "BDY" file. Uuencode gives an attachment with the
+  // begin line's name; an application/mac-binhex40 body part a CAppleFile.
+  // A part already filled (scope 1 or 3) is left alone. ERROR_INVALID_DATA
+  // when start is after end; the content changes only on success.
+  HRESULT FillRfc822BodyContent(IStream* source, ULONG start, ULONG end, const char* mediaType,
+                                tag_CONTENT_ENCODING encoding, CRfc822Part& part) const;
+  // The BinHex 4.0 file of length bytes of source: data fork to dataOut
+  // (in dataFile, or in memory when that is null), resource fork to memory
+  // or a "RES" file, both forks and the header into a CAppleFile of the
+  // body part, whose content becomes the data fork.
+  HRESULT FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPtr<CSharedTmpFile>& dataFile, IStream* source,
+                                     ULONG length, CRfc822Part& part) const;
 
   static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
   // One group entry ("display name: members;"): its members go to list.

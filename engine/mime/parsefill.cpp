@@ -1,0 +1,377 @@
+// Whole parses: the structure scan of a message, then the part tree filled
+// from the scanned descriptors (header data and decoded contents), reading
+// the bytes again range by range through one stream.
+//
+// Nesting stays bounded across the re-parses of embedded messages that had
+// to be decoded first: the root scanned from a decoded body starts one
+// level below the descriptor it came from, and a descriptor at the last
+// level is not parsed again (E_MIME_TOO_DEEP in the part's status).
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "foundation/errorroad.h"
+#include "foundation/fileasistream.h"
+#include "foundation/win32.h"
+#include "mime/bodypart.h"
+#include "mime/message.h"
+#include "mime/mimehelpers.h"
+#include "mime/mimeresults.h"
+#include "mime/partdescriptor.h"
+#include "mime/rfc822parser.h"
+#include "mime/transferencoding.h"
+
+namespace telsor {
+
+namespace {
+
+// Releases the stream it holds when it goes.
+class CStreamRef {
+ public:
+  explicit CStreamRef(IStream* stream) : m_pStream(stream) {}
+  ~CStreamRef() {
+    if (m_pStream != nullptr) m_pStream->Release();
+  }
+  IStream* Get() const { return m_pStream; }
+  CStreamRef(const CStreamRef&) = delete;
+  CStreamRef& operator=(const CStreamRef&) = delete;
+
+ private:
+  IStream* m_pStream;
+};
+
+// Records a result in the part's status unless a failure is there already.
+void KeepStatus(CRfc822Part& part, HRESULT hr) {
+  if (part.GetParseStatus() == 0) part.PutParseStatus(static_cast<DWORD>(hr));
+}
+
+bool StartsWith(const TSTRING& text, const char* prefix, int length) {
+  return text.GetLength() >= length && strncasecmp(text.c_str(), prefix, static_cast<size_t>(length)) == 0;
+}
+
+ULONG FileSizeOf(const char* path, bool& known) {
+  struct stat st;
+  known = stat(path, &st) == 0;
+  return known ? static_cast<ULONG>(st.st_size) : 0;
+}
+
+// Structure scan of a file through a read-only stream: the scan's result,
+// or the stream's failure code (then also in opened).
+HRESULT ScanFileStream(const char* path, ULONG size, CRfc822PartDescriptor& root, HRESULT& opened) {
+  IStream* stream = nullptr;
+  opened = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &stream);
+  if (FAILED(opened)) return opened;
+  CStreamRef holder(stream);
+  return root.Parse(stream, size);
+}
+
+// The system error of a failed read; a short read counts as an I/O error.
+DWORD ReadFailure() { return errno != 0 ? static_cast<DWORD>(errno) : static_cast<DWORD>(EIO); }
+
+// Reads the whole file (size bytes) into text: 0, or the system error.
+DWORD ReadWholeFile(const char* path, ULONG size, TSTRING& text) {
+  char* buffer = text.GetBuffer(static_cast<int>(size));
+  errno = 0;
+  int fd = open(path, O_RDONLY);
+  if (fd < 0) {
+    text.ReleaseBuffer(0);
+    return ReadFailure();
+  }
+  ULONG got = 0;
+  DWORD failure = 0;
+  while (got < size) {
+    errno = 0;
+    ssize_t n = read(fd, buffer + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failure = ReadFailure();
+      break;
+    }
+    got += static_cast<ULONG>(n);
+  }
+  close(fd);
+  text.ReleaseBuffer(static_cast<int>(got));
+  return failure;
+}
+
+// Every parse starts with status and flags 0 and the content in the
+// session's folder.
+void StartParse(const CRfc822Parser& parser, CRfc822Message& message) {
+  message.PutParseStatus(0);
+  message.PutAnomalyFlags(0);
+  message.GetContent().PutTempDir(parser.GetTempDir());
+}
+
+// The parse from the message's content, its root scanned at level.
+HRESULT ParseContent(const CRfc822Parser& parser, tag_PARSE_SCOPE scope, CRfc822Message& message, DWORD level) {
+  CRfc822PartDescriptor root(nullptr);
+  root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
+  root.m_dwLevel = level;
+  StartParse(parser, message);
+  IStream* stream = nullptr;
+  HRESULT hr = ResultOfCall([&]() -> HRESULT {
+    const ULONG size = message.GetContent().GetSize();
+    stream = message.GetContent().GetAsStream();
+    return root.Parse(stream, size);
+  });
+  CStreamRef holder(stream);
+  if (hr != S_OK) {
+    message.PutParseStatus(static_cast<DWORD>(hr));
+    return hr;
+  }
+  return parser.FillRfc822Part(root, stream, scope, message);
+}
+
+// The preamble or epilogue [start, end) of stream, NUL bytes made spaces.
+TSTRING ReadRange(IStream* stream, DWORD start, DWORD end) {
+  TSTRING text;
+  ReadString(stream, start, end - start, text);
+  text.Replace('\0', ' ');
+  return text;
+}
+
+// The content step of a message part: its own text when it has none, and
+// the single child of a message without parts. The running status.
+HRESULT FillMessageContent(const CRfc822Parser& parser, CRfc822PartDescriptor& d, IStream* stream,
+                           tag_PARSE_SCOPE scope, tag_CONTENT_ENCODING encoding, CRfc822Part& part) {
+  const char* mediaType = d.m_strMediaType.c_str();
+  if (part.GetContent().IsEmpty()) {
+    HRESULT hr = parser.FillRfc822BodyContent(stream, d.m_dwPartStart, d.m_dwPartEnd, mediaType,
+                                              CONTENT_ENCODING_BINARY, part);
+    if (hr != S_OK) return hr;
+  }
+  if (!d.m_Children.IsEmpty()) return S_OK;
+  if (StartsWith(d.m_strMediaType, "message/", 8)) {
+    // The body is a message of its own: it is parsed from the child's
+    // content, and the part keeps its whole text.
+    CRfc822Message* child = WithMemoryException([&] { return part.AddMessage(-1); });
+    HRESULT hr;
+    if (d.m_dwLevel >= CRfc822PartDescriptor::MAX_LEVEL) {
+      hr = E_MIME_TOO_DEEP;
+    } else {
+      hr = parser.FillRfc822BodyContent(stream, d.m_dwBodyStart, d.m_dwPartEnd, mediaType, encoding, *child);
+      if (hr == S_OK) hr = ParseContent(parser, PARSE_SCOPE_FULL, *child, d.m_dwLevel + 1);
+    }
+    child->PutParseScope(PARSE_SCOPE_FULL);
+    KeepStatus(*child, hr);
+    return hr;
+  }
+  CRfc822BodyPart* child = WithMemoryException([&] { return part.AddBodyPart(-1); });
+  child->PutContentMediaType(part.GetContentMediaType().c_str());
+  child->PutContentTransferEncoding(part.GetContentTransferEncoding().c_str());
+  child->PutAttachmentName(part.GetAttachmentName().c_str());
+  child->PutCharset(part.GetCharset().c_str());
+  child->PutContentID(part.GetContentID().c_str());
+  child->PutContentDescription(part.GetContentDescription().c_str());
+  child->PutContentDisposition(part.GetContentDisposition().c_str());
+  HRESULT hr = parser.FillRfc822BodyContent(stream, d.m_dwBodyStart, d.m_dwPartEnd, mediaType, encoding, *child);
+  KeepStatus(*child, hr);
+  child->PutParseScope(scope);
+  return hr;
+}
+
+}  // namespace
+
+HRESULT CRfc822Parser::ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PARSE_SCOPE scope,
+                                    CRfc822Message& message) const {
+  CRfc822PartDescriptor root(nullptr);
+  root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
+  StartParse(*this, message);
+  message.PutContentAsFile(file);
+  if (file == nullptr || file->GetFileName() == nullptr) {
+    message.PutParseScope(scope);
+    return S_OK;
+  }
+  const char* path = file->GetFileName();
+  if (scope == PARSE_SCOPE_HEADER_ONLY) {
+    HRESULT hr = ParseHeader(path, message);
+    message.PutParseScope(PARSE_SCOPE_HEADER_ONLY);
+    return hr;
+  }
+  bool known = false;
+  const ULONG size = FileSizeOf(path, known);
+  if (!known) return ERROR_FILE_NOT_FOUND;
+  // A file that cannot be opened or read is no empty message.
+  HRESULT unreadable = S_OK;
+  if (size > m_nMaxContentSizeInMemory) {
+    root.m_dwStatus = static_cast<DWORD>(ScanFileStream(path, size, root, unreadable));
+    if (SUCCEEDED(unreadable)) unreadable = S_OK;
+  } else {
+    TSTRING bytes;
+    HRESULT hr = ResultOfCall([&]() -> HRESULT { return static_cast<HRESULT>(ReadWholeFile(path, size, bytes)); });
+    if (hr == E_OUTOFMEMORY) {
+      message.PutParseScope(scope);
+      message.PutParseStatus(static_cast<DWORD>(E_OUTOFMEMORY));
+      return E_OUTOFMEMORY;
+    }
+    if (hr != S_OK) {
+      unreadable = hr;
+      root.m_dwStatus = static_cast<DWORD>(hr);
+    } else {
+      message.GetContent().PutData(file, bytes);
+      root.m_dwStatus = static_cast<DWORD>(root.Parse(reinterpret_cast<const unsigned char*>(bytes.c_str()), size));
+    }
+  }
+  HRESULT hr = ParseMessage(root, scope, message);
+  return unreadable != S_OK ? unreadable : hr;
+}
+
+HRESULT CRfc822Parser::ParseMessage(tag_PARSE_SCOPE scope, CRfc822Message& message) const {
+  return ParseContent(*this, scope, message, 0);
+}
+
+HRESULT CRfc822Parser::ParseMessage(IStream* stream, ULONG size, tag_PARSE_SCOPE scope,
+                                    CRfc822Message& message) const {
+  CRfc822PartDescriptor root(nullptr);
+  root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
+  StartParse(*this, message);
+  HRESULT hr = root.Parse(stream, size);
+  if (hr != S_OK) {
+    message.PutParseStatus(static_cast<DWORD>(hr));
+    return hr;
+  }
+  return FillRfc822Part(root, stream, scope, message);
+}
+
+HRESULT CRfc822Parser::ParseMessage(CRfc822PartDescriptor& root, tag_PARSE_SCOPE scope,
+                                    CRfc822Message& message) const {
+  StartParse(*this, message);
+  IStream* stream = nullptr;
+  HRESULT hr = ResultOfCall([&]() -> HRESULT {
+    stream = message.GetContent().GetAsStream();
+    return S_OK;
+  });
+  CStreamRef holder(stream);
+  if (hr != S_OK) {
+    message.PutParseStatus(static_cast<DWORD>(hr));
+    return hr;
+  }
+  return FillRfc822Part(root, stream, scope, message);
+}
+
+HRESULT CRfc822Parser::GetMIMEStructOfMsg(const char* path, CRfc822PartDescriptor& root) const {
+  root.ClearAll();
+  root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
+  bool known = false;
+  const ULONG size = path != nullptr ? FileSizeOf(path, known) : 0;
+  if (!known) return ERROR_FILE_NOT_FOUND;
+  HRESULT hr;
+  if (size > m_nMaxContentSizeInMemory) {
+    HRESULT opened;
+    hr = ScanFileStream(path, size, root, opened);
+  } else {
+    int fd = open(path, O_RDONLY);
+    if (fd < 0) return static_cast<HRESULT>(errno);
+    static const unsigned char kNothing[1] = {0};
+    void* mapped = size == 0 ? nullptr : mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED) {
+      hr = static_cast<HRESULT>(errno);
+      close(fd);
+      return hr;
+    }
+    const unsigned char* bytes = mapped != nullptr ? static_cast<const unsigned char*>(mapped) : kNothing;
+    hr = ResultOfCall([&] { return root.Parse(bytes, size); });
+    if (mapped != nullptr) munmap(mapped, size);
+    close(fd);
+  }
+  if (root.m_dwStatus == 0) root.m_dwStatus = static_cast<DWORD>(hr);
+  return hr;
+}
+
+HRESULT CRfc822Parser::FillRfc822PartHeaderInfo(CRfc822PartDescriptor& descriptor, IStream* stream,
+                                                CRfc822Part& part) const {
+  const tag_PARSE_SCOPE scope = part.GetParseScope();
+  if (scope == PARSE_SCOPE_HEADER_ONLY || scope == PARSE_SCOPE_FULL) return S_OK;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(descriptor.m_dwPartStart);
+  HRESULT hr = stream->Seek(at, STREAM_SEEK_SET, nullptr);
+  if (FAILED(hr)) return hr;
+  part.PutContentMediaType(descriptor.m_strMediaType.c_str());
+  part.PutContentTransferEncoding(descriptor.m_strTransferEncoding.c_str());
+  part.PutContentDisposition(descriptor.m_strDisposition.c_str());
+  part.AddAnomalyFlags(descriptor.m_dwAnomalyFlags);
+  const ULONG length = descriptor.m_dwHeaderEnd >= descriptor.m_dwPartStart
+                           ? descriptor.m_dwHeaderEnd - descriptor.m_dwPartStart
+                           : CStreamReader::NO_LIMIT;
+  return FillRfc822PartHeaderInfo(stream, part, length);
+}
+
+HRESULT CRfc822Parser::FillRfc822Part(CRfc822PartDescriptor& d, IStream* stream, tag_PARSE_SCOPE scope,
+                                      CRfc822Part& part) const {
+  const tag_CONTENT_ENCODING encoding =
+      d.m_strTransferEncoding.IsEmpty() ? CONTENT_ENCODING_7BIT : GetEncodingType(d.m_strTransferEncoding.c_str());
+  const bool isMessage = part.GetContentClass() == CRfc822Part::CONTENT_CLASS_MESSAGE;
+  const bool withContents = scope == PARSE_SCOPE_CONTENTS || scope == PARSE_SCOPE_FULL;
+  part.RemoveParts();
+  part.AddAnomalyFlags(d.m_dwAnomalyFlags);
+  HRESULT status = static_cast<HRESULT>(d.m_dwStatus);
+
+  HRESULT hr = ResultOf([&] {
+    if (d.m_dwPreambleEnd > d.m_dwPreambleStart)
+      part.PutMimePreambule(ReadRange(stream, d.m_dwPreambleStart, d.m_dwPreambleEnd).c_str());
+    if (d.m_dwEpilogueEnd > d.m_dwEpilogueStart)
+      part.PutMimeEpilog(ReadRange(stream, d.m_dwEpilogueStart, d.m_dwEpilogueEnd).c_str());
+  });
+  if (status == S_OK) status = hr;
+
+  if (status == S_OK) {
+    if (d.m_nKind == CRfc822PartDescriptor::KIND_MESSAGE && isMessage && d.m_bEncodedMessage && d.m_pParent != nullptr) {
+      // An embedded message that is transfer-encoded: the part becomes the
+      // message decoded from its body. (A root keeps its own text and gets
+      // the decoded message as its child, below.)
+      CRfc822Message& message = static_cast<CRfc822Message&>(part);
+      if (d.m_dwLevel >= CRfc822PartDescriptor::MAX_LEVEL) {
+        hr = E_MIME_TOO_DEEP;
+      } else {
+        hr = FillRfc822BodyContent(stream, d.m_dwBodyStart, d.m_dwPartEnd, d.m_strMediaType.c_str(), encoding, part);
+        if (hr == S_OK) hr = ParseContent(*this, PARSE_SCOPE_FULL, message, d.m_dwLevel + 1);
+      }
+      KeepStatus(part, hr);
+      return hr;
+    }
+    status = FillRfc822PartHeaderInfo(d, stream, part);
+    if (status == S_OK && withContents) {
+      if (d.m_nKind == CRfc822PartDescriptor::KIND_MESSAGE && isMessage) {
+        status = ResultOfCall([&] { return FillMessageContent(*this, d, stream, scope, encoding, part); });
+        if (status == E_OUTOFMEMORY && part.GetParts(nullptr)->IsEmpty()) {
+          KeepStatus(part, E_OUTOFMEMORY);
+          return E_OUTOFMEMORY;
+        }
+      } else if (!StartsWith(d.m_strMediaType, "multipart/", 10)) {
+        status = FillRfc822BodyContent(stream, d.m_dwBodyStart, d.m_dwPartEnd, d.m_strMediaType.c_str(), encoding,
+                                       part);
+      }
+    }
+  }
+  KeepStatus(part, status);
+  part.PutParseScope(scope);
+
+  for (void* pos = d.m_Children.GetHeadPosition(); pos != nullptr;) {
+    CRfc822PartDescriptor* childDescriptor = d.m_Children.GetNext(pos);
+    CRfc822Part* child = nullptr;
+    if (FAILED(ResultOf([&] {
+          if (childDescriptor->m_nKind == CRfc822PartDescriptor::KIND_MESSAGE)
+            child = part.AddMessage(-1);
+          else
+            child = part.AddBodyPart(-1);
+        })))
+      return E_OUTOFMEMORY;
+    hr = FillRfc822Part(*childDescriptor, stream, scope, *child);
+    child->PutParseScope(scope);
+    KeepStatus(*child, hr);
+  }
+  return S_OK;
+}
+
+HRESULT CRfc822Message::Parse(CSharedObjPtr<CSharedTmpFile>& file, CRfc822Parser* parser, tag_PARSE_SCOPE scope) {
+  PutContentAsFile(file);
+  SetParser(parser);
+  if (m_pParser == nullptr) return E_POINTER;
+  return m_pParser->ParseMessage(file, scope, *this);
+}
+
+}  // namespace telsor

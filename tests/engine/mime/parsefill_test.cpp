@@ -1,0 +1,397 @@
+// Whole parses: small messages through the mimedump tool (file read into
+// memory, and scanned from disk with every body in a temporary file, which
+// must print the same tree), and the parse entries' own results.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <dirent.h>
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "codectestutil.h"
+#include "mime/applefile.h"
+#include "mime/binhex.h"
+#include "mime/bodypart.h"
+#include "mime/message.h"
+#include "mime/mimeresults.h"
+#include "mime/partdescriptor.h"
+#include "mime/rfc822parser.h"
+#include "mime/transferencoding.h"
+
+using namespace telsor;
+
+namespace {
+
+std::string TempPath(const char* name) {
+  const char* dir = getenv("TMPDIR");
+  return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/parsefill_" + std::to_string(getpid()) +
+         "_" + name;
+}
+
+std::string WriteFile(const char* name, const std::string& bytes) {
+  std::string path = TempPath(name);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+std::string Run(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+  pclose(p);
+  return out;
+}
+
+// The tree dump of the file without digests; both forms must agree.
+std::string Dump(const std::string& path) {
+  std::string memory = Run(std::string(QOR_MIMEDUMP) + " --no-digest " + path);
+  std::string stream = Run(std::string(QOR_MIMEDUMP) + " --stream --no-digest " + path);
+  EXPECT_EQ(memory, stream) << path;
+  std::string withDigests = Run(std::string(QOR_MIMEDUMP) + " " + path);
+  EXPECT_EQ(withDigests, Run(std::string(QOR_MIMEDUMP) + " --stream " + path)) << path;
+  size_t eol = memory.find('\n');
+  return eol == std::string::npos ? memory : memory.substr(eol + 1);  // without the "==" line
+}
+
+std::string Len(const std::string& s) { return std::to_string(s.size()); }
+
+struct tag_FIXTURE {
+  const char* name;
+  std::string message;
+  std::string tree;  // "%LEN%" stands for the message's length
+};
+
+const std::string kInner = "Subject: inner\r\nContent-Type: text/plain; charset=utf-8\r\n\r\ninner body";
+const std::string kEncodedInner = "Subject: b64\r\nContent-Type: text/plain\r\n\r\ndecoded\r\n";
+
+tag_FIXTURE g_aFixtures[] = {
+    {"onepart",
+     "From: a@example.org\r\nSubject: hi\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nhello\r\n",
+     "- class=1 type=text/plain enc= charset=us-ascii att=0 name=\"\" len=%LEN% flags=0x0 status=0x0\n"
+     "  1. class=2 type=text/plain enc= charset=us-ascii att=0 name=\"\" len=7 flags=0x0 status=0x0\n"},
+    {"rfc822",
+     "From: a@example.org\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\npre\r\n"
+     "--b\r\nContent-Type: text/plain\r\n\r\none\r\n"
+     "--b\r\nContent-Type: message/rfc822\r\n\r\n" +
+         kInner + "\r\n--b--\r\n",
+     "- class=1 type=multipart/mixed enc= charset= att=0 name=\"\" len=%LEN% flags=0x0 status=0x0\n"
+     "  1. class=2 type=text/plain enc= charset= att=0 name=\"\" len=3 flags=0x0 status=0x0\n"
+     "  2. class=1 type=text/plain enc= charset=utf-8 att=0 name=\"\" len=" +
+         Len(kInner) +
+         " flags=0x10C status=0x0\n"
+         "    2.1. class=2 type=text/plain enc= charset=utf-8 att=0 name=\"\" len=10 flags=0x0 status=0x0\n"},
+    {"base64rfc822",
+     "From: a@example.org\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+     "--b\r\nContent-Type: text/plain\r\n\r\none\r\n"
+     "--b\r\nContent-Type: message/rfc822\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+     "U3ViamVjdDogYjY0DQpDb250ZW50LVR5cGU6IHRleHQvcGxhaW4NCg0KZGVjb2RlZA0K\r\n--b--\r\n",
+     "- class=1 type=multipart/mixed enc= charset= att=0 name=\"\" len=%LEN% flags=0x0 status=0x0\n"
+     "  1. class=2 type=text/plain enc= charset= att=0 name=\"\" len=3 flags=0x0 status=0x0\n"
+     "  2. class=1 type=text/plain enc= charset= att=0 name=\"\" len=" +
+         Len(kEncodedInner) +
+         " flags=0x0 status=0x0\n"
+         "    2.1. class=2 type=text/plain enc= charset= att=0 name=\"\" len=9 flags=0x0 status=0x0\n"},
+    // Hidden uuencode: the text around it and the file become three parts.
+    {"hiddenuu",
+     "From: a@example.org\r\nContent-Type: text/plain\r\n\r\nsee\r\nbegin 644 a.txt\r\n):&D@=&AE<F4*\r\n`\r\n"
+     "end\r\nbye\r\n",
+     "- class=1 type=text/plain enc= charset= att=0 name=\"\" len=%LEN% flags=0x20 status=0x0\n"
+     "  1. class=2 type=text/plain enc= charset= att=0 name=\"\" len=5 flags=0x0 status=0x0\n"
+     "  2. class=2 type=application/octet-stream enc=uuencode charset= att=1 name=\"a.txt\" len=9 flags=0x20 "
+     "status=0x0\n"
+     "  3. class=2 type=text/plain enc= charset= att=0 name=\"\" len=5 flags=0x0 status=0x0\n"},
+    // A multipart without a boundary: one body part holding the whole body.
+    {"noboundary", "Content-Type: multipart/mixed\r\n\r\n--b\r\n\r\nx\r\n",
+     "- class=1 type=multipart/mixed enc= charset= att=0 name=\"\" len=%LEN% flags=0x48 status=0x0\n"
+     "  1. class=2 type=multipart/mixed enc= charset= att=0 name=\"\" len=10 flags=0x0 status=0x0\n"},
+    // No closing delimiter: the last part runs to the end and is flagged.
+    {"noclose", "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n--b\r\n\r\ny\r\n",
+     "- class=1 type=multipart/mixed enc= charset= att=0 name=\"\" len=%LEN% flags=0x0 status=0x0\n"
+     "  1. class=2 type= enc= charset= att=0 name=\"\" len=1 flags=0x0 status=0x0\n"
+     "  2. class=2 type= enc= charset= att=0 name=\"\" len=3 flags=0x200 status=0x0\n"},
+    // A message whose only body is a message that is not scanned in place
+    // keeps its own text; the body is the content of its message child.
+    {"deliverystatus", "Content-Type: message/delivery-status\r\n\r\nReporting-MTA: dns; x\r\n\r\nAction: failed\r\n",
+     "- class=1 type=message/delivery-status enc= charset= att=0 name=\"\" len=%LEN% flags=0x0 status=0x0\n"
+     "  1. class=1 type= enc= charset= att=0 name=\"\" len=41 flags=0x0 status=0x0\n"
+     "    1.1. class=2 type= enc= charset= att=0 name=\"\" len=16 flags=0x0 status=0x0\n"},
+    // The same for a base64 message as the whole body of a message.
+    {"rootbase64",
+     "Subject: outer\r\nContent-Type: message/rfc822\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+     "U3ViamVjdDogYjY0DQpDb250ZW50LVR5cGU6IHRleHQvcGxhaW4NCg0KZGVjb2RlZA0K\r\n",
+     "- class=1 type=message/rfc822 enc=base64 charset= att=0 name=\"\" len=%LEN% flags=0x0 status=0x0\n"
+     "  1. class=1 type=text/plain enc= charset= att=0 name=\"\" len=" +
+         Len(kEncodedInner) +
+         " flags=0x0 status=0x0\n"
+         "    1.1. class=2 type=text/plain enc= charset= att=0 name=\"\" len=9 flags=0x0 status=0x0\n"},
+};
+
+TEST(ParseFillTool, FixtureTrees) {
+  for (const tag_FIXTURE& f : g_aFixtures) {
+    std::string path = WriteFile(f.name, f.message);
+    std::string expected = f.tree;
+    size_t at = expected.find("%LEN%");
+    if (at != std::string::npos) expected.replace(at, 5, Len(f.message));
+    EXPECT_EQ(expected, Dump(path)) << f.name;
+    unlink(path.c_str());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+CSharedObjPtr<CRfc822Parser> Parser(ULONG limit) {
+  CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
+  parser->OpenSession(nullptr);
+  parser->PutMaxContentSizeInMemory(limit);
+  return parser;
+}
+
+std::string Content(CRfc822Part& part) {
+  ULONG n = 0;
+  const unsigned char* p = part.GetContentAsString(n);
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+CRfc822Part* First(CRfc822Parts& parts) { return parts.GetAt(parts.GetHeadPosition()); }
+
+const std::string kOnePart = "Subject: hi\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nhello\r\n";
+
+TEST(ParseFill, MissingFileGivesNotFound) {
+  CRfc822Message message;
+  CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(TempPath("absent").c_str(), FALSE);
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Parser(4096)->ParseMessage(file, PARSE_SCOPE_FULL, message));
+}
+
+TEST(ParseFill, UnreadableFileIsAFailureNotAnEmptyMessage) {
+  // A directory exists and opens, but cannot be read.
+  std::string dir = TempPath("dir");
+  ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+  CRfc822Message message;
+  CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(dir.c_str(), FALSE);
+  HRESULT hr = Parser(1 << 20)->ParseMessage(file, PARSE_SCOPE_FULL, message);
+  EXPECT_EQ(EISDIR, hr);
+  EXPECT_EQ(static_cast<DWORD>(EISDIR), message.GetParseStatus());
+  rmdir(dir.c_str());
+}
+
+TEST(ParseFill, ContentAndStreamEntriesGiveTheTreeOfTheFileEntry) {
+  CRfc822Message fromContent;
+  ASSERT_EQ(S_OK, fromContent.PutContentAsString(kOnePart.c_str()));
+  ASSERT_EQ(S_OK, Parser(0)->ParseMessage(PARSE_SCOPE_FULL, fromContent));
+  CRfc822Parts* parts = fromContent.GetParts(nullptr);
+  ASSERT_EQ(1, parts->GetCount());
+  CRfc822Part* body = First(*parts);
+  EXPECT_EQ("hello\r\n", Content(*body));
+  EXPECT_STREQ("us-ascii", body->GetCharset().c_str());
+  EXPECT_EQ(kOnePart, Content(fromContent));  // the message keeps its text
+  EXPECT_STREQ("hi", fromContent.Subject().c_str());
+
+  CRfc822Message fromStream;
+  IStream* stream = fromContent.GetContent().GetAsStream();
+  ASSERT_EQ(S_OK, Parser(4096)->ParseMessage(stream, static_cast<ULONG>(kOnePart.size()), PARSE_SCOPE_FULL, fromStream));
+  stream->Release();
+  ASSERT_EQ(1, fromStream.GetParts(nullptr)->GetCount());
+  EXPECT_EQ("hello\r\n", Content(*First(*fromStream.GetParts(nullptr))));
+}
+
+TEST(ParseFill, ScopeZeroFillsNoContentsAndNoSingleBodyChild) {
+  CRfc822Message message;
+  ASSERT_EQ(S_OK, message.PutContentAsString(kOnePart.c_str()));
+  ASSERT_EQ(S_OK, Parser(4096)->ParseMessage(PARSE_SCOPE_STRUCTURE, message));
+  EXPECT_EQ(0, message.GetParts(nullptr)->GetCount());
+  EXPECT_STREQ("text/plain", message.GetContentMediaType().c_str());
+}
+
+TEST(ParseFill, HeaderOnlyScopeOnAFileReadsTheTopHeader) {
+  std::string path = WriteFile("headeronly", "Subject: top\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n--b--\r\n");
+  CRfc822Message message;
+  CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+  ASSERT_EQ(S_OK, Parser(4096)->ParseMessage(file, PARSE_SCOPE_HEADER_ONLY, message));
+  EXPECT_EQ(PARSE_SCOPE_HEADER_ONLY, message.GetParseScope());
+  EXPECT_EQ(0, message.GetParts(nullptr)->GetCount());
+  EXPECT_STREQ("top", message.Subject().c_str());
+  unlink(path.c_str());
+}
+
+int MaxDepth(CRfc822Part& part, bool& tooDeep) {
+  if (part.GetParseStatus() == static_cast<DWORD>(E_MIME_TOO_DEEP)) tooDeep = true;
+  int deepest = static_cast<int>(part.GetDepth());
+  CRfc822Parts* parts = part.GetParts(nullptr);
+  for (void* pos = parts->GetHeadPosition(); pos != nullptr;) {
+    int d = MaxDepth(*parts->GetNext(pos), tooDeep);
+    if (d > deepest) deepest = d;
+  }
+  return deepest;
+}
+
+TEST(ParseFill, NestingIsBoundedAcrossDecodedMessages) {
+  // Quoted-printable leaves these headers unchanged, so each level is
+  // decoded and scanned anew.
+  std::string inner = "Subject: leaf\r\n\r\nbottom\r\n";
+  for (int i = 0; i < 600; ++i)
+    inner = "Content-Type: message/rfc822\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + inner;
+  std::string msg = "Subject: top\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n" + inner + "\r\n--b--\r\n";
+  CRfc822Message message;
+  ASSERT_EQ(S_OK, message.PutContentAsString(msg.c_str()));
+  ASSERT_EQ(S_OK, Parser(1 << 20)->ParseMessage(PARSE_SCOPE_FULL, message));
+  bool tooDeep = false;
+  EXPECT_LE(MaxDepth(message, tooDeep), static_cast<int>(CRfc822PartDescriptor::MAX_LEVEL) + 2);
+  EXPECT_TRUE(tooDeep);
+}
+
+TEST(ParseFill, BodyAboveTheLimitGoesToAFileAtTheLimitToMemory) {
+  const std::string body = "0123456789";
+  const std::string msg = "Content-Type: text/plain\r\n\r\n" + body;
+  for (ULONG limit : {static_cast<ULONG>(body.size()), static_cast<ULONG>(body.size() - 1)}) {
+    CRfc822Message message;
+    ASSERT_EQ(S_OK, message.PutContentAsString(msg.c_str()));
+    ASSERT_EQ(S_OK, Parser(limit)->ParseMessage(PARSE_SCOPE_FULL, message));
+    CRfc822Part* child = First(*message.GetParts(nullptr));
+    EXPECT_EQ(limit < body.size(), child->GetContent().IsInFile() != 0) << limit;
+    EXPECT_EQ(body, Content(*child));
+  }
+}
+
+TEST(ParseFill, FillBodyContentRejectsAReversedRange) {
+  CRfc822BodyPart part;
+  IStream* stream = nullptr;
+  CRfc822Message holder;
+  ASSERT_EQ(S_OK, holder.PutContentAsString("abc"));
+  stream = holder.GetContent().GetAsStream();
+  EXPECT_EQ(ERROR_INVALID_DATA, Parser(16)->FillRfc822BodyContent(stream, 2, 1, "text/plain", CONTENT_ENCODING_7BIT, part));
+  stream->Release();
+}
+
+}  // namespace
+
+namespace {
+
+size_t FilesIn(const std::string& dir) {
+  size_t n = 0;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return 0;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] != '.') ++n;
+  }
+  closedir(d);
+  return n;
+}
+
+TEST(ParseFill, TemporaryFilesGoWithTheMessage) {
+  std::string dir = TempPath("session");
+  ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+  CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
+  parser->OpenSession(dir.c_str());  // limit 0: every body in a file
+  {
+    CRfc822Message message;
+    ASSERT_EQ(S_OK, message.PutContentAsString("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n"
+                                               "--b\r\n\r\ny\r\n--b--\r\n"));
+    ASSERT_EQ(S_OK, parser->ParseMessage(PARSE_SCOPE_FULL, message));
+    EXPECT_EQ(2u, FilesIn(dir));
+  }
+  EXPECT_EQ(0u, FilesIn(dir));
+  rmdir(dir.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// A BinHex 4.0 file: name "notes", type TEXT, creator ttxt, flags 0x0100,
+// data fork "mac data", resource fork "rsrc".
+std::string BinHexFile() {
+  IStream* out = codec_test::MemoryStream("");
+  IStream* data = codec_test::MemoryStream("mac data");
+  IStream* resource = codec_test::MemoryStream("rsrc");
+  EXPECT_EQ(S_OK, EncodeBinHex40(out, "notes", 0, "TEXT", "ttxt", 0x0100, data, 8, resource, 4));
+  std::string text = codec_test::StreamBytes(out);
+  out->Release();
+  data->Release();
+  resource->Release();
+  return text;
+}
+
+TEST(ParseFill, TypedBinHexGivesAMacintoshFileUnlessTransferEncoded) {
+  for (ULONG limit : {0ul, 1ul << 20}) {
+    const std::string msg = "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                            "Content-Type: application/mac-binhex40\r\n\r\n" +
+                            BinHexFile() + "\r\n--b--\r\n";
+    CRfc822Message message;
+    ASSERT_EQ(S_OK, message.PutContentAsString(msg.c_str()));
+    ASSERT_EQ(S_OK, Parser(limit)->ParseMessage(PARSE_SCOPE_FULL, message));
+    CRfc822Part* part = First(*message.GetParts(nullptr));
+    ASSERT_EQ(CRfc822Part::CONTENT_CLASS_BODY_PART, part->GetContentClass());
+    EXPECT_EQ(0u, part->GetParseStatus()) << limit;
+    EXPECT_EQ("mac data", Content(*part)) << limit;
+    EXPECT_STREQ("notes", part->GetAttachmentName().c_str());
+    CSharedObjPtr<CAppleFile> apple = static_cast<CRfc822BodyPart*>(part)->GetAppleFile();
+    ASSERT_TRUE(apple != nullptr);
+    EXPECT_EQ(CAppleFile::FORMAT_BINHEX40, apple->GetFormat());
+    EXPECT_STREQ("TEXT", apple->GetFileType());
+    EXPECT_STREQ("ttxt", apple->GetFileCreator());
+    EXPECT_EQ(0x0100, apple->GetFinderFlags());
+    ULONG n = 0;
+    const unsigned char* r = apple->ResourceFork().GetAsString(n);
+    EXPECT_EQ("rsrc", std::string(reinterpret_cast<const char*>(r), n)) << limit;
+  }
+  // The same type in base64 is only base64-decoded.
+  const std::string msg = "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                          "Content-Type: application/mac-binhex40\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                          "bWFjIGRhdGE=\r\n--b--\r\n";
+  CRfc822Message message;
+  ASSERT_EQ(S_OK, message.PutContentAsString(msg.c_str()));
+  ASSERT_EQ(S_OK, Parser(1 << 20)->ParseMessage(PARSE_SCOPE_FULL, message));
+  CRfc822Part* part = First(*message.GetParts(nullptr));
+  EXPECT_EQ("mac data", Content(*part));
+  EXPECT_TRUE(static_cast<CRfc822BodyPart*>(part)->GetAppleFile() == nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ParseFill, PreambleNulBecomesASpaceAndSecondContentTypeIsFlagged) {
+  const char head[] = "Content-Type: text/plain\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\npre\0amble\r\n";
+  std::string msg(head, sizeof head - 1);
+  msg += "--b\r\n\r\nx\r\n--b--\r\n";
+  CRfc822Message message;
+  ASSERT_EQ(S_OK, message.PutContentAsString(reinterpret_cast<const unsigned char*>(msg.data()),
+                                             static_cast<ULONG>(msg.size())));
+  ASSERT_EQ(S_OK, Parser(4096)->ParseMessage(PARSE_SCOPE_FULL, message));
+  EXPECT_STREQ("pre amble", message.GetMimePreambule().c_str());
+  EXPECT_EQ(0x10Cu, message.GetAnomalyFlags() & 0x10Cu);
+  EXPECT_STREQ("multipart/mixed", message.GetContentMediaType().c_str());
+  ASSERT_EQ(1, message.GetParts(nullptr)->GetCount());
+  EXPECT_EQ("x", Content(*First(*message.GetParts(nullptr))));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ParseFill, MessageParseNeedsABoundParserAndKeepsTheFileEitherWay) {
+  std::string path = WriteFile("ownparse", kOnePart);
+  CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+  CRfc822Message unbound;
+  EXPECT_EQ(E_POINTER, unbound.Parse(file, nullptr, PARSE_SCOPE_FULL));
+  EXPECT_EQ(kOnePart, Content(unbound));
+  CRfc822Message message;
+  CSharedObjPtr<CRfc822Parser> parser = Parser(4096);
+  message.SetParser(parser);
+  ASSERT_EQ(S_OK, message.Parse(file, nullptr, PARSE_SCOPE_FULL));
+  ASSERT_EQ(1, message.GetParts(nullptr)->GetCount());
+  EXPECT_EQ("hello\r\n", Content(*First(*message.GetParts(nullptr))));
+  unlink(path.c_str());
+}
+
+}  // namespace
