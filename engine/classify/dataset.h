@@ -99,6 +99,13 @@ class CDataSet : public CObj {
   // items. Logs the progress at the Debug level.
   template <class Item, class Make, class Eval>
   void BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, Make make, Eval eval);
+  // The same walk with blocks of at most cacheSize items that also end once
+  // their items take budget bytes or more, as told by bytes(item). The
+  // matrix is the same whatever the blocks: an entry below the diagonal is
+  // always eval(later record, earlier record).
+  template <class Item, class Make, class Eval, class Bytes>
+  void BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, ULONGLONG budget, Make make, Eval eval,
+                       Bytes bytes);
 
   CRealVector m_label;
   int m_bBOF;
@@ -193,6 +200,12 @@ void EnumFName(const char* root, TSTRING& sub, CPList<TSTRING, TSTRING&>& list, 
 
 template <class Item, class Make, class Eval>
 void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, Make make, Eval eval) {
+  BuildGramMatrix<Item>(matrix, cacheSize, ~0ULL, make, eval, [](const Item&) { return 0ULL; });
+}
+
+template <class Item, class Make, class Eval, class Bytes>
+void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, ULONGLONG budget, Make make,
+                               Eval eval, Bytes bytes) {
   const DWORD kDebug = 16;
   const ULONG n = GetRecordCount();
   if (cacheSize > n) cacheSize = n;
@@ -202,15 +215,18 @@ void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, Make make, Eval
   matrix.Resize(n, n);
   std::vector<Item> cache;
   WithMemoryException([&] { cache.reserve(cacheSize); });
-  for (ULONG start = 0; start < n; start += cacheSize) {
+  for (ULONG start = 0; start < n;) {
     LogMessage(kDebug, "Processed %d rows", static_cast<int>(start));
     FlushLogSystem();
     SetAbsolutePosition(start);
     cache.clear();
-    while (cache.size() < cacheSize && !IsEOF()) {
+    ULONGLONG used = 0;
+    while (cache.size() < cacheSize && (cache.empty() || used < budget) && !IsEOF()) {
       cache.push_back(make());  // within the reserved room
+      used += bytes(cache.back());
       MoveNext();
     }
+    if (cache.empty()) break;  // fewer records than counted
     const ULONG end = start + static_cast<ULONG>(cache.size());
     for (ULONG i = start; i < end; ++i) {
       for (ULONG j = start; j <= i; ++j) {
@@ -230,6 +246,7 @@ void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, Make make, Eval
       }
       MoveNext();
     }
+    start = end;
   }
   LogMessage(kDebug, "Processed %d rows", static_cast<int>(n));
   LogMessage(kDebug, "Gram matrix has been built");

@@ -1,6 +1,8 @@
 // The training set of n-gram vectors over example files.
 #include "classify/ngramsdataset.h"
 
+#include "foundation/globalmem.h"
+
 namespace telsor {
 
 CNGramsOnFileDataSet::CNGramsOnFileDataSet(WORD n) : m_wN(n), m_ngrams(n) {}
@@ -22,14 +24,21 @@ void CNGramsOnFileDataSet::CreateTextKernelMatrix(CMatrix& matrix, const CTextKe
     CFileDataSet::CreateTextKernelMatrix(matrix, kernel);
     return;
   }
+  // Every vector is kept for the whole build while they take at most a fifth
+  // of physical memory; blocks of records beyond that are read again per block.
+  MEMORYSTATUS status;
+  GlobalMemoryStatus(&status);
   BuildGramMatrix<CNGramsVector>(
-      matrix, TEXT_CACHE_ROWS,
+      matrix, GetRecordCount(), status.dwTotalPhys / 5,
       [this]() {
         CNGramsVector v(m_ngrams);
         v *= CurrentClassWeight();
         return v;
       },
-      [](const CNGramsVector& a, const CNGramsVector& b) { return a.DotProduct(b); });
+      [](const CNGramsVector& a, const CNGramsVector& b) { return a.DotProduct(b); },
+      [](const CNGramsVector& v) {
+        return sizeof v + static_cast<ULONGLONG>(v.GetCount()) * v.GetElemSize();
+      });
 }
 
 }  // namespace telsor

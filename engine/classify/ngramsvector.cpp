@@ -112,9 +112,9 @@ size_t KeptCharacters(const BYTE* text, size_t len, PFN_NEXT_STOP_WORD next, BYT
 // Least-significant-digit radix sort of 64-bit keys over their low bytes
 // bytes; tmp has room for count keys. Passes where every key has the same
 // byte are skipped. The result ends in keys.
-void RadixSort(uint64_t* keys, uint64_t* tmp, size_t count, unsigned bytes) {
-  uint64_t* src = keys;
-  uint64_t* dst = tmp;
+void RadixSort(ULONGLONG* keys, ULONGLONG* tmp, size_t count, unsigned bytes) {
+  ULONGLONG* src = keys;
+  ULONGLONG* dst = tmp;
   for (unsigned b = 0; b < bytes; ++b) {
     size_t counts[256] = {0};
     const unsigned shift = 8 * b;
@@ -134,7 +134,7 @@ void RadixSort(uint64_t* keys, uint64_t* tmp, size_t count, unsigned bytes) {
 
 // A window of the kept text and its sort key.
 struct tag_WINDOW_KEY {
-  uint64_t key;
+  ULONGLONG key;
   DWORD start;
 };
 
@@ -151,7 +151,7 @@ size_t RankWindows(const BYTE* text, size_t k, size_t n, DWORD* rank, tag_WINDOW
     const size_t shift = len * 2 <= n ? len : n - len;
     const size_t count = k - (len + shift) + 1;
     for (size_t i = 0; i < count; ++i)
-      order[i] = {(static_cast<uint64_t>(rank[i]) << 32) | rank[i + shift], static_cast<DWORD>(i)};
+      order[i] = {(static_cast<ULONGLONG>(rank[i]) << 32) | rank[i + shift], static_cast<DWORD>(i)};
     std::sort(order, order + count,
               [](const tag_WINDOW_KEY& a, const tag_WINDOW_KEY& b) { return a.key < b.key; });
     len += shift;
@@ -264,9 +264,9 @@ void CNGramsVector::Create(WORD n, const char* text, DWORD length, PFN_NEXT_STOP
   // Sorted n-grams, then one entry per run of equal ones.
   if (n <= 8) {
     // Each n-gram as a number whose order is the bytes' order.
-    std::unique_ptr<uint64_t[]> keys = NewOwnedArray<uint64_t>(grams);
-    const uint64_t mask = n == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * n)) - 1;
-    uint64_t key = 0;
+    std::unique_ptr<ULONGLONG[]> keys = NewOwnedArray<ULONGLONG>(grams);
+    const ULONGLONG mask = n == 8 ? ~ULONGLONG(0) : (ULONGLONG(1) << (8 * n)) - 1;
+    ULONGLONG key = 0;
     for (size_t i = 0; i + 1 < n; ++i) key = (key << 8) | kept[i];
     for (size_t i = 0; i < grams; ++i) {
       key = ((key << 8) | kept[i + n - 1]) & mask;
@@ -274,7 +274,7 @@ void CNGramsVector::Create(WORD n, const char* text, DWORD length, PFN_NEXT_STOP
     }
     kept.reset();
     if (grams > 256) {
-      std::unique_ptr<uint64_t[]> tmp = NewOwnedArray<uint64_t>(grams);
+      std::unique_ptr<ULONGLONG[]> tmp = NewOwnedArray<ULONGLONG>(grams);
       RadixSort(keys.get(), tmp.get(), grams, n);
     } else {
       std::sort(keys.get(), keys.get() + grams);
@@ -641,16 +641,12 @@ inline int CmpKeyed(const BYTE* gram, DWORD key, const BYTE* target, DWORD targe
   return CmpGrams(gram + 4, target + 4, n - 4);
 }
 
-// The first index in (from, count) whose n-gram is not below target, found by
-// doubling steps and then bisection; count when there is none.
-size_t GallopTo(const BYTE* entries, size_t es, size_t from, size_t count, const BYTE* target,
-                size_t n) {
-  const DWORD tk = LoadBE32(target);
-  auto below = [&](size_t i) {
-    const BYTE* g = entries + i * es + 4;
-    return CmpKeyed(g, LoadBE32(g), target, tk, n) < 0;
-  };
-  size_t lo = from;  // known below target
+// The first index in (from, count) for which below(i) is false, found by
+// doubling steps and then bisection; count when there is none. below is
+// true from from up to that index and false after it.
+template <class Below>
+size_t Gallop(size_t from, size_t count, Below below) {
+  size_t lo = from;  // known below
   size_t step = 1;
   size_t hi = from + step;
   while (hi < count && below(hi)) {
@@ -659,7 +655,7 @@ size_t GallopTo(const BYTE* entries, size_t es, size_t from, size_t count, const
     hi = from + step;
   }
   if (hi > count) hi = count;
-  // Now lo is below target and hi is not (or is the end).
+  // Now lo is below and hi is not (or is the end).
   while (hi - lo > 1) {
     size_t mid = lo + (hi - lo) / 2;
     if (below(mid))
@@ -668,6 +664,61 @@ size_t GallopTo(const BYTE* entries, size_t es, size_t from, size_t count, const
       hi = mid;
   }
   return hi;
+}
+
+// The first index in (from, count) whose n-gram is not below target.
+size_t GallopTo(const BYTE* entries, size_t es, size_t from, size_t count, const BYTE* target,
+                size_t n) {
+  const DWORD tk = LoadBE32(target);
+  return Gallop(from, count, [&](size_t i) {
+    const BYTE* g = entries + i * es + 4;
+    return CmpKeyed(g, LoadBE32(g), target, tk, n) < 0;
+  });
+}
+
+// The whole n-gram of an entry as one big-endian integer, for n of 4 to 8:
+// integer order is then the byte order the plain merge compares by.
+template <size_t N>
+inline ULONGLONG LoadGramKey(const BYTE* p) {
+  ULONGLONG k = LoadBE32(p);
+  for (size_t i = 4; i < N; ++i) k = (k << 8) | p[i];
+  return k;
+}
+
+// The merge walk of QuickDotProduct with whole-gram integer keys: the same
+// entries meet, and their products are added in the same order.
+template <size_t N>
+double KeyedDotProduct(const BYTE* A, size_t ca, const BYTE* B, size_t cb) {
+  const size_t es = N + 4u;
+  const bool gallop = cb / ca >= 4;
+  double sum = 0.0;
+  size_t i = 0;
+  size_t j = 0;
+  const BYTE* pa = A + 4;
+  const BYTE* pb = B + 4;
+  ULONGLONG ka = LoadGramKey<N>(pa);
+  ULONGLONG kb = LoadGramKey<N>(pb);
+  for (;;) {
+    if (ka < kb) {
+      if (++i == ca) break;
+      pa += es;
+      ka = LoadGramKey<N>(pa);
+    } else if (ka > kb) {
+      auto below = [&](size_t k) { return LoadGramKey<N>(B + k * es + 4) < ka; };
+      j = gallop ? Gallop(j, cb, below) : j + 1;
+      if (j == cb) break;
+      pb = B + j * es + 4;
+      kb = LoadGramKey<N>(pb);
+    } else {
+      sum += static_cast<double>(WeightAt(pa - 4)) * static_cast<double>(WeightAt(pb - 4));
+      if (++i == ca || ++j == cb) break;
+      pa += es;
+      pb += es;
+      ka = LoadGramKey<N>(pa);
+      kb = LoadGramKey<N>(pb);
+    }
+  }
+  return sum;
 }
 
 }  // namespace
@@ -694,6 +745,20 @@ double QuickDotProduct(const BYTE* aBegin, const BYTE* aEnd, const BYTE* bBegin,
       if (c >= 0) B += es, --cb;
     }
     return sum;
+  }
+  switch (n) {
+    case 4:
+      return KeyedDotProduct<4>(A, ca, B, cb);
+    case 5:
+      return KeyedDotProduct<5>(A, ca, B, cb);
+    case 6:
+      return KeyedDotProduct<6>(A, ca, B, cb);
+    case 7:
+      return KeyedDotProduct<7>(A, ca, B, cb);
+    case 8:
+      return KeyedDotProduct<8>(A, ca, B, cb);
+    default:
+      break;
   }
   const bool gallop = cb / ca >= 4;
   size_t i = 0;

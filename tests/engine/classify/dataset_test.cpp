@@ -190,6 +190,56 @@ TEST(MetricGram, EmptySetAndZeroLengthVectors) {
     for (ULONG j = 0; j < 4; ++j) EXPECT_EQ(gram.GetAt(i, j), i == j ? 1.0 : 0.0);
 }
 
+// The block walk with a byte budget: record i's item weighs i + 1 bytes and
+// eval is deliberately not symmetric, so every element shows which item came
+// first. Whatever the blocks, an element is eval(later record, earlier one)
+// and each block re-reads only the records after it.
+class CBudgetSet : public CMemorySet {
+ public:
+  explicit CBudgetSet(ULONG n) : CMemorySet({}, {}, std::vector<short>(n, 1)) {}
+  std::vector<std::string> Build(CMemMatrix& gram, ULONG cacheSize, ULONGLONG budget) {
+    LogCapture log;
+    BuildGramMatrix<ULONG>(
+        gram, cacheSize, budget, [this]() { return GetAbsolutePosition(); },
+        [](ULONG a, ULONG b) { return 1000.0 * a + b; }, [](ULONG i) { return i + 1ULL; });
+    std::vector<std::string> processed;
+    for (const std::string& line : log.lines)
+      if (line.rfind("Processed", 0) == 0) processed.push_back(line);
+    return processed;
+  }
+};
+
+TEST(GramBlocks, ByteBudgetEndsBlocksWithoutChangingTheMatrix) {
+  struct Case {
+    ULONG cacheSize;
+    ULONGLONG budget;
+    std::vector<std::string> processed;
+    size_t reads;
+  } cases[] = {
+      {9, ~0ULL, {"Processed 0 rows", "Processed 9 rows"}, 9},
+      // Blocks close once they hold 6 bytes: {0,1,2}, {3,4}, {5}, ... {8}.
+      {9, 6, {"Processed 0 rows", "Processed 3 rows", "Processed 5 rows", "Processed 6 rows", "Processed 7 rows",
+              "Processed 8 rows", "Processed 9 rows"}, 9 + 6 + 4 + 3 + 2 + 1},
+      {4, ~0ULL, {"Processed 0 rows", "Processed 4 rows", "Processed 8 rows", "Processed 9 rows"}, 9 + 5 + 1},
+      {9, 0, {"Processed 0 rows", "Processed 1 rows", "Processed 2 rows", "Processed 3 rows", "Processed 4 rows",
+              "Processed 5 rows", "Processed 6 rows", "Processed 7 rows", "Processed 8 rows", "Processed 9 rows"},
+       9 + 8 + 7 + 6 + 5 + 4 + 3 + 2 + 1},
+  };
+  for (const Case& c : cases) {
+    CBudgetSet set(9);
+    set.reads.clear();
+    CMemMatrix gram;
+    EXPECT_EQ(set.Build(gram, c.cacheSize, c.budget), c.processed) << c.budget;
+    EXPECT_EQ(set.reads.size(), c.reads) << c.budget;
+    ASSERT_EQ(gram.GetRowCount(), 9u);
+    for (ULONG i = 0; i < 9; ++i)
+      for (ULONG j = 0; j < 9; ++j) {
+        const double expected = i == 0 && j == 0 ? 1.0 : 1000.0 * std::max(i, j) + std::min(i, j);
+        EXPECT_EQ(gram.GetAt(i, j), expected) << i << "," << j << " budget " << c.budget;
+      }
+  }
+}
+
 // 450 texts run in blocks of 200, 200 and 50; every element is the weighted
 // n-gram dot product of its pair, computed here pair by pair.
 TEST(TextGram, BlocksOfTwoHundredMatchThePairwiseKernel) {

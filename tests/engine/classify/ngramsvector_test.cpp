@@ -456,6 +456,25 @@ TEST(NGramsVectorTest, QuickDotProductEqualsPlainMerge) {
   }
 }
 
+// The lengths on either side of the whole-gram integer keys (up to 8 bytes)
+// and past them meet the same entries as the plain merge.
+TEST(NGramsVectorTest, QuickDotProductAtEveryKeyLength) {
+  std::mt19937 rng(77);
+  // Two letters make common n-grams likely even at 12 bytes.
+  const size_t sizes[][2] = {{15, 15}, {10, 300}, {300, 12}, {400, 400}, {20, 2000}};
+  for (WORD n : {6, 8, 9, 12}) {
+    for (const auto& s : sizes) {
+      for (int alphabet : {2, 3}) {
+        CNGramsVector a = RandomVector(rng, n, s[0], alphabet);
+        CNGramsVector b = RandomVector(rng, n, s[1], alphabet);
+        const double want = PlainDot(a, b);
+        EXPECT_EQ(want, a.DotProduct(b)) << "n=" << n << " sizes " << s[0] << "/" << s[1];
+        EXPECT_EQ(want, b.DotProduct(a)) << "n=" << n << " sizes " << s[0] << "/" << s[1];
+      }
+    }
+  }
+}
+
 TEST(NGramsVectorTest, SelfProductAndDifferentLengths) {
   CNGramsVector a(3, "catcat", 6, nullptr);
   const double l3 = static_cast<float>(log2(3.0));
