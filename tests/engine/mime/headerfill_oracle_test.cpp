@@ -23,14 +23,9 @@ using namespace telsor;
 using mime_test::Show;
 using mime_test::Str;
 
-namespace {
+using mime_test::FromHex;
 
-std::string FromHex(const std::string& hex) {
-  if (hex == "-") return "";
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return out;
-}
+namespace {
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });

@@ -3,8 +3,12 @@
 #ifndef TELSOR_TESTS_ENGINE_MIME_MIMETESTUTIL_H
 #define TELSOR_TESTS_ENGINE_MIME_MIMETESTUTIL_H
 
+#include <dirent.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -68,6 +72,47 @@ inline std::string Show(const std::string& s) {
       out += buf;
     }
   }
+  return out;
+}
+
+// The bytes of a hex text as the oracle scripts print them; "-" is none.
+inline std::string FromHex(const std::string& hex) {
+  if (hex == "-") return "";
+  std::string out;
+  out.reserve(hex.size() / 2);
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+// The folder of real mail named by $QOR_CORPORA, or null when it is not set.
+inline const char* Corpora() {
+  const char* corpora = getenv("QOR_CORPORA");
+  return corpora != nullptr && *corpora != '\0' ? corpora : nullptr;
+}
+
+// Every file below dir (subfolders too) whose name ends in suffix, sorted.
+inline void CollectFiles(const std::string& dir, const std::string& suffix, std::vector<std::string>& out) {
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = dir + "/" + name;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      CollectFiles(path, suffix, out);
+    } else if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      out.push_back(path);
+    }
+  }
+  closedir(d);
+  std::sort(out.begin(), out.end());
+}
+
+inline std::vector<std::string> FilesUnder(const std::string& dir, const std::string& suffix) {
+  std::vector<std::string> out;
+  CollectFiles(dir, suffix, out);
   return out;
 }
 

@@ -7,45 +7,19 @@
 // sets it).
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <stdio.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "mimetestutil.h"
+
+using mime_test::Corpora;
+using mime_test::FilesUnder;
+
 namespace {
-
-const char* Corpora() {
-  const char* corpora = getenv("QOR_CORPORA");
-  return corpora != nullptr && *corpora != '\0' ? corpora : nullptr;
-}
-
-void Collect(const std::string& dir, const std::string& suffix, std::vector<std::string>& out) {
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = dir + "/" + name;
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode))
-      Collect(path, suffix, out);
-    else if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-      out.push_back(path);
-  }
-  closedir(d);
-}
-
-std::vector<std::string> Files(const std::string& dir, const std::string& suffix) {
-  std::vector<std::string> out;
-  Collect(dir, suffix, out);
-  std::sort(out.begin(), out.end());
-  return out;
-}
 
 // The tool's output over all files; status := its exit status.
 std::string Run(const char* options, const std::vector<std::string>& files, int& status) {
@@ -83,14 +57,14 @@ void ParseAll(const std::vector<std::string>& files) {
 
 TEST(ParseFillCorpus, PythonEmailMessages) {
   if (Corpora() == nullptr) GTEST_SKIP() << "QOR_CORPORA is not set";
-  std::vector<std::string> files = Files(std::string(Corpora()) + "/python-email", ".txt");
+  std::vector<std::string> files = FilesUnder(std::string(Corpora()) + "/python-email", ".txt");
   ASSERT_EQ(47u, files.size());
   ParseAll(files);
 }
 
 TEST(ParseFillCorpus, EnmimeMalformedMessages) {
   if (Corpora() == nullptr) GTEST_SKIP() << "QOR_CORPORA is not set";
-  std::vector<std::string> files = Files(std::string(Corpora()) + "/enmime", ".raw");
+  std::vector<std::string> files = FilesUnder(std::string(Corpora()) + "/enmime", ".raw");
   ASSERT_EQ(79u, files.size());
   ParseAll(files);
 }

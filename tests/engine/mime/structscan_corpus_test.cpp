@@ -7,8 +7,6 @@
 // not set (tools/test-all.sh sets it).
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -17,29 +15,13 @@
 #include <vector>
 
 #include "engine/mime/structscanutil.h"
+#include "mimetestutil.h"
 
 using namespace structscan_test;
+using mime_test::Corpora;
+using mime_test::FilesUnder;
 
 namespace {
-
-void Collect(const std::string& dir, const std::string& suffix, std::vector<std::string>& out) {
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = dir + "/" + name;
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      Collect(path, suffix, out);
-    } else if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      out.push_back(path);
-    }
-  }
-  closedir(d);
-  std::sort(out.begin(), out.end());
-}
 
 std::string Read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -63,31 +45,23 @@ size_t ScanAll(const std::vector<std::string>& files) {
   return withChildren;
 }
 
-const char* Corpora() {
-  const char* corpora = getenv("QOR_CORPORA");
-  return corpora != nullptr && *corpora != '\0' ? corpora : nullptr;
-}
-
 TEST(StructScanCorpus, PythonEmailMessages) {
   if (Corpora() == nullptr) GTEST_SKIP() << "QOR_CORPORA is not set";
-  std::vector<std::string> files;
-  Collect(std::string(Corpora()) + "/python-email", ".txt", files);
+  std::vector<std::string> files = FilesUnder(std::string(Corpora()) + "/python-email", ".txt");
   ASSERT_EQ(47u, files.size());
   EXPECT_GT(ScanAll(files), 10u);  // multiparts among them
 }
 
 TEST(StructScanCorpus, EnmimeMalformedMessages) {
   if (Corpora() == nullptr) GTEST_SKIP() << "QOR_CORPORA is not set";
-  std::vector<std::string> files;
-  Collect(std::string(Corpora()) + "/enmime", ".raw", files);
+  std::vector<std::string> files = FilesUnder(std::string(Corpora()) + "/enmime", ".raw");
   ASSERT_EQ(79u, files.size());
   EXPECT_GT(ScanAll(files), 10u);
 }
 
 TEST(StructScanCorpus, SpamAssassinTrainingHalf) {
   if (Corpora() == nullptr) GTEST_SKIP() << "QOR_CORPORA is not set";
-  std::vector<std::string> files;
-  Collect(std::string(Corpora()) + "/spamassassin/train", ".txt", files);
+  std::vector<std::string> files = FilesUnder(std::string(Corpora()) + "/spamassassin/train", ".txt");
   ASSERT_GT(files.size(), 1000u);
   EXPECT_GT(ScanAll(files), 100u);
 }

@@ -27,17 +27,9 @@
 using namespace telsor;
 using mime_test::Show;
 
-namespace {
+using mime_test::FromHex;
 
-std::string FromHex(const std::string& hex) {
-  if (hex == "-") return "";
-  std::string out;
-  out.reserve(hex.size() / 2);
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return out;
-}
+namespace {
 
 struct Tally {
   int records = 0;
