@@ -99,7 +99,13 @@ class IStream : public ISequentialStream {
 namespace telsor {
 
 // The stream's absolute position (*position is 0 when the Seek fails);
-// moving it to one. Each returns the Seek's result.
+// moving it to one; moving it to its end (*end: the new position, which is
+// the stream's size; 0 when the Seek fails). Each returns the Seek's result.
+//
+//   ULONGLONG at = 0, size = 0;
+//   HRESULT hr = StreamPosition(stream, &at);
+//   if (SUCCEEDED(hr)) hr = StreamSeekToEnd(stream, &size);  // size: the length
+//   if (SUCCEEDED(hr)) hr = StreamSeekTo(stream, at);        // back where it was
 inline HRESULT StreamPosition(IStream* stream, ULONGLONG* position) {
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
@@ -114,6 +120,16 @@ inline HRESULT StreamSeekTo(IStream* stream, ULONGLONG position) {
   LARGE_INTEGER to;
   to.QuadPart = static_cast<LONGLONG>(position);
   return stream->Seek(to, STREAM_SEEK_SET, nullptr);
+}
+
+inline HRESULT StreamSeekToEnd(IStream* stream, ULONGLONG* end) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  ULARGE_INTEGER at;
+  at.QuadPart = 0;
+  HRESULT hr = stream->Seek(zero, STREAM_SEEK_END, &at);
+  *end = at.QuadPart;
+  return hr;
 }
 
 }  // namespace telsor

@@ -12,11 +12,20 @@
 #ifndef TELSOR_FOUNDATION_THROWCODE_H
 #define TELSOR_FOUNDATION_THROWCODE_H
 
+#include "foundation/results.h"
 #include "foundation/wintypes.h"
 
 namespace telsor {
 
 [[noreturn]] inline void ThrowCode(DWORD code) { throw code; }
+
+// A failing result (bit 31 set) thrown as its code; success codes, S_FALSE
+// (a short read) among them, pass.
+//
+//   ThrowIfFailed(stream->Write(text, length, nullptr));
+inline void ThrowIfFailed(HRESULT hr) {
+  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
+}
 
 }  // namespace telsor
 

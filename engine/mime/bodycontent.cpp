@@ -41,17 +41,11 @@ class CStreamHolder {
   IStream* m_pStream = nullptr;
 };
 
-void Check(HRESULT hr) {
-  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
-}
-
+// The stream moved to its end: its size.
 ULONG SeekToEnd(IStream* stream) {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER at;
-  at.QuadPart = 0;
-  Check(stream->Seek(zero, STREAM_SEEK_END, &at));
-  return static_cast<ULONG>(at.QuadPart);
+  ULONGLONG end = 0;
+  ThrowIfFailed(StreamSeekToEnd(stream, &end));
+  return static_cast<ULONG>(end);
 }
 
 // An empty file made by the parser, opened as a stream without sharing.
@@ -67,13 +61,13 @@ void OpenTmpFile(const CRfc822Parser& parser, const char* prefix, DWORD access,
 template <class Store>
 void TakeMemory(IStream* stream, ULONG size, Store&& store) {
   HGLOBAL handle = nullptr;
-  Check(GetHGlobalFromStream(stream, &handle));
+  ThrowIfFailed(GetHGlobalFromStream(stream, &handle));
   if (size == 0) return;
   unsigned char* bytes = static_cast<unsigned char*>(GlobalLock(handle));
   if (bytes == nullptr) ThrowCode(GetLastError());
   HRESULT hr = store(bytes, size);
   GlobalUnlock(handle);
-  Check(hr);
+  ThrowIfFailed(hr);
 }
 
 }  // namespace
@@ -94,21 +88,19 @@ HRESULT CRfc822Parser::FillRfc822BodyContent(IStream* source, ULONG start, ULONG
       OpenTmpFile(*this, contentClass == CRfc822Part::CONTENT_CLASS_MESSAGE ? "MSG" : "BDY",
                   GENERIC_READ | GENERIC_WRITE, file, output);
     }
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(start);
-    Check(source->Seek(at, STREAM_SEEK_SET, nullptr));
+    ThrowIfFailed(StreamSeekTo(source, start));
 
     if (encoding == CONTENT_ENCODING_UUENCODE) {
       part.PutAttachment(1);
       CUUencodedFile uu;
-      Check(uu.Decode(output.Get(), source, length));
+      ThrowIfFailed(uu.Decode(output.Get(), source, length));
       if (part.GetAttachmentName().IsEmpty()) part.PutAttachmentName(uu.GetName().c_str());
     } else if (mediaType != nullptr && strcasecmp(mediaType, "application/mac-binhex40") == 0 &&
                contentClass != CRfc822Part::CONTENT_CLASS_MESSAGE &&
                (encoding <= CONTENT_ENCODING_BINARY || encoding == CONTENT_ENCODING_BINHEX)) {
       return FillBodyContentMacBinHex40(output.Get(), file, source, length, part);
     } else {
-      Check(DecodeStream(output.Get(), source, encoding, length));
+      ThrowIfFailed(DecodeStream(output.Get(), source, encoding, length));
     }
 
     const ULONG size = SeekToEnd(output.Get());
@@ -142,7 +134,7 @@ HRESULT CRfc822Parser::FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPt
     memset(creator, 0, sizeof creator);
     unsigned short flags = 0;
     unsigned char version = 0;
-    Check(DecodeBinHex40(dataOut, resource.Get(), source, length, name, version, type, creator, flags));
+    ThrowIfFailed(DecodeBinHex40(dataOut, resource.Get(), source, length, name, version, type, creator, flags));
     name[sizeof name - 1] = '\0';
     if (name[0] != '\0' && part.GetAttachmentName().IsEmpty()) part.PutAttachmentName(name);
     const ULONG dataSize = SeekToEnd(dataOut);

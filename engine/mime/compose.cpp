@@ -64,10 +64,6 @@ class CStreamHold {
   IStream* m_p;
 };
 
-void ThrowIfFailed(HRESULT hr) {
-  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
-}
-
 // The header of a message ended with its own blank line: a body part that
 // follows it directly writes its content without another one.
 void WriteChildContent(CRfc822Part* child, IStream* stream, BOOL blankLine) {

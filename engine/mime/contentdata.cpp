@@ -55,10 +55,6 @@ bool WriteAll(int fd, const char* data, size_t count) {
   return true;
 }
 
-void ThrowIfFailed(HRESULT hr) {
-  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
-}
-
 }  // namespace
 
 CRfc822ContentData::CRfc822ContentData() : m_bEmpty(1), m_nSize(0) {}

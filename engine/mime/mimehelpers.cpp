@@ -10,25 +10,6 @@ namespace telsor {
 
 namespace {
 
-void Check(HRESULT hr) {
-  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
-}
-
-ULONGLONG Tell(IStream* stream) {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER at;
-  at.QuadPart = 0;
-  Check(stream->Seek(zero, STREAM_SEEK_CUR, &at));
-  return at.QuadPart;
-}
-
-void SeekTo(IStream* stream, LONGLONG offset, DWORD origin, ULARGE_INTEGER* at = nullptr) {
-  LARGE_INTEGER move;
-  move.QuadPart = offset;
-  Check(stream->Seek(move, origin, at));
-}
-
 // Room for count characters in text, as a thrown code when memory runs out.
 char* Room(TSTRING& text, int count) {
   char* p = nullptr;
@@ -47,7 +28,7 @@ void WriteString(IStream* stream, const char* text, ULONG length) {
   if (text == nullptr) return;
   if (length == 0) length = static_cast<ULONG>(strlen(text));
   if (length == 0) return;
-  Check(stream->Write(text, length, nullptr));
+  ThrowIfFailed(stream->Write(text, length, nullptr));
 }
 
 void ReadString(IStream* stream, ULONG offset, ULONG count, TSTRING& text) {
@@ -55,8 +36,9 @@ void ReadString(IStream* stream, ULONG offset, ULONG count, TSTRING& text) {
     text.Release();
     return;
   }
-  ULONGLONG saved = Tell(stream);
-  SeekTo(stream, static_cast<LONGLONG>(offset), STREAM_SEEK_SET);
+  ULONGLONG saved = 0;
+  ThrowIfFailed(StreamPosition(stream, &saved));
+  ThrowIfFailed(StreamSeekTo(stream, offset));
   // The text grows as bytes arrive, so a count beyond the stream's end costs
   // no more memory than the bytes that are there.
   const ULONG kStep = 65536;
@@ -75,29 +57,28 @@ void ReadString(IStream* stream, ULONG offset, ULONG count, TSTRING& text) {
     HRESULT hr = stream->Read(p + have, want, &done);
     if (done > want) done = want;
     got.ReleaseBuffer(static_cast<int>(have + done));
-    Check(hr);
+    ThrowIfFailed(hr);
     have += done;
     if (done < want) break;
   }
   text = got;
-  SeekTo(stream, static_cast<LONGLONG>(saved), STREAM_SEEK_SET);
+  ThrowIfFailed(StreamSeekTo(stream, saved));
 }
 
 void GetStreamLenghWithoutEndDot(IStream* stream, ULONGLONG& length) {
   length = 0;
   if (stream == nullptr) return;
-  ULONGLONG saved = Tell(stream);
-  ULARGE_INTEGER end;
-  end.QuadPart = 0;
-  SeekTo(stream, 0, STREAM_SEEK_END, &end);
-  ULONGLONG size = end.QuadPart;
+  ULONGLONG saved = 0;
+  ThrowIfFailed(StreamPosition(stream, &saved));
+  ULONGLONG size = 0;
+  ThrowIfFailed(StreamSeekToEnd(stream, &size));
   length = size;
   if (size > 2) {
     ULONG tail = size >= 5 ? 5 : 3;
     char last[5] = {0, 0, 0, 0, 0};
-    SeekTo(stream, static_cast<LONGLONG>(size - tail), STREAM_SEEK_SET);
+    ThrowIfFailed(StreamSeekTo(stream, size - tail));
     ULONG done = 0;
-    Check(stream->Read(last, tail, &done));
+    ThrowIfFailed(stream->Read(last, tail, &done));
     if (done == tail) {
       if (tail == 5 && memcmp(last, "\r\n.\r\n", 5) == 0) {
         length = size - 5;
@@ -106,7 +87,7 @@ void GetStreamLenghWithoutEndDot(IStream* stream, ULONGLONG& length) {
       }
     }
   }
-  SeekTo(stream, static_cast<LONGLONG>(saved), STREAM_SEEK_SET);
+  ThrowIfFailed(StreamSeekTo(stream, saved));
 }
 
 void UnfoldLine(TSTRING& text) {

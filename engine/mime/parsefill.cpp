@@ -6,6 +6,13 @@
 // to be decoded first: the root scanned from a decoded body starts one
 // level below the descriptor it came from, and a descriptor at the last
 // level is not parsed again (E_MIME_TOO_DEEP in the part's status).
+//
+// The message's own bytes are read through a watch that notes the first
+// failing read or seek, and a read that ends before the message's size (a
+// short read: the file shrank, or the stream holds fewer bytes than it was
+// said to). The scan and the filling keep such a failure in the status of
+// the part that met it and go on with the rest; the entries return it, as
+// a message that could not be read whole is no message.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -16,6 +23,7 @@
 
 #include "foundation/errorroad.h"
 #include "foundation/fileasistream.h"
+#include "foundation/istreamimpl.h"
 #include "foundation/win32.h"
 #include "mime/bodypart.h"
 #include "mime/message.h"
@@ -49,6 +57,73 @@ void KeepStatus(CRfc822Part& part, HRESULT hr) {
   if (part.GetParseStatus() == 0) part.PutParseStatus(static_cast<DWORD>(hr));
 }
 
+// What a read that ends before the message's size gives: an I/O error.
+const DWORD SHORT_READ = EIO;
+
+// A read-only view of the first size bytes of a stream that notes the first
+// failure of the bytes (see the top of this file).
+class CReadWatch : public CIStreamImpl {
+ public:
+  // One reference, the caller's; the memory exception when none can be had.
+  static CReadWatch* New(IStream* stream, ULONGLONG size) {
+    CReadWatch* watch = WithMemoryException([&] { return new CReadWatch(stream, size); });
+    watch->AddRef();
+    return watch;
+  }
+  // S_OK, or the first failing result or SHORT_READ.
+  HRESULT Failure() const { return m_hrFailure; }
+
+  // Reads until count bytes came, a read gives none or one fails, so the
+  // readers above see whole reads from a stream that hands out pieces.
+  HRESULT Read(void* buffer, ULONG count, ULONG* done) override {
+    ULONG got = 0;
+    HRESULT hr = S_OK;
+    while (got < count) {
+      ULONG n = 0;
+      hr = m_pStream->Read(static_cast<BYTE*>(buffer) + got, count - got, &n);
+      got += n < count - got ? n : count - got;
+      if (FAILED(hr) || n == 0) break;
+    }
+    if (done != nullptr) *done = got;
+    const ULONGLONG due = m_nAt >= m_nSize ? 0 : (m_nSize - m_nAt < count ? m_nSize - m_nAt : count);
+    m_nAt += got;
+    if (FAILED(hr)) return Note(hr);
+    if (got < due) Note(static_cast<HRESULT>(SHORT_READ));
+    return got == count ? S_OK : S_FALSE;
+  }
+  HRESULT Write(const void*, ULONG, ULONG* done) override {
+    if (done != nullptr) *done = 0;
+    return E_ACCESSDENIED;
+  }
+  HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override {
+    ULARGE_INTEGER at;
+    at.QuadPart = 0;
+    HRESULT hr = m_pStream->Seek(move, origin, &at);
+    if (FAILED(hr)) return Note(hr);
+    m_nAt = at.QuadPart;
+    if (newPosition != nullptr) *newPosition = at;
+    return hr;
+  }
+  HRESULT Stat(STATSTG* st, DWORD flags) override { return m_pStream->Stat(st, flags); }
+
+ private:
+  CReadWatch(IStream* stream, ULONGLONG size) : m_pStream(stream), m_nSize(size) {
+    stream->AddRef();
+    ULONGLONG at = 0;
+    if (SUCCEEDED(StreamPosition(stream, &at))) m_nAt = at;
+  }
+  ~CReadWatch() override { m_pStream->Release(); }
+  HRESULT Note(HRESULT hr) {
+    if (m_hrFailure == S_OK) m_hrFailure = hr;
+    return hr;
+  }
+
+  IStream* m_pStream;
+  ULONGLONG m_nSize;
+  ULONGLONG m_nAt = 0;
+  HRESULT m_hrFailure = S_OK;
+};
+
 bool StartsWith(const TSTRING& text, const char* prefix, int length) {
   return text.GetLength() >= length && strncasecmp(text.c_str(), prefix, static_cast<size_t>(length)) == 0;
 }
@@ -60,17 +135,25 @@ ULONG FileSizeOf(const char* path, bool& known) {
 }
 
 // Structure scan of a file through a read-only stream: the scan's result,
-// or the stream's failure code (then also in opened).
-HRESULT ScanFileStream(const char* path, ULONG size, CRfc822PartDescriptor& root, HRESULT& opened) {
+// or the stream's failure code. unreadable := the stream's failure to open
+// or the first failure of its bytes, else S_OK.
+HRESULT ScanFileStream(const char* path, ULONG size, CRfc822PartDescriptor& root, HRESULT& unreadable) {
   IStream* stream = nullptr;
-  opened = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &stream);
-  if (FAILED(opened)) return opened;
+  unreadable = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &stream);
+  if (FAILED(unreadable)) return unreadable;
+  unreadable = S_OK;
   CStreamRef holder(stream);
-  return root.Parse(stream, size);
+  return ResultOfCall([&]() -> HRESULT {
+    CReadWatch* watch = CReadWatch::New(stream, size);
+    CStreamRef watchHolder(watch);
+    HRESULT hr = root.Parse(watch, size);
+    unreadable = watch->Failure();
+    return hr;
+  });
 }
 
 // The system error of a failed read; a short read counts as an I/O error.
-DWORD ReadFailure() { return errno != 0 ? static_cast<DWORD>(errno) : static_cast<DWORD>(EIO); }
+DWORD ReadFailure() { return errno != 0 ? static_cast<DWORD>(errno) : SHORT_READ; }
 
 // Reads the whole file (size bytes) into text: 0, or the system error.
 DWORD ReadWholeFile(const char* path, ULONG size, TSTRING& text) {
@@ -106,6 +189,33 @@ void StartParse(const CRfc822Parser& parser, CRfc822Message& message) {
   message.GetContent().PutTempDir(parser.GetTempDir());
 }
 
+// The filling of message from root over the watched stream; a failure of
+// the message's bytes met on the way is kept in its status and returned.
+HRESULT FillWatched(const CRfc822Parser& parser, CRfc822PartDescriptor& root, CReadWatch& watch,
+                    tag_PARSE_SCOPE scope, CRfc822Message& message) {
+  HRESULT hr = parser.FillRfc822Part(root, &watch, scope, message);
+  if (watch.Failure() == S_OK) return hr;
+  KeepStatus(message, watch.Failure());
+  return watch.Failure();
+}
+
+// The scan of the first size bytes of stream (standing at the message's
+// start), then the filling; a failed scan, or one that met a failure of the
+// bytes, is kept in the message's status and returned.
+HRESULT ScanAndFill(const CRfc822Parser& parser, CRfc822PartDescriptor& root, IStream* stream, ULONG size,
+                    tag_PARSE_SCOPE scope, CRfc822Message& message) {
+  CReadWatch* watch = nullptr;
+  HRESULT hr = ResultOf([&] { watch = CReadWatch::New(stream, size); });
+  if (hr == S_OK) {
+    CStreamRef holder(watch);
+    hr = ResultOfCall([&] { return root.Parse(watch, size); });
+    if (hr == S_OK) hr = watch->Failure();
+    if (hr == S_OK) return FillWatched(parser, root, *watch, scope, message);
+  }
+  message.PutParseStatus(static_cast<DWORD>(hr));
+  return hr;
+}
+
 // The parse from the message's content, its root scanned at level.
 HRESULT ParseContent(const CRfc822Parser& parser, tag_PARSE_SCOPE scope, CRfc822Message& message, DWORD level) {
   CRfc822PartDescriptor root(nullptr);
@@ -113,17 +223,17 @@ HRESULT ParseContent(const CRfc822Parser& parser, tag_PARSE_SCOPE scope, CRfc822
   root.m_dwLevel = level;
   StartParse(parser, message);
   IStream* stream = nullptr;
-  HRESULT hr = ResultOfCall([&]() -> HRESULT {
-    const ULONG size = message.GetContent().GetSize();
+  ULONG size = 0;
+  HRESULT hr = ResultOf([&] {
+    size = message.GetContent().GetSize();
     stream = message.GetContent().GetAsStream();
-    return root.Parse(stream, size);
   });
   CStreamRef holder(stream);
   if (hr != S_OK) {
     message.PutParseStatus(static_cast<DWORD>(hr));
     return hr;
   }
-  return parser.FillRfc822Part(root, stream, scope, message);
+  return ScanAndFill(parser, root, stream, size, scope, message);
 }
 
 // The preamble or epilogue [start, end) of stream, NUL bytes made spaces.
@@ -195,11 +305,10 @@ HRESULT CRfc822Parser::ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PAR
   bool known = false;
   const ULONG size = FileSizeOf(path, known);
   if (!known) return ERROR_FILE_NOT_FOUND;
-  // A file that cannot be opened or read is no empty message.
+  // A file that cannot be opened or read whole is no message.
   HRESULT unreadable = S_OK;
   if (size > m_nMaxContentSizeInMemory) {
     root.m_dwStatus = static_cast<DWORD>(ScanFileStream(path, size, root, unreadable));
-    if (SUCCEEDED(unreadable)) unreadable = S_OK;
   } else {
     TSTRING bytes;
     HRESULT hr = ResultOfCall([&]() -> HRESULT { return static_cast<HRESULT>(ReadWholeFile(path, size, bytes)); });
@@ -217,7 +326,9 @@ HRESULT CRfc822Parser::ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PAR
     }
   }
   HRESULT hr = ParseMessage(root, scope, message);
-  return unreadable != S_OK ? unreadable : hr;
+  if (unreadable == S_OK) return hr;
+  KeepStatus(message, unreadable);
+  return unreadable;
 }
 
 HRESULT CRfc822Parser::ParseMessage(tag_PARSE_SCOPE scope, CRfc822Message& message) const {
@@ -229,28 +340,29 @@ HRESULT CRfc822Parser::ParseMessage(IStream* stream, ULONG size, tag_PARSE_SCOPE
   CRfc822PartDescriptor root(nullptr);
   root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
   StartParse(*this, message);
-  HRESULT hr = root.Parse(stream, size);
-  if (hr != S_OK) {
-    message.PutParseStatus(static_cast<DWORD>(hr));
-    return hr;
+  if (stream == nullptr) {
+    message.PutParseStatus(static_cast<DWORD>(E_POINTER));
+    return E_POINTER;
   }
-  return FillRfc822Part(root, stream, scope, message);
+  return ScanAndFill(*this, root, stream, size, scope, message);
 }
 
 HRESULT CRfc822Parser::ParseMessage(CRfc822PartDescriptor& root, tag_PARSE_SCOPE scope,
                                     CRfc822Message& message) const {
   StartParse(*this, message);
   IStream* stream = nullptr;
-  HRESULT hr = ResultOfCall([&]() -> HRESULT {
+  CReadWatch* watch = nullptr;
+  HRESULT hr = ResultOf([&] {
     stream = message.GetContent().GetAsStream();
-    return S_OK;
+    watch = CReadWatch::New(stream, message.GetContent().GetSize());
   });
   CStreamRef holder(stream);
+  CStreamRef watchHolder(watch);
   if (hr != S_OK) {
     message.PutParseStatus(static_cast<DWORD>(hr));
     return hr;
   }
-  return FillRfc822Part(root, stream, scope, message);
+  return FillWatched(*this, root, *watch, scope, message);
 }
 
 HRESULT CRfc822Parser::GetMIMEStructOfMsg(const char* path, CRfc822PartDescriptor& root) const {
@@ -261,8 +373,9 @@ HRESULT CRfc822Parser::GetMIMEStructOfMsg(const char* path, CRfc822PartDescripto
   if (!known) return ERROR_FILE_NOT_FOUND;
   HRESULT hr;
   if (size > m_nMaxContentSizeInMemory) {
-    HRESULT opened;
-    hr = ScanFileStream(path, size, root, opened);
+    HRESULT unreadable;
+    hr = ScanFileStream(path, size, root, unreadable);
+    if (unreadable != S_OK) hr = unreadable;
   } else {
     int fd = open(path, O_RDONLY);
     if (fd < 0) return static_cast<HRESULT>(errno);

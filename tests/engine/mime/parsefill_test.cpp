@@ -14,6 +14,7 @@
 #include <string>
 
 #include "codectestutil.h"
+#include "common/teststream.h"
 #include "mime/applefile.h"
 #include "mime/binhex.h"
 #include "mime/bodypart.h"
@@ -392,6 +393,112 @@ TEST(ParseFill, MessageParseNeedsABoundParserAndKeepsTheFileEitherWay) {
   ASSERT_EQ(1, message.GetParts(nullptr)->GetCount());
   EXPECT_EQ("hello\r\n", Content(*First(*message.GetParts(nullptr))));
   unlink(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// A test stream that counts the failures it hands out.
+struct CCountingStream : CTestStream {
+  explicit CCountingStream(const std::string& s) : CTestStream(s) {}
+  int failed = 0;
+  HRESULT Read(void* buffer, ULONG count, ULONG* done) override {
+    HRESULT hr = CTestStream::Read(buffer, count, done);
+    if (FAILED(hr)) ++failed;
+    return hr;
+  }
+  HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* at) override {
+    HRESULT hr = CTestStream::Seek(move, origin, at);
+    if (FAILED(hr)) ++failed;
+    return hr;
+  }
+};
+
+const std::string kTwoParts =
+    "Subject: two\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\npre\r\n"
+    "--b\r\nContent-Type: text/plain\r\n\r\nfirst part\r\n"
+    "--b\r\nContent-Type: text/plain\r\n\r\nsee\r\nbegin 644 a.txt\r\n):&D@=&AE<F4*\r\n`\r\nend\r\nbye\r\n"
+    "--b--\r\n";
+
+// Every failing read or seek of the message's bytes, wherever the scan or
+// the filling meets it (also inside a part, where it is kept in that part's
+// status), is the result of the parse and in the message's status.
+TEST(ParseFill, EveryReadFailureOfTheStreamIsReturned) {
+  int failedSomewhere = 0;
+  for (int seeks = 0; seeks < 2; ++seeks) {
+    for (int n = 0; n < 400; ++n) {
+      CCountingStream stream(kTwoParts);
+      stream.maxChunk = 7;  // pieces: the parse must still see every byte
+      stream.failure = E_ACCESSDENIED;
+      (seeks ? stream.seeksUntilFailure : stream.readsUntilFailure) = n;
+      CRfc822Message message;
+      HRESULT hr = Parser(1 << 20)->ParseMessage(&stream, static_cast<ULONG>(kTwoParts.size()), PARSE_SCOPE_FULL,
+                                                  message);
+      if (stream.failed == 0) {
+        EXPECT_EQ(S_OK, hr) << seeks << " " << n;
+        EXPECT_EQ(2, message.GetParts(nullptr)->GetCount());
+        break;  // no failure reached: every later n is the same
+      }
+      ++failedSomewhere;
+      EXPECT_EQ(E_ACCESSDENIED, hr) << seeks << " " << n;
+      EXPECT_EQ(static_cast<DWORD>(E_ACCESSDENIED), message.GetParseStatus()) << seeks << " " << n;
+    }
+  }
+  EXPECT_GT(failedSomewhere, 20);
+}
+
+// A stream that ends before the size it was given is a read failure.
+TEST(ParseFill, AStreamShorterThanItsSizeIsAReadFailure) {
+  CTestStream stream(kTwoParts);
+  CRfc822Message message;
+  EXPECT_EQ(static_cast<HRESULT>(EIO), Parser(1 << 20)->ParseMessage(&stream, static_cast<ULONG>(kTwoParts.size() + 1),
+                                                                       PARSE_SCOPE_FULL, message));
+  EXPECT_EQ(static_cast<DWORD>(EIO), message.GetParseStatus());
+  // A stream handing out pieces of exactly its size parses whole.
+  CTestStream pieces(kTwoParts);
+  pieces.maxChunk = 1;
+  CRfc822Message whole;
+  EXPECT_EQ(S_OK, Parser(1 << 20)->ParseMessage(&pieces, static_cast<ULONG>(kTwoParts.size()), PARSE_SCOPE_FULL,
+                                                whole));
+  EXPECT_STREQ("pre", whole.GetMimePreambule().c_str());
+  ASSERT_EQ(2, whole.GetParts(nullptr)->GetCount());
+  EXPECT_EQ("first part", Content(*First(*whole.GetParts(nullptr))));
+}
+
+// A file above the in-memory limit that opens but cannot be read: the
+// streamed scan's read failure is the result, not an empty message.
+TEST(ParseFill, UnreadableFileAboveTheLimitIsAFailure) {
+  std::string dir = TempPath("streamdir");
+  ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+  struct stat st;
+  ASSERT_EQ(0, stat(dir.c_str(), &st));
+  if (st.st_size == 0) {
+    rmdir(dir.c_str());
+    GTEST_SKIP() << "a directory of size 0 here";
+  }
+  CRfc822Message message;
+  CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(dir.c_str(), FALSE);
+  HRESULT hr = Parser(0)->ParseMessage(file, PARSE_SCOPE_FULL, message);
+  EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+  EXPECT_EQ(static_cast<DWORD>(hr), message.GetParseStatus());
+  CRfc822PartDescriptor root(nullptr);
+  EXPECT_EQ(hr, Parser(0)->GetMIMEStructOfMsg(dir.c_str(), root));
+  rmdir(dir.c_str());
+}
+
+// A file that reads shorter than its size (a kernel attribute file: size
+// 4096, a line of text) is a read failure on both roads.
+TEST(ParseFill, AFileThatReadsShortIsAReadFailure) {
+  const char* path = "/sys/kernel/mm/transparent_hugepage/enabled";
+  struct stat st;
+  if (stat(path, &st) != 0 || st.st_size != 4096) GTEST_SKIP() << "no " << path;
+  for (ULONG limit : {0ul, 4096ul}) {
+    CRfc822Message message;
+    CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path, FALSE);
+    EXPECT_EQ(static_cast<HRESULT>(EIO), Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message)) << limit;
+    EXPECT_EQ(static_cast<DWORD>(EIO), message.GetParseStatus()) << limit;
+  }
 }
 
 }  // namespace
