@@ -618,3 +618,122 @@ TEST(ParseFill, AFileThatReadsShortIsAReadFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+// The name of the temporary file that holds a content, without its folder;
+// "" for a content held only in memory.
+std::string TmpFileName(CRfc822Part& part) {
+  if (!part.GetContent().IsInFile()) return "";
+  std::string path = part.GetContent().GetAsFile()->GetFileName();
+  return path.substr(path.rfind('/') + 1);
+}
+
+const std::string kLimitBody = "0123456789";
+const std::string kLimitMessage = "Content-Type: text/plain\r\n\r\n" + kLimitBody;
+
+// A body of exactly the limit is decoded in memory, one byte more goes to
+// a "BDY" file; with the limit 0 an empty body still takes the memory way.
+// The same from the message's content and from a stream.
+TEST(ParseFill, InMemoryLimitOfBodies) {
+  const ULONG b = static_cast<ULONG>(kLimitBody.size());
+  struct {
+    std::string message;
+    ULONG limit;
+    bool inFile;
+  } rows[] = {{kLimitMessage, b, false},
+              {kLimitMessage, b - 1, true},
+              {kLimitMessage, 0, true},
+              {"Content-Type: text/plain\r\n\r\n", 0, false}};
+  for (const auto& row : rows) {
+    const std::string body = row.message.substr(row.message.find("\r\n\r\n") + 4);
+    for (int fromStream = 0; fromStream < 2; ++fromStream) {
+      CRfc822Message message;
+      HRESULT hr;
+      if (fromStream) {
+        CTestStream stream(row.message);
+        hr = Parser(row.limit)->ParseMessage(&stream, static_cast<ULONG>(row.message.size()), PARSE_SCOPE_FULL,
+                                             message);
+      } else {
+        ASSERT_EQ(S_OK, message.PutContentAsString(row.message.c_str()));
+        hr = Parser(row.limit)->ParseMessage(PARSE_SCOPE_FULL, message);
+      }
+      ASSERT_EQ(S_OK, hr) << row.limit << " " << fromStream;
+      ASSERT_EQ(1, message.GetParts(nullptr)->GetCount());
+      CRfc822Part* child = First(*message.GetParts(nullptr));
+      EXPECT_EQ(body, Content(*child));
+      EXPECT_EQ(body.empty(), child->GetContent().IsEmpty() != 0);
+      EXPECT_EQ(row.inFile ? "BDY" : "", TmpFileName(*child).substr(0, 3)) << row.limit << " " << fromStream;
+    }
+  }
+}
+
+// A message part's content above the limit goes to a "MSG" file.
+TEST(ParseFill, InMemoryLimitOfAMessagePart) {
+  const std::string inner = "Subject: in\r\n\r\nbody\r\n";
+  const std::string msg = "Content-Type: message/delivery-status\r\n\r\n" + inner;
+  for (ULONG limit : {static_cast<ULONG>(inner.size()), static_cast<ULONG>(inner.size() - 1)}) {
+    CRfc822Message message;
+    ASSERT_EQ(S_OK, message.PutContentAsString(msg.c_str()));
+    ASSERT_EQ(S_OK, Parser(limit)->ParseMessage(PARSE_SCOPE_FULL, message));
+    CRfc822Part* child = First(*message.GetParts(nullptr));
+    ASSERT_EQ(CRfc822Part::CONTENT_CLASS_MESSAGE, child->GetContentClass());
+    EXPECT_EQ(inner, Content(*child));
+    EXPECT_EQ(limit < inner.size() ? "MSG" : "", TmpFileName(*child).substr(0, 3)) << limit;
+  }
+}
+
+// The message file: one of exactly the limit is read into memory, one byte
+// more is scanned from disk; the body decides for itself. Every way gives
+// the same tree.
+TEST(ParseFill, InMemoryLimitOfMessageFiles) {
+  const ULONG m = static_cast<ULONG>(kLimitMessage.size());
+  const ULONG b = static_cast<ULONG>(kLimitBody.size());
+  struct {
+    ULONG limit;
+    bool messageInMemory;
+    bool bodyInFile;
+  } rows[] = {{m, true, false}, {m - 1, false, false}, {b, false, false}, {b - 1, false, true}, {0, false, true}};
+  std::string path = WriteFile("limitfile", kLimitMessage);
+  for (const auto& row : rows) {
+    CRfc822Message message;
+    CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+    ASSERT_EQ(S_OK, Parser(row.limit)->ParseMessage(file, PARSE_SCOPE_FULL, message)) << row.limit;
+    EXPECT_EQ(row.messageInMemory, message.GetContent().IsInMemory() != 0) << row.limit;
+    EXPECT_STREQ(path.c_str(), message.GetContent().GetAsFile()->GetFileName());
+    ASSERT_EQ(1, message.GetParts(nullptr)->GetCount());
+    CRfc822Part* child = First(*message.GetParts(nullptr));
+    EXPECT_STREQ("text/plain", child->GetContentMediaType().c_str());
+    EXPECT_EQ(kLimitBody, Content(*child)) << row.limit;
+    EXPECT_EQ(row.bodyInFile ? "BDY" : "", TmpFileName(*child).substr(0, 3)) << row.limit;
+    EXPECT_EQ(kLimitMessage, Content(message));
+  }
+  unlink(path.c_str());
+}
+
+// The temporary files of a message parsed from its file go with the
+// message; the message file itself stays.
+TEST(ParseFill, TemporaryFilesOfAFileParseGoWithTheMessage) {
+  std::string dir = TempPath("filesession");
+  ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+  std::string path = WriteFile("filesession.eml",
+                               "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n--b\r\n"
+                               "Content-Type: message/rfc822\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                                   kEncodedInnerB64 + "\r\n--b--\r\n");
+  CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
+  parser->OpenSession(dir.c_str());  // limit 0: scanned from disk, every body in a file
+  {
+    CRfc822Message message;
+    CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+    ASSERT_EQ(S_OK, parser->ParseMessage(file, PARSE_SCOPE_FULL, message));
+    ASSERT_EQ(2, message.GetParts(nullptr)->GetCount());
+    EXPECT_LE(2u, FilesIn(dir));
+  }
+  EXPECT_EQ(0u, FilesIn(dir));
+  struct stat st;
+  EXPECT_EQ(0, stat(path.c_str(), &st));
+  unlink(path.c_str());
+  rmdir(dir.c_str());
+}
+
+}  // namespace
