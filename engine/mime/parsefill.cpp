@@ -327,7 +327,8 @@ HRESULT CRfc822Parser::ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PAR
   }
   HRESULT hr = ParseMessage(root, scope, message);
   if (unreadable == S_OK) return hr;
-  KeepStatus(message, unreadable);
+  // The first failure: what the filling met afterwards follows from it.
+  message.PutParseStatus(static_cast<DWORD>(unreadable));
   return unreadable;
 }
 

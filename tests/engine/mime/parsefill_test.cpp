@@ -16,6 +16,7 @@
 
 #include "codectestutil.h"
 #include "common/teststream.h"
+#include "engine/foundation/streamtestutil.h"
 #include "mime/applefile.h"
 #include "mime/binhex.h"
 #include "mime/bodypart.h"
@@ -734,6 +735,32 @@ TEST(ParseFill, TemporaryFilesOfAFileParseGoWithTheMessage) {
   EXPECT_EQ(0, stat(path.c_str(), &st));
   unlink(path.c_str());
   rmdir(dir.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// A file that exists but cannot be opened (no read permission, checked
+// under an unprivileged user): the error on both roads, in the message's
+// status too.
+TEST(ParseFill, UnopenableFileIsAFailure) {
+  std::string path = WriteFile("noperm", kOnePart);
+  ASSERT_EQ(0, chmod(path.c_str(), 0));
+  int failed = telsor_test::RunUnprivileged([&]() -> int {
+    int bad = 0;
+    for (ULONG limit : {0ul, 4096ul}) {
+      CRfc822Message message;
+      CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+      HRESULT hr = Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message);
+      const HRESULT expected = limit == 0 ? E_ACCESSDENIED : static_cast<HRESULT>(EACCES);
+      if (hr != expected || message.GetParseStatus() != static_cast<DWORD>(expected)) bad = bad * 10 + 1;
+      if (message.GetParts(nullptr)->GetCount() != 0) bad = bad * 10 + 2;
+    }
+    return bad;
+  });
+  EXPECT_EQ(0, failed);
+  unlink(path.c_str());
 }
 
 }  // namespace
