@@ -764,3 +764,36 @@ TEST(ParseFill, UnopenableFileIsAFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t CountParts(CRfc822Part& part) {
+  size_t n = 1;
+  CRfc822Parts* parts = part.GetParts(nullptr);
+  for (void* pos = parts->GetHeadPosition(); pos != nullptr;) n += CountParts(*parts->GetNext(pos));
+  return n;
+}
+
+// A message of 100,000 tiny parts: the scan stops adding parts once the tree
+// holds 2,049, inside the one multipart; the filling makes no more parts
+// than that, and the message's status tells why the rest is missing.
+TEST(ParseFill, TinyPartsCannotMakeAHugeTree) {
+  std::string msg = "Content-Type: multipart/mixed; boundary=p\r\n\r\n";
+  for (int i = 0; i < 100000; ++i) msg += "--p\r\n\r\nx\r\n";
+  msg += "--p--\r\n";
+  std::string path = WriteFile("tinyparts", msg);
+  for (ULONG limit : {0ul, 1ul << 24}) {
+    CRfc822Message message;
+    CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+    ASSERT_EQ(S_OK, Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message)) << limit;
+    EXPECT_EQ(static_cast<DWORD>(E_MIME_TOO_MANY_PARTS), message.GetParseStatus()) << limit;
+    EXPECT_EQ(static_cast<size_t>(CRfc822PartDescriptor::MAX_DESCRIPTORS), CountParts(message)) << limit;
+  }
+  // From the message's content the failed scan is the result.
+  CRfc822Message fromContent;
+  ASSERT_EQ(S_OK, fromContent.PutContentAsString(msg.c_str()));
+  EXPECT_EQ(E_MIME_TOO_MANY_PARTS, Parser(1 << 24)->ParseMessage(PARSE_SCOPE_FULL, fromContent));
+  unlink(path.c_str());
+}
+
+}  // namespace
