@@ -101,19 +101,24 @@ namespace telsor {
 // The stream's absolute position (*position is 0 when the Seek fails);
 // moving it to one; moving it to its end (*end: the new position, which is
 // the stream's size; 0 when the Seek fails). Each returns the Seek's result.
+// (StreamSeekFrom: the position after a move by 0 from origin.)
 //
 //   ULONGLONG at = 0, size = 0;
 //   HRESULT hr = StreamPosition(stream, &at);
 //   if (SUCCEEDED(hr)) hr = StreamSeekToEnd(stream, &size);  // size: the length
 //   if (SUCCEEDED(hr)) hr = StreamSeekTo(stream, at);        // back where it was
-inline HRESULT StreamPosition(IStream* stream, ULONGLONG* position) {
+inline HRESULT StreamSeekFrom(IStream* stream, DWORD origin, ULONGLONG* position) {
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
   ULARGE_INTEGER at;
   at.QuadPart = 0;
-  HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &at);
+  HRESULT hr = stream->Seek(zero, origin, &at);
   *position = at.QuadPart;
   return hr;
+}
+
+inline HRESULT StreamPosition(IStream* stream, ULONGLONG* position) {
+  return StreamSeekFrom(stream, STREAM_SEEK_CUR, position);
 }
 
 inline HRESULT StreamSeekTo(IStream* stream, ULONGLONG position) {
@@ -122,15 +127,7 @@ inline HRESULT StreamSeekTo(IStream* stream, ULONGLONG position) {
   return stream->Seek(to, STREAM_SEEK_SET, nullptr);
 }
 
-inline HRESULT StreamSeekToEnd(IStream* stream, ULONGLONG* end) {
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  ULARGE_INTEGER at;
-  at.QuadPart = 0;
-  HRESULT hr = stream->Seek(zero, STREAM_SEEK_END, &at);
-  *end = at.QuadPart;
-  return hr;
-}
+inline HRESULT StreamSeekToEnd(IStream* stream, ULONGLONG* end) { return StreamSeekFrom(stream, STREAM_SEEK_END, end); }
 
 }  // namespace telsor
 
