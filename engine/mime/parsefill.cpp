@@ -114,9 +114,15 @@ HRESULT ParseContent(const CRfc822Parser& parser, tag_PARSE_SCOPE scope, CRfc822
   StartParse(parser, message);
   IStream* stream = nullptr;
   HRESULT hr = ResultOfCall([&]() -> HRESULT {
-    const ULONG size = message.GetContent().GetSize();
-    stream = message.GetContent().GetAsStream();
-    return root.Parse(stream, size);
+    CRfc822ContentData& content = message.GetContent();
+    const ULONG size = content.GetSize();
+    stream = content.GetAsStream();
+    if (!content.IsInMemory()) return root.Parse(stream, size);
+    // Bytes held in memory are scanned in place (the same tree as through
+    // the stream, without its window copies); the filling reads the stream.
+    ULONG length = 0;
+    const unsigned char* bytes = content.GetAsString(length);
+    return root.Parse(bytes, length < size ? length : size);
   });
   CStreamRef holder(stream);
   if (hr != S_OK) {
