@@ -18,13 +18,10 @@
 //   QOR_CORPORA=$(bash tools/fetch-corpora.sh) build/normal/bin/mimeparse_bench
 //       --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
-#include <dirent.h>
 #include <gmime/gmime.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -32,29 +29,14 @@
 
 #include "mime/message.h"
 #include "mime/rfc822parser.h"
+#include "gmimemain.h"
+#include "mimetestutil.h"
 
 using namespace telsor;
 
 namespace {
 
 const ULONG kInMemoryLimit = 4194304;
-
-void Collect(const std::string& dir, std::vector<std::string>& out) {
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = dir + "/" + name;
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode))
-      Collect(path, out);
-    else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0)
-      out.push_back(path);
-  }
-  closedir(d);
-}
 
 struct Mailbox {
   std::vector<std::string> messages;
@@ -136,9 +118,7 @@ const Mailbox& Load() {
     fprintf(stderr, "QOR_CORPORA is not set (QOR_CORPORA=$(bash tools/fetch-corpora.sh))\n");
     exit(2);
   }
-  std::vector<std::string> paths;
-  Collect(std::string(corpora) + "/spamassassin/train", paths);
-  std::sort(paths.begin(), paths.end());
+  std::vector<std::string> paths = mime_test::FilesUnder(std::string(corpora) + "/spamassassin/train", ".txt");
   if (paths.empty()) {
     fprintf(stderr, "no messages under %s/spamassassin/train\n", corpora);
     exit(2);
@@ -174,12 +154,13 @@ const Mailbox& Load() {
   return *box;
 }
 
-void Ours(benchmark::State& state) {
+// One iteration parses the whole mailbox with parse.
+void ParseMailbox(benchmark::State& state, bool (*parse)(const std::string&, size_t&)) {
   const Mailbox& box = Load();
   for (auto _ : state) {
     for (const std::string& m : box.messages) {
       size_t decoded = 0;
-      OurParse(m, decoded);
+      parse(m, decoded);
       benchmark::DoNotOptimize(decoded);
     }
   }
@@ -187,30 +168,12 @@ void Ours(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * box.bytes));
 }
 
-void Peer(benchmark::State& state) {
-  const Mailbox& box = Load();
-  for (auto _ : state) {
-    for (const std::string& m : box.messages) {
-      size_t decoded = 0;
-      GMimeParse(m, decoded);
-      benchmark::DoNotOptimize(decoded);
-    }
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * box.messages.size()));
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * box.bytes));
-}
+void Ours(benchmark::State& state) { ParseMailbox(state, OurParse); }
+void Peer(benchmark::State& state) { ParseMailbox(state, GMimeParse); }
 
 BENCHMARK(Ours)->Name("mailbox_parse/ours")->Unit(benchmark::kMillisecond);
 BENCHMARK(Peer)->Name("mailbox_parse/gmime")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  g_mime_init();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  g_mime_shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunWithGMime(argc, argv); }

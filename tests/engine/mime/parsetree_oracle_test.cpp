@@ -172,13 +172,8 @@ TEST(ParseTreeOracle, LeavesAgreeWithPython) {
   ASSERT_NE(pipe, nullptr);
   std::vector<std::pair<std::string, std::vector<PythonLeaf>>> messages;
   std::string line;
-  for (int c; (c = fgetc(pipe)) != EOF;) {
-    if (c != '\n') {
-      line += static_cast<char>(c);
-      continue;
-    }
+  while (mime_test::NextLine(pipe, line)) {
     std::istringstream in(line);
-    line.clear();
     std::string tag, first, second;
     in >> tag >> first >> second;
     if (tag == "M") {
