@@ -26,6 +26,7 @@
 #include "foundation/tstringasistream.h"
 #include "mime/streamdecoder.h"
 #include "mime/streamencoder.h"
+#include "gmimemain.h"
 
 using namespace telsor;
 
@@ -198,12 +199,4 @@ BENCHMARK(QpGMime)->Name("qp_decode/gmime")->Apply(Sizes);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  g_mime_init();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  g_mime_shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return bench::RunWithGMime(argc, argv); }

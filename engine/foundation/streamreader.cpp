@@ -99,13 +99,11 @@ int CStreamReader::ByteAt(ULONGLONG pos) {
   return m_pData[pos - m_nWinStart];
 }
 
-int CStreamReader::GetChar() {
+int CStreamReader::GetCharLoading() {
   int c = ByteAt(m_nPos);
   if (c != -1) ++m_nPos;
   return c;
 }
-
-int CStreamReader::CheckChar() { return ByteAt(m_nPos); }
 
 void CStreamReader::PutBackChar() {
   if (m_nPos > m_nStart) --m_nPos;

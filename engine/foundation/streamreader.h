@@ -46,9 +46,20 @@ class CStreamReader {
   virtual ~CStreamReader();
 
   // The next byte (0-255), advancing; -1 at the end, where the position stays.
-  int GetChar();
+  // Inside the current window a byte costs no call.
+  int GetChar() {
+    const ULONGLONG offset = m_nPos - m_nWinStart;
+    if (offset < m_nWinLen) {
+      ++m_nPos;
+      return m_pData[offset];
+    }
+    return GetCharLoading();
+  }
   // The next byte without advancing; -1 at the end.
-  int CheckChar();
+  int CheckChar() {
+    const ULONGLONG offset = m_nPos - m_nWinStart;
+    return offset < m_nWinLen ? m_pData[offset] : ByteAt(m_nPos);
+  }
   // One byte back; nothing at the start of the range.
   void PutBackChar();
   // The position of the next byte.
@@ -74,6 +85,8 @@ class CStreamReader {
   bool Load(ULONGLONG pos);
   // The byte at pos, or -1 past the end; loads windows as needed.
   int ByteAt(ULONGLONG pos);
+  // GetChar when the next byte lies outside the window.
+  int GetCharLoading();
 
   IStream* m_pStream;        // null for the memory form
   const BYTE* m_pData;       // the block, or the window

@@ -200,15 +200,16 @@ HRESULT FillWatched(const CRfc822Parser& parser, CRfc822PartDescriptor& root, CR
 }
 
 // The scan of the first size bytes of stream (standing at the message's
-// start), then the filling; a failed scan, or one that met a failure of the
-// bytes, is kept in the message's status and returned.
+// start), unless root was already scanned from the bytes in place, then the
+// filling; a failed scan, or one that met a failure of the bytes, is kept in
+// the message's status and returned.
 HRESULT ScanAndFill(const CRfc822Parser& parser, CRfc822PartDescriptor& root, IStream* stream, ULONG size,
-                    tag_PARSE_SCOPE scope, CRfc822Message& message) {
+                    tag_PARSE_SCOPE scope, CRfc822Message& message, bool scanned = false) {
   CReadWatch* watch = nullptr;
   HRESULT hr = ResultOf([&] { watch = CReadWatch::New(stream, size); });
   if (hr == S_OK) {
     CStreamRef holder(watch);
-    hr = ResultOfCall([&] { return root.Parse(watch, size); });
+    if (!scanned) hr = ResultOfCall([&] { return root.Parse(watch, size); });
     if (hr == S_OK) hr = watch->Failure();
     if (hr == S_OK) return FillWatched(parser, root, *watch, scope, message);
   }
@@ -224,16 +225,25 @@ HRESULT ParseContent(const CRfc822Parser& parser, tag_PARSE_SCOPE scope, CRfc822
   StartParse(parser, message);
   IStream* stream = nullptr;
   ULONG size = 0;
-  HRESULT hr = ResultOf([&] {
-    size = message.GetContent().GetSize();
-    stream = message.GetContent().GetAsStream();
+  bool scanned = false;
+  HRESULT hr = ResultOfCall([&]() -> HRESULT {
+    CRfc822ContentData& content = message.GetContent();
+    size = content.GetSize();
+    stream = content.GetAsStream();
+    if (!content.IsInMemory()) return S_OK;
+    // Bytes held in memory are scanned in place (the same tree as through
+    // the stream, without its window copies); the filling reads the stream.
+    ULONG length = 0;
+    const unsigned char* bytes = content.GetAsString(length);
+    scanned = true;
+    return root.Parse(bytes, length < size ? length : size);
   });
   CStreamRef holder(stream);
   if (hr != S_OK) {
     message.PutParseStatus(static_cast<DWORD>(hr));
     return hr;
   }
-  return ScanAndFill(parser, root, stream, size, scope, message);
+  return ScanAndFill(parser, root, stream, size, scope, message, scanned);
 }
 
 // The preamble or epilogue [start, end) of stream, NUL bytes made spaces.

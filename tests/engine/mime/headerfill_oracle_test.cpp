@@ -70,13 +70,8 @@ TEST(HeaderFillOracle, AgreesWithPythonOnRealMail) {
   Counts ids, types, boundaries, subjects, froms;
   size_t messages = 0;
   std::string line;
-  for (int c; (c = fgetc(pipe)) != EOF;) {
-    if (c != '\n') {
-      line += static_cast<char>(c);
-      continue;
-    }
+  while (mime_test::NextLine(pipe, line)) {
     std::istringstream in(line);
-    line.clear();
     std::string path, id, typeCount, type, boundary, subjectCount, subject, from;
     in >> path >> id >> typeCount >> type >> boundary >> subjectCount >> subject >> from;
     path = FromHex(path);

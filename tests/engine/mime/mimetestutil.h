@@ -4,6 +4,7 @@
 #define TELSOR_TESTS_ENGINE_MIME_MIMETESTUTIL_H
 
 #include <dirent.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -82,6 +83,15 @@ inline std::string FromHex(const std::string& hex) {
   out.reserve(hex.size() / 2);
   for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return out;
+}
+
+// The next line of f, without its line break; false at the end (a last
+// line without a line break is not taken).
+inline bool NextLine(FILE* f, std::string& line) {
+  line.clear();
+  int c;
+  while ((c = fgetc(f)) != EOF && c != '\n') line += static_cast<char>(c);
+  return c == '\n';
 }
 
 // The folder of real mail named by $QOR_CORPORA, or null when it is not set.
