@@ -106,6 +106,14 @@ class CDataSet : public CObj {
   template <class Item, class Make, class Eval, class Bytes>
   void BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, ULONGLONG budget, Make make, Eval eval,
                        Bytes bytes);
+  // The same walk over a kernel that takes a block at a time:
+  // kernel.Load(items, count) once per block, then kernel.Inner(i, out) for
+  // out[j] = the value of item i with item j, j <= i (i = 0, 1, ... in
+  // order), and kernel.Outer(item, out) for the values of a later record's
+  // item with every item of the block.
+  template <class Item, class Make, class Kernel, class Bytes>
+  void BuildGramMatrixByBlocks(CMatrix& matrix, ULONG cacheSize, ULONGLONG budget, Make make,
+                               Kernel& kernel, Bytes bytes);
 
   CRealVector m_label;
   int m_bBOF;
@@ -203,9 +211,39 @@ void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, Make make, Eval
   BuildGramMatrix<Item>(matrix, cacheSize, ~0ULL, make, eval, [](const Item&) { return 0ULL; });
 }
 
+// A block kernel (CDataSet::BuildGramMatrixByBlocks) of one value per pair:
+// eval(later item, earlier item).
+template <class Item, class Eval>
+class CPairKernel {
+ public:
+  explicit CPairKernel(Eval eval) : m_eval(eval), m_items(nullptr), m_count(0) {}
+  void Load(const Item* items, ULONG count) {
+    m_items = items;
+    m_count = count;
+  }
+  void Inner(ULONG i, double* out) const {
+    for (ULONG j = 0; j <= i; ++j) out[j] = m_eval(m_items[i], m_items[j]);
+  }
+  void Outer(const Item& item, double* out) const {
+    for (ULONG k = 0; k < m_count; ++k) out[k] = m_eval(item, m_items[k]);
+  }
+
+ private:
+  Eval m_eval;
+  const Item* m_items;
+  ULONG m_count;
+};
+
 template <class Item, class Make, class Eval, class Bytes>
 void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, ULONGLONG budget, Make make,
                                Eval eval, Bytes bytes) {
+  CPairKernel<Item, Eval> kernel(eval);
+  BuildGramMatrixByBlocks<Item>(matrix, cacheSize, budget, make, kernel, bytes);
+}
+
+template <class Item, class Make, class Kernel, class Bytes>
+void CDataSet::BuildGramMatrixByBlocks(CMatrix& matrix, ULONG cacheSize, ULONGLONG budget,
+                                       Make make, Kernel& kernel, Bytes bytes) {
   const DWORD kDebug = 16;
   const ULONG n = GetRecordCount();
   if (cacheSize > n) cacheSize = n;
@@ -214,7 +252,11 @@ void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, ULONGLONG budge
              static_cast<int>(n), static_cast<int>(cacheSize));
   matrix.Resize(n, n);
   std::vector<Item> cache;
-  WithMemoryException([&] { cache.reserve(cacheSize); });
+  std::vector<double> row;
+  WithMemoryException([&] {
+    cache.reserve(cacheSize);
+    row.resize(cacheSize);
+  });
   for (ULONG start = 0; start < n;) {
     LogMessage(kDebug, "Processed %d rows", static_cast<int>(start));
     FlushLogSystem();
@@ -227,10 +269,13 @@ void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, ULONGLONG budge
       MoveNext();
     }
     if (cache.empty()) break;  // fewer records than counted
-    const ULONG end = start + static_cast<ULONG>(cache.size());
+    const ULONG count = static_cast<ULONG>(cache.size());
+    const ULONG end = start + count;
+    kernel.Load(cache.data(), count);
     for (ULONG i = start; i < end; ++i) {
+      kernel.Inner(i - start, row.data());
       for (ULONG j = start; j <= i; ++j) {
-        double v = eval(cache[i - start], cache[j - start]);
+        double v = row[j - start];
         if (i == j && v == 0.0) v = 1.0;
         matrix.SetAt(i, j, v);
         matrix.SetAt(j, i, v);
@@ -239,8 +284,9 @@ void CDataSet::BuildGramMatrix(CMatrix& matrix, ULONG cacheSize, ULONGLONG budge
     while (!IsEOF()) {
       const ULONG r = GetAbsolutePosition();
       Item tail = make();
+      kernel.Outer(tail, row.data());
       for (ULONG k = start; k < end; ++k) {
-        const double v = eval(tail, cache[k - start]);
+        const double v = row[k - start];
         matrix.SetAt(r, k, v);
         matrix.SetAt(k, r, v);
       }

@@ -1,6 +1,7 @@
 // The training set of n-gram vectors over example files.
 #include "classify/ngramsdataset.h"
 
+#include "classify/ngramsindex.h"
 #include "foundation/globalmem.h"
 
 namespace telsor {
@@ -24,20 +25,22 @@ void CNGramsOnFileDataSet::CreateTextKernelMatrix(CMatrix& matrix, const CTextKe
     CFileDataSet::CreateTextKernelMatrix(matrix, kernel);
     return;
   }
-  // Every vector is kept for the whole build while they take at most a fifth
-  // of physical memory; blocks of records beyond that are read again per block.
+  // Every vector, with its share of the inverted index, is kept for the
+  // whole build while they take at most a fifth of physical memory; blocks
+  // of records beyond that are read again per block.
   MEMORYSTATUS status;
   GlobalMemoryStatus(&status);
-  BuildGramMatrix<CNGramsVector>(
+  CNGramsIndex index;
+  BuildGramMatrixByBlocks<CNGramsVector>(
       matrix, GetRecordCount(), status.dwTotalPhys / 5,
       [this]() {
         CNGramsVector v(m_ngrams);
         v *= CurrentClassWeight();
         return v;
       },
-      [](const CNGramsVector& a, const CNGramsVector& b) { return a.DotProduct(b); },
+      index,
       [](const CNGramsVector& v) {
-        return sizeof v + static_cast<ULONGLONG>(v.GetCount()) * v.GetElemSize();
+        return sizeof v + static_cast<ULONGLONG>(v.GetCount()) * (v.GetElemSize() + CNGramsIndex::BytesPerEntry());
       });
 }
 

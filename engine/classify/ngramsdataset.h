@@ -12,8 +12,10 @@
 // PrepareText is the hook by which a host turns a file's bytes into the text
 // that is trained on (the whole file here). CreateTextKernelMatrix with no
 // kernel builds the Gram matrix of the set's own n-gram vectors, each
-// weighted by its class as the text builder does, each record read once
-// while the vectors fit in a fifth of physical memory (in blocks re-reading
+// weighted by its class as the text builder does, its rows computed through
+// an inverted index of the vectors (classify/ngramsindex.h, the same values
+// as the pairwise dot products), each record read once while the vectors
+// and their index fit in a fifth of physical memory (in blocks re-reading
 // the records after them beyond that); with a kernel it is the text
 // builder's. Like every data set it belongs to one thread.
 #ifndef TELSOR_CLASSIFY_NGRAMSDATASET_H
