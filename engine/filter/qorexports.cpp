@@ -6,14 +6,21 @@
 #include <string.h>
 
 #include "filter/scaerror.h"
+#include "filter/scafilter.h"
 #include "filter/scamisc.h"
 #include "filter/scamodule.h"
 #include "foundation/inifile.h"
 #include "include/qorengine.h"
+#include "mime/message.h"
+#include "mime/rfc822parser.h"
+#include "mime/sharedtmpfile.h"
 
 using namespace telsor;
 
 namespace {
+
+// Contents larger than this go to temporary files.
+const ULONG kMaxContentInMemory = 4 * 1024 * 1024;
 
 void ClearErrorCode(SQorError* error) {
   if (error != nullptr) error->code = 0;
@@ -48,9 +55,64 @@ void FillVersion(const char* dataDir, SQorVersionInfo* version) {
     version->scriptUpdate = static_cast<uint32_t>(strtoll(value.c_str(), nullptr, 10));
 }
 
+// A parser session on the instance's temporary directory that keeps up to
+// 4 MiB of a content in memory.
+CSharedObjPtr<CRfc822Parser> OpenParser(CScaModule& module) {
+  CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
+  parser->OpenSession(module.GetTempDirectory());
+  parser->PutMaxContentSizeInMemory(kMaxContentInMemory);
+  return parser;
+}
+
 }  // namespace
 
 extern "C" {
+
+QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineSpamTestMemory(uintptr_t, uintptr_t, const char* dataDir,
+                                                                  const char* tempDir, void* host,
+                                                                  const void* message, uint32_t length,
+                                                                  int32_t threshold, uintptr_t reserved,
+                                                                  int32_t* score, SQorCategoryScore* categories,
+                                                                  SQorError* error) {
+  ClearErrorCode(error);
+  try {
+    CScaModule module(dataDir, tempDir, host);
+    CSharedObjPtr<CRfc822Parser> parser = OpenParser(module);
+    // Bytes promised but not given are no empty message.
+    if (message == nullptr && length != 0)
+      return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(E_POINTER), "Unable assign message content.", error);
+    CRfc822Message parsed;
+    HRESULT hr = parsed.PutContentAsString(static_cast<const unsigned char*>(message), length);
+    if (hr != S_OK) return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(hr), "Unable assign message content.", error);
+    hr = parser->ParseMessage(PARSE_SCOPE_FULL, parsed);
+    if (hr != S_OK) return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(hr), "Unable to parse message.", error);
+    SpamTestMessage(module, parsed, threshold, reserved, score, categories);
+    return 0;
+  } catch (...) {
+    return ConvertCurrentException(error);
+  }
+}
+
+QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineSpamTestFile(uintptr_t, uintptr_t, const char* dataDir,
+                                                                const char* tempDir, void* host, const char* path,
+                                                                int32_t threshold, uintptr_t reserved, int32_t* score,
+                                                                SQorCategoryScore* categories, SQorError* error) {
+  ClearErrorCode(error);
+  try {
+    CScaModule module(dataDir, tempDir, host);
+    CSharedObjPtr<CRfc822Parser> parser = OpenParser(module);
+    // No path names no message: never an empty one scored.
+    if (path == nullptr) return CreateError(QOR_ERROR_MESSAGE, ERROR_FILE_NOT_FOUND, "Unable to parse message.", error);
+    CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path, FALSE);
+    CRfc822Message parsed;
+    HRESULT hr = parser->ParseMessage(file, PARSE_SCOPE_FULL, parsed);
+    if (hr != S_OK) return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(hr), "Unable to parse message.", error);
+    SpamTestMessage(module, parsed, threshold, reserved, score, categories);
+    return 0;
+  } catch (...) {
+    return ConvertCurrentException(error);
+  }
+}
 
 QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineGetVersion(uintptr_t, uintptr_t, const char* dataDir, uintptr_t,
                                                               uintptr_t, SQorVersionInfo* version, SQorError* error) {
