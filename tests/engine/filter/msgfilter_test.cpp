@@ -633,6 +633,38 @@ TEST_F(MsgFilterTest, TheBaseFilterDoesNothingAndHasNoSpamValue) {
   EXPECT_EQ(filter.GetFilterContext()->pFilter, &filter);
 }
 
+// ---- Failures on the way
+
+class CThrowingFilter : public CRecordingFilter {
+ public:
+  double XSpamTest() override { telsor::ThrowCode(0xE00A0099u); }
+};
+
+TEST_F(MsgFilterTest, FailuresBecomeTheRunsResult) {
+  // The content's file vanished after the binding: the raw body test gives
+  // the system's error instead of an answer.
+  const std::string path = Write("gone.eml", kPlain);
+  CRfc822Message message;
+  CSharedObjPtr<telsor::CSharedTmpFile> file = new telsor::CSharedTmpFile(path.c_str(), FALSE);
+  message.PutContentAsFile(file);
+  message.PutParseScope(telsor::PARSE_SCOPE_FULL);
+  CRecordingFilter filter;
+  ASSERT_EQ(filter.SetMessage(&message, nullptr), S_OK);
+  ASSERT_EQ(remove(path.c_str()), 0);
+  EXPECT_EQ(filter.Execute(Compiled("if body :raw :contains \"x\" { keep; }")), ENOENT);
+  // No parts below the message: no content type is found.
+  EXPECT_EQ(filter.Execute(Compiled("if body :contains :content \"text\" \"\" { keep; }")), S_OK);
+  EXPECT_EQ(filter.Actions(), "");
+
+  // A spam value that throws ends the run without actions.
+  const std::string plain = Write("plain.eml", kPlain);
+  CThrowingFilter throwing;
+  EXPECT_EQ(throwing.Execute(Compiled("keep; if x_spamtest :value \"gt\" \"0\" { discard; }"), plain.c_str(),
+                             nullptr),
+            static_cast<HRESULT>(0xE00A0099u));
+  EXPECT_EQ(throwing.Actions(), "");
+}
+
 // ---- Whole scripts against parsed messages
 
 TEST_F(MsgFilterTest, WholeScriptsEndToEnd) {
