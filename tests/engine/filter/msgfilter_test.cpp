@@ -358,6 +358,15 @@ Keys Dictionary(std::vector<const char*> words, int caseSensitive) {
   return keys;
 }
 
+// One key, as the key list of a :value test compiles.
+Keys Exact(const char* key, int caseSensitive) {
+  Keys keys;
+  auto* exact = new telsor::CSeekExactStr;
+  EXPECT_EQ(exact->Compile(key, caseSensitive, 0), S_OK);
+  keys.owned.emplace_back(exact);
+  return keys;
+}
+
 TEST(MsgFilterRelational, EveryKeyOfAMatcherIsCompared) {
   // The dictionary sorts its words: only its second key matches.
   Keys numbers = Dictionary({"42", "100"}, 1);
@@ -403,10 +412,7 @@ TEST(MsgFilterRelational, ComparatorsAndRelations) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.value) + " vs " + row.key);
-    Keys keys;
-    auto* exact = new telsor::CSeekExactStr;
-    ASSERT_EQ(exact->Compile(row.key, 1, 0), S_OK);
-    keys.owned.emplace_back(exact);
+    Keys keys = Exact(row.key, 1);
     EXPECT_EQ(telsor::RelationalValueCmp(row.value, keys.get(), row.comparator, row.relation), row.expected);
   }
   EXPECT_EQ(telsor::RelationalValueCmp("x", nullptr, COMPARATOR_OCTET, RELATIONAL_NE), S_SIEVE_FALSE);
@@ -430,10 +436,7 @@ TEST(MsgFilterRelational, AddressTextsByPart) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.address);
     telsor::CRfc822Address address(row.address);
-    Keys keys;
-    auto* exact = new telsor::CSeekExactStr;
-    ASSERT_EQ(exact->Compile(row.key, 0, 0), S_OK);
-    keys.owned.emplace_back(exact);
+    Keys keys = Exact(row.key, 0);
     EXPECT_EQ(telsor::CmpAddress(&address, row.part, keys.get(), MATCH_IS, RELATIONAL_NONE), row.expected);
   }
   telsor::CRfc822Address address("a@b");
