@@ -40,14 +40,11 @@ bool AnyKeyText(SIEVE_KEYS keys, Fn&& fn) {
   return false;
 }
 
-// True when some matcher finds a hit in the text (length bytes; an empty
-// text is searched as "").
+// True when some matcher finds a hit in the text: NUL-terminated when
+// length is 0, else length bytes (which may hold NUL bytes).
 bool SearchAnyKey(SIEVE_KEYS keys, const char* text, DWORD length) {
   if (keys == nullptr) return false;
-  if (text == nullptr || length == 0) {
-    text = "";
-    length = 0;
-  }
+  if (text == nullptr) text = "";
   for (SIEVE_KEYS key = keys; *key != nullptr; ++key) {
     DWORD matched = 0;
     if ((*key)->Search(text, length, &matched) != SEEK_NOT_FOUND) return true;
@@ -289,7 +286,8 @@ HRESULT CheckBodyData(CRfc822Part* part, const char* type, SIEVE_KEYS keys, tag_
     default:
       return S_SIEVE_FALSE;
   }
-  return Verdict(SearchAnyKey(keys, data, length));
+  // An empty content is searched as the empty text.
+  return Verdict(SearchAnyKey(keys, length != 0 ? data : "", length));
 }
 
 HRESULT TestBodyForEachPart(CRfc822Part* part, SIEVE_STRINGS types, SIEVE_KEYS keys, tag_FILTER_CTXT* context) {

@@ -59,9 +59,15 @@ HRESULT ReadEnvelopeText(const char* path, char** text) {
     fclose(in);
     return ERROR_NOT_ENOUGH_MEMORY;
   }
-  // A short read keeps what arrived; the buffer stays NUL-terminated.
+  // A short read keeps what arrived (the buffer stays NUL-terminated); a
+  // file that opens but cannot be read (a directory) is no envelope text.
   (void)fread(buffer, 1, size, in);
+  const HRESULT readError = ferror(in) ? static_cast<HRESULT>(GetLastError()) : S_OK;
   fclose(in);
+  if (readError != S_OK) {
+    free(buffer);
+    return readError;
+  }
   *text = buffer;
   return S_OK;
 }
@@ -230,6 +236,8 @@ double CMsgFilter::XSpamTest() { return DBL_MAX; }
 HRESULT LoadMessageScope(tag_FILTER_CTXT* context, tag_PARSE_SCOPE wanted) {
   if (context == nullptr || context->pMessage == nullptr) return E_POINTER;
   CRfc822Message& message = *context->pMessage;
+  // A message parsed whole needs nothing, not even a session.
+  if (message.GetParseScope() == PARSE_SCOPE_FULL) return S_OK;
   return ResultOfCall([&]() -> HRESULT {
     if (message.GetParser() == nullptr) {
       CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
