@@ -179,18 +179,39 @@ HRESULT CMailFeatureExtractor::ExtractFeatures(CRfc822Message& message) {
 HRESULT CMailFeatureExtractor::ExtractFeatures(const TSTRING& fileName, CRfc822Parser* parser) {
   return ResultOfCall([&]() -> HRESULT {
     CRfc822Message message;
-    CSharedObjPtr<CRfc822Parser> session = parser;
-    if (parser == nullptr) {
-      session = new CRfc822Parser;
-      session->PutMaxContentSizeInMemory(kOwnParserMemory);
-      HRESULT hr = session->OpenSession(tmpDirectory.IsEmpty() ? nullptr : tmpDirectory.c_str());
-      if (hr != S_OK) return hr;
-    }
     CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(fileName.c_str(), FALSE);
-    HRESULT hr = message.Parse(file, session, PARSE_SCOPE_FULL);
-    if (hr != S_OK) return hr;
-    return ExtractFeatures(message);
+    return ParseAndExtract(message, parser, &file);
   });
+}
+
+HRESULT CMailFeatureExtractor::ExtractFeatures(const char* bytes, ULONG length, CRfc822Parser* parser) {
+  return ResultOfCall([&]() -> HRESULT {
+    CRfc822Message message;
+    HRESULT hr = message.PutContentAsString(reinterpret_cast<const unsigned char*>(bytes), length);
+    if (hr != S_OK) return hr;
+    return ParseAndExtract(message, parser, nullptr);
+  });
+}
+
+HRESULT CMailFeatureExtractor::ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
+                                               const CSharedObjPtr<CSharedTmpFile>* file) {
+  CSharedObjPtr<CRfc822Parser> session = parser;
+  if (parser == nullptr) {
+    session = new CRfc822Parser;
+    session->PutMaxContentSizeInMemory(kOwnParserMemory);
+    HRESULT hr = session->OpenSession(tmpDirectory.IsEmpty() ? nullptr : tmpDirectory.c_str());
+    if (hr != S_OK) return hr;
+  }
+  HRESULT hr = S_OK;
+  if (file != nullptr) {
+    CSharedObjPtr<CSharedTmpFile> held = *file;
+    hr = message.Parse(held, session, PARSE_SCOPE_FULL);
+  } else {
+    message.SetParser(session);
+    hr = session->ParseMessage(PARSE_SCOPE_FULL, message);
+  }
+  if (hr != S_OK) return hr;
+  return ExtractFeatures(message);
 }
 
 void CMailFeatureExtractor::ExploreSubject(CRfc822Message&) {
