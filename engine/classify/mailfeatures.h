@@ -25,7 +25,9 @@
 // part the walk explores: "\r\n<charset>;<transfer encoding>\r\n" and the
 // body of a text part, or the clean text of an HTML part (URLs after it,
 // one a line); "\r\n<CID:...>\r\n" and the text of a part an HTML part
-// refers to by Content-ID; "<ATTMSG>" for an attached message. The bodies
+// refers to by Content-ID (each such part once per extraction, however
+// many links name it, so a flood of links costs no more than the links);
+// "<ATTMSG>" for an attached message. The bodies
 // of armoured blocks (PGP messages, signatures and keys, geek-code blocks,
 // play-by-email data) are cut out, their begin and end lines stay.
 //
