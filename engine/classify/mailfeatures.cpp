@@ -64,6 +64,12 @@ const FlagRow kFlagFeatures[] = {
     {0x40, MAIL_FEATURE_INVALID_BOUNDARY},
 };
 
+// A counter of the HTML converter and the feature it raises.
+struct CounterFeature {
+  DWORD value;
+  DWORD feature;
+};
+
 // The link schemes followed.
 struct SchemeRow {
   const char* text;
@@ -179,18 +185,39 @@ HRESULT CMailFeatureExtractor::ExtractFeatures(CRfc822Message& message) {
 HRESULT CMailFeatureExtractor::ExtractFeatures(const TSTRING& fileName, CRfc822Parser* parser) {
   return ResultOfCall([&]() -> HRESULT {
     CRfc822Message message;
-    CSharedObjPtr<CRfc822Parser> session = parser;
-    if (parser == nullptr) {
-      session = new CRfc822Parser;
-      session->PutMaxContentSizeInMemory(kOwnParserMemory);
-      HRESULT hr = session->OpenSession(tmpDirectory.IsEmpty() ? nullptr : tmpDirectory.c_str());
-      if (hr != S_OK) return hr;
-    }
     CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(fileName.c_str(), FALSE);
-    HRESULT hr = message.Parse(file, session, PARSE_SCOPE_FULL);
-    if (hr != S_OK) return hr;
-    return ExtractFeatures(message);
+    return ParseAndExtract(message, parser, &file);
   });
+}
+
+HRESULT CMailFeatureExtractor::ExtractFeatures(const char* bytes, ULONG length, CRfc822Parser* parser) {
+  return ResultOfCall([&]() -> HRESULT {
+    CRfc822Message message;
+    HRESULT hr = message.PutContentAsString(reinterpret_cast<const unsigned char*>(bytes), length);
+    if (hr != S_OK) return hr;
+    return ParseAndExtract(message, parser, nullptr);
+  });
+}
+
+HRESULT CMailFeatureExtractor::ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
+                                               const CSharedObjPtr<CSharedTmpFile>* file) {
+  CSharedObjPtr<CRfc822Parser> session = parser;
+  if (parser == nullptr) {
+    session = new CRfc822Parser;
+    session->PutMaxContentSizeInMemory(kOwnParserMemory);
+    HRESULT hr = session->OpenSession(tmpDirectory.IsEmpty() ? nullptr : tmpDirectory.c_str());
+    if (hr != S_OK) return hr;
+  }
+  HRESULT hr = S_OK;
+  if (file != nullptr) {
+    CSharedObjPtr<CSharedTmpFile> held = *file;
+    hr = message.Parse(held, session, PARSE_SCOPE_FULL);
+  } else {
+    message.SetParser(session);
+    hr = session->ParseMessage(PARSE_SCOPE_FULL, message);
+  }
+  if (hr != S_OK) return hr;
+  return ExtractFeatures(message);
 }
 
 void CMailFeatureExtractor::ExploreSubject(CRfc822Message&) {
@@ -318,10 +345,7 @@ void CMailFeatureExtractor::ExploreTextPart(CRfc822Part* part) {
 }
 
 void CMailFeatureExtractor::SetMetricHTML(CHtml2CleanText& converter, const TSTRING& cleanText) {
-  const struct {
-    DWORD flag;
-    DWORD feature;
-  } marks[] = {
+  const CounterFeature marks[] = {
       {converter.m_bInvisibleText, MAIL_FEATURE_INVISIBLE_INK},
       {converter.m_bTextAfterHtmlEnd, MAIL_FEATURE_TEXT_AFTER_HTML},
       {converter.m_bEmbeddedContent, MAIL_FEATURE_EMBEDDED_CONTENT},
@@ -330,20 +354,17 @@ void CMailFeatureExtractor::SetMetricHTML(CHtml2CleanText& converter, const TSTR
       {converter.m_bBadCharset, MAIL_FEATURE_BAD_CHARSET},
   };
   for (const auto& mark : marks) {
-    if (mark.flag != 0) Raise(mark.feature);
+    if (mark.value != 0) Raise(mark.feature);
   }
   DWORD length = static_cast<DWORD>(cleanText.GetLength());
   if (length == 0) return;
-  const struct {
-    DWORD count;
-    DWORD feature;
-  } ratios[] = {
+  const CounterFeature ratios[] = {
       {converter.m_dwCommentLength, MAIL_FEATURE_MANY_COMMENTS},
       {converter.m_dwScriptLength, MAIL_FEATURE_MANY_SCRIPTS},
       {converter.m_dwUrlLength, MAIL_FEATURE_MANY_URLS},
   };
   for (const auto& ratio : ratios) {
-    DWORD c = ratio.count;
+    DWORD c = ratio.value;
     if (c > length || (c > 0 && (c == length || static_cast<double>(c) / (length - c) >= kRatioLimit))) {
       Raise(ratio.feature);
     }
@@ -402,20 +423,21 @@ void CMailFeatureExtractor::ExploreCidPart(CRfc822Part* part) {
   bool octet = EqualsNoCase(type, "application/octet-stream");
   const char* charset = part->GetCharset().c_str();
   const char* encoding = part->GetContentTransferEncoding().c_str();
-  TSTRING marker;
+  const auto mark = [this](const char* first, const char* second, const char* third) {
+    TSTRING marker;
+    marker.Format("\r\n<CID:%s;%s;%s>\r\n", first, second, third);
+    Append(text, marker);
+  };
   if ((octet && BeginsWithNoCase(extension, "htm")) || EqualsNoCase(type, "text/html")) {
     CHtml2CleanText converter(ConverterOptions(version));
-    marker.Format("\r\n<CID:%s;%s;%s>\r\n", extension.c_str(), charset, encoding);
-    Append(text, marker);
+    mark(extension.c_str(), charset, encoding);
     TSTRING html = ExtractUtf8Text(part);
     ConvertHtml(converter, html);
   } else if ((octet && EqualsNoCase(extension, "txt")) || (!octet && EqualsNoCase(type, "text/plain"))) {
-    marker.Format("\r\n<CID:%s;%s;%s>\r\n", extension.c_str(), charset, encoding);
-    Append(text, marker);
+    mark(extension.c_str(), charset, encoding);
     Append(text, ExtractUtf8Text(part));
   } else {
-    marker.Format("\r\n<CID:%s;%s;%s>\r\n", octet ? "" : type.c_str(), extension.c_str(), encoding);
-    Append(text, marker);
+    mark(octet ? "" : type.c_str(), extension.c_str(), encoding);
   }
 }
 

@@ -13,6 +13,7 @@
 //   HRESULT hr = extractor.ExtractFeatures(TSTRING("/spool/1.eml"), nullptr);
 //   // parses the file with a parser of its own (10 MiB kept in memory,
 //   // temporary files in the extractor's folder); the file stays
+//   hr = extractor.ExtractFeatures("Subject: hi\r\n\r\nbody\r\n", 19, nullptr);
 //
 //   CMailFeatureExtractor taken;                // members filled directly
 //   taken.features.SetAt(19, 1.0);
@@ -24,7 +25,9 @@
 // part the walk explores: "\r\n<charset>;<transfer encoding>\r\n" and the
 // body of a text part, or the clean text of an HTML part (URLs after it,
 // one a line); "\r\n<CID:...>\r\n" and the text of a part an HTML part
-// refers to by Content-ID; "<ATTMSG>" for an attached message. The bodies
+// refers to by Content-ID (each such part once per extraction, however
+// many links name it, so a flood of links costs no more than the links);
+// "<ATTMSG>" for an attached message. The bodies
 // of armoured blocks (PGP messages, signatures and keys, geek-code blocks,
 // play-by-email data) are cut out, their begin and end lines stay.
 //
@@ -106,6 +109,9 @@ class CMailFeatureExtractor : public CObj {
   // of its own when null, then extracts. S_OK, E_OUTOFMEMORY, or the first
   // failure of the session, the parse or the extraction.
   HRESULT ExtractFeatures(const TSTRING& fileName, CRfc822Parser* parser);
+  // Parses the length bytes of a message held in memory with parser (or
+  // one of its own, as above), then extracts; the same results.
+  HRESULT ExtractFeatures(const char* bytes, ULONG length, CRfc822Parser* parser);
 
   // A non-zero version has the HTML converter write URLs in place, so that
   // no link is followed.
@@ -158,6 +164,10 @@ class CMailFeatureExtractor : public CObj {
   // Converts html in place and takes its features; its source goes to
   // htmlText first.
   void ConvertHtml(CHtml2CleanText& converter, TSTRING& html);
+  // Extracts from a message whose content is set, parsed by parser or by a
+  // session of the extractor's own.
+  HRESULT ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
+                          const CSharedObjPtr<CSharedTmpFile>* file);
 
   // The parts reached through Content-ID links in this extraction: each is
   // read once, however many links name it, so that a flood of links to one

@@ -370,6 +370,25 @@ TEST(MailFeatures, LinkListEntries) {
   }
 }
 
+TEST(MailFeatures, AVersionWritesUrlsInPlaceAndFollowsNoLink) {
+  std::unique_ptr<CRfc822Message> m =
+      Parse(std::string(kHead) +
+            "Content-Type: multipart/related; boundary=\"r\"\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n" +
+            Html("<a href=\"http://joe@10.0.0.1/\">x</a><img src=\"cid:t1\">") +
+            "\r\n--r\r\nContent-Type: text/plain\r\nContent-ID: <t1>\r\n\r\nlinked text\r\n--r--\r\n");
+  CMailFeatureExtractor x(nullptr);
+  ASSERT_EQ(S_OK, x.ExtractFeatures(*m));
+  EXPECT_EQ(1.0, x.features[MAIL_FEATURE_AT_IN_URL]);
+  EXPECT_EQ(1.0, x.features[MAIL_FEATURE_OBFUSCATED_URL]);
+  EXPECT_NE(std::string::npos, Str(x.text).find("<CID:;;>"));
+  x.SetVersion(1);
+  ASSERT_EQ(S_OK, x.ExtractFeatures(*m));
+  EXPECT_EQ(0.0, x.features[MAIL_FEATURE_AT_IN_URL]);
+  EXPECT_EQ(0.0, x.features[MAIL_FEATURE_OBFUSCATED_URL]);
+  EXPECT_EQ(std::string::npos, Str(x.text).find("<CID:;;>"));
+  EXPECT_NE(std::string::npos, Str(x.text).find("<|pspam|URL:||||http://10.0.0.1/>"));  // in place, normalised
+}
+
 TEST(MailFeatures, ManyLinksToOnePartReadItOnce) {
   // A thousand links to one large part add its text once, not a thousand
   // times (the walk reads the part as well: twice in all).
