@@ -28,8 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -83,23 +82,38 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
   return files;
 }
 
-// The messages of a mailbox: each starts at a line beginning with "From ",
-// which is not part of the message.
-std::vector<std::string> SplitMailbox(const std::string& box) {
-  std::vector<std::string> messages;
+// The messages of a mailbox, as (offset, length) in it: each starts after a
+// line beginning with "From ", which is not part of the message.
+std::vector<std::pair<size_t, size_t>> SplitMailbox(const std::string& box) {
+  std::vector<std::pair<size_t, size_t>> messages;
   size_t start = std::string::npos;
   size_t line = 0;
   while (line < box.size()) {
     size_t end = box.find('\n', line);
     size_t next = end == std::string::npos ? box.size() : end + 1;
     if (box.compare(line, 5, "From ") == 0) {
-      if (start != std::string::npos) messages.push_back(box.substr(start, line - start));
+      if (start != std::string::npos) messages.emplace_back(start, line - start);
       start = next;
     }
     line = next;
   }
-  if (start != std::string::npos) messages.push_back(box.substr(start));
+  if (start != std::string::npos) messages.emplace_back(start, box.size() - start);
   return messages;
+}
+
+// The whole file, or false when it cannot be read.
+bool ReadWhole(const std::string& path, std::string& bytes) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  bool ok = fseek(f, 0, SEEK_END) == 0;
+  long size = ok ? ftell(f) : -1;
+  ok = size >= 0 && fseek(f, 0, SEEK_SET) == 0;
+  if (ok) {
+    bytes.resize(static_cast<size_t>(size));
+    ok = fread(&bytes[0], 1, bytes.size(), f) == bytes.size();
+  }
+  fclose(f);
+  return ok;
 }
 
 struct Engine {
@@ -143,13 +157,13 @@ struct Run {
     Report(path, code, score, categories, error, Now() - start);
   }
 
-  void TestMemory(const std::string& name, const std::string& bytes) {
+  void TestMemory(const std::string& name, const char* bytes, size_t length) {
     int32_t score = 0;
     SQorCategoryScore categories;
     SQorError error;
     double start = Now();
-    uint32_t code = engine.testMemory(0, 0, dataDir.c_str(), tempDir.c_str(), nullptr, bytes.data(),
-                                      static_cast<uint32_t>(bytes.size()), threshold, 0, &score, &categories, &error);
+    uint32_t code = engine.testMemory(0, 0, dataDir.c_str(), tempDir.c_str(), nullptr, bytes,
+                                      static_cast<uint32_t>(length), threshold, 0, &score, &categories, &error);
     Report(name, code, score, categories, error, Now() - start);
   }
 
@@ -158,15 +172,15 @@ struct Run {
       for (const std::string& f : FolderFiles(path)) TestPath(f);
       return;
     }
-    std::ifstream in(path, std::ios::binary);
+    FILE* f = fopen(path.c_str(), "rb");
     char head[5] = {0};
-    in.read(head, 5);
-    if (in.gcount() == 5 && memcmp(head, "From ", 5) == 0) {
-      in.seekg(0);
-      std::stringstream all;
-      all << in.rdbuf();
-      std::vector<std::string> box = SplitMailbox(all.str());
-      for (size_t i = 0; i < box.size(); ++i) TestMemory(path + "#" + std::to_string(i + 1), box[i]);
+    const bool mailbox = f != nullptr && fread(head, 1, 5, f) == 5 && memcmp(head, "From ", 5) == 0;
+    if (f != nullptr) fclose(f);
+    std::string box;
+    if (mailbox && ReadWhole(path, box)) {
+      size_t n = 0;
+      for (const auto& m : SplitMailbox(box))
+        TestMemory(path + "#" + std::to_string(++n), box.data() + m.first, m.second);
       return;
     }
     TestFile(path);  // also a file that cannot be read: the engine reports it

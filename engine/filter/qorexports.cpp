@@ -83,7 +83,8 @@ QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineSpamTestMemory(uintptr_t, uint
       return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(E_POINTER), "Unable assign message content.", error);
     CRfc822Message parsed;
     HRESULT hr = parsed.PutContentAsString(static_cast<const unsigned char*>(message), length);
-    if (hr != S_OK) return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(hr), "Unable assign message content.", error);
+    if (hr != S_OK)
+      return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(hr), "Unable assign message content.", error);
     hr = parser->ParseMessage(PARSE_SCOPE_FULL, parsed);
     if (hr != S_OK) return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(hr), "Unable to parse message.", error);
     SpamTestMessage(module, parsed, threshold, reserved, score, categories);

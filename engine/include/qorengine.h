@@ -119,7 +119,8 @@ QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineSpamTestFile(
     SQorCategoryScore* categories, SQorError* error);
 
 // The version and the update numbers of the files in dataDir; needs no engine
-// instance. Missing files give unknown numbers, not errors. version not null.
+// instance. Missing files give unknown numbers, not errors. A null version
+// is not written.
 QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineGetVersion(uintptr_t reserved1, uintptr_t reserved2,
                                                               const char* dataDir, uintptr_t reserved3,
                                                               uintptr_t reserved4, SQorVersionInfo* version,
