@@ -58,7 +58,7 @@ class ExportsTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(lib.Ready()) << lib.path;
     for (const char* d : {"empty", "plain", "discard", "discard35", "fileinto", "reqver", "fileinto-then-none",
-                          "model", "tmp"})
+                          "model", "xspam", "tmp"})
       ASSERT_EQ(mkdir((dir / d).c_str(), 0755), 0);
     const std::string none = "if header :contains \"Subject\" \"never there\" { discard; }";
     const std::string fileinto = "require \"fileinto\"; fileinto \"Junk\";";
@@ -79,6 +79,11 @@ class ExportsTest : public ::testing::Test {
     classify_test::WriteBytes(model + "/Qor.bin", classify_test::PlainRecord(spam, false));
     CNGramsTextClassifier money = classify_test::ClassifierOf(kSpamText, 0.8, 9);
     classify_test::WriteBytes(model + "/Qor_36.bin", classify_test::PlainRecord(money, false));
+    // The model's spam value seen by a script.
+    const std::string xspam = Data("xspam");
+    WriteFileBytes(xspam + "/SieveCatalog.xml",
+                   Catalogue({{"x1", "", 37, "if x_spamtest :value \"gt\" \"0.2\" { discard; }"}}));
+    classify_test::WriteBytes(xspam + "/Qor.bin", classify_test::PlainRecord(spam, false));
     WriteFileBytes(dir / "spam.eml", SpamMessage());
     WriteFileBytes(dir / "plain.eml", kPlainMessage);
   }
@@ -119,6 +124,11 @@ TEST_F(ExportsTest, OneHostOneTable) {
   // decides the score.
   ASSERT_GT(spamValue, -0.99);
   ASSERT_LT(spamValue, 0.99);
+  // What the x_spamtest script compares with.
+  ASSERT_GT(spamValue, 0.2);
+  double plainValue = 0, unused = 0;
+  Oracle(Data("xspam"), kPlainMessage, &plainValue, &unused);
+  ASSERT_LE(plainValue, 0.2);
   ASSERT_NE(moneyValue, DBL_MAX);
   const int32_t spamScore = ScoreOf(spamValue);
   const int32_t moneyScore = ScoreOf(moneyValue);
@@ -193,6 +203,13 @@ TEST_F(ExportsTest, OneHostOneTable) {
        kUnwritten, kUnwrittenCategories},
       {"no file named", FILE, Data("model"), "(null)", 0, 8, 2, "Unable to parse message.", kUnwritten,
        kUnwrittenCategories},
+      {"", UNINIT, "", "", 0, 0, 0, nullptr, 0, {}},
+      {"", ENABLE, Data("xspam"), "", 0, 0, 0, nullptr, 0, {}},
+      {"x_spamtest above 0.2: the script discards", MEMORY, Data("xspam"), SpamMessage(), 1000, 0, 0, nullptr, 1000,
+       {-1000, -1000, -1000, 1000, -1000}},
+      {"x_spamtest not above: the classifier decides", MEMORY, Data("xspam"), plain, 1000, 0, 0, nullptr,
+       ScoreOf(plainValue),
+       {NS, NS, NS, NS, NS}},
       {"", UNINIT, "", "", 0, 0, 0, nullptr, 0, {}},
       {"re-created with the next call's directory", MEMORY, Data("missing"), plain, 0, 11, 3,
        "Failed to initialize database.", kUnwritten, kUnwrittenCategories},
