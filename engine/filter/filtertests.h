@@ -4,6 +4,12 @@
 // reads the message through the MIME model and answers S_SIEVE_TRUE,
 // S_SIEVE_FALSE or a failure code:
 //
+//   telsor::CMsgFilter filter;
+//   filter.SetMessage("/var/mail/msg.eml", nullptr);
+//   telsor::CSeekExactStr forty;
+//   forty.Compile("40", 1, 0);
+//   const telsor::CSeekPattern* keys[] = {&forty, nullptr};
+//   const char* names[] = {"X-Level", nullptr};
 //   // header :value "gt" :comparator "i;ascii-numeric" "X-Level" "40"
 //   HRESULT hr = telsor::SieveTestHeader(names, keys, COMPARATOR_ASCII_NUMERIC, MATCH_VALUE,
 //                                        RELATIONAL_GT, filter.GetFilterContext());
