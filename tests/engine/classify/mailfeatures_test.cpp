@@ -355,6 +355,7 @@ TEST(MailFeatures, LinkListEntries) {
       {"cid:h1", "\r\n<CID:HTML;;>\r\nlinked page ", {}},  // its clean text
       {"cid:i1", "\r\n<CID:image/png;png;>\r\n", {}},
       {"cid:none", nullptr, {}},
+      {"cid:", "\r\n<CID:multipart/related;;>\r\n", {}},  // the first part without an identifier: the top
       {"HTTP://joe@x.example/", nullptr, {10}},
       {"see https://1.2.3.4/", nullptr, {11}},
       {"ftp://joe@x.example/", nullptr, {}},
