@@ -13,7 +13,7 @@
 //   HRESULT hr = extractor.ExtractFeatures(TSTRING("/spool/1.eml"), nullptr);
 //   // parses the file with a parser of its own (10 MiB kept in memory,
 //   // temporary files in the extractor's folder); the file stays
-//   hr = extractor.ExtractFeatures("Subject: hi\r\n\r\nbody\r\n", 19, nullptr);
+//   hr = extractor.ExtractFeatures("Subject: hi\r\n\r\nbody\r\n", 21, nullptr);
 //
 //   CMailFeatureExtractor taken;                // members filled directly
 //   taken.features.SetAt(19, 1.0);
