@@ -390,6 +390,24 @@ TEST(MailFeatures, AVersionWritesUrlsInPlaceAndFollowsNoLink) {
   EXPECT_NE(std::string::npos, Str(x.text).find("<|pspam|URL:||||http://10.0.0.1/>"));  // in place, normalised
 }
 
+TEST(MailFeatures, ALinkReadsTheFirstPartOfItsIdentifier) {
+  // Two parts share an identifier; the link reads the first in pre-order,
+  // in an extraction as in a direct call.
+  std::unique_ptr<CRfc822Message> m =
+      Parse(std::string(kHead) +
+            "Content-Type: multipart/related; boundary=\"r\"\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n"
+            "<p>x</p><img src=\"cid:same\">\r\n--r\r\nContent-Type: multipart/mixed; boundary=\"m\"\r\n\r\n"
+            "--m\r\nContent-Type: image/gif\r\nContent-ID: <same>\r\n\r\nGIF\r\n--m--\r\n"
+            "--r\r\nContent-Type: text/plain\r\nContent-ID: <same>\r\n\r\nsecond\r\n--r--\r\n");
+  CMailFeatureExtractor x(nullptr);
+  ASSERT_EQ(S_OK, x.ExtractFeatures(*m));
+  EXPECT_NE(std::string::npos, Str(x.text).find("<CID:image/gif;;>"));
+  EXPECT_EQ(std::string::npos, Str(x.text).find("<CID:;;>"));
+  CMailFeatureExtractor direct(nullptr);
+  direct.ExploreCIDRef(Child(m.get(), 0), "same", nullptr);
+  EXPECT_EQ("\r\n<CID:image/gif;;>\r\n", Str(direct.text));
+}
+
 TEST(MailFeatures, ManyLinksToOnePartReadItOnce) {
   // A thousand links to one large part add its text once, not a thousand
   // times (the walk reads the part as well: twice in all).
