@@ -74,8 +74,10 @@ std::string Beside(const char* env, const char* name) {
   return path.substr(0, path.rfind('/') + 1) + name;
 }
 
-// The spam classifier's file: $QOR_MODEL's, or one trained now.
-std::string ModelFile() {
+// The spam classifier's file: $QOR_MODEL's, or one trained now into a
+// temporary folder (trained is set; the caller removes it).
+std::string ModelFile(bool& trained) {
+  trained = false;
   if (const char* model = getenv("QOR_MODEL")) {
     std::string path = std::string(model) + "/Qor.bin";
     struct stat st;
@@ -90,16 +92,22 @@ std::string ModelFile() {
     command += " " + TrainingHalf() + "/" + group;
   }
   fprintf(stderr, "mail_bench: training the spam classifier (%s)\n", command.c_str());
+  trained = true;
   int status = system(command.c_str());
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return out + "/none";
   return out + "/Qor.bin";
 }
 
 const CMailClassifier* Classifier() {
   static std::unique_ptr<CMailClassifier> classifier = [] {
     std::unique_ptr<CMailClassifier> c(new CMailClassifier);
-    std::string path = ModelFile();
+    bool trained = false;
+    std::string path = ModelFile(trained);
     if (!path.empty()) c->LoadData(path.c_str());
+    if (trained) {
+      std::error_code ec;
+      std::filesystem::remove_all(path.substr(0, path.rfind('/')), ec);
+    }
     // A loaded spam classifier speaks for a text of five words and more.
     CMailFeatureExtractor probe;
     probe.text = "one two three four five six";

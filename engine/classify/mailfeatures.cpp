@@ -113,7 +113,12 @@ void Append(TSTRING& to, const TSTRING& what) { to.append(what.c_str(), what.Get
 }  // namespace
 
 CMailFeatureExtractor::CMailFeatureExtractor(const char* tmpDirectory)
-    : features(MAIL_FEATURE_COUNT), ngrams(kGramLength), tmpDirectory(tmpDirectory), version(0) {}
+    : features(MAIL_FEATURE_COUNT),
+      ngrams(kGramLength),
+      tmpDirectory(tmpDirectory),
+      version(0),
+      m_pIndexRoot(nullptr),
+      m_bIndexBuilt(false) {}
 
 CMailFeatureExtractor::CMailFeatureExtractor(const CMailFeatureExtractor& other)
     : CObj(),
@@ -123,7 +128,9 @@ CMailFeatureExtractor::CMailFeatureExtractor(const CMailFeatureExtractor& other)
       text(other.text),
       htmlText(other.htmlText),
       tmpDirectory(other.tmpDirectory),
-      version(other.version) {}
+      version(other.version),
+      m_pIndexRoot(nullptr),
+      m_bIndexBuilt(false) {}
 
 CMailFeatureExtractor& CMailFeatureExtractor::operator=(const CMailFeatureExtractor& other) {
   features = other.features;
@@ -147,6 +154,8 @@ void CMailFeatureExtractor::Empty() {
   text.Release();
   htmlText.Release();
   m_linkedParts.clear();
+  m_cidIndex.clear();
+  m_bIndexBuilt = false;
 }
 
 const char* CMailFeatureExtractor::GetFeatureText(DWORD feature) {
@@ -162,6 +171,17 @@ void CMailFeatureExtractor::PrintMetricData(FILE* file) const {
 }
 
 HRESULT CMailFeatureExtractor::ExtractFeatures(CRfc822Message& message) {
+  // The Content-ID index serves this extraction only, however it ends.
+  struct IndexScope {
+    CMailFeatureExtractor& x;
+    IndexScope(CMailFeatureExtractor& extractor, CRfc822Part* root) : x(extractor) { Reset(root); }
+    ~IndexScope() { Reset(nullptr); }
+    void Reset(CRfc822Part* root) {
+      x.m_cidIndex.clear();
+      x.m_bIndexBuilt = false;
+      x.m_pIndexRoot = root;
+    }
+  } index(*this, &message);
   features = CRealVector(MAIL_FEATURE_COUNT);
   m_linkedParts.clear();
   if (IsHTMLOnlyMessage(message)) Raise(MAIL_FEATURE_HTML_ONLY);
@@ -404,15 +424,39 @@ bool CMailFeatureExtractor::IterFindContentID(CRfc822Part* part, void* context) 
   return false;
 }
 
+CRfc822Part* CMailFeatureExtractor::FindContentID(CRfc822Part* root, const char* cid) {
+  if (root != m_pIndexRoot) {
+    tag_CID_SEARCH search = {nullptr, cid};
+    ForEachPart(root, IterFindContentID, &search);
+    return search.found;
+  }
+  CRfc822Part* found = nullptr;
+  WithMemoryException([&] {
+    if (!m_bIndexBuilt) {
+      // emplace keeps the first part of each identifier.
+      ForEachPart(
+          root,
+          [](CRfc822Part* p, void* index) {
+            static_cast<std::map<std::string, CRfc822Part*>*>(index)->emplace(p->GetContentID().c_str(), p);
+            return true;
+          },
+          &m_cidIndex);
+      m_bIndexBuilt = true;
+    }
+    auto at = m_cidIndex.find(cid);
+    if (at != m_cidIndex.end()) found = at->second;
+  });
+  return found;
+}
+
 void CMailFeatureExtractor::ExploreCIDRef(CRfc822Part* part, const char* cid, const char*) {
   CRfc822Part* root = part;
   while (root->GetParent() != nullptr) root = root->GetParent();
-  tag_CID_SEARCH search = {nullptr, cid};
-  ForEachPart(root, IterFindContentID, &search);
-  if (search.found == nullptr) return;
+  CRfc822Part* found = FindContentID(root, cid);
+  if (found == nullptr) return;
   bool first = false;
-  WithMemoryException([&] { first = m_linkedParts.insert(search.found).second; });
-  if (first) ExploreCidPart(search.found);
+  WithMemoryException([&] { first = m_linkedParts.insert(found).second; });
+  if (first) ExploreCidPart(found);
 }
 
 void CMailFeatureExtractor::ExploreCidPart(CRfc822Part* part) {

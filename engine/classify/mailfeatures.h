@@ -13,7 +13,7 @@
 //   HRESULT hr = extractor.ExtractFeatures(TSTRING("/spool/1.eml"), nullptr);
 //   // parses the file with a parser of its own (10 MiB kept in memory,
 //   // temporary files in the extractor's folder); the file stays
-//   hr = extractor.ExtractFeatures("Subject: hi\r\n\r\nbody\r\n", 19, nullptr);
+//   hr = extractor.ExtractFeatures("Subject: hi\r\n\r\nbody\r\n", 21, nullptr);
 //
 //   CMailFeatureExtractor taken;                // members filled directly
 //   taken.features.SetAt(19, 1.0);
@@ -26,7 +26,8 @@
 // body of a text part, or the clean text of an HTML part (URLs after it,
 // one a line); "\r\n<CID:...>\r\n" and the text of a part an HTML part
 // refers to by Content-ID (each such part once per extraction, however
-// many links name it, so a flood of links costs no more than the links);
+// many links name it, each link one lookup, so a flood of links costs no
+// more than the links);
 // "<ATTMSG>" for an attached message. The bodies
 // of armoured blocks (PGP messages, signatures and keys, geek-code blocks,
 // play-by-email data) are cut out, their begin and end lines stay.
@@ -47,7 +48,9 @@
 
 #include <stdio.h>
 
+#include <map>
 #include <set>
+#include <string>
 
 #include "classify/ngramsvector.h"
 #include "classify/realvector.h"
@@ -169,10 +172,19 @@ class CMailFeatureExtractor : public CObj {
   HRESULT ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
                           const CSharedObjPtr<CSharedTmpFile>* file);
 
+  // The first part, in pre-order from root, whose Content-ID is cid.
+  CRfc822Part* FindContentID(CRfc822Part* root, const char* cid);
+
   // The parts reached through Content-ID links in this extraction: each is
   // read once, however many links name it, so that a flood of links to one
   // large part costs no more than the links themselves.
   std::set<const CRfc822Part*> m_linkedParts;
+  // During an extraction, the message's parts by Content-ID (the first of
+  // each in pre-order), made at the first link, so that a flood of links
+  // costs a lookup each rather than a walk of the tree.
+  CRfc822Part* m_pIndexRoot;
+  bool m_bIndexBuilt;
+  std::map<std::string, CRfc822Part*> m_cidIndex;
 };
 
 // What IterFindContentID looks for and what it found.

@@ -4,8 +4,8 @@
 // through extraction: features of 0.0 or 1.0, a vector of unit length (or
 // empty), a text that holds the subject and its line end. The whole
 // training half takes under a second here and seconds under the
-// sanitizers. Skipped when
-// $QOR_CORPORA is not set (tools/test-all.sh sets it).
+// sanitizers. Skipped when $QOR_CORPORA is not set (tools/test-all.sh sets
+// it).
 #include <gtest/gtest.h>
 
 #include <string>

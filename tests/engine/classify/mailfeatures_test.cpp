@@ -355,6 +355,7 @@ TEST(MailFeatures, LinkListEntries) {
       {"cid:h1", "\r\n<CID:HTML;;>\r\nlinked page ", {}},  // its clean text
       {"cid:i1", "\r\n<CID:image/png;png;>\r\n", {}},
       {"cid:none", nullptr, {}},
+      {"cid:", "\r\n<CID:multipart/related;;>\r\n", {}},  // the first part without an identifier: the top
       {"HTTP://joe@x.example/", nullptr, {10}},
       {"see https://1.2.3.4/", nullptr, {11}},
       {"ftp://joe@x.example/", nullptr, {}},
@@ -387,6 +388,24 @@ TEST(MailFeatures, AVersionWritesUrlsInPlaceAndFollowsNoLink) {
   EXPECT_EQ(0.0, x.features[MAIL_FEATURE_OBFUSCATED_URL]);
   EXPECT_EQ(std::string::npos, Str(x.text).find("<CID:;;>"));
   EXPECT_NE(std::string::npos, Str(x.text).find("<|pspam|URL:||||http://10.0.0.1/>"));  // in place, normalised
+}
+
+TEST(MailFeatures, ALinkReadsTheFirstPartOfItsIdentifier) {
+  // Two parts share an identifier; the link reads the first in pre-order,
+  // in an extraction as in a direct call.
+  std::unique_ptr<CRfc822Message> m =
+      Parse(std::string(kHead) +
+            "Content-Type: multipart/related; boundary=\"r\"\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n"
+            "<p>x</p><img src=\"cid:same\">\r\n--r\r\nContent-Type: multipart/mixed; boundary=\"m\"\r\n\r\n"
+            "--m\r\nContent-Type: image/gif\r\nContent-ID: <same>\r\n\r\nGIF\r\n--m--\r\n"
+            "--r\r\nContent-Type: text/plain\r\nContent-ID: <same>\r\n\r\nsecond\r\n--r--\r\n");
+  CMailFeatureExtractor x(nullptr);
+  ASSERT_EQ(S_OK, x.ExtractFeatures(*m));
+  EXPECT_NE(std::string::npos, Str(x.text).find("<CID:image/gif;;>"));
+  EXPECT_EQ(std::string::npos, Str(x.text).find("<CID:;;>"));
+  CMailFeatureExtractor direct(nullptr);
+  direct.ExploreCIDRef(Child(m.get(), 0), "same", nullptr);
+  EXPECT_EQ("\r\n<CID:image/gif;;>\r\n", Str(direct.text));
 }
 
 TEST(MailFeatures, ManyLinksToOnePartReadItOnce) {
