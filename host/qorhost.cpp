@@ -1,30 +1,40 @@
-// qorhost: a host program for the engine library.
+// qorhost: the host program of the main job. It loads libqorengine.so at run
+// time, as the appliance's mail path does, and spam-tests every message it
+// is given, one line per message:
 //
-// It loads libqorengine.so at run time, as the appliance's mail path does, and
-// runs what the library offers on every message file in a folder:
+//   qorhost [--data DIR] [--tmp DIR] [--threshold N] [PATH...]
 //
-//   qorhost samples
+// A PATH is a message file, a mailbox (a file whose first line starts with
+// "From "; each message is tested from memory) or a folder (its files, not
+// descending, in name order); without one, "samples". The data directory
+// (default $QOR_MODEL, else ~/.cache/telsor-model) holds the spam model
+// "Qor.bin", the category models beside it and the script catalogue
+// "SieveCatalog.xml"; temporary files go to a private folder that is
+// removed at the end. A line reads
 //
-// Until the library exports its spam test, the host checks the library's
-// system layer instead and lists the messages it would test.
+//   samples/offer.eml  score 734  hoax - adult - money 512 goods - health -  1.92 ms
+//
+// ("-": no score; categories are scored only above the threshold, default
+// 0), or the error code, its cause and its text. The exit status is 1 when
+// any message failed.
 #include <dirent.h>
 #include <dlfcn.h>
-#include <unistd.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <string>
 #include <vector>
 
-namespace {
+#include "include/qorengine.h"
 
-struct FileTime {
-  uint32_t low;
-  uint32_t high;
-};
+namespace {
 
 std::string LibraryPath() {
   // The library sits in ../lib relative to this program, or where the build put it.
@@ -40,55 +50,211 @@ std::string LibraryPath() {
   return std::string(QOR_LIBRARY_DIR) + "/libqorengine.so";
 }
 
-std::vector<std::string> MessageFiles(const char* folder) {
+std::string DefaultDataDir() {
+  if (const char* model = getenv("QOR_MODEL")) return model;
+  const char* home = getenv("HOME");
+  return std::string(home != nullptr ? home : "") + "/.cache/telsor-model";
+}
+
+double Now() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The files of a folder in name order (hidden ones left out).
+std::vector<std::string> FolderFiles(const std::string& folder) {
   std::vector<std::string> files;
-  DIR* dir = opendir(folder);
-  if (dir == nullptr) return files;
-  while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0)
-      files.push_back(std::string(folder) + "/" + name);
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* e = readdir(dir)) {
+      if (e->d_name[0] == '.') continue;
+      std::string path = folder + "/" + e->d_name;
+      if (!IsDirectory(path)) files.push_back(path);
+    }
+    closedir(dir);
   }
-  closedir(dir);
   std::sort(files.begin(), files.end());
   return files;
 }
 
+// The messages of a mailbox, as (offset, length) in it: each starts after a
+// line beginning with "From ", which is not part of the message.
+std::vector<std::pair<size_t, size_t>> SplitMailbox(const std::string& box) {
+  std::vector<std::pair<size_t, size_t>> messages;
+  size_t start = std::string::npos;
+  size_t line = 0;
+  while (line < box.size()) {
+    size_t end = box.find('\n', line);
+    size_t next = end == std::string::npos ? box.size() : end + 1;
+    if (box.compare(line, 5, "From ") == 0) {
+      if (start != std::string::npos) messages.emplace_back(start, line - start);
+      start = next;
+    }
+    line = next;
+  }
+  if (start != std::string::npos) messages.emplace_back(start, box.size() - start);
+  return messages;
+}
+
+// The whole file, or false when it cannot be read.
+bool ReadWhole(const std::string& path, std::string& bytes) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  bool ok = fseek(f, 0, SEEK_END) == 0;
+  long size = ok ? ftell(f) : -1;
+  ok = size >= 0 && fseek(f, 0, SEEK_SET) == 0;
+  if (ok) {
+    bytes.resize(static_cast<size_t>(size));
+    ok = fread(&bytes[0], 1, bytes.size(), f) == bytes.size();
+  }
+  fclose(f);
+  return ok;
+}
+
+struct Engine {
+  PFN_QorEngineSpamTestMemory testMemory;
+  PFN_QorEngineSpamTestFile testFile;
+  PFN_QorEngineGetVersion version;
+  PFN_QorEngineUninit uninit;
+};
+
+struct Run {
+  Engine engine;
+  std::string dataDir;
+  std::string tempDir;
+  int32_t threshold = 0;
+  unsigned messages = 0;
+  unsigned failures = 0;
+  double seconds = 0;
+
+  void Report(const std::string& name, uint32_t code, int32_t score, const SQorCategoryScore& c,
+              const SQorError& error, double elapsed) {
+    ++messages;
+    seconds += elapsed;
+    if (code != 0) {
+      ++failures;
+      printf("%s  error %u (%u) %s\n", name.c_str(), error.code, error.detail, error.message);
+      return;
+    }
+    auto entry = [](int32_t v) { return v == QOR_NO_SCORE ? std::string("-") : std::to_string(v); };
+    printf("%s  score %d  hoax %s adult %s money %s goods %s health %s  %.2f ms\n", name.c_str(), score,
+           entry(c.hoax).c_str(), entry(c.adult).c_str(), entry(c.money).c_str(), entry(c.goods).c_str(),
+           entry(c.health).c_str(), elapsed * 1000.0);
+  }
+
+  void TestFile(const std::string& path) {
+    int32_t score = 0;
+    SQorCategoryScore categories;
+    SQorError error;
+    double start = Now();
+    uint32_t code = engine.testFile(0, 0, dataDir.c_str(), tempDir.c_str(), nullptr, path.c_str(), threshold, 0,
+                                    &score, &categories, &error);
+    Report(path, code, score, categories, error, Now() - start);
+  }
+
+  void TestMemory(const std::string& name, const char* bytes, size_t length) {
+    int32_t score = 0;
+    SQorCategoryScore categories;
+    SQorError error;
+    double start = Now();
+    uint32_t code = engine.testMemory(0, 0, dataDir.c_str(), tempDir.c_str(), nullptr, bytes,
+                                      static_cast<uint32_t>(length), threshold, 0, &score, &categories, &error);
+    Report(name, code, score, categories, error, Now() - start);
+  }
+
+  void TestPath(const std::string& path) {
+    if (IsDirectory(path)) {
+      for (const std::string& f : FolderFiles(path)) TestPath(f);
+      return;
+    }
+    FILE* f = fopen(path.c_str(), "rb");
+    char head[5] = {0};
+    const bool mailbox = f != nullptr && fread(head, 1, 5, f) == 5 && memcmp(head, "From ", 5) == 0;
+    if (f != nullptr) fclose(f);
+    std::string box;
+    if (mailbox && ReadWhole(path, box)) {
+      size_t n = 0;
+      for (const auto& m : SplitMailbox(box))
+        TestMemory(path + "#" + std::to_string(++n), box.data() + m.first, m.second);
+      return;
+    }
+    TestFile(path);  // also a file that cannot be read: the engine reports it
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* folder = argc > 1 ? argv[1] : "samples";
+  Run run;
+  run.dataDir = DefaultDataDir();
+  std::vector<std::string> paths;
+  std::string tempDir;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if ((a == "--data" || a == "--tmp" || a == "--threshold") && i + 1 < argc) {
+      std::string v = argv[++i];
+      if (a == "--data") run.dataDir = v;
+      else if (a == "--tmp") tempDir = v;
+      else run.threshold = static_cast<int32_t>(strtol(v.c_str(), nullptr, 10));
+    } else if (a.compare(0, 2, "--") == 0) {
+      fprintf(stderr, "usage: qorhost [--data DIR] [--tmp DIR] [--threshold N] [PATH...]\n");
+      return 2;
+    } else {
+      paths.push_back(a);
+    }
+  }
+  if (paths.empty()) paths.push_back("samples");
+
   std::string path = LibraryPath();
   void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (lib == nullptr) {
     fprintf(stderr, "qorhost: cannot load %s: %s\n", path.c_str(), dlerror());
     return 1;
   }
-  printf("loaded %s\n", path.c_str());
-
-  using TimetToFileTimeFn = void (*)(time_t, FileTime*);
-  auto toFileTime = reinterpret_cast<TimetToFileTimeFn>(dlsym(lib, "TimetToFileTime"));
-  if (toFileTime == nullptr) {
-    fprintf(stderr, "qorhost: the library does not export TimetToFileTime\n");
+  Engine& e = run.engine;
+  e.testMemory = reinterpret_cast<PFN_QorEngineSpamTestMemory>(dlsym(lib, "QorEngineSpamTestMemory"));
+  e.testFile = reinterpret_cast<PFN_QorEngineSpamTestFile>(dlsym(lib, "QorEngineSpamTestFile"));
+  e.version = reinterpret_cast<PFN_QorEngineGetVersion>(dlsym(lib, "QorEngineGetVersion"));
+  e.uninit = reinterpret_cast<PFN_QorEngineUninit>(dlsym(lib, "QorEngineUninit"));
+  if (!e.testMemory || !e.testFile || !e.version || !e.uninit) {
+    fprintf(stderr, "qorhost: %s lacks the engine's exported functions\n", path.c_str());
     dlclose(lib);
     return 1;
   }
-  FileTime ft{};
-  toFileTime(0, &ft);
-  unsigned long long epoch = (static_cast<unsigned long long>(ft.high) << 32) | ft.low;
-  printf("system layer: 1970-01-01 is file time %llu\n", epoch);
 
-  int status = 0;
-  if (epoch != 116444736000000000ULL) {
-    fprintf(stderr, "qorhost: unexpected file time for the Unix epoch\n");
-    status = 1;
+  char pattern[] = "/tmp/qorhost.XXXXXX";
+  bool ownTemp = tempDir.empty();
+  if (ownTemp) {
+    if (mkdtemp(pattern) == nullptr) {
+      perror("qorhost: mkdtemp");
+      dlclose(lib);
+      return 1;
+    }
+    tempDir = pattern;
   }
-  std::vector<std::string> files = MessageFiles(folder);
-  if (dlsym(lib, "QorEngineSpamTestFile") == nullptr) {
-    printf("spam test: not in this library yet; %zu sample message(s) in %s\n", files.size(),
-           folder);
-    for (const std::string& f : files) printf("  %s\n", f.c_str());
+  run.tempDir = tempDir;
+
+  SQorVersionInfo v;
+  SQorError error;
+  if (e.version(0, 0, run.dataDir.c_str(), 0, 0, &v, &error) == 0) {
+    struct stat st;
+    const bool model = stat((run.dataDir + "/Qor.bin").c_str(), &st) == 0;
+    printf("engine %u.%u.%u (%s); data %s: spam model %s", v.major, v.minor, v.build, path.c_str(),
+           run.dataDir.c_str(), model ? "Qor.bin" : "none (feature metric only)");
+    if (v.spamUpdate != 0xFFFFFFFFu) printf(", update %u", v.spamUpdate);
+    printf("\n");
   }
+  for (const std::string& p : paths) run.TestPath(p);
+  e.uninit(0);
+  if (run.messages != 0)
+    printf("%u message(s), %u failed, %.1f messages/s\n", run.messages, run.failures,
+           run.seconds > 0 ? run.messages / run.seconds : 0.0);
   dlclose(lib);
-  return status;
+  if (ownTemp) rmdir(tempDir.c_str());
+  return run.failures != 0 ? 1 : 0;
 }

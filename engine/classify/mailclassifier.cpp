@@ -67,6 +67,11 @@ CMailClassifier::CMailClassifier() {}
 
 CMailClassifier::~CMailClassifier() { Empty(); }
 
+HRESULT CMailClassifier::ExtractFeatures(CMailFeatureExtractor& extractor, CRfc822Message& message,
+                                         CRfc822Fields*) const {
+  return extractor.ExtractFeatures(message);
+}
+
 double CMailClassifier::SpamTestMetric(const CRealVector& features, TSTRING& info) const {
   CBufferedWriter writer(4096);
   double sum = 0.0;

@@ -13,8 +13,10 @@
 // --list-folds only prints each message's fold, class and path (tab-separated),
 // for running another filter on the same folds.
 // Each flag takes one or more folders up to the next flag. A message's
-// training text is the whole file (with --body: its Subject followed by its
-// body, the header block left out), scored the same way in --cv.
+// training text is the clean text that the engine's feature extractor makes
+// of it, the text the mail classifier scores (with --whole: the whole file;
+// with --body: its Subject followed by its body, the header block left
+// out), scored the same way in --cv.
 //
 // Options (before OUTDIR):
 //   --c C          the SMO bound (default 10)
@@ -23,7 +25,8 @@
 //   --update N     the update number written into the files (default none)
 //   --seed S       srand seed of the data set's shuffle (default 1)
 //   --log FILE     the engine's training log (Info and Debug lines)
-//   --body         train on the Subject and the body only
+//   --whole        train on the whole files, headers included
+//   --body         train on the Subject and the raw body only
 //   --quiet        no progress bar
 // A progress bar is drawn on standard error when it is a terminal.
 // Exit status: 0 done, 1 the engine refused (its code is printed), 2 usage
@@ -41,8 +44,8 @@
 #include <string>
 #include <vector>
 
+#include "classify/maildataset.h"
 #include "classify/ngramsclassifier.h"
-#include "classify/ngramsdataset.h"
 #include "foundation/fileasistream.h"
 #include "foundation/logsystem.h"
 #include "foundation/results.h"
@@ -54,25 +57,42 @@ namespace {
 
 int Usage() {
   fputs(
-      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--update N] [--seed S] [--log FILE] [--body] [--quiet]\n"
+      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--update N] [--seed S] [--log FILE] [--whole | --body]\n"
+      "                [--quiet]\n"
       "                OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...\n"
       "       qortrain --cv K [--list-folds] [options] --ham DIR... --spam DIR...\n",
       stderr);
   return 2;
 }
 
-// A message's training text: the whole file, or the Subject header's value
-// and then the body.
-class CMessageDataSet : public CNGramsOnFileDataSet {
- public:
-  CMessageDataSet() : CNGramsOnFileDataSet(5) {}
-  void PrepareText(TSTRING& text) override {
-    if (!ms_bWhole) text = MessageText(text.c_str(), text.GetLength());
-  }
-  // Train on whole files, headers included (else the Subject and the body).
-  static inline bool ms_bWhole = true;
+// What a message's training text is.
+enum TextMode { TEXT_EXTRACTED, TEXT_WHOLE, TEXT_BODY };
 
-  static std::string MessageText(const char* p, int length) {
+// A message's training text: the feature extractor's text, the whole file,
+// or the Subject header's value and then the body.
+class CMessageDataSet : public CMailOnFileDataSet {
+ public:
+  CMessageDataSet() : CMailOnFileDataSet(5) {}
+  void PrepareText(TSTRING& text) override {
+    if (ms_mode == TEXT_EXTRACTED) {
+      CMailOnFileDataSet::PrepareText(text);
+    } else if (ms_mode == TEXT_BODY) {
+      text = BodyText(text.c_str(), text.GetLength());
+    }
+  }
+  static inline TextMode ms_mode = TEXT_EXTRACTED;
+
+  // The training text of a message file's bytes; false when it cannot be
+  // parsed.
+  static bool TextOf(TSTRING& text) {
+    if (ms_mode == TEXT_EXTRACTED) {
+      return MessageText(text.c_str(), static_cast<ULONG>(text.GetLength()), text) == S_OK;
+    }
+    if (ms_mode == TEXT_BODY) text = BodyText(text.c_str(), text.GetLength());
+    return true;
+  }
+
+  static std::string BodyText(const char* p, int length) {
     const std::string all(p, static_cast<size_t>(length));
     // The body starts after the first empty line.
     size_t bodyAt = std::string::npos;
@@ -273,10 +293,9 @@ int TrainAndWrite(const Options& o, const std::string& negative, const std::stri
 
 // The spam classifier's value of a message file.
 double Score(const CNGramsTextClassifier& c, const std::string& path) {
-  TSTRING raw;
-  if (raw.ReadFile(path.c_str()) != 0) return NAN;
-  if (CMessageDataSet::ms_bWhole) return c.EvaluateText(raw)[0];
-  return c.EvaluateText(CMessageDataSet::MessageText(raw.c_str(), raw.GetLength()).c_str())[0];
+  TSTRING text;
+  if (text.ReadFile(path.c_str()) != 0 || !CMessageDataSet::TextOf(text)) return NAN;
+  return c.EvaluateText(text)[0];
 }
 
 // 1 - AUC of the values (spam above ham is right; ties count half).
@@ -377,8 +396,8 @@ int main(int argc, char** argv) {
       (flag == "--quiet" ? quiet : listFolds) = true;
       continue;
     }
-    if (flag == "--body") {
-      CMessageDataSet::ms_bWhole = false;
+    if (flag == "--body" || flag == "--whole") {
+      CMessageDataSet::ms_mode = flag == "--body" ? TEXT_BODY : TEXT_WHOLE;
       continue;
     }
     if (i + 1 >= argc) return Usage();
