@@ -279,8 +279,17 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     size_t entryCount = 0;
     // Each class stands for weight[k] alphabet indices: counts, votes and
     // scores over classes are those over the indices.
+    // Classes are mostly runs of indices: counted a run at a time.
     std::vector<WORD> weight(w, 0);
-    for (size_t c = 0; c < a; ++c) ++weight[m.classOf[c]];
+    auto forRuns = [&](const auto& f) {
+      for (size_t c = 0; c < a;) {
+        size_t e = c + 1;
+        while (e < a && m.classOf[e] == m.classOf[c]) ++e;
+        f(m.classOf[c], c, e);
+        c = e;
+      }
+    };
+    forRuns([&](BYTE k, size_t from, size_t to) { weight[k] = static_cast<WORD>(weight[k] + (to - from)); });
     auto rowOf = [&](WORD s) { return m.rows.data() + static_cast<size_t>(s) * w; };
     // Position r of the sorted order is state order[r].
     std::vector<WORD> order(n);
@@ -311,11 +320,12 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     // members[memberStart[k] .. memberStart[k + 1]).
     std::vector<size_t> memberStart(w + 1, 0);
     std::vector<BYTE> members(a);
-    for (size_t c = 0; c < a; ++c) ++memberStart[m.classOf[c] + 1];
-    for (size_t k = 0; k < w; ++k) memberStart[k + 1] += memberStart[k];
+    for (size_t k = 0; k < w; ++k) memberStart[k + 1] = memberStart[k] + weight[k];
     {
       std::vector<size_t> at(memberStart.begin(), memberStart.end() - 1);
-      for (size_t c = 0; c < a; ++c) members[at[m.classOf[c]]++] = static_cast<BYTE>(c);
+      forRuns([&](BYTE k, size_t from, size_t to) {
+        for (size_t c = from; c < to; ++c) members[at[k]++] = static_cast<BYTE>(c);
+      });
     }
 
     // Defaults first. Candidates: the last four rows, row 0, and the
@@ -401,15 +411,17 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       const WORD* row = sorted(r);
       const WORD s = order[r];
       // The indices of the classes in which the row differs from its
-      // default, in order: a few classes' members merged, or all indices
-      // filtered.
+      // default, in order: a few small classes' members merged, or all
+      // indices filtered.
       const size_t differing = markDiffers(r);
       columns.clear();
       if (differing == 0) {
         base[s] = 0;
         continue;
       }
-      if (differing <= 4) {
+      size_t indices = 0;
+      for (size_t k = 0; k < w; ++k) indices += differs[k] ? weight[k] : 0;
+      if (differing <= 4 && indices <= 16) {
         for (size_t k = 0; k < w; ++k)
           if (differs[k])
             columns.insert(columns.end(), members.begin() + static_cast<ptrdiff_t>(memberStart[k]),
