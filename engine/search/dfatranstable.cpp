@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 
 #include "foundation/errorroad.h"
 #include "search/fa.h"
@@ -278,8 +279,17 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     size_t entryCount = 0;
     // Each class stands for weight[k] alphabet indices: counts, votes and
     // scores over classes are those over the indices.
+    // Classes are mostly runs of indices: counted a run at a time.
     std::vector<WORD> weight(w, 0);
-    for (size_t c = 0; c < a; ++c) ++weight[m.classOf[c]];
+    auto forRuns = [&](const auto& f) {
+      for (size_t c = 0; c < a;) {
+        size_t e = c + 1;
+        while (e < a && m.classOf[e] == m.classOf[c]) ++e;
+        f(m.classOf[c], c, e);
+        c = e;
+      }
+    };
+    forRuns([&](BYTE k, size_t from, size_t to) { weight[k] = static_cast<WORD>(weight[k] + (to - from)); });
     auto rowOf = [&](WORD s) { return m.rows.data() + static_cast<size_t>(s) * w; };
     // Position r of the sorted order is state order[r].
     std::vector<WORD> order(n);
@@ -304,68 +314,114 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     }
     auto sorted = [&](size_t r) { return rowOf(order[r]); };
 
-    std::vector<WORD> next(a, NONE);
-    std::vector<WORD> check(a, NONE);
     std::vector<DWORD> base(n, kNoBase);
     std::vector<WORD> def(n, NONE);
-    std::vector<BYTE> chain(n, 0);  // per sorted position: defaults a lookup may walk from it
-
-    const WORD s0 = order[0];
-    base[s0] = 0;
-    for (size_t c = 0; c < a; ++c) {
-      next[c] = sorted(0)[m.classOf[c]];
-      check[c] = s0;
-    }
-    size_t firstFree = a;  // no free slot below
-    size_t usedEnd = a;    // no used slot from here on
-    std::vector<size_t> columns;
-    columns.reserve(a);
-    std::vector<BYTE> differs(w);
     // The indices of each class, in increasing order: class k's are
     // members[memberStart[k] .. memberStart[k + 1]).
     std::vector<size_t> memberStart(w + 1, 0);
     std::vector<BYTE> members(a);
-    for (size_t c = 0; c < a; ++c) ++memberStart[m.classOf[c] + 1];
-    for (size_t k = 0; k < w; ++k) memberStart[k + 1] += memberStart[k];
+    for (size_t k = 0; k < w; ++k) memberStart[k + 1] = memberStart[k] + weight[k];
     {
       std::vector<size_t> at(memberStart.begin(), memberStart.end() - 1);
-      for (size_t c = 0; c < a; ++c) members[at[m.classOf[c]]++] = static_cast<BYTE>(c);
+      forRuns([&](BYTE k, size_t from, size_t to) {
+        for (size_t c = from; c < to; ++c) members[at[k]++] = static_cast<BYTE>(c);
+      });
     }
+
+    // Defaults first. Candidates: the last four rows, row 0, and the
+    // latest row with the same target on the heaviest class (the class of
+    // most indices): where that class is most of the alphabet, as in
+    // patterns full of dots, a row that differs from its default there
+    // costs an entry for nearly every index, and rows that agree there are
+    // often far apart in the sorted order. Later candidates win ties, row
+    // 0 wins every tie. A row whose chain of defaults is already MAX_CHAIN
+    // long is no candidate, so no lookup walks more than MAX_CHAIN
+    // defaults.
+    const size_t none = ~size_t(0);
+    std::vector<size_t> defAt(n, 0);  // per sorted position: its default's
+    {
+      std::vector<BYTE> chain(n, 0);  // per sorted position: defaults a lookup may walk from it
+      const size_t heavy = static_cast<size_t>(std::max_element(weight.begin(), weight.end()) - weight.begin());
+      // Per target on the heavy class (NONE last): the latest row with it.
+      std::vector<size_t> latestOn(n + 1, none);
+      auto key = [n](WORD target) { return target < n ? target : n; };
+      for (size_t r = 1; r < n; ++r) {
+        const WORD* row = sorted(r);
+        size_t chosen = 0;
+        long best = -1;
+        auto consider = [&](size_t cand) {
+          if (chain[cand] >= MAX_CHAIN) return;
+          const long score = WeightedEqual(row, sorted(cand), weight.data(), w);
+          if (score >= best) {
+            best = score;
+            chosen = cand;
+          }
+        };
+        const size_t from = r > 4 ? r - 4 : 1;
+        const size_t same = latestOn[key(row[heavy])];
+        if (same != none && same < from) consider(same);
+        for (size_t c = from; c < r; ++c) consider(c);
+        consider(0);
+        defAt[r] = chosen;
+        def[order[r]] = order[chosen];
+        chain[r] = static_cast<BYTE>(chain[chosen] + 1);
+        if (chain[r] < MAX_CHAIN) latestOn[key(row[heavy])] = r;
+      }
+    }
+
+    // The slots the placement below can reach: the dense row, then per
+    // row at most the span of its entries, and one alphabet of room. The
+    // array is reserved once (pages are touched as rows land) and copied
+    // out at its final size.
+    std::vector<BYTE> differs(w);
+    auto markDiffers = [&](size_t r) {
+      const WORD* row = sorted(r);
+      const WORD* other = sorted(defAt[r]);
+      size_t differing = 0;
+      for (size_t k = 0; k < w; ++k) {
+        differs[k] = row[k] != other[k] && memberStart[k] != memberStart[k + 1];
+        differing += differs[k];
+      }
+      return differing;
+    };
+    size_t reach = 2 * a;
+    for (size_t r = 1; r < n; ++r) {
+      if (markDiffers(r) == 0) continue;
+      size_t low = a, high = 0;
+      for (size_t k = 0; k < w; ++k) {
+        if (!differs[k]) continue;
+        low = std::min<size_t>(low, members[memberStart[k]]);
+        high = std::max<size_t>(high, members[memberStart[k + 1] - 1]);
+      }
+      reach += high - low + 1;
+    }
+    std::vector<tag_ENTRY> slots;
+    slots.reserve(reach);
+    slots.assign(a, tag_ENTRY{NONE, NONE});
+    const WORD s0 = order[0];
+    base[s0] = 0;
+    for (size_t c = 0; c < a; ++c) slots[c] = tag_ENTRY{sorted(0)[m.classOf[c]], s0};
+    size_t firstFree = a;  // no free slot below
+    size_t usedEnd = a;    // no used slot from here on
+    // Per row size (bit length of its entry count): where its search starts.
+    std::array<size_t, 10> searchFrom{};
+    std::vector<size_t> columns;
+    columns.reserve(a);
     for (size_t r = 1; r < n; ++r) {
       const WORD* row = sorted(r);
       const WORD s = order[r];
-      // Default: the most similar of the last four rows or row 0; later
-      // candidates win ties, row 0 wins every tie. A row whose chain of
-      // defaults is already MAX_CHAIN long is no candidate, so no lookup
-      // walks more than MAX_CHAIN defaults.
-      size_t chosen = 0;
-      long best = -1;
-      const size_t from = r > 4 ? r - 4 : 1;
-      for (size_t c = from; c <= r; ++c) {
-        const size_t cand = c == r ? 0 : c;
-        if (chain[cand] >= MAX_CHAIN) continue;
-        const long score = WeightedEqual(row, sorted(cand), weight.data(), w);
-        if (score >= best) {
-          best = score;
-          chosen = cand;
-        }
-      }
-      def[s] = order[chosen];
-      chain[r] = static_cast<BYTE>(chain[chosen] + 1);
-      const WORD* other = sorted(chosen);
-      // The indices of the classes in which the row differs, in order: a
-      // few classes' members merged, or all indices filtered.
+      // The indices of the classes in which the row differs from its
+      // default, in order: a few small classes' members merged, or all
+      // indices filtered.
+      const size_t differing = markDiffers(r);
       columns.clear();
-      size_t differing = 0;
-      for (size_t k = 0; k < w; ++k) {
-        differs[k] = row[k] != other[k];
-        differing += differs[k];
-      }
       if (differing == 0) {
         base[s] = 0;
         continue;
       }
-      if (differing <= 4) {
+      size_t indices = 0;
+      for (size_t k = 0; k < w; ++k) indices += differs[k] ? weight[k] : 0;
+      if (differing <= 4 && indices <= 16) {
         for (size_t k = 0; k < w; ++k)
           if (differs[k])
             columns.insert(columns.end(), members.begin() + static_cast<ptrdiff_t>(memberStart[k]),
@@ -377,45 +433,47 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       }
       // First fit from the first free slot, for at most a budget of slot
       // tests; a row that has not fitted by then goes past the last used
-      // slot. Building stays near-linear in the size of the table.
+      // slot. Rows of one size (the bit length of their entry count) search
+      // on from where the last of them fitted, and rows as large or larger
+      // from where one gave up: slots only ever fill, so the gaps tried
+      // rarely fit them. Each size's search moves forward only, and
+      // building stays near-linear in the size of the table.
       const size_t f = columns[0];
-      size_t b = firstFree > f ? firstFree - f : 0;
+      const size_t size = static_cast<size_t>(64 - __builtin_clzll(columns.size()));
+      const size_t from = std::max(firstFree, searchFrom[size]);
+      size_t b = from > f ? from - f : 0;
       for (size_t budget = kFitBudget;; ++b) {
         if (b + f >= usedEnd) break;  // every slot from here on is free
         bool fits = true;
         for (size_t c : columns) {
           if (budget > 0) --budget;
-          if (b + c < check.size() && check[b + c] != NONE) {
+          if (b + c < slots.size() && slots[b + c].check != NONE) {
             fits = false;
             break;
           }
         }
         if (fits) break;
         if (budget == 0) {
+          for (size_t z = size; z < searchFrom.size(); ++z) searchFrom[z] = std::max(searchFrom[z], b + f);
           b = usedEnd - f;
           break;
         }
       }
-      if (next.size() < b + a) {
-        next.resize(b + a, NONE);
-        check.resize(b + a, NONE);
-      }
+      searchFrom[size] = std::max(searchFrom[size], b + f);
+      if (slots.size() < b + a) slots.resize(b + a, tag_ENTRY{NONE, NONE});
       base[s] = static_cast<DWORD>(b);
-      for (size_t c : columns) {
-        next[b + c] = row[m.classOf[c]];
-        check[b + c] = s;
-      }
+      for (size_t c : columns) slots[b + c] = tag_ENTRY{row[m.classOf[c]], s};
       if (b + columns.back() + 1 > usedEnd) usedEnd = b + columns.back() + 1;
-      while (firstFree < check.size() && check[firstFree] != NONE) ++firstFree;
+      while (firstFree < slots.size() && slots[firstFree].check != NONE) ++firstFree;
     }
 
     // Trim free slots at the end and the dense row's empty slots at the start.
-    size_t end = check.size();
-    while (end > 0 && check[end - 1] == NONE) --end;
+    size_t end = slots.size();
+    while (end > 0 && slots[end - 1].check == NONE) --end;
     if (end > 0) {
-      dense = check[0];
+      dense = slots[0].check;
       size_t first = 0;
-      while (first < end && next[first] == NONE && check[first] == dense) ++first;
+      while (first < end && slots[first].next == NONE && slots[first].check == dense) ++first;
       if (first < end) {
         minIndex = first;
         entryCount = end - first;
@@ -425,10 +483,9 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     }
 
     states.resize(n);
-    entries.resize(entryCount);
     for (size_t i = 0; i < n; ++i) states[i] = tag_STATE{0, def[i], base[i]};
-    for (size_t i = 0; i < entryCount; ++i)
-      entries[i] = tag_ENTRY{next[minIndex + i], check[minIndex + i]};
+    entries.assign(slots.begin() + static_cast<ptrdiff_t>(minIndex),
+                   slots.begin() + static_cast<ptrdiff_t>(minIndex + entryCount));
   });
   m_states.swap(states);
   m_entries.swap(entries);
@@ -485,15 +542,27 @@ void CDFATransTable::ColumnClasses(DWORD alphabetSize, tag_CLASS_ROWS& out) cons
     // and only the classes that hold a stored index can split.
     std::vector<BYTE> cls(a, 0);
     size_t classes = a > 0 ? 1 : 0;
+    std::vector<WORD> count(256, 0);  // indices per class
+    count[0] = static_cast<WORD>(a);
     std::vector<BYTE> done(n, 0);
     std::vector<WORD> chain;
-    std::vector<BYTE> stored(a);
+    std::vector<BYTE> stored(a, 0);
     std::vector<WORD> value(a);
-    std::vector<BYTE> touched(256);
-    std::vector<WORD> inherited(256);  // the value a class's unstored indices take
-    std::vector<BYTE> haveInherited(256);
-    // Per touched class: the values met so far and the class each went to.
+    std::vector<size_t> storedList;
+    storedList.reserve(a);
+    // Per class the state stores indices of: how many, the first one and
+    // its value, whether the class takes more than one value in the row
+    // (then it splits), and the value its unstored indices take.
+    std::vector<BYTE> touched;
+    std::vector<WORD> storedIn(256, 0);
+    std::vector<size_t> firstStored(256);
+    std::vector<WORD> firstValue(256);
+    std::vector<BYTE> mixed(256, 0);
+    std::vector<WORD> inherited(256);
+    // Per class that splits: the values met so far and the class each went to.
     std::vector<std::vector<std::pair<WORD, BYTE>>> split(256);
+    const uint64_t minIndex = m_nMinIndex;
+    const uint64_t entryEnd = minIndex + m_entries.size();
     for (size_t first = 0; first < n; ++first) {
       chain.clear();
       for (WORD s = static_cast<WORD>(first); s != NONE && !done[s]; s = m_states[s].def) chain.push_back(s);
@@ -501,46 +570,76 @@ void CDFATransTable::ColumnClasses(DWORD alphabetSize, tag_CLASS_ROWS& out) cons
         const WORD s = chain[i];
         done[s] = 1;
         const tag_STATE& st = m_states[s];
-        std::fill(touched.begin(), touched.begin() + static_cast<ptrdiff_t>(classes), 0);
-        bool any = false;
-        for (size_t c = 0; c < a; ++c) {
-          const uint64_t idx = c + static_cast<uint64_t>(st.base);
-          stored[c] = 0;
-          if (s == m_wDenseState && idx < m_nMinIndex) {
-            stored[c] = 1;
+        // The indices the state stores: those of its slots inside the
+        // entries that carry its check, and the dense state's below the
+        // minimum index (no transition).
+        const uint64_t b = st.base;
+        storedList.clear();
+        if (s == m_wDenseState) {
+          for (size_t c = 0; c < a && b + c < minIndex; ++c) {
             value[c] = NONE;
-          } else if (idx >= m_nMinIndex && idx - m_nMinIndex < m_entries.size() &&
-                     m_entries[idx - m_nMinIndex].check == s) {
-            stored[c] = 1;
-            value[c] = m_entries[idx - m_nMinIndex].next;
-          }
-          if (stored[c]) {
-            touched[cls[c]] = 1;
-            any = true;
+            storedList.push_back(c);
           }
         }
-        if (!any) continue;
-        for (size_t k = 0; k < classes; ++k) {
-          if (!touched[k]) continue;
-          split[k].clear();
-          haveInherited[k] = 0;
+        if (b + a > minIndex && b < entryEnd) {
+          const size_t lo = b >= minIndex ? 0 : static_cast<size_t>(minIndex - b);
+          const size_t hi = b + a <= entryEnd ? a : static_cast<size_t>(entryEnd - b);
+          const tag_ENTRY* e = m_entries.data() + static_cast<size_t>(b + lo - minIndex);
+          for (size_t c = lo; c < hi; ++c, ++e) {
+            if (e->check != s) continue;
+            value[c] = e->next;
+            storedList.push_back(c);
+          }
         }
-        for (size_t c = 0; c < a; ++c) {
+        if (storedList.empty()) continue;
+        touched.clear();
+        for (size_t c : storedList) {
           const BYTE k = cls[c];
-          if (!touched[k] || stored[c] || haveInherited[k]) continue;
-          inherited[k] = st.def == NONE ? NONE : Lookup(st.def, static_cast<DWORD>(c));
-          haveInherited[k] = 1;
+          if (storedIn[k]++ == 0) {
+            touched.push_back(k);
+            firstStored[k] = c;
+            firstValue[k] = value[c];
+          } else if (value[c] != firstValue[k]) {
+            mixed[k] = 1;
+          }
         }
-        const size_t before = classes;
-        for (size_t c = 0; c < a; ++c) {
-          const BYTE k = cls[c];
-          if (k >= before || !touched[k]) continue;
-          const WORD v = stored[c] ? value[c] : inherited[k];
-          std::vector<std::pair<WORD, BYTE>>& seen = split[k];
-          size_t j = 0;
-          while (j < seen.size() && seen[j].first != v) ++j;
-          if (j == seen.size()) seen.emplace_back(v, seen.empty() ? k : static_cast<BYTE>(classes++));
-          cls[c] = seen[j].second;
+        // The unstored indices of a class take its value in the default's
+        // row, which is one value for the whole class (the default was
+        // refined first): any index of the class looks it up.
+        bool splits = false;
+        for (BYTE k : touched) {
+          if (storedIn[k] < count[k]) {
+            inherited[k] = st.def == NONE ? NONE : Lookup(st.def, static_cast<DWORD>(firstStored[k]));
+            if (inherited[k] != firstValue[k]) mixed[k] = 1;
+          }
+          splits = splits || mixed[k];
+        }
+        // Classes split at most 255 times in all: the pass over every
+        // index is made only then.
+        if (splits) {
+          for (size_t c : storedList) stored[c] = 1;
+          for (BYTE k : touched) split[k].clear();
+          const size_t before = classes;
+          for (size_t c = 0; c < a; ++c) {
+            const BYTE k = cls[c];
+            if (k >= before || !mixed[k]) continue;
+            const WORD v = stored[c] ? value[c] : inherited[k];
+            std::vector<std::pair<WORD, BYTE>>& seen = split[k];
+            size_t j = 0;
+            while (j < seen.size() && seen[j].first != v) ++j;
+            if (j == seen.size()) seen.emplace_back(v, seen.empty() ? k : static_cast<BYTE>(classes++));
+            const BYTE to = seen[j].second;
+            if (to != k) {
+              --count[k];
+              ++count[to];
+              cls[c] = to;
+            }
+          }
+          for (size_t c : storedList) stored[c] = 0;
+        }
+        for (BYTE k : touched) {
+          storedIn[k] = 0;
+          mixed[k] = 0;
         }
       }
     }

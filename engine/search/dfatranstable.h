@@ -20,9 +20,10 @@
 //
 // Building is near-linear in the size of the table: rows are sorted
 // through an index, each row's default is the most similar of the last
-// four rows or row 0 (among those whose chain leaves room), and a row goes
-// to the first gap that fits it within a budget of slot tests, else past
-// the last used slot.
+// four rows, row 0 and the latest row with the same target on the class of
+// most indices (among those whose chain leaves room), and a row goes to
+// the first gap that fits it within a budget of slot tests, else past the
+// last used slot; rows of one size search for gaps forward only.
 //
 // Record (little-endian): u8 version 1, u32 entry count E, u32 state count
 // N, u32 minimum index, u16 dense state, N x (u8 flags, u16 default, u32

@@ -333,6 +333,12 @@ TEST(RegExprTest, LargeAutomataCompileInBoundedTime) {
       // record once loaded slowly (the classes of the scan copy were
       // found on a fully expanded table).
       {std::string("\x84\x84\x84................\x84\x84\x84\x84\x84\x84\xff\xff\xff\xff\xff\\sTw"), S_OK, 0},
+      // Rows that differ from every other row in the class of nearly all
+      // bytes cost an entry per byte: tables of tens of megabytes, whose
+      // packing once searched the same crowded gaps for every row. The
+      // second came from a filter script's ":regex" key.
+      {".*a.{14}", S_OK, 32768},
+      {std::string("&.............\x0e.GGcr4"), S_OK, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pattern);
