@@ -4,7 +4,6 @@
 // changes a classifier's weights.
 #include <gtest/gtest.h>
 #include <dirent.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -106,15 +105,10 @@ std::vector<std::string> TrainingFiles(const char* corpora) {
   return files;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return text;
-  char buf[65536];
-  size_t got;
-  while ((got = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-  fclose(f);
-  return text;
+// The set of the n-grams of length n of the ham and spam folders in dir.
+void OpenSet(CNGramsOnFileDataSet& set, const TempDir& dir) {
+  srand(11);
+  set.Open((dir / "ham").c_str(), (dir / "spam").c_str(), "*");
 }
 
 // Every message scores as w.x - b with w.x from the merge, bit for bit;
@@ -153,7 +147,7 @@ TEST(NGramsWeightIndex, RealMailScoresAsTheMergeAfterEveryChange) {
   std::vector<CNGramsVector> messages;
   std::string all;
   for (size_t i = 0; i < files.size(); i += 3) {
-    const std::string text = ReadAll(files[i]);
+    const std::string text = telsor_test::ReadFileBytes(files[i]);
     messages.push_back(c.Text2Vector(text));
     all += text;
   }
@@ -161,8 +155,7 @@ TEST(NGramsWeightIndex, RealMailScoresAsTheMergeAfterEveryChange) {
   messages.push_back(CNGramsVector(4, "cheap pills buy now", 0xFFFFFFFF, DefaultNextStopWord));
 
   CNGramsOnFileDataSet set(5);
-  srand(11);
-  set.Open((dir / "ham").c_str(), (dir / "spam").c_str(), "*");
+  OpenSet(set, dir);
   ASSERT_EQ(c.Train(set, 10.0, 1e-3, 1e-12), S_OK);
   ASSERT_GT(c.GetWeights().GetCount(), 1000u);
   ExpectMergeScores(c, messages, "Train");
@@ -201,8 +194,7 @@ TEST(NGramsWeightIndex, RealMailScoresAsTheMergeAfterEveryChange) {
 
   // A failing training run empties w on the way: no stale table scores.
   CNGramsOnFileDataSet four(4);
-  srand(11);
-  four.Open((dir / "ham").c_str(), (dir / "spam").c_str(), "*");
+  OpenSet(four, dir);
   EXPECT_EQ(copy.Train(four, 1.0, 1e-3, 1e-12), E_INVALIDARG);
   EXPECT_EQ(copy.GetWeights().GetCount(), 0u);
   ExpectMergeScores(copy, messages, "failed Train");
