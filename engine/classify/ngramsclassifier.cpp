@@ -42,17 +42,25 @@ CNGramsTextClassifier::CNGramsTextClassifier(unsigned short n)
 void CNGramsTextClassifier::SetWeights(const CNGramsVector& w) {
   m_w = w;
   m_wN = w.GetLenNGrams();
+  IndexWeights();
+}
+
+void CNGramsTextClassifier::IndexWeights() {
+  m_index = nullptr;
+  m_index = CNGramsWeightIndex::Create(m_w);
 }
 
 void CNGramsTextClassifier::Empty() {
   CSVMachine::Empty();
   m_w.Empty();
+  m_index = nullptr;
   m_wN = 0;
 }
 
 CRealVector CNGramsTextClassifier::EvaluateVector(const CNGramsVector& x) const {
   // Vectors of another n-gram length share no n-gram with w: w.x is 0.
-  const double dot = x.GetLenNGrams() == m_wN ? m_w.DotProduct(x) : 0.0;
+  double dot = 0.0;
+  if (x.GetLenNGrams() == m_wN) dot = m_index ? m_index->DotProduct(x) : m_w.DotProduct(x);
   CRealVector value(1);
   value.SetAt(0, dot - m_dB);
   return value;
@@ -143,14 +151,15 @@ HRESULT CNGramsTextClassifier::ReadOriginalFormat(IStream* stream, bool headerOn
 }
 
 HRESULT CNGramsTextClassifier::ReadWeights(IStream* stream) {
+  // Reading replaces m_w even when it fails part-way.
   HRESULT hr = m_w.Serialize(stream, 0);
-  if (hr != S_OK) return hr;
   // Weights of another n-gram length than the header's would never score.
-  if (m_w.GetLenNGrams() != m_wN) {
+  if (hr == S_OK && m_w.GetLenNGrams() != m_wN) {
     m_w.Empty();
-    return E_FAIL;
+    hr = E_FAIL;
   }
-  return S_OK;
+  IndexWeights();
+  return hr;
 }
 
 HRESULT CNGramsTextClassifier::GetUpdateNumber(IStream* stream, ULONG* number) {

@@ -177,6 +177,7 @@ void CheckTrainingSet(const CNGramsOnFileDataSet& set, WORD n) {
 void CNGramsTextClassifier::TrainOnSet(CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon) {
   m_coefficients.Empty();
   m_w.Empty();
+  IndexWeights();
   CheckTrainingSet(set, m_wN);
   const ULONG n = set.GetRecordCount();
   if (n <= m_dwFullGramLimit) {
@@ -207,6 +208,7 @@ void CNGramsTextClassifier::TrainOnMatrix(const CMatrix& gram, CNGramsOnFileData
                                           double epsilon) {
   m_coefficients.Empty();
   m_w.Empty();
+  IndexWeights();
   CheckTrainingSet(set, m_wN);
   if (gram.GetRowCount() != set.GetRecordCount() || gram.GetColumnCount() != set.GetRecordCount())
     ThrowCode(static_cast<DWORD>(E_INVALIDARG));
@@ -241,6 +243,7 @@ void CNGramsTextClassifier::ProcessTrainResults(CNGramsOnFileDataSet& set, const
     ++m;
   }
   m_w = w;
+  IndexWeights();
   LogMessage(kInfo, "End SMO optimization");
   LogMessage(kInfo, "Threshold:  %16.10G", m_dB);
   LogMessage(kInfo, "Total support vectors %d", static_cast<int>(nSV));
@@ -303,6 +306,7 @@ CNGramsVector KeepStrongest(const CNGramsVector& w, int sign, ULONG maxCount, do
 void CNGramsTextClassifier::ReduceWeightVector(ULONG maxCount, double minWeight) {
   CNGramsVector positive = KeepStrongest(m_w, 1, maxCount, minWeight);
   m_w = KeepStrongest(positive, -1, maxCount, minWeight);
+  IndexWeights();
 }
 
 }  // namespace telsor

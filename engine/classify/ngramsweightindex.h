@@ -1,0 +1,79 @@
+// CNGramsWeightIndex: a hash table from the n-grams of one n-gram vector
+// (a classifier's weights, millions of entries) to their weights, so that a
+// message's vector is scored by one lookup per message n-gram instead of a
+// search through the sorted weights.
+//
+//   telsor::CNGramsVector w(5, "cheap pills, cheap watches", 0xFFFFFFFF, nullptr);
+//   telsor::CNGramsVector x(5, "cheap pills", 0xFFFFFFFF, nullptr);
+//   telsor::CSharedObjPtr<telsor::CNGramsWeightIndex> index = telsor::CNGramsWeightIndex::Create(w);
+//   double s = index ? index->DotProduct(x) : w.DotProduct(x);   // the same bits
+//
+// DotProduct(x) equals w.DotProduct(x) bit for bit: the products of the
+// common n-grams are added in x's order, which is the ascending n-gram order
+// in which the merge of the two sorted vectors adds them, starting from +0.0.
+// A vector of another n-gram length gives 0.
+//
+// Only n-gram lengths 1 to 8 are indexed (the whole n-gram is the 64-bit
+// key); Create returns null for other lengths and for an empty vector, and
+// the caller scores through the vector itself. The table is a copy: it does
+// not follow later changes of the vector, so whoever changes the weights
+// makes a new index. Once made it is only read, so any number of threads may
+// score through it at once. Out of memory throws the engine's
+// CMemoryException*.
+//
+// Size: 12 bytes a slot, about 1.43 slots an entry (load at most 0.7): about
+// 17 bytes per weight, on top of the vector's own n + 4.
+#ifndef TELSOR_CLASSIFY_NGRAMSWEIGHTINDEX_H
+#define TELSOR_CLASSIFY_NGRAMSWEIGHTINDEX_H
+
+#include <stddef.h>
+
+#include <vector>
+
+#include "classify/ngramsvector.h"
+#include "foundation/obj.h"
+#include "foundation/wintypes.h"
+
+namespace telsor {
+
+class CNGramsWeightIndex : public CSharedObj {
+ public:
+  // The index of w's entries, or null (n-gram length outside 1..8, or no
+  // entries).
+  static CNGramsWeightIndex* Create(const CNGramsVector& w);
+
+  WORD GetLenNGrams() const { return m_wN; }
+  DWORD GetCount() const { return m_dwCount; }
+  // Bytes held by the table.
+  size_t GetByteSize() const { return m_slots.capacity() * sizeof(tag_SLOT); }
+
+  // The sum over x's entries, in x's order, of x's weight times the indexed
+  // weight of the same n-gram.
+  double DotProduct(const CNGramsVector& x) const;
+
+ private:
+  // Key halves and weight as three 32-bit words: no padding.
+  struct tag_SLOT {
+    DWORD dwKeyHigh;
+    DWORD dwKeyLow;
+    float fWeight;
+  };
+  CNGramsWeightIndex() = default;
+
+  void Build(const CNGramsVector& w);
+  size_t Home(ULONGLONG key) const;
+  // The weight stored for key, or false.
+  bool Find(ULONGLONG key, size_t home, float& weight) const;
+
+  std::vector<tag_SLOT> m_slots;
+  WORD m_wN = 0;
+  DWORD m_dwCount = 0;
+  // The all-ones key marks an empty slot; an 8-gram of eight 0xFF bytes is
+  // kept here instead.
+  bool m_bHasAllOnes = false;
+  float m_fAllOnesWeight = 0.0f;
+};
+
+}  // namespace telsor
+
+#endif  // TELSOR_CLASSIFY_NGRAMSWEIGHTINDEX_H
