@@ -8,7 +8,6 @@
 //   if (FAILED(hr)) return hr;
 //   // Writing: the preamble line, then ":" and 64-character lines, then ":".
 //   hr = EncodeBinHex40(out, "Read Me", 0, "TEXT", "ttxt", 0, data, 6, nullptr, 0);
-//
 //   // Reading a block found somewhere in the next length bytes of in:
 //   IStream* in = out;
 //   ULARGE_INTEGER end;
@@ -23,7 +22,6 @@
 //   WORD flags;
 //   hr = DecodeBinHex40(dataOut, nullptr, in, static_cast<ULONG>(end.QuadPart), name, version, type,
 //                       creator, flags);           // the resource fork checked, not kept
-//
 //   // Telling a real block in text and measuring it (the reader stands at
 //   // the preamble):
 //   static const char text[] = "(This file must be converted with BinHex 4.0)\r\n:...:";

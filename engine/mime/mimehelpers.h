@@ -10,7 +10,6 @@
 //   ULONGLONG size;
 //   GetStreamLenghWithoutEndDot(in, size);      // less a final "\r\n.\r\n"
 //   out->Release();
-//
 //   TSTRING v("Hello\r\n World");
 //   UnfoldLine(v);                              // "HelloWorld"
 //   RemoveComments(v, 1);                       // "(a \) b)" removed whole

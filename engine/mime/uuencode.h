@@ -10,12 +10,10 @@
 //   CUUencodedFile file;
 //   hr = file.Decode(out, in, sizeof body - 1);     // out: "abc"
 //   TSTRING name = file;                            // "a.txt"; file.GetMode() == 0644
-//
 //   CUUencodedFile part;
 //   part.PutName("report 1.pdf");
 //   in->Seek(LARGE_INTEGER(), STREAM_SEEK_SET, nullptr);
 //   hr = part.Encode(out, in, 3);   // "begin 777 report1.pdf" CR LF, lines, "`", "end" CR LF
-//
 //   CStreamReader reader(reinterpret_cast<const unsigned char*>(body), sizeof body - 1);
 //   reader.SetPos(0);                               // where "begin" starts
 //   ULONG length = 0;
