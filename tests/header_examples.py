@@ -20,7 +20,7 @@ import subprocess
 import sys
 import tempfile
 
-STANDARD = ["errno.h", "stdio.h", "stdlib.h", "string.h", "cmath", "memory", "string", "vector"]
+STANDARD = ["errno.h", "stdio.h", "stdlib.h", "string.h", "cmath", "memory", "sstream", "string", "vector"]
 
 
 def example(path):
