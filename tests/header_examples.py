@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Compiles the usage example of every engine header.
 
-    header_examples.py COMPILER ENGINE_DIR LAYER...
+    header_examples.py [--c] COMPILER ENGINE_DIR LAYER...
 
 A header's example is the first block of lines indented by three blanks
 ("//   ") in the comment that opens the header. It must be real code: it
@@ -12,6 +12,12 @@ share one translation unit (each in its own function; errors name the
 header). The warnings are those of the build, -Wall -Wextra -Werror, less
 the unused-variable pair: an example computes values only to show them.
 Exit status 1 when an example does not compile or a header has none.
+
+With --c the layers are C headers (engine/include, what a host written in
+C includes): each example is compiled as C11 in a function returning int,
+after the layer's headers and the C headers a host uses (dlfcn.h for
+loading the library). -pedantic is left out there: a host converts dlsym's
+pointer to a function pointer, which POSIX allows and ISO C does not.
 """
 import concurrent.futures
 import glob
@@ -20,7 +26,8 @@ import subprocess
 import sys
 import tempfile
 
-STANDARD = ["errno.h", "stdio.h", "stdlib.h", "string.h", "memory", "string", "vector"]
+C_STANDARD = ["dlfcn.h", "stdint.h", "stdio.h", "stdlib.h", "string.h"]
+STANDARD = ["errno.h", "stdio.h", "stdlib.h", "string.h", "cmath", "memory", "sstream", "string", "vector"]
 
 
 def example(path):
@@ -37,22 +44,25 @@ def example(path):
     return block
 
 
-def translation_unit(engine, layers, layer, examples):
+def translation_unit(engine, layers, layer, examples, c):
     lines = []
     for below in layers[: layers.index(layer) + 1]:
         for header in sorted(glob.glob(os.path.join(engine, below, "*.h"))):
             lines.append('#include "%s/%s"' % (below, os.path.basename(header)))
-    lines += ["#include <%s>" % s for s in STANDARD]
-    lines.append("using namespace telsor;")
+    lines += ["#include <%s>" % s for s in (C_STANDARD if c else STANDARD)]
+    if not c:
+        lines.append("using namespace telsor;")
+    result, success, params = ("int", "0", "void") if c else ("HRESULT", "S_OK", "")
     for n, (header, block) in enumerate(examples):
-        lines += ["HRESULT Example%d();" % n, "HRESULT Example%d() {" % n]
+        lines += ["%s Example%d(%s);" % (result, n, params),
+                  "%s Example%d(%s) {" % (result, n, params)]
         lines.append('#line 1 "%s example"' % os.path.relpath(header, os.path.dirname(engine)))
         lines += ["  " + l for l in block]
-        lines += ["  return S_OK;", "}"]
+        lines += ["  return %s;" % success, "}"]
     return "\n".join(lines) + "\n"
 
 
-def check(compiler, engine, layers, layer):
+def check(compiler, engine, layers, layer, c=False):
     """Problems of the layer's examples, as text; empty when none."""
     problems = []
     examples = []
@@ -63,13 +73,14 @@ def check(compiler, engine, layers, layer):
         else:
             problems.append("%s: no usage example (a block indented by three blanks in the "
                             "opening comment)" % os.path.relpath(header, engine))
-    with tempfile.NamedTemporaryFile("w", suffix=".cpp", delete=False) as f:
-        f.write(translation_unit(engine, layers, layer, examples))
+    with tempfile.NamedTemporaryFile("w", suffix=".c" if c else ".cpp", delete=False) as f:
+        f.write(translation_unit(engine, layers, layer, examples, c))
         source = f.name
     try:
         run = subprocess.run(
-            [compiler, "-std=c++17", "-fsyntax-only", "-Wall", "-Wextra", "-Werror",
-             "-Wno-unused-variable", "-Wno-unused-but-set-variable", "-I", engine, source],
+            [compiler, "-std=c11" if c else "-std=c++17", "-fsyntax-only", "-Wall", "-Wextra",
+             "-Werror", "-Wno-unused-variable", "-Wno-unused-but-set-variable", "-I", engine,
+             source],
             capture_output=True, text=True)
     finally:
         os.unlink(source)
@@ -79,9 +90,13 @@ def check(compiler, engine, layers, layer):
 
 
 def main():
-    compiler, engine, layers = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:]
+    args = sys.argv[1:]
+    c = args[:1] == ["--c"]
+    if c:
+        args = args[1:]
+    compiler, engine, layers = args[0], os.path.abspath(args[1]), args[2:]
     with concurrent.futures.ThreadPoolExecutor(max_workers=len(layers)) as pool:
-        results = list(pool.map(lambda layer: check(compiler, engine, layers, layer), layers))
+        results = list(pool.map(lambda layer: check(compiler, engine, layers, layer, c), layers))
     failed = False
     for layer, (count, problems) in zip(layers, results):
         print("%s: %d examples%s" % (layer, count, ", failing:" if problems else " compile"))

@@ -4,14 +4,17 @@
 // share one cache, and an optional provider that makes the object for a key
 // that is not cached.
 //
-//   typedef CCacheMgr<TSTRING, const TSTRING&, CScript, NullObjProvider<const TSTRING&, CScript>>
-//       CScriptCache;
-//   CScriptCache cache(2048, 1);               // 2048 slots, monitor on
-//   CSharedObjPtr<CScript> s = cache.GetObject(id);   // null on a miss
-//   if (!s) {
-//     s = new CScript(...);
-//     cache.InsertIntoCache(id, s);            // the cache takes its own reference
+//   typedef CCacheMgr<tag_ELEM_INDEXES, const tag_ELEM_INDEXES&, CGramMatrixElem,
+//                     NullObjProvider<const tag_ELEM_INDEXES&, CGramMatrixElem>>
+//       CElemCache;
+//   CElemCache cache(2048, 1);                 // 2048 slots, monitor on
+//   tag_ELEM_INDEXES id = {3, 7};
+//   CSharedObjPtr<CGramMatrixElem> e = cache.GetObject(id);   // null on a miss
+//   if (!e) {
+//     e = new CGramMatrixElem(0.25);           // made by the caller
+//     cache.InsertIntoCache(id, e);            // the cache takes its own reference
 //   }
+//   double k37 = e->GetValue();
 //
 // Template parameters: the key (ordered by its operator<, or std::less), the
 // type in which a key is passed, the item (a CSharedObj descendant) and the

@@ -1,8 +1,12 @@
 // Result codes of the classification facility, named once.
 //
+//   IStream* stream = nullptr;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING("MATX", &stream);
+//   if (FAILED(hr)) return hr;
 //   CMemMatrix m;
-//   HRESULT hr = m.Serialize(stream, 0);
+//   hr = m.Serialize(stream, 0);
 //   if (hr == E_FAIL) { /* wrong magic, a short record, bad dimensions */ }
+//   stream->Release();
 //
 // The learning core's record readers return the generic codes of
 // foundation/results.h and pass a failing stream's own code on unchanged:

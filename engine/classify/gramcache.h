@@ -2,8 +2,14 @@
 // example's n-gram vector by example index, and one Gram-matrix element by
 // an unordered pair of example indexes (tag_ELEM_INDEXES).
 //
+//   typedef CCacheMgr<tag_ELEM_INDEXES, const tag_ELEM_INDEXES&, CGramMatrixElem,
+//                     NullObjProvider<const tag_ELEM_INDEXES&, CGramMatrixElem>>
+//       CElemCache;                            // training's own uses its calculator
+//   CElemCache gramCache(CElemCache::AUTOMATIC_SIZE, 1);
+//   tag_ELEM_INDEXES key = {3, 7};
 //   CSharedObjPtr<CGramMatrixElem> e = new CGramMatrixElem(0.25);
 //   gramCache.InsertIntoCache(key, e);
+//   double k = gramCache.GetObject(key)->GetValue();   // 0.25
 //
 // Items are immutable once made and may be read on several threads.
 #ifndef TELSOR_CLASSIFY_GRAMCACHE_H

@@ -4,14 +4,23 @@
 // holds one, writes its class name and then its record, and re-creates it
 // by that name when reading:
 //
+//   IStream* stream = nullptr;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+//   if (FAILED(hr)) return hr;
+//   const double a[2] = {1.0, 2.0}, c[2] = {3.0, 0.5};
+//   CRealVector x(a, 2), y(c, 2);
 //   CPolynomialKernel k(2, 1.0, 1.0);           // (x.y + 1)^2
-//   double v = k.Evaluate(x, y);
+//   double v = k.Evaluate(x, y);                 // 25
 //   TSTRING(k.GetRuntimeClass()->m_lpszClassName).Serialize(stream, 1);
 //   k.Serialize(stream, 1);                      // scale, offset, degree
-//   ...
-//   CRTTI* rec = GetRTTI(name);                  // "CPolynomialKernel"
-//   CKernel* r = static_cast<CKernel*>(rec->CreateObject());   // factory defaults
-//   HRESULT hr = r->Serialize(stream, 0);
+//   LARGE_INTEGER zero = {};
+//   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+//   TSTRING name;
+//   hr = name.Serialize(stream, 0);              // "CPolynomialKernel"
+//   CRTTI* rec = SUCCEEDED(hr) ? GetRTTI(name.c_str()) : nullptr;   // null: not registered
+//   std::unique_ptr<CKernel> r(rec ? static_cast<CKernel*>(rec->CreateObject()) : nullptr);
+//   if (r) hr = r->Serialize(stream, 0);         // factory defaults, then the record's values
+//   stream->Release();
 //
 // | class             | value of Evaluate(x, y)            | record (little-endian)      | defaults
 // | CDotProductKernel | scale x (x.y)                      | f64 scale                   | 1.0

@@ -2,14 +2,25 @@
 // base of every trainer, which calls its machine's iteration hook after each
 // successful optimisation step.
 //
-//   class CLinear : public CMachine {
+//   class CLinear : public CMachine {            // w.x as the machine's value
 //    public:
-//     HRESULT Serialize(IStream* s, int storing) override;
-//     CRealVector EvaluateRealVector(const CRealVector& x) const override;
+//     explicit CLinear(const CRealVector& w) : m_w(w) {}
+//     HRESULT Serialize(IStream* s, int storing) override { return m_w.Serialize(s, storing); }
+//     CRealVector EvaluateRealVector(const CRealVector& x) const override {
+//       double sum = 0;
+//       for (DWORD i = 0; i < m_w.GetSize(); ++i) sum += m_w[i] * x.GetAt(i);
+//       return CRealVector(&sum, 1);
+//     }
+//     CRealVector m_w;
 //   };
-//   CLinear machine;
-//   CMyTrainer trainer(machine);     // derives from CTrainer
-//   ... after each step that changed the model:
+//   class CPerceptron : public CTrainer {        // holds the machine, does not own it
+//    public:
+//     explicit CPerceptron(CLinear& m) : CTrainer(m) {}
+//   };
+//   const double w[2] = {0.5, -1.0};
+//   CLinear machine{CRealVector(w, 2)};
+//   CPerceptron trainer(machine);
+//   // after each step that changed the model:
 //   trainer.OnEachIteration();       // machine.OnEachIteration(trainer), then count + 1
 //
 // The trainer holds the machine by reference and does not own it. Nothing

@@ -1,6 +1,10 @@
 // CMailClassifier: a message's spam value from its features and its text,
 // and one value per loaded category.
 //
+//   static const char mail[] = "From: a@example.org\r\nSubject: hi\r\n\r\nSee you.\r\n";
+//   CMailFeatureExtractor taken;                 // the message's features and n-grams
+//   HRESULT hr = taken.ExtractFeatures(mail, sizeof mail - 1, nullptr);
+//   if (FAILED(hr)) return hr;
 //   CMailClassifier classifier;
 //   classifier.LoadData("/data/Qor.bin");        // and /data/Qor_<N>.bin beside it
 //   TSTRING verdict;

@@ -4,14 +4,22 @@
 // until one writes) and CSymMemMatrix (symmetric, only the lower triangle
 // stored, packed row after row).
 //
+//   IStream* stream = nullptr;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+//   if (FAILED(hr)) return hr;
 //   CSymMemMatrix gram(3);                // 3 x 3, 6 stored elements
+//   gram.SetAt(0, 0, 4.0);
+//   gram.SetAt(1, 1, 1.0);
+//   gram.SetAt(2, 2, 1.0);
 //   gram.SetAt(2, 0, 0.5);                // also (0, 2)
 //   gram.Align();                         // unit diagonal: k(i,j) / sqrt(k(i,i) k(j,j))
-//   gram.Serialize(stream, 1);            // the "MATR" record below
-//
+//   hr = gram.Serialize(stream, 1);       // the "MATR" record below
+//   LARGE_INTEGER zero = {};
+//   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
 //   CRTTI* rec = GetRTTI("CSymMemMatrix"); // the three classes are registered by name
-//   CMatrix* m = static_cast<CMatrix*>(rec->CreateObject());   // empty, ready to load
-//   HRESULT hr = m->Serialize(stream, 0);
+//   std::unique_ptr<CMatrix> m(static_cast<CMatrix*>(rec->CreateObject()));   // empty, ready to load
+//   if (SUCCEEDED(hr)) hr = m->Serialize(stream, 0);   // 3 x 3, (2, 0) = 0.25
+//   stream->Release();
 //
 // The "MATR" record (little-endian): "MATR", u32 rows, u32 columns; then,
 // for CMemMatrix and CSymMemMatrix, u64 element count and that many doubles

@@ -2,11 +2,17 @@
 // weighted log2(c + 1) for c occurrences, held as one packed array sorted by
 // n-gram so that two vectors are joined in a single merge pass.
 //
-//   CNGramsVector v(5, text, length, DefaultNextStopWord);   // 5-grams, stop words out
+//   IStream* stream = nullptr;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+//   if (FAILED(hr)) return hr;
+//   static const char text[] = "cheap pills, cheap pills now";
+//   CNGramsVector v(5, text, sizeof text - 1, DefaultNextStopWord);   // 5-grams, stop words out
+//   CNGramsVector w(5, "cheap watches", 13, DefaultNextStopWord);
 //   double d = v.DotProduct();                    // squared length
-//   v *= d > 0 ? 1 / sqrt(d) : 1.0;               // unit length (callers normalise)
+//   v *= d > 0 ? 1 / std::sqrt(d) : 1.0;          // unit length (callers normalise)
 //   double s = w.DotProduct(v);                   // sum of wa x wb over common n-grams
-//   v.Serialize(stream, 1);                       // the record below
+//   hr = v.Serialize(stream, 1);                  // the record below
+//   stream->Release();
 //
 // Entries: GetElemSize() = n + 4 bytes each, {f32 weight, little-endian;
 // n n-gram bytes}, in ascending unsigned byte order of the n-grams, no

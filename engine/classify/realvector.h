@@ -2,12 +2,16 @@
 // coefficients of a support-vector machine, the arguments of the vector
 // kernels), shared between copies until one of them changes.
 //
+//   IStream* stream = nullptr;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+//   if (FAILED(hr)) return hr;
 //   double f[3] = {1, 0, 1};
 //   CRealVector a(f, 3);
 //   CRealVector b = a;           // shares a's block
 //   b.SetAt(1, 5.0);             // b takes its own copy first; a is unchanged
 //   double x = a[2];             // 1.0
-//   a.Serialize(stream, 1);      // u32 count, then count f64 values
+//   hr = a.Serialize(stream, 1); // u32 count, then count f64 values
+//   stream->Release();
 //
 // Record (little-endian): u32 count, then count IEEE doubles. Loading
 // replaces the content; a short record leaves the vector empty and returns

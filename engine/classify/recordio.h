@@ -5,10 +5,14 @@
 // worked out in 64 bits, and element blocks grow as their bytes arrive
 // (classify/sharedblock.h), never sized by a record's claim first.
 //
+//   IStream* stream = nullptr;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING(TSTRING("\0\0\0\0\0\0\xf0\x3f", 8), &stream);
+//   if (FAILED(hr)) return hr;
 //   BYTE f[8];
-//   HRESULT hr = ReadField(stream, f, 8, E_FAIL);   // short: E_FAIL
-//   if (hr != S_OK) return hr;                       // a stream's own failure as is
-//   double scale = LoadF64(f);
+//   hr = ReadField(stream, f, 8, E_FAIL);       // short: E_FAIL
+//   stream->Release();
+//   if (hr != S_OK) return hr;                  // a stream's own failure as is
+//   double scale = LoadF64(f);                  // 1.0
 //
 // Floating-point values are IEEE 754 in little-endian byte order, whatever
 // the host's order. All functions are stateless and thread-safe.

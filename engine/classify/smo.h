@@ -8,11 +8,19 @@
 //    public:
 //     CDenseSMO(CMachine& m, const std::vector<std::vector<double>>& x, const std::vector<short>& y)
 //         : CSMOptimization(m), m_x(x), m_y(y) {}
-//     double EvaluateKernel(ULONG i, ULONG j) override;   // K(x_i, x_j)
+//     double EvaluateKernel(ULONG i, ULONG j) override {   // K(x_i, x_j): here x_i . x_j
+//       double sum = 0;
+//       for (size_t d = 0; d < m_x[i].size(); ++d) sum += m_x[i][d] * m_x[j][d];
+//       return sum;
+//     }
 //     ULONG ExamplesCount() override { return static_cast<ULONG>(m_y.size()); }
 //     short ClassLabel(ULONG i) override { return m_y[i]; }
-//     ...
+//    private:
+//     const std::vector<std::vector<double>>& m_x;
+//     const std::vector<short>& m_y;
 //   };
+//   std::vector<std::vector<double>> x = {{0, 0}, {0, 1}, {2, 2}, {2, 3}};
+//   std::vector<short> y = {-1, -1, 1, 1};    // +1 or -1 only
 //   CSVMachine machine;
 //   CDenseSMO smo(machine, x, y);
 //   smo.Execute(10.0, 0.001, 1e-12);      // C, tolerance, epsilon

@@ -2,10 +2,14 @@
 // b, with the "SVM" record) and CMetricSVMachine (a kernel machine over real
 // vectors: support vectors in a matrix, a kernel object, the "MSVM" record).
 //
-//   CMetricSVMachine m(CGaussianKernel(2.0));
+//   IStream* stream = nullptr;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+//   if (FAILED(hr)) return hr;
+//   CMetricSVMachine m(CGaussianKernel(2.0));    // keeps its own copy of the kernel
 //   CRealVector x(25);
 //   double value = m.EvaluateRealVector(x)[0];   // sum of K(x, row i) x coef i, minus b
-//   HRESULT hr = m.Serialize(stream, 1);         // "SVM" record, then "MSVM" record
+//   hr = m.Serialize(stream, 1);                 // "SVM" record, then "MSVM" record
+//   stream->Release();
 //
 // Records (little-endian):
 //   SVM:  "SVM" NUL, f64 b, the coefficients' CRealVector record.

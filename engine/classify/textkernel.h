@@ -2,14 +2,16 @@
 // vectors made from texts, for training programs (the Gram-matrix builder of
 // a text data set uses a kernel that makes vectors).
 //
+//   const char* s = "cheap pills now";
+//   const char* t = "cheap watches";
+//   DWORD sLen = 15, tLen = 13;
 //   CNGramsKernel k(5);                            // 5-gram vectors, stop words out
-//   std::unique_ptr<CTextVector> a(k.CreateVector(s, sLen));
+//   std::unique_ptr<CTextVector> a(k.CreateVector(s, sLen));   // the caller owns the vectors
 //   std::unique_ptr<CTextVector> b(k.CreateVector(t, tLen));
 //   double v = k.Evaluate(*a, *b);                 // a.DotProduct(b)
 //   double w = k.Evaluate(s, sLen, t, tLen);       // the same from the texts
-//
 //   CSubstringKernel sub(2, 1.0);                  // k = 2, decay 1
-//   sub.Evaluate("abab", 4, "ab", 2);              // 2
+//   double two = sub.Evaluate("abab", 4, "ab", 2); // 2
 //
 // With L = lambda^2 and texts s (m bytes) and t (n bytes):
 //   CSubstringKernel      sum over positions i < m, j < n whose common prefix

@@ -4,14 +4,16 @@
 // road of one spam test over a parsed message: the enabled scripts of the
 // catalogue first, then, when none acted, the classifier.
 //
+//   const char* dataDir = "/data";                 // Qor.bin, the script catalogue
+//   const char* tempDir = "/tmp";
 //   CScaModule module(dataDir, tempDir, nullptr);
 //   CRfc822Message message;                       // parsed whole (scope 3)
 //   int32_t score = 0;
 //   SQorCategoryScore categories;
 //   SpamTestMessage(module, message, 0, 0, &score, &categories);   // or throws
-//
+//   // the classifier road alone, as the scripts' x_spamtest test takes it:
 //   CScaFilter filter(module.GetMailClassifier());
-//   filter.SetMessage(&message, nullptr);
+//   HRESULT hr = filter.SetMessage(&message, nullptr);
 //   double spam = filter.XSpamTest();             // extracted and scored once
 //   double money = filter.CategoryTest(36);       // same features; DBL_MAX: none
 //

@@ -4,7 +4,9 @@
 //
 //   telsor::TSTRING compiled;
 //   HRESULT hr = telsor::CompileScriptContent("if size :over 1M { discard; }", compiled);
+//   if (FAILED(hr)) return hr;
 //   // compiled holds the bytes that CSieveScript::Serialize(stream, 0) loads
+//   const char* text = "keep;";
 //   telsor::TSTRING cipher;
 //   hr = telsor::EncryptScript(text, cipher);    // raw RC5-CBC cipher text
 //

@@ -3,12 +3,34 @@
 // A script never sees the message. Every test and every action goes out
 // through a callback that the host puts into tag_SIEVE_INTERP_CTXT:
 //
-//   HRESULT OnHeader(const char* const* names, const telsor::CSeekPattern* const* keys,
-//                    TYPE_COMPARATOR, MATCH_TYPES, RELATIONAL_MATCH_TYPE, void* user) {
+//   struct MyHost { bool discarded; } host = {false};
+//   CRfc822Message message;
+//   message.Subject() = "cheap pills";
+//   PFN_SIEVE_HEADER onHeader = [](SIEVE_STRINGS names, SIEVE_KEYS keys, TYPE_COMPARATOR, MATCH_TYPES,
+//                                  RELATIONAL_MATCH_TYPE, void* user) -> HRESULT {
 //     // search the message's fields named in names with keys[0], keys[1], ...
-//     return found ? S_SIEVE_TRUE : S_SIEVE_FALSE;
-//   }
-//   HRESULT OnDiscard(void* user) { static_cast<MyHost*>(user)->discarded = true; return S_OK; }
+//     CRfc822Message& m = *static_cast<CRfc822Message*>(user);
+//     for (; *names; ++names) {
+//       if (strcasecmp(*names, "Subject") != 0) continue;
+//       for (SIEVE_KEYS k = keys; *k; ++k)
+//         if ((*k)->Search(m.Subject().c_str(), m.Subject().GetLength(), nullptr) != SEEK_NOT_FOUND)
+//           return S_SIEVE_TRUE;
+//     }
+//     return S_SIEVE_FALSE;
+//   };
+//   PFN_SIEVE_ACTION onDiscard = [](void* user) -> HRESULT {
+//     static_cast<MyHost*>(user)->discarded = true;
+//     return S_OK;                             // anything else ends the run
+//   };
+//   CSieveScript script;
+//   HRESULT hr = script.ParseString("if header :contains \"Subject\" \"pills\" { discard; }", nullptr);
+//   if (FAILED(hr)) return hr;
+//   tag_SIEVE_INTERP_CTXT ctx = {};          // depth 0, every callback null
+//   ctx.testUserData = &message;
+//   ctx.header = onHeader;
+//   ctx.actionUserData = &host;
+//   ctx.discard = onDiscard;
+//   hr = script.Execute(&ctx);               // CSieveScript, sievescript.h; host.discarded
 //
 //   tag_SIEVE_INTERP_CTXT ctx = {};          // depth 0, every callback null
 //   ctx.testUserData = &message;

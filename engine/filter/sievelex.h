@@ -2,12 +2,12 @@
 // with line and column counting, comment skipping, the keyword table, the
 // error text and a registry of the nodes made during one parse.
 //
-//   std::istringstream in(text);
+//   std::istringstream in("if size :over 1M { discard; }\r\nkeep");   // ";" missing
 //   CSieveLex lex;
 //   lex.switch_streams(&in, nullptr);
 //   CSieveGrammar grammar;
-//   int rc = grammar.yyparse(&lex);
-//   if (rc != 0) fputs(lex.GetErrorText(), stderr);  // "Line: 3, Column: 7 : ...\n"
+//   int rc = grammar.yyparse(&lex);        // the lexer frees what a failed parse built
+//   if (rc != 0) fputs(lex.GetErrorText(), stderr);  // "Line: <n>, Column: <m> : ...\n"
 //
 // Counting: every character that the scanner reads (look-ahead and comment
 // text included) moves the counters: a line feed starts a new line at column

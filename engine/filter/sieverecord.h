@@ -1,5 +1,24 @@
 // Node records of the compiled form of a filter script.
 //
+//   CSieveScript script;
+//   HRESULT hr = script.ParseString("keep;", nullptr);
+//   IStream* stream = nullptr;
+//   if (SUCCEEDED(hr)) hr = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+//   if (FAILED(hr)) return hr;
+//   CSharedObjPtr<CExprTreeNode> root = script.GetRoot();
+//   hr = root->Serialize(stream, 1);              // store
+//   LARGE_INTEGER zero = {};
+//   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+//   BYTE code[2];
+//   if (SUCCEEDED(hr)) hr = ReadField(stream, code, 2, E_FAIL);   // the caller reads the type code
+//   CExprTreeNode* made = nullptr;
+//   if (SUCCEEDED(hr))
+//     hr = CExprTreeNode::CreateInstance(
+//         static_cast<CExprTreeNode::TYPE_NODE>(code[0] | code[1] << 8), &made);
+//   CSharedObjPtr<CExprTreeNode> node = made;     // made with count 0: node holds it
+//   if (SUCCEEDED(hr)) hr = node->Serialize(stream, 0);   // load the rest
+//   stream->Release();
+//
 // Every node stores itself as a record (little-endian, fixed widths):
 //
 //   u16 type code, u32 line, then the class's data
@@ -19,13 +38,6 @@
 // An if or an elsif/else link stores a u32 end position (the absolute
 // stream position just after its block) before its test, block and next
 // link. For example a keep at line 3 is 0E 00 03 00 00 00.
-//
-//   CSharedObjPtr<CExprTreeNode> root = script.GetRoot();
-//   HRESULT hr = root->Serialize(stream, 1);      // store
-//   CExprTreeNode* made = nullptr;
-//   CExprTreeNode::CreateInstance(type, &made);   // type code read by the caller
-//   CSharedObjPtr<CExprTreeNode> node = made;
-//   hr = node->Serialize(stream, 0);              // load the rest
 //
 // Records are read as hostile input: nesting is capped at
 // SIEVE_RECORD_MAX_NESTING records (0x80000008 beyond), every child must

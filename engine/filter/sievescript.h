@@ -3,15 +3,25 @@
 //
 //   telsor::CSieveScript script;
 //   HRESULT hr = script.ParseString("if header :contains \"Subject\" \"x\" { discard; }", nullptr);
-//   if (FAILED(hr))
-//     fprintf(stderr, "%s", script.GetErrorDescription());   // "Line: 1, Column: 9 : ...\n"
+//   if (FAILED(hr)) {
+//     const char* why = script.GetErrorDescription();   // "Line: 1, Column: 9 : ...\n"; may be null
+//     fprintf(stderr, "%s", why ? why : "");
+//     return hr;
+//   }
 //   telsor::TSTRING text;
-//   script.PrintToString(text);   // the script as Sieve text again
+//   hr = script.PrintToString(text);  // the script as Sieve text again
+//   PFN_SIEVE_HEADER myHeaderTest = [](SIEVE_STRINGS, SIEVE_KEYS, TYPE_COMPARATOR, MATCH_TYPES,
+//                                      RELATIONAL_MATCH_TYPE, void*) -> HRESULT { return S_SIEVE_TRUE; };
+//   PFN_SIEVE_ACTION myDiscard = [](void*) -> HRESULT { return S_OK; };
 //   tag_SIEVE_INTERP_CTXT ctx = {};   // the host's callbacks (sieveinterp.h)
-//   ctx.header = MyHeaderTest;
-//   ctx.discard = MyDiscard;
-//   hr = script.Execute(&ctx);      // tests in pass 1, actions in pass 2
-//   script.Serialize(stream, 1);    // the compiled form; 0 loads it back
+//   ctx.header = myHeaderTest;
+//   ctx.discard = myDiscard;
+//   hr = script.Execute(&ctx);        // tests in pass 1, actions in pass 2
+//   IStream* stream = nullptr;
+//   if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) {
+//     hr = script.Serialize(stream, 1);   // the compiled form; 0 loads it back
+//     stream->Release();
+//   }
 //
 // Assignment shares the tree (it is never changed after it is built), so
 // copies are cheap and may run on different threads at once; one

@@ -5,7 +5,7 @@
 // Base64.
 //
 //   CSieveXML store;
-//   if (store.Initialize("/data", nullptr) != 0) return;   // 3: a directory is unusable
+//   if (store.Initialize("/data", nullptr) != 0) return E_FAIL;   // 3: a directory is unusable
 //   CListSieveScriptInfo scripts;
 //   HRESULT hr = store.GetListScriptInfo(scripts, nullptr, nullptr);
 //   // 0; 2 without a catalogue; E_SIEVE_EXCEPTION (0xE00A0032) for a broken

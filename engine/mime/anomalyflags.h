@@ -3,9 +3,13 @@
 // They are never failures; bits are only ever added, and the feature
 // extractor turns them into spam features.
 //
+//   static const char head[] = "Subject: hi\nFrom: a@b\r\n\r\n";   // a bare LF
+//   CRfc822HeadersParser scanner(reinterpret_cast<const unsigned char*>(head), sizeof head - 1);
+//   ULONG ns, nl, vs, vl;
+//   do scanner.NextField(ns, nl, vs, vl); while (nl != 0);
 //   DWORD flags = scanner.GetAnomalyFlags();
-//   if (flags & ANOMALY_BAD_EOL) ...                 // a line end not CR LF
-//   if ((flags & ANOMALY_MALFORMED_LINE) == ANOMALY_MALFORMED_LINE) ...
+//   bool badEol = (flags & ANOMALY_BAD_EOL) != 0;    // a line end not CR LF
+//   bool malformed = (flags & ANOMALY_MALFORMED_LINE) == ANOMALY_MALFORMED_LINE;
 #ifndef TELSOR_MIME_ANOMALYFLAGS_H
 #define TELSOR_MIME_ANOMALYFLAGS_H
 

@@ -3,13 +3,18 @@
 // resource), each fork a CRfc822ContentData so that it may live in memory
 // or in a shared temporary file.
 //
+//   unsigned char bytes[] = "Hello\r";
+//   IStream* out = nullptr;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &out);
+//   if (FAILED(hr)) return hr;
 //   CSharedObjPtr<CAppleFile> file = new CAppleFile;
 //   file->PutFileName("Read Me");
 //   file->PutFileType("TEXT");                 // at most 4 characters kept
 //   file->PutFileCreator("ttxt");
-//   file->PutDataForkAsString(bytes, length);
-//   HRESULT hr = file->EncodeWithMIME(out, CONTENT_ENCODING_7BIT);
+//   file->PutDataForkAsString(bytes, 6);
+//   hr = file->EncodeWithMIME(out, CONTENT_ENCODING_7BIT);
 //   // out holds "(This file must be converted with BinHex 4.0)" and the block
+//   out->Release();
 //
 // Only BinHex 4.0 (format 2, the default) has an output form; formats 0 and
 // 1 are stored but EncodeWithMIME refuses them with E_NOTIMPL, as it refuses

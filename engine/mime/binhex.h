@@ -1,20 +1,36 @@
 // BinHex 4.0: Macintosh files (name, type, creator, Finder flags, data and
 // resource fork) as text.
 //
+//   IStream* data = nullptr;
+//   IStream* out = nullptr;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING("Hello\r", &data);
+//   if (SUCCEEDED(hr)) hr = CreateStreamOnHGlobal(nullptr, TRUE, &out);
+//   if (FAILED(hr)) return hr;
 //   // Writing: the preamble line, then ":" and 64-character lines, then ":".
-//   EncodeBinHex40(out, "Read Me", 0, "TEXT", "ttxt", 0, data, dataSize, rsrc, rsrcSize);
-//
+//   hr = EncodeBinHex40(out, "Read Me", 0, "TEXT", "ttxt", 0, data, 6, nullptr, 0);
 //   // Reading a block found somewhere in the next length bytes of in:
+//   IStream* in = out;
+//   ULARGE_INTEGER end;
+//   LARGE_INTEGER zero = {};
+//   in->Seek(zero, STREAM_SEEK_CUR, &end);       // the text's length
+//   in->Seek(zero, STREAM_SEEK_SET, nullptr);
+//   IStream* dataOut = nullptr;
+//   CreateStreamOnHGlobal(nullptr, TRUE, &dataOut);
 //   char name[64];
 //   char type[4], creator[4];
 //   BYTE version;
 //   WORD flags;
-//   HRESULT hr = DecodeBinHex40(dataOut, rsrcOut, in, length, name, version, type, creator, flags);
-//
+//   hr = DecodeBinHex40(dataOut, nullptr, in, static_cast<ULONG>(end.QuadPart), name, version, type,
+//                       creator, flags);           // the resource fork checked, not kept
 //   // Telling a real block in text and measuring it (the reader stands at
 //   // the preamble):
+//   static const char text[] = "(This file must be converted with BinHex 4.0)\r\n:...:";
+//   CStreamReader reader(reinterpret_cast<const unsigned char*>(text), sizeof text - 1);
 //   ULONG blockLength;
-//   if (VerifyBinHex40(reader, blockLength)) ...
+//   bool real = VerifyBinHex40(reader, blockLength);   // FALSE: the CRCs are wrong
+//   dataOut->Release();
+//   out->Release();
+//   data->Release();
 //
 // The stream of bytes inside the colons: name length (1 to 63), name,
 // version, type (4), creator (4), flags (2), data length (4), resource

@@ -2,18 +2,24 @@
 // message: a CRfc822Part (mime/messagepart.h) that can carry a Macintosh
 // file and writes itself back out as MIME text.
 //
-//   CRfc822BodyPart* gif = message.AddBodyPart(-1);
+//   static const unsigned char bytes[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0};
+//   IStream* out = nullptr;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &out);
+//   if (FAILED(hr)) return hr;
+//   CRfc822Message message;
+//   CRfc822BodyPart* gif = message.AddBodyPart(-1);   // owned by message
 //   gif->PutContentMediaType("image/gif");
 //   gif->PutAttachment(TRUE);
 //   gif->PutAttachmentName("logo.gif");
-//   gif->PutContentAsString(bytes, length);
-//   gif->Compose(out);
+//   gif->PutContentAsString(bytes, sizeof bytes);
+//   gif->Compose(out);                                // failures thrown as DWORD codes
 //   // Content-Type: image/gif
 //   // Content-Transfer-Encoding: base64        (chosen and stored)
 //   // Content-Disposition: attachment;
 //   //         filename="logo.gif"
 //   //
 //   // R0lGODlh...                               (72 characters a line)
+//   out->Release();
 //
 // A part with an empty content writes its children instead (between
 // delimiter lines made from its boundary, which it makes when it has none);

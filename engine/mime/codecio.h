@@ -1,8 +1,15 @@
 // Stream reading and copying shared by the transfer codecs.
 //
-//   ULONGLONG remaining = length;
+//   IStream* src = nullptr;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING("some body bytes", &src);
+//   if (FAILED(hr)) return hr;
+//   BYTE buf[4];
+//   ULONGLONG remaining = 15;                 // read at most this many
 //   ULONG got;
-//   while (SUCCEEDED(hr = ReadChunk(src, buf, sizeof buf, remaining, &got)) && got > 0) { ... }
+//   while (SUCCEEDED(hr = ReadChunk(src, buf, sizeof buf, remaining, &got)) && got > 0) {
+//     // use buf[0 .. got); remaining went down by got
+//   }
+//   src->Release();
 //
 // Reads go on past short reads until the bytes asked for came or a Read
 // delivers nothing, so a source that hands out little at a time reads like

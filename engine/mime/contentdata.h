@@ -1,14 +1,17 @@
 // CRfc822ContentData: the decoded content of one message part, held in
 // memory (a TSTRING), in a shared temporary file, or in both.
 //
+//   static const unsigned char bytes[] = "Hello\r\n";
 //   CRfc822ContentData content;
-//   content.PutTempDir(parser->GetTempDir());
-//   content.PutAsString(bytes, length);             // in memory
+//   content.PutTempDir("/tmp");                     // the session's, parser->GetTempDir()
+//   HRESULT hr = content.PutAsString(bytes, 7);     // in memory
 //   CSharedObjPtr<CSharedTmpFile> f = content.GetAsFile();
 //   // now also in a new "BDY" file in the folder, removed with the last
 //   // reference (this content, f, any copy)
 //   IStream* s = content.GetAsStream();             // over a copy of the bytes
-//   ...
+//   char first[7];
+//   ULONG got = 0;
+//   hr = s->Read(first, sizeof first, &got);        // "Hello\r\n"
 //   s->Release();
 //
 //   content.PutAsFile(file);                        // size from the file system

@@ -1,10 +1,12 @@
 // CRfc2045DispType: a Content-Disposition value as its type, its parameters
 // and the file name of its "filename" parameter.
 //
+//   static const char value[] = "attachment; filename=\" report.pdf. \"";
 //   CRfc2045DispType disp;
-//   disp.Parse(value, valueLength);         // never fails, never reads past length
-//   disp.GetDispositionType();              // "attachment" (case kept)
-//   disp.GetFilename();                     // "report.pdf" from filename=" report.pdf. "
+//   disp.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
+//   // never fails, never reads past length
+//   TSTRING type = disp.GetDispositionType();   // "attachment" (case kept)
+//   TSTRING file = disp.GetFilename();          // "report.pdf"
 //
 // Tolerant like the Content-Type parser: white space between tokens is
 // dropped (an unquoted value of two words is joined), comments and domain

@@ -5,12 +5,14 @@
 // every distinct run of CR and LF bytes; a post-pass then decides for each
 // run how many line ends it stands for, from the runs that begin it:
 //
+//   static const char message[] = "To: a@b\r\n\r\nline\n\r\n";
 //   CSetEOLSequence eol;
-//   eol.Analyze(message, length);              // S_OK or the failure code
-//   eol.CountEquivalentEOL("\r\n");            // 1 (a line break)
-//   eol.CountEquivalentEOL("\r\n\r\n");        // 2 (an empty line)
-//   eol.HasInvalidEOL();                       // some run is not CR LF pairs
-//   eol.HasControlChars();                     // a byte below 0x20 other than
+//   HRESULT hr = eol.Analyze(reinterpret_cast<const unsigned char*>(message), sizeof message - 1);
+//   // S_OK or the failure code
+//   DWORD one = eol.CountEquivalentEOL(std::string_view("\r\n"));       // 1 (a line break)
+//   DWORD two = eol.CountEquivalentEOL(std::string_view("\r\n\r\n"));   // 2 (an empty line)
+//   bool invalid = eol.HasInvalidEOL();        // some run is not CR LF pairs
+//   bool control = eol.HasControlChars();      // a byte below 0x20 other than
 //                                              // TAB LF CR SO SI ESC
 //
 // A run's count: 1 when no shorter run begins it; otherwise, for every

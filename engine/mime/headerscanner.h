@@ -1,8 +1,9 @@
 // CRfc822HeadersParser: reads an RFC 822 header block one field at a time
 // and hands each field back as four reader positions; it copies no text.
 //
-//   CRfc822HeadersParser scanner(bytes, length);   // or (stream, limit)
-//   ULONG ns, nl, vs, vl;
+//   static const char head[] = "Subject: a\r\n long one\r\nTo: b@x\r\n\r\nbody";
+//   CRfc822HeadersParser scanner(reinterpret_cast<const unsigned char*>(head), sizeof head - 1);
+//   ULONG ns, nl, vs, vl;                          // or (stream, limit)
 //   for (;;) {
 //     DWORD end = scanner.NextField(ns, nl, vs, vl);
 //     if (nl == 0) break;                          // end: the block ends at `end`

@@ -5,10 +5,12 @@
 // ill-formed tags, over-long words).
 //
 //   CHtml2CleanText conv(0);                  // or CHtml2CleanText::HTO_INLINE_URLS
-//   TSTRING text = html;
-//   conv.Execute(text, 0, nullptr);           // text is now the clean text
-//   if (conv.m_bInvisibleText) ...            // counters of this conversion
-//   for (void* p = conv.GetUrls().GetHeadPosition(); p;) use(conv.GetUrls().GetNext(p));
+//   TSTRING text = "<p>Hi <a href=\"http://x.example/\">there</a></p>";
+//   HRESULT hr = conv.Execute(text, 0, nullptr);   // text is now the clean text
+//   if (FAILED(hr)) return hr;
+//   bool hidden = conv.m_bInvisibleText != 0;      // counters of this conversion
+//   std::vector<TSTRING> urls;
+//   for (void* p = conv.GetUrls().GetHeadPosition(); p;) urls.push_back(conv.GetUrls().GetNext(p));
 //
 // "a</body>b<body>c</body>d" gives "a<HTMEND>b cd": white-space runs become
 // one blank (none at the start), block tags (P, TD, BODY, ...) write one

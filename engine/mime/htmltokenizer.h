@@ -4,10 +4,12 @@
 // quoted attribute values, the raw bodies of script and style elements and
 // character entities (decoded to UTF-8).
 //
-//   CHTMLTokenizer tok(reinterpret_cast<const unsigned char*>(html), len);
+//   static const char html[] = "<b>Hi</b> there";
+//   CHTMLTokenizer tok(reinterpret_cast<const unsigned char*>(html), sizeof html - 1);
 //   tag_HTML_TOKEN t;
+//   ULONG words = 0;
 //   while (tok.GetNextToken(t)) {      // 0 and HTML_EOF at the end, every time after
-//     switch (t.nKind) { case HTML_WORD: ...; }
+//     if (t.nKind == HTML_WORD) ++words;
 //   }
 //
 // "<p class=x>" gives HTML_TAG_OPEN "<", HTML_TAG_NAME "p", HTML_SPACE " ",

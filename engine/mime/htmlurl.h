@@ -3,7 +3,7 @@
 // text (CHtml2CleanText writes the marker "|pspam|URL:||||" before a URL
 // that this changed, beyond letter case).
 //
-//   NormalizeHtmlUrl("HTTP://user@0x7f.0.0.1/a%20b")   // "http://127.0.0.1/a b"
+//   TSTRING url = NormalizeHtmlUrl("HTTP://user@0x7f.0.0.1/a%20b");   // "http://127.0.0.1/a b"
 //
 // Steps: ASCII capitals are lowered and percent escapes decoded up to the
 // first "?" (decoded bytes are not examined again; a "%" or "%" and one

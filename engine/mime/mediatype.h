@@ -2,11 +2,13 @@
 // such as the content attribute of an HTML meta tag) as a media type and an
 // ordered parameter list.
 //
+//   static const char value[] = "multipart/mixed; boundary='b1'; charset=utf-8";
 //   CRfc2045ContentMediaType ct;
-//   ct.Parse(value, valueLength);          // never fails, never reads past length
-//   ct.GetMediaType();                     // "multipart/mixed" (case kept)
-//   ct.GetBoundary();                      // quotes (double or single) removed
-//   ct.GetName();                          // RFC 2047 decoded and trimmed
+//   ct.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
+//   // never fails, never reads past length
+//   TSTRING type = ct.GetMediaType();       // "multipart/mixed" (case kept)
+//   TSTRING boundary = ct.GetBoundary();    // "b1": quotes (double or single) removed
+//   TSTRING name = ct.GetName();            // RFC 2047 decoded and trimmed
 //   void* pos = FindAttribute("charset", ct.GetParameters());
 //
 // The parser is tolerant: white space never reaches the media type,

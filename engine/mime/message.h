@@ -4,6 +4,7 @@
 // Message-ID, the time of the Date field), the MIME-formatted flag that
 // steers composition, and one reference to the parser session bound to it.
 //
+//   CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile("/home/ann/report.pdf", FALSE);
 //   CRfc822Message message;
 //   message.From() = "Ann <ann@example.org>";
 //   message.To() = "bob@example.org";

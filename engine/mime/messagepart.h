@@ -13,7 +13,12 @@
 //   deep->GetPartLocator(where);                         // "2.1."
 //   message.DeletePart(text);                            // inner stays number 2;
 //                                                        // the next child is 3
-//   ForEachPart(&message, callback, context);            // message, inner, deep
+//   int visited = 0;
+//   bool (*count)(CRfc822Part*, void*) = [](CRfc822Part*, void* n) {
+//     ++*static_cast<int*>(n);
+//     return true;                                       // false stops the walk
+//   };
+//   ForEachPart(&message, count, &visited);              // message, inner, deep: 3
 //
 // Ownership: a part owns its children (deleted with it, or by DeletePart,
 // RemoveParts, Clear and assignment to it), its header fields and its

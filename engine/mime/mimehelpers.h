@@ -1,11 +1,15 @@
 // Stream and text helpers shared by the MIME layer.
 //
-//   WriteString(out, "Subject: ", 0);           // 0: up to the NUL
+//   IStream* out = nullptr;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &out);
+//   if (FAILED(hr)) return hr;
+//   WriteString(out, "Subject: ", 0);           // 0: up to the NUL; throws a DWORD code
+//   IStream* in = out;
 //   TSTRING head;
-//   ReadString(in, 0, 512, head);               // position of in unchanged
+//   ReadString(in, 0, 512, head);               // "Subject: "; position of in unchanged
 //   ULONGLONG size;
 //   GetStreamLenghWithoutEndDot(in, size);      // less a final "\r\n.\r\n"
-//
+//   out->Release();
 //   TSTRING v("Hello\r\n World");
 //   UnfoldLine(v);                              // "HelloWorld"
 //   RemoveComments(v, 1);                       // "(a \) b)" removed whole

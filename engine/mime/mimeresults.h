@@ -1,7 +1,9 @@
 // Result codes of the MIME facility (0x08) and of message composition
 // (0x02), named once.
 //
-//   HRESULT hr = parser.ExtractHeaders(...);
+//   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
+//   TSTRING raw;
+//   HRESULT hr = parser->ExtractHeaders("/var/spool/in/msg.eml", raw);
 //   if (hr == E_MIME_NAME_TOO_LONG) { /* a field name over 1,023 bytes */ }
 //
 // Parsers also pass on the generic codes of foundation/results.h and the

@@ -1,10 +1,11 @@
 // The parameter token: a list of attribute/value parameters as one opaque
 // text, enciphered under a key the caller holds (exported for hosts).
 //
+//   TSTRING key("session key");
 //   CRfc2045ParameterList params(10);
-//   params.AddTail(CRfc2045Parameter("user", "jane"));
+//   CRfc2045Parameter user("user", "jane");
+//   params.AddTail(user);                                // the list holds a copy
 //   TSTRING token = EncryptParameters(params, key);      // Base64, one line
-//   ...
 //   CRfc2045ParameterList back(10);
 //   DWORD r = DecryptParameters(token, key, back);       // 0: back holds (user, jane)
 //

@@ -2,6 +2,9 @@
 // Content-Disposition value (or of the parameter token), and the list that
 // holds them in the order they were added.
 //
+//   static const char value[] = "text/plain; Charset=us-ascii";
+//   CRfc2045ContentMediaType mediaType;
+//   mediaType.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
 //   CRfc2045ParameterList& params = mediaType.GetParameters();
 //   void* pos = FindAttribute("charset", params);   // case-insensitive, first match
 //   if (pos != nullptr) params.GetAt(pos).PutValue("utf-8");

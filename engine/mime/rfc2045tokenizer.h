@@ -3,12 +3,15 @@
 // atoms, single special characters, quoted strings, comments and domain
 // literals, skipping white space and control characters between them.
 //
-//   CRfc2045Tokenizer t(value, valueLength);   // the bytes are not copied
+//   static const char value[] = "text/plain; charset=\"us-ascii\"";
+//   CRfc2045Tokenizer t(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
+//   // the bytes are not copied
+//   std::vector<TSTRING> tokens;
 //   int kind;
 //   while ((kind = t.NextToken()) != CRfc2045Tokenizer::TOKEN_END) {
 //     if (kind == CRfc2045Tokenizer::TOKEN_QUOTED) t.StripDelimiters();
-//     use(t.Token());           // "text/plain; charset=us-ascii" gives
-//   }                           //  text / plain ; charset = us-ascii
+//     tokens.push_back(t.Token());  // text / plain ; charset = us-ascii
+//   }
 //
 // Tokens end at RFC 2045 tspecials, so "/", "=" and "?" are single special
 // tokens while the full stop belongs to atoms ("a.b.c" is one atom); bytes

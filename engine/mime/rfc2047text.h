@@ -1,11 +1,12 @@
 // RFC 2047 encoded words in header texts, and the "Q" and "B" word codecs.
 //
-//   CRfc2047Text subject(rawValue);           // e.g. "Re: =?ISO-8859-1?Q?Caf=E9?="
+//   TSTRING rawValue("Re: =?ISO-8859-1?Q?Caf=E9?=");
+//   CRfc2047Text subject(rawValue);
 //   subject.Parse();
 //   TSTRING text = subject.GetDecodedText();  // "Re: Caf\xE9" (bytes, not converted)
 //   for (void* p = subject.m_Words.GetHeadPosition(); p != nullptr;) {
 //     const CRfc2047EncodedWord& w = subject.m_Words.GetNext(p);
-//     w.GetCharset();                          // "US-ASCII" for plain runs
+//     TSTRING charset = w.GetCharset();       // "US-ASCII" for plain runs
 //   }
 //
 // Charsets are recorded, never converted: a decoded text holds the bytes the

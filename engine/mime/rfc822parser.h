@@ -2,11 +2,12 @@
 // folder for temporary files and the largest content that a parse keeps in
 // memory; every temporary file of a parse is made through GetTmpFile.
 //
+//   const char* tempDir = "/tmp";
 //   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
 //   parser->PutMaxContentSizeInMemory(4 * 1024 * 1024);
-//   parser->OpenSession(tempDir);                  // null or "": the system's
+//   HRESULT hr = parser->OpenSession(tempDir);     // null or "": the system's
 //   CSharedObjPtr<CSharedTmpFile> f = parser->GetTmpFile("BDY");
-//   // tempDir/BDY<hex>.tmp, removed with the last reference to f
+//   // /tmp/BDY<hex>.tmp, removed with the last reference to f
 //
 // Header blocks without a message part:
 //

@@ -3,8 +3,10 @@
 // reference, wherever it ended up; a caller's message file is wrapped with
 // the flag clear and never removed.
 //
+//   const char* dir = "/tmp";
 //   CSharedObjPtr<CSharedTmpFile> mine = CSharedTmpFile::Create(dir, "BDY");
 //   // dir/BDY<hex>.tmp exists, empty
+//   const char* path = "/var/spool/in/msg.eml";   // the caller's own file
 //   CSharedObjPtr<CSharedTmpFile> theirs = new CSharedTmpFile(path, FALSE);
 //   mine = nullptr;      // the last reference: the file is removed
 //   theirs = nullptr;    // path stays

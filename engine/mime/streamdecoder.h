@@ -1,10 +1,20 @@
 // DecodeStream: a transfer-encoded byte range of one stream decoded into
 // another.
 //
-//   LARGE_INTEGER at;
-//   at.QuadPart = bodyStart;
-//   src->Seek(at, STREAM_SEEK_SET, nullptr);
-//   HRESULT hr = DecodeStream(dst, src, GetEncodingType(cte), bodyLength);
+//   static const char message[] = "Content-Transfer-Encoding: base64\r\n\r\nSGVsbG8=\r\n";
+//   const ULONGLONG bodyStart = 37, bodyLength = 10;   // as the parser found them
+//   IStream* src = nullptr;
+//   IStream* dst = nullptr;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING(message, &src);
+//   if (SUCCEEDED(hr)) hr = CreateStreamOnHGlobal(nullptr, TRUE, &dst);
+//   if (SUCCEEDED(hr)) {
+//     LARGE_INTEGER at;
+//     at.QuadPart = bodyStart;
+//     src->Seek(at, STREAM_SEEK_SET, nullptr);
+//     hr = DecodeStream(dst, src, GetEncodingType("base64"), bodyLength);   // dst: "Hello"
+//   }
+//   if (dst) dst->Release();
+//   if (src) src->Release();
 //
 // base64, quoted-printable and uuencode are decoded; every other encoding
 // (unknown, 7bit, 8bit, binary, BinHex) is copied unchanged with CopyTo.

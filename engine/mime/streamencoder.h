@@ -1,7 +1,13 @@
 // EncodeStream: a byte range of one stream written to another in a
 // transfer encoding, ready to stand in a composed message.
 //
-//   HRESULT hr = EncodeStream(out, content, CONTENT_ENCODING_BASE64, size);
+//   IStream* content = nullptr;
+//   IStream* out = nullptr;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING("GIF89a...", &content);
+//   if (SUCCEEDED(hr)) hr = CreateStreamOnHGlobal(nullptr, TRUE, &out);
+//   if (SUCCEEDED(hr)) hr = EncodeStream(out, content, CONTENT_ENCODING_BASE64, 9);   // "R0lGODlhLi4u" CR LF
+//   if (out) out->Release();
+//   if (content) content->Release();
 //
 //  base64   Lines of 72 characters, each ended by CR LF; the last line too.
 //           Nothing at all for no bytes.

@@ -1,18 +1,25 @@
 // Uuencoded files: the "begin"/"end" framing around the uuencode transfer
 // codec, and the check that tells a real uuencoded block in text.
 //
+//   static const char body[] = "begin 644 a.txt\r\n#86)C\r\n`\r\nend\r\n";
+//   IStream* in = nullptr;
+//   IStream* out = nullptr;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING(body, &in);
+//   if (SUCCEEDED(hr)) hr = CreateStreamOnHGlobal(nullptr, TRUE, &out);
+//   if (FAILED(hr)) return hr;
 //   CUUencodedFile file;
-//   HRESULT hr = file.Decode(out, in, bodyLength);  // "begin 644 a.txt" ... "end"
+//   hr = file.Decode(out, in, sizeof body - 1);     // out: "abc"
 //   TSTRING name = file;                            // "a.txt"; file.GetMode() == 0644
-//
 //   CUUencodedFile part;
 //   part.PutName("report 1.pdf");
-//   part.Encode(out, content, size);  // "begin 777 report1.pdf" CR LF, lines, "`", "end" CR LF
-//
-//   CStreamReader reader(text, textLength);
-//   reader.SetPos(offsetOfBegin);
+//   in->Seek(LARGE_INTEGER(), STREAM_SEEK_SET, nullptr);
+//   hr = part.Encode(out, in, 3);   // "begin 777 report1.pdf" CR LF, lines, "`", "end" CR LF
+//   CStreamReader reader(reinterpret_cast<const unsigned char*>(body), sizeof body - 1);
+//   reader.SetPos(0);                               // where "begin" starts
 //   ULONG length = 0;
 //   if (VerifyUUencode(reader, length)) { /* a block of length bytes */ }
+//   out->Release();
+//   in->Release();
 //
 // Decode reads the "begin" line (octal mode and file name; leading blank
 // lines skipped; no "begin" line at all is fine) and decodes what follows
