@@ -17,12 +17,6 @@ namespace {
 
 const ULONGLONG kGolden = 0x9E3779B97F4A7C15ULL;
 
-inline ULONGLONG LoadBE(const BYTE* p, size_t n) {
-  ULONGLONG k = 0;
-  for (size_t i = 0; i < n; ++i) k = (k << 8) | p[i];
-  return k;
-}
-
 }  // namespace
 
 CNGramsIndex::CNGramsIndex() : m_wN(0) {}
@@ -39,9 +33,9 @@ ULONG CNGramsIndex::BytesPerEntry() {
 
 ULONGLONG CNGramsIndex::Fingerprint(const BYTE* gram) const {
   // Up to eight bytes the n-gram itself; longer ones mixed eight at a time.
-  if (m_wN <= 8) return LoadBE(gram, m_wN);
+  if (m_wN <= 8) return NGramKey(gram, m_wN);
   ULONGLONG print = 0;
-  for (size_t at = 0; at < m_wN; at += 8) print = (print ^ LoadBE(gram + at, std::min<size_t>(8, m_wN - at))) * kGolden;
+  for (size_t at = 0; at < m_wN; at += 8) print = (print ^ NGramKey(gram + at, std::min<size_t>(8, m_wN - at))) * kGolden;
   return print;
 }
 

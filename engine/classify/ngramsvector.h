@@ -203,6 +203,14 @@ int CmpNGramsToken(const void* a, const void* b, void* n);
 // n-gram equals key (entrySize - 4 bytes), else the first greater one, else end.
 const BYTE* EqualOrUpperBound(const BYTE* key, const BYTE* begin, const BYTE* end,
                               DWORD entrySize);
+// The first n bytes of an n-gram (n of 1 to 8) as one big-endian integer:
+// integer order is the byte order n-grams are sorted by, and equal n-grams
+// give equal keys.
+inline ULONGLONG NGramKey(const BYTE* gram, size_t n) {
+  ULONGLONG k = 0;
+  for (size_t i = 0; i < n; ++i) k = (k << 8) | gram[i];
+  return k;
+}
 // The dot product of two sorted entry arrays given by byte pointers, for
 // n >= 4: a merge join that gallops through the longer array; its value is
 // exactly that of the plain merge.

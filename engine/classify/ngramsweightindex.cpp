@@ -15,13 +15,6 @@ const ULONGLONG kEmptyKey = ~0ULL;
 // ahead while the earlier ones are compared.
 const size_t kGroup = 16;
 
-// The n-gram bytes as one big-endian integer (n of 1 to 8).
-inline ULONGLONG GramKey(const BYTE* gram, size_t n) {
-  ULONGLONG k = 0;
-  for (size_t i = 0; i < n; ++i) k = (k << 8) | gram[i];
-  return k;
-}
-
 // Spreads every key bit over the high half (the 64-bit finaliser of
 // MurmurHash3).
 inline ULONGLONG Mix(ULONGLONG k) {
@@ -57,7 +50,7 @@ void CNGramsWeightIndex::Build(const CNGramsVector& w) {
   const size_t es = w.GetElemSize();
   const BYTE* e = w.GetEntries();
   for (DWORD i = 0; i < m_dwCount; ++i, e += es) {
-    const ULONGLONG key = GramKey(e + 4, m_wN);
+    const ULONGLONG key = NGramKey(e + 4, m_wN);
     const float weight = LoadF32(e);
     if (key == kEmptyKey) {
       m_bHasAllOnes = true;
@@ -110,7 +103,7 @@ double CNGramsWeightIndex::DotProduct(const CNGramsVector& x) const {
     const size_t m = std::min(kGroup, count - first);
     const BYTE* e = entries + first * es;
     for (size_t k = 0; k < m; ++k, e += es) {
-      keys[k] = GramKey(e + 4, m_wN);
+      keys[k] = NGramKey(e + 4, m_wN);
       homes[k] = Home(keys[k]);
       __builtin_prefetch(&m_slots[homes[k]]);
     }
