@@ -121,6 +121,11 @@ DWORD CStreamReader::SetPos(DWORD pos) {
 HRESULT CStreamReader::ReadData(DWORD from, DWORD to, TSTRING& out) {
   out.Release();
   ULONGLONG p = from < m_nStart ? m_nStart : from;
+  if (p < to && p >= m_nWinStart && to - m_nWinStart <= m_nWinLen) {
+    // All of it in the window: copied straight into out.
+    const char* bytes = reinterpret_cast<const char*>(m_pData + (p - m_nWinStart));
+    return ResultOf([&] { out.AssignCopy(static_cast<int>(to - p), bytes); });
+  }
   return ResultOf([&] {
     TSTRING text;
     while (p < to && Load(p)) {

@@ -60,6 +60,19 @@ class CStreamReader {
     const ULONGLONG offset = m_nPos - m_nWinStart;
     return offset < m_nWinLen ? m_pData[offset] : ByteAt(m_nPos);
   }
+  // The bytes from the position to the end of the current window, for
+  // scanning in bulk: *count of them (0 when the next byte is not in the
+  // window; GetChar then loads the next one). Skip(n) moves past n of them.
+  //   ULONG n;
+  //   const BYTE* p = r.Window(&n);
+  //   const void* eol = memchr(p, '\n', n);
+  //   r.Skip(eol != nullptr ? static_cast<ULONG>(static_cast<const BYTE*>(eol) - p) : n);
+  const BYTE* Window(ULONG* count) const {
+    const ULONGLONG offset = m_nPos - m_nWinStart;
+    *count = offset < m_nWinLen ? static_cast<ULONG>(m_nWinLen - offset) : 0;
+    return m_pData + (offset < m_nWinLen ? offset : 0);
+  }
+  void Skip(ULONG n) { m_nPos += n; }
   // One byte back; nothing at the start of the range.
   void PutBackChar();
   // The position of the next byte.

@@ -48,10 +48,12 @@ TSTRINGData* DataOf(char* chars) { return reinterpret_cast<TSTRINGData*>(chars) 
 LONG Refs(const TSTRINGData* d) { return __atomic_load_n(&d->nRefs, __ATOMIC_ACQUIRE); }
 
 // Drops one hold on a buffer; the last one (or a locked buffer's) frees it.
+// A buffer held by this string alone (count 1, or locked) cannot be reached
+// by another thread, so it goes without the locked decrement.
 void ReleaseChars(char* chars) {
   if (chars == _tmpPchNil) return;
   TSTRINGData* d = DataOf(chars);
-  if (InterlockedDecrement(&d->nRefs) < 1) {
+  if (Refs(d) <= 1 || InterlockedDecrement(&d->nRefs) < 1) {
     d->~TSTRINGData();
     delete[] reinterpret_cast<char*>(d);
   }

@@ -16,6 +16,7 @@
 #include "mime/anomalyflags.h"
 #include "mime/binhex.h"
 #include "mime/mediatype.h"
+#include "mime/mimehelpers.h"
 #include "mime/mimeresults.h"
 #include "mime/rfc2045parameter.h"
 #include "mime/uuencode.h"
@@ -56,6 +57,26 @@ const CWordsMatcher& HeaderNames() {
   return matcher;
 }
 
+// What a line must have to start with a header name: a first byte of one
+// (either case), and the longest name.
+struct tag_HEADER_NAME_STARTS {
+  BYTE first[256] = {};
+  DWORD longest = 0;
+  tag_HEADER_NAME_STARTS() {
+    for (const char* const* w = kHeaderNames; *w != nullptr; ++w) {
+      const BYTE c = static_cast<BYTE>(**w);
+      first[c] = first[tolower(c)] = first[toupper(c)] = 1;
+      const DWORD length = static_cast<DWORD>(strlen(*w));
+      if (length > longest) longest = length;
+    }
+  }
+};
+
+const tag_HEADER_NAME_STARTS& HeaderNameStarts() {
+  static const tag_HEADER_NAME_STARTS starts;
+  return starts;
+}
+
 const CWordsMatcher& MessageEnds() {
   static const CWordsMatcher matcher(kMessageEnds);
   return matcher;
@@ -93,6 +114,7 @@ const tag_PART_RECOGNIZER kTextRows[] = {
 
 void InitMailMsgSeekers() {
   HeaderNames();
+  HeaderNameStarts();
   MessageEnds();
   BeginWord();
 }
@@ -149,6 +171,10 @@ class CRfcBodyParser::CData {
   }
   DWORD Base() const { return m_dwBase; }
   DWORD End() const { return m_dwEnd; }
+  // The first header line of a pasted message in [from, to): where a
+  // header name (HeaderNames) starts a line that IsHeaderLine accepts, the
+  // name's length in *matchLength; or SEEK_NOT_FOUND.
+  virtual DWORD FindHeaderLine(DWORD from, DWORD to, DWORD* matchLength) const;
 
  protected:
   virtual DWORD Search(const CSeekPattern& matcher, DWORD from, DWORD length, DWORD* matchLength) const = 0;
@@ -183,6 +209,9 @@ class CRfcBodyParser::CMemoryData : public CRfcBodyParser::CData {
     DWORD at = FindBinHex40Preambule(m_pData + from, length, nullptr);
     return at == SEEK_NOT_FOUND ? at : at + from;
   }
+
+ public:
+  DWORD FindHeaderLine(DWORD from, DWORD to, DWORD* matchLength) const override;
 
  private:
   const unsigned char* m_pData;
@@ -293,6 +322,44 @@ bool IsHeaderLine(const CRfcBodyParser::CData& data, DWORD pos, DWORD length, DW
 }
 
 }  // namespace
+
+// Searches the whole range for the names and looks at each hit.
+DWORD CRfcBodyParser::CData::FindHeaderLine(DWORD from, DWORD to, DWORD* matchLength) const {
+  for (;;) {
+    *matchLength = 0;
+    if (from >= to) return SEEK_NOT_FOUND;
+    const DWORD m = Find(HeaderNames(), from, to, matchLength);
+    if (m == SEEK_NOT_FOUND || *matchLength == 0) return SEEK_NOT_FOUND;
+    if (IsHeaderLine(*this, m, *matchLength, to)) return m;
+    from = LineEnd(*this, m, to);
+  }
+}
+
+// In memory the same answer comes from the line starts alone: a header
+// line starts a line, names hold no line ends, and the names found in the
+// middle of a line only ever sent the search on to the line's end. Each
+// line start that may begin a name is searched over the longest name's
+// length (a name found further on is in the middle of the line).
+DWORD CRfcBodyParser::CMemoryData::FindHeaderLine(DWORD from, DWORD to, DWORD* matchLength) const {
+  *matchLength = 0;
+  if (to > End()) to = End();
+  const tag_HEADER_NAME_STARTS& starts = HeaderNameStarts();
+  DWORD at = from < Base() ? Base() : from;
+  while (at < to) {
+    if ((at == Base() || IsEol(m_pData[at - 1])) && starts.first[m_pData[at]]) {
+      const DWORD window = to - at < starts.longest ? to - at : starts.longest;
+      DWORD length = 0;
+      if (Find(HeaderNames(), at, at + window, &length) == at && length != 0 &&
+          IsHeaderLine(*this, at, length, to)) {
+        *matchLength = length;
+        return at;
+      }
+    }
+    at += static_cast<DWORD>(SpanExcept(m_pData + at, to - at, '\r', '\n', '\n'));
+    if (at < to) ++at;
+  }
+  return SEEK_NOT_FOUND;
+}
 
 CRfcBodyParser::CRfcBodyParser(const unsigned char* data, ULONG length, ULONG bodyStart, TSTRING& boundary,
                                int split, TSTRING& mediaType)
@@ -633,15 +700,9 @@ int CRfcBodyParser::FindMailMsgIn(const CData& data, unsigned int start, unsigne
   // The part's own header block is never a pasted message.
   DWORD from = start;
   if (from < m_dwBase + m_dwBodyStart) from = m_dwBase + m_dwBodyStart;
-  DWORD m = SEEK_NOT_FOUND;
-  for (;;) {
-    if (from >= limit) return 0;
-    DWORD matchLength = 0;
-    m = data.Find(HeaderNames(), from, limit, &matchLength);
-    if (m == SEEK_NOT_FOUND || matchLength == 0) return 0;
-    if (IsHeaderLine(data, m, matchLength, limit)) break;
-    from = LineEnd(data, m, limit);
-  }
+  DWORD nameLength = 0;
+  const DWORD m = data.FindHeaderLine(from, limit, &nameLength);
+  if (m == SEEK_NOT_FOUND) return 0;
   TSTRING boundary;
   int hasBoundary = 0;
   DWORD h;

@@ -2,9 +2,11 @@
 // and what each stands for.
 #include "mime/eolanalysis.h"
 
+#include <stdint.h>
 #include <string.h>
 
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "foundation/errorroad.h"
@@ -32,8 +34,13 @@ const tag_EOL_CLASSES g_EolClasses;
 
 const size_t STREAM_CHUNK = 65536;
 
-bool IsCrLfPairs(const std::string& run) {
+bool IsCrLfPairs(std::string_view run) {
   return IsValidEOL(TSTRING(run.data(), static_cast<int>(run.size())));
+}
+
+// Nonzero when some byte of word is below 0x20.
+uint64_t HasLowByte(uint64_t word) {
+  return (word - 0x2020202020202020ull) & ~word & 0x8080808080808080ull;
 }
 
 }  // namespace
@@ -48,39 +55,72 @@ class CSetEOLSequence::CCollector {
     const BYTE* end = p + n;
     while (p < end) {
       if (!m_run.empty()) {
+        // The run the last piece ended in goes on.
         const BYTE* from = p;
         while (p < end && g_EolClasses.cls[*p] == EOL_BYTE) ++p;
         m_run.append(reinterpret_cast<const char*>(from), static_cast<size_t>(p - from));
         if (p == end) return;
-        EndRun();
+        EndRun(m_run);
+        m_run.clear();
       }
-      // Outside a run: look for control bytes and the next CR or LF.
-      while (p < end) {
-        BYTE cls = g_EolClasses.cls[*p];
-        if (cls == CONTROL_BYTE) m_owner.m_bControlChars = 1;
-        if (cls == EOL_BYTE) break;
-        ++p;
+      p = NextEol(p, end);
+      if (p == end) return;
+      const BYTE* from = p;
+      while (p < end && g_EolClasses.cls[*p] == EOL_BYTE) ++p;
+      std::string_view run(reinterpret_cast<const char*>(from), static_cast<size_t>(p - from));
+      if (p == end) {
+        m_run.assign(run);  // the next piece may go on with it
+        return;
       }
-      if (p < end) m_run.assign(1, static_cast<char>(*p++));
+      EndRun(run);
     }
   }
 
   void Finish() {
-    if (!m_run.empty()) EndRun();
-  }
-
- private:
-  void EndRun() {
-    auto it = m_owner.m_mapRuns.find(std::string_view(m_run));
-    if (it == m_owner.m_mapRuns.end()) {
-      if (!IsCrLfPairs(m_run)) m_owner.m_bInvalidEOL = 1;
-      m_owner.m_mapRuns.emplace(m_run, 0);
-    }
+    if (!m_run.empty()) EndRun(m_run);
     m_run.clear();
   }
 
+ private:
+  // The first CR or LF in [p, end), or end; notes control bytes on the way.
+  // Text has few bytes below 0x20, so eight bytes are looked at per step;
+  // once a control byte was seen only CR and LF are looked for.
+  const BYTE* NextEol(const BYTE* p, const BYTE* end) {
+    for (;;) {
+      if (m_owner.m_bControlChars) {
+        return p + SpanExcept(p, static_cast<size_t>(end - p), '\r', '\n', '\n');
+      }
+      while (end - p >= 8) {
+        uint64_t word;
+        memcpy(&word, p, 8);
+        if (HasLowByte(word)) break;
+        p += 8;
+      }
+      // Byte by byte through the word that holds a low byte (or the tail).
+      const BYTE* stop = end - p >= 8 ? p + 8 : end;
+      for (; p < stop; ++p) {
+        const BYTE cls = g_EolClasses.cls[*p];
+        if (cls == EOL_BYTE) return p;
+        if (cls == CONTROL_BYTE) m_owner.m_bControlChars = 1;
+      }
+      if (p == end) return end;
+    }
+  }
+
+  // Records a complete run; the same run as the last one is known already.
+  void EndRun(std::string_view run) {
+    if (run == m_last) return;
+    auto it = m_owner.m_mapRuns.find(run);
+    if (it == m_owner.m_mapRuns.end()) {
+      if (!IsCrLfPairs(run)) m_owner.m_bInvalidEOL = 1;
+      m_owner.m_mapRuns.emplace(std::string(run), 0);
+    }
+    m_last.assign(run);
+  }
+
   CSetEOLSequence& m_owner;
-  std::string m_run;
+  std::string m_run;   // a run that reached the end of the last piece
+  std::string m_last;  // the run recorded last
 };
 
 CSetEOLSequence::CSetEOLSequence() : m_bInvalidEOL(0), m_bControlChars(0) {}

@@ -32,7 +32,7 @@ HRESULT CRfc822Parser::CreateFieldsCollection(const char* text, CRfc822Fields& f
     if (skipWhiteSpace) SkipWhiteSpace(scanner);
     tag_HEADER_FIELD field;
     while (ReadHeaderField(scanner, field) == HEADER_FIELD_READ) {
-      fields.Add(field.name.c_str(), field.value.c_str());
+      fields.Add(field.name, field.value);
       if (skipWhiteSpace) SkipWhiteSpace(scanner);
     }
   });

@@ -39,6 +39,18 @@ CRfc822Field::CRfc822Field() : m_nIndex(0) {}
 CRfc822Field::CRfc822Field(const char* name, const char* contents, ULONG index)
     : m_strName(name), m_strContents(contents), m_nIndex(index) {}
 
+namespace {
+
+// text up to its first NUL byte: text itself when it holds none.
+TSTRING UpToNul(const TSTRING& text) {
+  return strlen(text.c_str()) == static_cast<size_t>(text.GetLength()) ? text : TSTRING(text.c_str());
+}
+
+}  // namespace
+
+CRfc822Field::CRfc822Field(const TSTRING& name, const TSTRING& contents, ULONG index)
+    : m_strName(UpToNul(name)), m_strContents(UpToNul(contents)), m_nIndex(index) {}
+
 CRfc822Field::CRfc822Field(const CRfc822Field& other)
     : m_strName(other.m_strName), m_strContents(other.m_strContents), m_nIndex(other.m_nIndex) {
   CopyAddresses(other);
@@ -220,12 +232,13 @@ void CRfc822Fields::Reserve(ULONG n) {
   if (m_aFields.capacity() < n) Allocate(n);
 }
 
-CRfc822Field* CRfc822Fields::Add(const char* name, const char* contents) {
+template <class Make>
+CRfc822Field* CRfc822Fields::AddMade(const char* name, Make make) {
   if (name == nullptr) throw std::bad_typeid();
   size_t count = m_aFields.size();
   // Grows by 16 fields at first, then by half of what it holds.
   if (count == m_aFields.capacity()) Allocate(static_cast<ULONG>(count + (count < 32 ? 16 : count / 2)));
-  std::unique_ptr<CRfc822Field> field(new CRfc822Field(name, contents, static_cast<ULONG>(count)));
+  std::unique_ptr<CRfc822Field> field(make(static_cast<ULONG>(count)));
   CRfc822Field* added = field.get();
   if (m_nOrder == ORDER_BY_NAME) {
     auto at = std::lower_bound(m_aFields.begin(), m_aFields.end(), name,
@@ -237,6 +250,14 @@ CRfc822Field* CRfc822Fields::Add(const char* name, const char* contents) {
     m_aFields.push_back(std::move(field));
   }
   return added;
+}
+
+CRfc822Field* CRfc822Fields::Add(const char* name, const char* contents) {
+  return AddMade(name, [&](ULONG index) { return new CRfc822Field(name, contents, index); });
+}
+
+CRfc822Field* CRfc822Fields::Add(const TSTRING& name, const TSTRING& contents) {
+  return AddMade(name.c_str(), [&](ULONG index) { return new CRfc822Field(name, contents, index); });
 }
 
 CRfc822Fields& CRfc822Fields::operator+=(const CRfc822Fields& other) {

@@ -51,6 +51,9 @@ class CRfc822Field {
   CRfc822Field();
   // Copies both texts (null: empty).
   CRfc822Field(const char* name, const char* contents, ULONG index);
+  // The same for the texts up to their first NUL byte; a text without one
+  // is shared, not copied.
+  CRfc822Field(const TSTRING& name, const TSTRING& contents, ULONG index);
   // Copies name, contents, index and a parsed address list.
   CRfc822Field(const CRfc822Field& other);
   // Copies name, contents and a parsed address list; keeps its own index.
@@ -129,6 +132,8 @@ class CRfc822Fields {
   // or, in name order, in front of the first field whose name is not below
   // name. std::bad_typeid for a null name.
   CRfc822Field* Add(const char* name, const char* contents);
+  // Add(name.c_str(), contents.c_str()), sharing the texts that hold no NUL.
+  CRfc822Field* Add(const TSTRING& name, const TSTRING& contents);
   // Adds each field of other (position 0 first) by name and contents;
   // adding a collection to itself does nothing.
   CRfc822Fields& operator+=(const CRfc822Fields& other);
@@ -164,6 +169,9 @@ class CRfc822Fields {
   // Positions of the fields matching keep, in insertion order.
   template <class Keep>
   std::vector<tag_DWORD_PAIR> Select(Keep keep) const;
+  // Adds the field made by make(index) as Add does.
+  template <class Make>
+  CRfc822Field* AddMade(const char* name, Make make);
 
   std::vector<std::unique_ptr<CRfc822Field>> m_aFields;
   FIELDS_ORDER m_nOrder;

@@ -190,7 +190,7 @@ HRESULT CRfc822Parser::FillRfc822PartHeaderInfo(IStream* stream, CRfc822Part& pa
       int got = ReadHeaderField(scanner, field);
       if (got == HEADER_NAME_TOO_LONG) return E_MIME_NAME_TOO_LONG;
       if (got == HEADER_BLOCK_END) break;
-      fields.Add(field.name.c_str(), field.value.c_str());
+      fields.Add(field.name, field.value);
       if (field.nameHadComment) part.AddAnomalyFlags(ANOMALY_NAME_COMMENT);
       FillContentField(part, KindOf(field.name), field.value, encodingTaken);
     }

@@ -116,9 +116,12 @@ void CRfc822HeadersParser::ResetBoundaryLookup() {
 
 int CRfc822HeadersParser::SequentialCheckBoundary(unsigned char byte) {
   if (m_wBoundaryLength == 0) return 0;
-  DWORD pos = GetPos();
-  if (pos != m_dwLastFed + 1) return 0;
-  m_dwLastFed = pos;
+  return FeedBoundaryAt(GetPos(), byte);
+}
+
+int CRfc822HeadersParser::FeedBoundaryAt(DWORD after, unsigned char byte) {
+  if (after != m_dwLastFed + 1) return 0;
+  m_dwLastFed = after;
   const char* b = m_strBoundary.c_str();
   WORD m = m_wMatched;
   if (m == m_wBoundaryLength) m = m_pFailure[m];
@@ -126,6 +129,15 @@ int CRfc822HeadersParser::SequentialCheckBoundary(unsigned char byte) {
   m = static_cast<WORD>(m + 1);
   m_wMatched = m;
   return m == m_wBoundaryLength ? 1 : 0;
+}
+
+ULONG CRfc822HeadersParser::FeedBoundary(const BYTE* p, ULONG n) {
+  if (m_wBoundaryLength == 0) return 0;
+  const DWORD at = GetPos();
+  for (ULONG i = 0; i < n; ++i) {
+    if (FeedBoundaryAt(at + i + 1, p[i])) return i + 1;
+  }
+  return 0;
 }
 
 DWORD CRfc822HeadersParser::CountEquivalentEOL(const TSTRING& run) {
@@ -242,28 +254,49 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
       done = true;
     }
   };
+  // The boundary completed by the byte just read: the block ends two bytes
+  // before the boundary text.
+  auto boundaryMet = [&]() {
+    m_dwAnomalyFlags |= ANOMALY_BOUNDARY_IN_HEADER;
+    DWORD p = GetPos() - m_wBoundaryLength;
+    result = p > 1 ? p - 2 : 0;
+    if (result < m_dwRangeStart) result = m_dwRangeStart;
+    if (found && nameStart + nameLength > result) {
+      found = false;
+    } else if (found && valueStart + valueLength > result) {
+      if (valueLength >= m_wBoundaryLength) {
+        valueLength -= m_wBoundaryLength;
+      } else {
+        valueStart = valueStart + valueLength - m_wBoundaryLength;
+        valueLength = 0;
+      }
+    }
+    SetPos(result);
+  };
 
   while (!done) {
+    if (state == IN_VALUE || state == SKIPPING_LINE) {
+      // Inside a value or a skipped line every byte up to the line end
+      // only counts: those of the window are passed in one step.
+      ULONG n = 0;
+      const BYTE* p = Window(&n);
+      const ULONG k = static_cast<ULONG>(SpanExcept(p, n, '\r', '\n', '\n'));
+      const ULONG hit = FeedBoundary(p, k);
+      if (hit != 0) {
+        if (state == IN_VALUE) valueLength += hit - 1;
+        Skip(hit);
+        boundaryMet();
+        break;
+      }
+      if (state == IN_VALUE) valueLength += k;
+      Skip(k);
+    }
     c = GetChar();
     if (c == -1) break;
     if (IsEol(c)) {
       ResetBoundaryLookup();
-    } else if (SequentialCheckBoundary(static_cast<unsigned char>(c))) {
-      m_dwAnomalyFlags |= ANOMALY_BOUNDARY_IN_HEADER;
-      DWORD p = GetPos() - m_wBoundaryLength;
-      result = p > 1 ? p - 2 : 0;
-      if (result < m_dwRangeStart) result = m_dwRangeStart;
-      if (found && nameStart + nameLength > result) {
-        found = false;
-      } else if (found && valueStart + valueLength > result) {
-        if (valueLength >= m_wBoundaryLength) {
-          valueLength -= m_wBoundaryLength;
-        } else {
-          valueStart = valueStart + valueLength - m_wBoundaryLength;
-          valueLength = 0;
-        }
-      }
-      SetPos(result);
+    } else if (m_wBoundaryLength != 0 && SequentialCheckBoundary(static_cast<unsigned char>(c))) {
+      boundaryMet();
       break;
     }
 
@@ -350,7 +383,8 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
       case AFTER_VALUE_LF:
         ++valueLength;
         runStart = GetPos() - 2;
-        m_run.assign(1, state == AFTER_VALUE_CR ? '\r' : '\n');
+        m_run.clear();
+        m_run.push_back(state == AFTER_VALUE_CR ? '\r' : '\n');
         if (IsEol(c)) {
           m_run.push_back(static_cast<char>(c));
           if (!(state == AFTER_VALUE_CR && c == '\n')) m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
@@ -393,7 +427,8 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
       case AFTER_SKIPPED_CR:
       case AFTER_SKIPPED_LF:
         runStart = GetPos() - 2;
-        m_run.assign(1, state == AFTER_SKIPPED_CR ? '\r' : '\n');
+        m_run.clear();
+        m_run.push_back(state == AFTER_SKIPPED_CR ? '\r' : '\n');
         if (IsEol(c)) {
           m_run.push_back(static_cast<char>(c));
           state = IN_SKIPPED_EOL_RUN;

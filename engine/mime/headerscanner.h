@@ -95,6 +95,12 @@ class CRfc822HeadersParser : public CStreamReader {
   DWORD GetAnomalyFlags() const { return m_dwAnomalyFlags; }
 
  private:
+  // Feeds byte, read to reach position after, to the boundary matcher.
+  int FeedBoundaryAt(DWORD after, unsigned char byte);
+  // Feeds the next n bytes p[0..n) as if read one by one (without moving):
+  // how many were read when the last of them completed the boundary, else 0.
+  ULONG FeedBoundary(const BYTE* p, ULONG n);
+
   const CSetEOLSequence* m_pEOL = nullptr;
   int m_bOwnEOL = 0;
   DWORD m_dwAnomalyFlags = 0;
