@@ -121,10 +121,9 @@ DWORD CStreamReader::SetPos(DWORD pos) {
 HRESULT CStreamReader::ReadData(DWORD from, DWORD to, TSTRING& out) {
   out.Release();
   ULONGLONG p = from < m_nStart ? m_nStart : from;
-  if (p < to && p >= m_nWinStart && to - m_nWinStart <= m_nWinLen) {
+  if (const BYTE* bytes = InWindow(static_cast<DWORD>(p), to)) {
     // All of it in the window: copied straight into out.
-    const char* bytes = reinterpret_cast<const char*>(m_pData + (p - m_nWinStart));
-    return ResultOf([&] { out.AssignCopy(static_cast<int>(to - p), bytes); });
+    return ResultOf([&] { out.AssignCopy(static_cast<int>(to - p), reinterpret_cast<const char*>(bytes)); });
   }
   return ResultOf([&] {
     TSTRING text;

@@ -62,7 +62,8 @@ class CStreamReader {
   }
   // The bytes from the position to the end of the current window, for
   // scanning in bulk: *count of them (0 when the next byte is not in the
-  // window; GetChar then loads the next one). Skip(n) moves past n of them.
+  // window; GetChar then loads the next one). Skip(n) moves past n <= *count
+  // of them.
   //   ULONG n;
   //   const BYTE* p = r.Window(&n);
   //   const void* eol = memchr(p, '\n', n);
@@ -73,6 +74,12 @@ class CStreamReader {
     return m_pData + (offset < m_nWinLen ? offset : 0);
   }
   void Skip(ULONG n) { m_nPos += n; }
+  // The bytes of positions from up to, not including, to when all of them
+  // are in the current window (from < to), else null; nothing is loaded.
+  const BYTE* InWindow(DWORD from, DWORD to) const {
+    if (from >= to || from < m_nWinStart || to - m_nWinStart > m_nWinLen) return nullptr;
+    return m_pData + (from - m_nWinStart);
+  }
   // One byte back; nothing at the start of the range.
   void PutBackChar();
   // The position of the next byte.

@@ -98,8 +98,17 @@ void CRfc822Field::Compose(IStream* stream, ULONG limit) const {
 
 BOOL CRfc822Field::IsKnownHeader(const char* name) {
   if (name == nullptr) return 0;
-  for (const char* known : g_aKnownHeaders) {
-    if (known[0] == name[0] && strcasecmp(known, name) == 0) return 1;
+  // The lengths of the known names, measured once.
+  static const struct tag_KNOWN_LENGTHS {
+    size_t length[sizeof g_aKnownHeaders / sizeof g_aKnownHeaders[0]];
+    tag_KNOWN_LENGTHS() {
+      for (size_t i = 0; i < sizeof length / sizeof length[0]; ++i) length[i] = strlen(g_aKnownHeaders[i]);
+    }
+  } known;
+  const size_t length = strlen(name);
+  for (size_t i = 0; i < sizeof known.length / sizeof known.length[0]; ++i) {
+    const char* text = g_aKnownHeaders[i];
+    if (known.length[i] == length && text[0] == name[0] && strcasecmp(text, name) == 0) return 1;
   }
   return 0;
 }

@@ -1,6 +1,8 @@
 // The header-field scanner: one pass over a header block, field by field.
 #include "mime/headerscanner.h"
 
+#include <string.h>
+
 #include <new>
 
 #include "foundation/throwcode.h"
@@ -47,6 +49,19 @@ bool BreaksName(int c) {
 
 // Bytes that cannot begin a field name.
 bool BreaksLineStart(int c) { return c == '\\' || (c != '\'' && BreaksName(c)); }
+
+// The bytes that a name only counts: none of line ends, colon, blanks,
+// parentheses, backslash and the bytes that break a name.
+struct tag_PLAIN_NAME_BYTES {
+  bool plain[256];
+  tag_PLAIN_NAME_BYTES() {
+    for (int c = 0; c < 256; ++c) {
+      plain[c] = !IsEol(c) && c != ':' && c != ' ' && c != '\t' && c != '(' && c != ')' && c != '\\' &&
+                 !BreaksName(c);
+    }
+  }
+};
+const tag_PLAIN_NAME_BYTES g_PlainNameBytes;
 
 }  // namespace
 
@@ -226,10 +241,7 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
   // The colon rule: once a line was malformed, only known names are fields.
   auto colon = [&]() {
     if (m_dwAnomalyFlags & ANOMALY_HEADER_STRICT) {
-      TSTRING name;
-      HRESULT hr = ReadData(nameStart, nameStart + nameLength, name);
-      if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
-      RemoveComments(name, 1);
+      CFieldName name(*this, nameStart, nameLength);
       if (!CRfc822Field::IsKnownHeader(name.c_str())) {
         state = SKIPPING_LINE;
         return;
@@ -275,20 +287,28 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
   };
 
   while (!done) {
-    if (state == IN_VALUE || state == SKIPPING_LINE) {
-      // Inside a value or a skipped line every byte up to the line end
-      // only counts: those of the window are passed in one step.
+    if (state == IN_VALUE || state == SKIPPING_LINE || state == IN_NAME) {
+      // Inside a value or a skipped line every byte up to the line end only
+      // counts, inside a name every plain byte: those of the window are
+      // passed in one step.
       ULONG n = 0;
       const BYTE* p = Window(&n);
-      const ULONG k = static_cast<ULONG>(SpanExcept(p, n, '\r', '\n', '\n'));
+      ULONG k = 0;
+      if (state != IN_NAME) {
+        k = static_cast<ULONG>(SpanExcept(p, n, '\r', '\n', '\n'));
+      } else {
+        while (k < n && g_PlainNameBytes.plain[p[k]]) ++k;
+      }
+      ULONG& counted = state == IN_VALUE ? valueLength : nameLength;
       const ULONG hit = FeedBoundary(p, k);
       if (hit != 0) {
-        if (state == IN_VALUE) valueLength += hit - 1;
+        if (state != SKIPPING_LINE) counted += hit - 1;
         Skip(hit);
         boundaryMet();
         break;
       }
-      if (state == IN_VALUE) valueLength += k;
+      if (state != SKIPPING_LINE) counted += k;
+      if (state == IN_NAME && k != 0) escape = false;
       Skip(k);
     }
     c = GetChar();
@@ -454,6 +474,22 @@ DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG
   if (found) return GetPos();
   nameStart = nameLength = valueStart = valueLength = 0;
   return result;
+}
+
+CFieldName::CFieldName(CRfc822HeadersParser& scanner, ULONG start, ULONG length) : m_bHadComment(false) {
+  const BYTE* p = scanner.InWindow(start, start + length);
+  if (p != nullptr && length < sizeof m_szShort && memchr(p, '(', length) == nullptr) {
+    memcpy(m_szShort, p, length);
+    m_szShort[length] = '\0';
+    m_pText = m_szShort;
+    m_nLength = static_cast<int>(length);
+    return;
+  }
+  HRESULT hr = scanner.ReadData(start, start + length, m_strLong);
+  if (FAILED(hr)) ThrowCode(static_cast<DWORD>(hr));
+  m_bHadComment = RemoveComments(m_strLong, 1) != 0;
+  m_pText = m_strLong.c_str();
+  m_nLength = m_strLong.GetLength();
 }
 
 int ReadHeaderField(CRfc822HeadersParser& scanner, tag_HEADER_FIELD& field) {

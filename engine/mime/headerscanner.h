@@ -113,6 +113,31 @@ class CRfc822HeadersParser : public CStreamReader {
   std::string m_run;                       // a run of line ends being read
 };
 
+// A field name with its comments removed, read to be compared: a short
+// name inside the scanner's window without "(" is copied into the object,
+// any other is read into a string (RemoveComments(name, 1)). Throws the
+// scanner's stream failures as DWORD codes.
+//   CFieldName name(scanner, ns, nl);
+//   bool type = name.GetLength() == 12 && lstrcmpiA(name.c_str(), "Content-Type") == 0;
+class CFieldName {
+ public:
+  CFieldName(CRfc822HeadersParser& scanner, ULONG start, ULONG length);
+  const char* c_str() const { return m_pText; }
+  int GetLength() const { return m_nLength; }
+  // The name held a comment that was removed.
+  bool HadComment() const { return m_bHadComment; }
+
+  CFieldName(const CFieldName&) = delete;
+  CFieldName& operator=(const CFieldName&) = delete;
+
+ private:
+  char m_szShort[64];
+  TSTRING m_strLong;
+  const char* m_pText;
+  int m_nLength;
+  bool m_bHadComment;
+};
+
 // One field of a header block as the parser stores it.
 struct tag_HEADER_FIELD {
   TSTRING name;          // without comments

@@ -137,6 +137,15 @@ void UnfoldLine(TSTRING& text) {
   enum { NORMAL, AFTER_CR, AFTER_LF, AFTER_BACKSLASH, AFTER_BACKSLASH_CR } state = NORMAL;
   int out = first;
   for (int i = first; i < n; ++i) {
+    if (state == NORMAL) {
+      // The plain bytes up to the next line end or backslash move at once.
+      const int plain = static_cast<int>(SpanExcept(reinterpret_cast<const unsigned char*>(p + i),
+                                                    static_cast<size_t>(n - i), '\r', '\n', '\\'));
+      memmove(p + out, p + i, static_cast<size_t>(plain));
+      out += plain;
+      i += plain;
+      if (i == n) break;
+    }
     char c = p[i];
     switch (state) {
       case NORMAL:

@@ -290,10 +290,8 @@ DWORD CRfc822PartDescriptor::ParseHeaders(CRfc822HeadersParser& scanner) {
       m_dwAnomalyFlags |= scanner.GetAnomalyFlags();
       return end;
     }
-    TSTRING name;
-    HRESULT hr = scanner.ReadData(nameStart, nameStart + nameLength, name);
-    if (FAILED(hr)) Throw(hr);
-    if (RemoveComments(name, 1)) m_dwAnomalyFlags |= ANOMALY_NAME_COMMENT;
+    const CFieldName name(scanner, nameStart, nameLength);
+    if (name.HadComment()) m_dwAnomalyFlags |= ANOMALY_NAME_COMMENT;
     auto value = [&]() {
       TSTRING v;
       HRESULT read = scanner.ReadData(valueStart, valueStart + valueLength, v);
