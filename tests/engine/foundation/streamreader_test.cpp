@@ -108,6 +108,42 @@ TEST(StreamReader, BothFormsAgreeAcrossWindowSeams) {
   }
 }
 
+// Reading a whole text window by window (Window, Skip and GetChar where a
+// window ends) gives its bytes in both forms; InWindow answers only for
+// ranges inside the current window.
+TEST(StreamReader, WindowsGiveTheBytesInBulk) {
+  const std::string data = Data(10000);
+  CStreamReader mem(reinterpret_cast<const unsigned char*>(data.data()), static_cast<ULONG>(data.size()));
+  CTestStream* fake = CTestStream::New(data);
+  fake->maxChunk = 1000;
+  CStreamReader str(fake, CStreamReader::NO_LIMIT);
+  for (CStreamReader* r : {&mem, &str}) {
+    std::string got;
+    for (;;) {
+      ULONG n = 0;
+      const BYTE* p = r->Window(&n);
+      got.append(reinterpret_cast<const char*>(p), n / 2);  // half of it in bulk
+      r->Skip(n / 2);
+      int c = r->GetChar();
+      if (c < 0) break;
+      got += static_cast<char>(c);
+    }
+    EXPECT_EQ(got, data);
+    EXPECT_EQ(r->GetPos(), 10000u);
+  }
+  // The stream form holds positions 8192 to 9999 now.
+  EXPECT_EQ(str.InWindow(8000, 8200), nullptr);
+  EXPECT_EQ(str.InWindow(9990, 10001), nullptr);
+  EXPECT_EQ(str.InWindow(9000, 9000), nullptr);
+  const BYTE* in = str.InWindow(9000, 10000);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(in), 1000), data.substr(9000));
+  ASSERT_NE(mem.InWindow(0, 10000), nullptr);
+  ULONG left = 7;
+  mem.Window(&left);
+  EXPECT_EQ(left, 0u);  // at the end: nothing
+}
+
 TEST(StreamReader, StreamFormStartsAtTheStreamsPositionAndKeepsItsLimit) {
   std::string data = Data(10000);
   std::string prefix(123, 'P');

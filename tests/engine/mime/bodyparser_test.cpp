@@ -79,6 +79,13 @@ TEST(BodyParser, RecordsOfTheTable) {
   const std::string mailWithUu = "note\r\nFrom: a\r\n\r\n" + kUu;
   const std::string modeLater = "begin x\r\n\":&D`\r\nbegin 644 y\r\n\":&D`\r\n";
   const std::string twoMails = "From: a\r\n\r\nx\r\nSubject: b\r\n\r\ny\r\n";
+  // Header names inside lines, at line starts without a colon, in lower
+  // case, after bare CRs, and cut by the end of the data.
+  const std::string midLine = "see From: here and xTo: there\r\nsubject: lower case works\r\n";
+  const std::string noColon = "Content-Type is missing\r\nReturn-Path  : <a@b>\r\n";
+  const std::string bareCr = "x\rFrom: a\r";
+  const std::string cutName = "abc\r\nReceived";
+  const std::string nameAtEnd = "abc\r\n\r\nBcc:";
   const std::vector<Case> cases = {
       {"closing delimiter ends the data", closingAtEnd, 0, "b", "multipart/mixed", {{5, 6, 1, 0, 0, 0}}},
       {"LF LF before a delimiter", lflf, 0, "b", "multipart/mixed", {{4, 5, 1, 0, 0, 0}}},
@@ -107,6 +114,17 @@ TEST(BodyParser, RecordsOfTheTable) {
        {{0, P(twoMails, "Subject"), 2, 3, 0, 0x20},
         {P(twoMails, "Subject"), static_cast<DWORD>(twoMails.size()), 2, 3, 0, 0x20}}},
       {"no mail in HTML", dotLine, 0, nullptr, "TEXT/HTML", {}},
+      {"names inside lines are passed", midLine, 0, nullptr, "text/plain",
+       {{0, P(midLine, "subject"), 2, 0, 0, 0},
+        {P(midLine, "subject"), static_cast<DWORD>(midLine.size()), 2, 3, 0, 0x20}}},
+      {"a name without its colon is passed", noColon, 0, nullptr, "text/plain",
+       {{0, P(noColon, "Return"), 2, 0, 0, 0},
+        {P(noColon, "Return"), static_cast<DWORD>(noColon.size()), 2, 3, 0, 0x20}}},
+      {"a bare CR starts a line", bareCr, 0, nullptr, "text/plain",
+       {{0, 2, 2, 0, 0, 0}, {2, static_cast<DWORD>(bareCr.size()), 2, 3, 0, 0x20}}},
+      {"a name cut by the end", cutName, 0, nullptr, "text/plain", {}},
+      {"a name at the end", nameAtEnd, 0, nullptr, "text/plain",
+       {{0, 7, 2, 0, 0, 0}, {7, static_cast<DWORD>(nameAtEnd.size()), 2, 3, 0, 0x20}}},
       {"uuencode in HTML", "<p>\r\n" + kUu, 0, nullptr, "text/html",
        {{0, 5, 2, 0, 0, 0}, {5, 5 + static_cast<DWORD>(kUu.size()), 2, 6, 0, 0x20}}},
       {"a bad begin line does not stop the search", badThenGood, 0, nullptr, "text/plain",

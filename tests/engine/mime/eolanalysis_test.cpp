@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "common/cputime.h"
 #include "common/teststream.h"
@@ -114,6 +115,54 @@ TEST(EolAnalysis, AgreesWithThePlainRuleOnRandomMessages) {
     for (const auto& entry : oracle) {
       EXPECT_EQ(eol.CountEquivalentEOL(TSTRING(entry.first.c_str())), entry.second)
           << Show(text) << " run " << Show(entry.first);
+    }
+  }
+}
+
+// The flags written out directly.
+bool OracleControl(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != 0x0E && c != 0x0F && c != 0x1B) return true;
+  }
+  return false;
+}
+
+bool OracleInvalid(const std::string& text) {
+  for (const auto& entry : OracleCounts(text)) {
+    const std::string& run = entry.first;
+    if (run.size() % 2 != 0) return true;
+    for (size_t i = 0; i < run.size(); i += 2)
+      if (run[i] != '\r' || run[i + 1] != '\n') return true;
+  }
+  return false;
+}
+
+// The memory, stream and reader forms (pieces of 65,536 and 256 bytes)
+// against the oracles, with the bytes that matter at every offset of the
+// words the analysis looks at together and across the reader's pieces.
+TEST(EolAnalysis, AllFormsAgreeWithTheOraclesAtEveryOffset) {
+  const std::string inserts[] = {"\x01", "\t", "\x1B\x80\xFF", "\n", "\r\n", "\n\r", "\r\n\r\n", "\x1F\r"};
+  for (const std::string& insert : inserts) {
+    for (size_t at : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 31u, 250u, 254u, 255u, 256u, 257u}) {
+      std::string text(300, 'a');
+      text.replace(at, insert.size(), insert);
+      text.replace(280, 4, "\r\n\r\n");
+      const auto oracle = OracleCounts(text);
+      ExactBytes bytes(text);
+      CSetEOLSequence memory, stream, reader;
+      ASSERT_EQ(memory.Analyze(bytes.data(), bytes.size()), S_OK);
+      CTestStream source(text);
+      ASSERT_EQ(stream.Analyze(&source, static_cast<ULONG>(text.size())), S_OK);
+      CStreamReader read(bytes.data(), bytes.size());
+      reader.Analyze(read);
+      for (const CSetEOLSequence* eol : {&memory, &stream, &reader}) {
+        SCOPED_TRACE(Show(insert) + " at " + std::to_string(at));
+        EXPECT_EQ(eol->HasControlChars() != 0, OracleControl(text));
+        EXPECT_EQ(eol->HasInvalidEOL() != 0, OracleInvalid(text));
+        ASSERT_EQ(eol->GetRunCount(), oracle.size());
+        for (const auto& entry : oracle)
+          EXPECT_EQ(eol->CountEquivalentEOL(std::string_view(entry.first)), entry.second) << Show(entry.first);
+      }
     }
   }
 }

@@ -171,6 +171,26 @@ TEST(HeaderFields, CopiesAndAppending) {
   EXPECT_EQ(c[2].GetIndex(), 2u);
 }
 
+// Fields added from strings hold what the C-string form holds: the texts up
+// to their first NUL byte; a later change of either side leaves the other.
+TEST(HeaderFields, AddingStringsKeepsTheTextsUpToANul) {
+  CRfc822Fields fields;
+  TSTRING name("Subject"), value("plain"), withNul("cut\0here", 8), nameWithNul("X-A\0B", 5);
+  fields.Add(name, value);
+  fields.Add(TSTRING("Cc"), withNul);
+  fields.Add(nameWithNul, TSTRING("v"));
+  ASSERT_EQ(fields.GetCount(), 3u);
+  fields.Sort(CRfc822Fields::ORDER_BY_NAME);
+  EXPECT_EQ(Contents(fields), (std::vector<std::string>{"cut", "plain", "v"}));  // sorted: Cc, Subject, X-A
+  EXPECT_EQ(Str(fields[2].GetName()), "X-A");
+  EXPECT_EQ(fields[2].GetIndex(), 2u);
+  value.MakeUpper();
+  fields[1].PutContents("changed");
+  EXPECT_EQ(Str(value), "PLAIN");
+  fields.Add(name, value);
+  EXPECT_EQ(Str(fields[fields.FindFirst("Subject")].GetContents()), "PLAIN");  // in front of its name
+}
+
 TEST(HeaderFields, RemoveAtKeepsInsertionNumbersDense) {
   CRfc822Fields fields;
   for (const char* name : {"A", "B", "C", "D"}) fields.Add(name, name);

@@ -315,6 +315,70 @@ TEST(HeaderScanner, BoundaryMatcherAgreesWithASearch) {
   }
 }
 
+// Long names and values are passed in bulk: the stream form's 4,096-byte
+// windows end inside them, and the boundary watch still sees every byte,
+// also where the boundary straddles a window's end.
+TEST(HeaderScanner, BoundaryFoundAcrossTheStreamWindowSeam) {
+  for (size_t before : {4070u, 4080u, 4088u, 4091u, 4094u, 4095u, 4096u, 4100u}) {
+    const std::string head = "Subject: ";
+    const std::string filler(before - head.size(), 'v');
+    const std::string text = head + filler + "--XYZ tail\r\nTo: t\r\n\r\n";
+    Options options;
+    options.boundary = "XYZ";
+    Scan scan = ScanBoth(text, options);
+    ASSERT_EQ(scan.fields.size(), 1u) << before;
+    const DWORD cut = At(text, "XYZ") - 2;
+    EXPECT_EQ(scan.blockEnd, cut) << before;
+    EXPECT_EQ(scan.fields[0].end, cut) << before;
+    // The value ends before the cut, shortened by the boundary's length.
+    EXPECT_EQ(scan.fields[0].value, filler + "-") << before;
+    EXPECT_EQ(scan.flags, ANOMALY_BOUNDARY_IN_HEADER) << before;
+  }
+}
+
+TEST(HeaderScanner, LongNamesAndFoldedValuesAcrossTheSeam) {
+  const std::string longName(4200, 'N');
+  const std::string folded = "Received: " + std::string(3000, 'r') + "\r\n\t" + std::string(3000, 's') + "\r\n";
+  const std::string text = folded + longName + ": x\r\nbad line\r\n" + longName + ": y\r\n" +
+                           "Sub(c)ject: z\r\nTo: t\r\n\r\nbody";
+  Scan scan = ScanBoth(text);
+  // After the malformed line only known names are fields: the long one is
+  // not, the commented "Subject" is.
+  ASSERT_EQ(scan.fields.size(), 4u);
+  EXPECT_EQ(scan.fields[0].name, "Received");
+  EXPECT_EQ(scan.fields[0].value, folded.substr(10));
+  EXPECT_EQ(scan.fields[1].name, longName);
+  EXPECT_EQ(scan.fields[1].value, "x\r\n");
+  EXPECT_EQ(scan.fields[2].name, "Sub(c)ject");
+  EXPECT_EQ(scan.fields[2].valueStart, At(text, "z\r\nTo"));
+  EXPECT_EQ(scan.fields[3].name, "To");
+  EXPECT_EQ(scan.blockEnd, At(text, "body"));
+  EXPECT_EQ(scan.flags, ANOMALY_MALFORMED_LINE | ANOMALY_NAME_COMMENT | ANOMALY_NAME_PARENTHESIS);
+}
+
+// CFieldName gives the name as ReadData and RemoveComments would, whether
+// it is short and copied in place or read into a string.
+TEST(HeaderScanner, FieldNameTable) {
+  struct {
+    std::string name, text;
+    bool hadComment;
+  } rows[] = {
+      {"Subject", "Subject", false},
+      {"Sub(c)ject", "Subject", true},
+      {std::string(63, 'a'), std::string(63, 'a'), false},
+      {std::string(64, 'b'), std::string(64, 'b'), false},
+      {std::string("Na\0me", 5), std::string("Na\0me", 5), false},
+  };
+  for (const auto& row : rows) {
+    const std::string text = row.name + ": v\r\n\r\n";
+    ExactBytes bytes(text);
+    CRfc822HeadersParser scanner(bytes.data(), bytes.size());
+    CFieldName name(scanner, 0, static_cast<ULONG>(row.name.size()));
+    EXPECT_EQ(std::string(name.c_str(), static_cast<size_t>(name.GetLength())), row.text) << Show(row.name);
+    EXPECT_EQ(name.HadComment(), row.hadComment) << Show(row.name);
+  }
+}
+
 TEST(HeaderScanner, ReadEndOfHeadersTable) {
   struct {
     std::string run;  // followed by "X"
