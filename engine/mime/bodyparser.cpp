@@ -57,18 +57,29 @@ const CWordsMatcher& HeaderNames() {
   return matcher;
 }
 
-// What a line must have to start with a header name: a first byte of one
-// (either case), and the longest name.
+static_assert(sizeof kHeaderNames / sizeof kHeaderNames[0] <= 17, "a row per name");
+
+// What a line must have to start with a header name: the first two bytes
+// of one (either case; every name has two or more), and the longest name.
 struct tag_HEADER_NAME_STARTS {
-  BYTE first[256] = {};
+  BYTE slot[256] = {};                    // 1 + the first byte's row, or 0
+  unsigned long long second[16][4] = {};  // per row (one per name at most): the second bytes
   DWORD longest = 0;
   tag_HEADER_NAME_STARTS() {
+    BYTE rows = 0;
     for (const char* const* w = kHeaderNames; *w != nullptr; ++w) {
-      const BYTE c = static_cast<BYTE>(**w);
-      first[c] = first[tolower(c)] = first[toupper(c)] = 1;
+      const BYTE c = static_cast<BYTE>(tolower(static_cast<BYTE>((*w)[0])));
+      if (slot[c] == 0) slot[c] = slot[toupper(c)] = ++rows;
+      for (int d : {tolower(static_cast<BYTE>((*w)[1])), toupper(static_cast<BYTE>((*w)[1]))})
+        second[slot[c] - 1][d >> 6] |= 1ull << (d & 63);
       const DWORD length = static_cast<DWORD>(strlen(*w));
       if (length > longest) longest = length;
     }
+  }
+  // Whether a name may start at p, which has two bytes or more.
+  bool MayStart(const BYTE* p) const {
+    const BYTE row = slot[p[0]];
+    return row != 0 && (second[row - 1][p[1] >> 6] >> (p[1] & 63) & 1) != 0;
   }
 };
 
@@ -338,15 +349,16 @@ DWORD CRfcBodyParser::CData::FindHeaderLine(DWORD from, DWORD to, DWORD* matchLe
 // In memory the same answer comes from the line starts alone: a header
 // line starts a line, names hold no line ends, and the names found in the
 // middle of a line only ever sent the search on to the line's end. Each
-// line start that may begin a name is searched over the longest name's
-// length (a name found further on is in the middle of the line).
+// line start that may begin a name (by its first two bytes) is searched
+// over the longest name's length (a name found further on is in the middle
+// of the line).
 DWORD CRfcBodyParser::CMemoryData::FindHeaderLine(DWORD from, DWORD to, DWORD* matchLength) const {
   *matchLength = 0;
   if (to > End()) to = End();
   const tag_HEADER_NAME_STARTS& starts = HeaderNameStarts();
   DWORD at = from < Base() ? Base() : from;
   while (at < to) {
-    if ((at == Base() || IsEol(m_pData[at - 1])) && starts.first[m_pData[at]]) {
+    if ((at == Base() || IsEol(m_pData[at - 1])) && to - at >= 2 && starts.MayStart(m_pData + at)) {
       const DWORD window = to - at < starts.longest ? to - at : starts.longest;
       DWORD length = 0;
       if (Find(HeaderNames(), at, at + window, &length) == at && length != 0 &&
