@@ -38,6 +38,11 @@ void TranslateFormat(const char* format, char* out);
 char* STRNCPY(char* dest, const char* src, size_t size);
 char* STRNCAT(char* dest, const char* src, size_t size);
 
+// The number of leading bytes of p[0..n) that are none of a, b and c (n
+// when there is none of them); it looks at sixteen or eight bytes per step.
+// With SpanExcept(p, n, '\r', '\n', '\n') a scanner passes the rest of a line.
+size_t SpanExcept(const unsigned char* p, size_t n, unsigned char a, unsigned char b, unsigned char c);
+
 }  // namespace telsor
 
 #endif  // TELSOR_FOUNDATION_STRHELPERS_H

@@ -75,7 +75,7 @@ class CSetEOLSequence::CCollector {
         m_run.assign(run);  // the next piece may go on with it
         return;
       }
-      EndRun(run);
+      if (run != m_last) EndRun(run);
     }
   }
 

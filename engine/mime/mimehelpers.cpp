@@ -1,11 +1,7 @@
 // Stream and text helpers of the MIME layer.
 #include "mime/mimehelpers.h"
 
-#include <stdint.h>
 #include <string.h>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "foundation/errorroad.h"
 #include "foundation/throwcode.h"
@@ -26,37 +22,7 @@ char* Room(TSTRING& text, int count) {
   return p;
 }
 
-const uint64_t kOnes = 0x0101010101010101ull;
-const uint64_t kHighs = 0x8080808080808080ull;
-
-// Nonzero when some byte of word is zero.
-uint64_t HasZeroByte(uint64_t word) { return (word - kOnes) & ~word & kHighs; }
-
 }  // namespace
-
-size_t SpanExcept(const unsigned char* p, size_t n, unsigned char a, unsigned char b, unsigned char c) {
-  size_t i = 0;
-#ifdef __SSE2__
-  // Sixteen bytes per step where the vector unit is there.
-  const __m128i va = _mm_set1_epi8(static_cast<char>(a));
-  const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
-  const __m128i vc = _mm_set1_epi8(static_cast<char>(c));
-  for (; i + 16 <= n; i += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)), _mm_cmpeq_epi8(x, vc));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-  }
-#endif
-  const uint64_t wa = kOnes * a, wb = kOnes * b, wc = kOnes * c;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t word;
-    memcpy(&word, p + i, 8);
-    if (HasZeroByte(word ^ wa) | HasZeroByte(word ^ wb) | HasZeroByte(word ^ wc)) break;
-  }
-  while (i < n && p[i] != a && p[i] != b && p[i] != c) ++i;
-  return i;
-}
 
 void WriteString(IStream* stream, const char* text, ULONG length) {
   if (text == nullptr) return;

@@ -22,11 +22,10 @@
 #ifndef TELSOR_MIME_MIMEHELPERS_H
 #define TELSOR_MIME_MIMEHELPERS_H
 
-#include <stddef.h>
-
 #include <string>
 
 #include "foundation/istream.h"
+#include "foundation/strhelpers.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
 
@@ -42,10 +41,6 @@ void ReadString(IStream* stream, ULONG offset, ULONG count, TSTRING& text);
 // final CR LF "." (3 bytes); a null stream gives 0. The position is restored.
 void GetStreamLenghWithoutEndDot(IStream* stream, ULONGLONG& length);
 
-// The number of leading bytes of p[0..n) that are none of a, b and c (n
-// when there is none of them); it looks at sixteen or eight bytes per step. With
-// SpanExcept(p, n, '\r', '\n', '\n') a scanner passes the rest of a line.
-size_t SpanExcept(const unsigned char* p, size_t n, unsigned char a, unsigned char b, unsigned char c);
 // Removes every run of CR and LF bytes together with the byte after it (the
 // blank that starts a folded line) unless that byte is a backslash. A
 // backslash before CR LF keeps the break and is dropped; before a bare LF

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "foundation/errorroad.h"
+#include "foundation/strhelpers.h"
 #include "search/seekpattern.h"
 
 namespace telsor {
@@ -272,23 +273,7 @@ class CDFAScanTable {
         i = at + 2;  // p[at + 1] is not x: x x goes on
       }
     }
-    const BYTE a = m_leave[0], b = m_leave[1], c = m_leave[m_nLeave - 1];
-    size_t i = 0;
-#ifdef __SSE2__
-    const __m128i va = _mm_set1_epi8(static_cast<char>(a));
-    const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
-    const __m128i vc = _mm_set1_epi8(static_cast<char>(c));
-    for (; i + 16 <= n; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)),
-                                       _mm_cmpeq_epi8(v, vc));
-      const int mask = _mm_movemask_epi8(hit);
-      if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
-#endif
-    for (; i < n; ++i)
-      if (p[i] == a || p[i] == b || p[i] == c) return i;
-    return n;
+    return SpanExcept(p, n, m_leave[0], m_leave[1], m_leave[m_nLeave - 1]);
   }
 
  private:

@@ -48,30 +48,6 @@ TEST(MimeHelpers, UnfoldLineTable) {
   }
 }
 
-// The first of three bytes is found at every offset of the words that are
-// looked at together, and bytes one bit away from them are passed.
-TEST(MimeHelpers, SpanExceptFindsTheFirstOfThreeBytes) {
-  const unsigned char targets[] = {'\r', '\n', '\\'};
-  const unsigned char others[] = {'a', 0x0C, 0x0E, 0x8A, 0x8D, 0xDC, 0x5D, 0x00, 0xFF};
-  for (size_t n = 0; n <= 40; ++n) {
-    for (unsigned char other : others) {
-      std::vector<unsigned char> text(n, other);
-      EXPECT_EQ(SpanExcept(text.data(), n, '\r', '\n', '\\'), n) << n << " " << int(other);
-      for (size_t at = 0; at < n; ++at) {
-        for (unsigned char target : targets) {
-          text.assign(n, other);
-          text[at] = target;
-          if (at + 1 < n) text[n - 1] = targets[(target + 1) % 3];  // a later one does not count
-          EXPECT_EQ(SpanExcept(text.data(), n, '\r', '\n', '\\'), at) << n << " at " << at << " " << int(other);
-        }
-      }
-    }
-  }
-  const unsigned char crlf[] = "abc\rdef";
-  EXPECT_EQ(SpanExcept(crlf, 7, '\n', '\n', '\n'), 7u);  // one byte looked for three times
-  EXPECT_EQ(SpanExcept(crlf, 3, '\r', '\n', '\n'), 3u);  // only the n bytes are read
-}
-
 TEST(MimeHelpers, RemoveCommentsTable) {
   struct {
     std::string in;
