@@ -193,6 +193,9 @@ const tag_STOP_WORD& GetStopWord(DWORD i);
 bool IsWordSeparator(BYTE c);
 // 1 for a byte that is left out of n-grams.
 bool IsIgnoredChar(BYTE c);
+// 1 when word (length bytes, none of them a separator) is a row of the
+// stop-word table, ASCII case ignored: what the default finder skips.
+bool IsStopWord(const BYTE* word, DWORD length);
 // Builds the tables; done once when the library loads, later calls do nothing.
 void InitNGramTextTables();
 

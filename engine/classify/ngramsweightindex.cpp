@@ -65,20 +65,21 @@ void CNGramsWeightIndex::Build(const CNGramsVector& w) {
   }
 }
 
-size_t CNGramsWeightIndex::Home(ULONGLONG key) const {
+inline size_t CNGramsWeightIndex::Home(ULONGLONG key) const {
   // The high 32 bits scaled to the table: no division. The table has fewer
   // than 2^32 slots (a vector's count is a DWORD), so the product fits.
   return static_cast<size_t>(((Mix(key) >> 32) * static_cast<ULONGLONG>(m_slots.size())) >> 32);
 }
 
-bool CNGramsWeightIndex::Find(ULONGLONG key, size_t home, float& weight) const {
+inline bool CNGramsWeightIndex::Find(ULONGLONG key, size_t home, float& weight) const {
   if (key == kEmptyKey) {
     weight = m_fAllOnesWeight;
     return m_bHasAllOnes;
   }
   const size_t size = m_slots.size();
+  const tag_SLOT* slots = m_slots.data();
   for (size_t at = home;;) {
-    const tag_SLOT& s = m_slots[at];
+    const tag_SLOT& s = slots[at];
     const ULONGLONG k = (static_cast<ULONGLONG>(s.dwKeyHigh) << 32) | s.dwKeyLow;
     if (k == key) {
       weight = s.fWeight;
@@ -89,10 +90,10 @@ bool CNGramsWeightIndex::Find(ULONGLONG key, size_t home, float& weight) const {
   }
 }
 
-double CNGramsWeightIndex::DotProduct(const CNGramsVector& x) const {
-  if (x.GetLenNGrams() != m_wN) return 0.0;
+template <unsigned N>
+double CNGramsWeightIndex::KeyedDotProduct(const CNGramsVector& x) const {
   const size_t count = x.GetCount();
-  const size_t es = x.GetElemSize();
+  const size_t es = N + 4u;
   const BYTE* entries = x.GetEntries();
   ULONGLONG keys[kGroup];
   size_t homes[kGroup];
@@ -103,8 +104,11 @@ double CNGramsWeightIndex::DotProduct(const CNGramsVector& x) const {
     const size_t m = std::min(kGroup, count - first);
     const BYTE* e = entries + first * es;
     for (size_t k = 0; k < m; ++k, e += es) {
-      keys[k] = NGramKey(e + 4, m_wN);
-      homes[k] = Home(keys[k]);
+      ULONGLONG key = 0;
+#pragma GCC unroll 8
+      for (unsigned b = 0; b < N; ++b) key = (key << 8) | e[4 + b];
+      keys[k] = key;
+      homes[k] = Home(key);
       __builtin_prefetch(&m_slots[homes[k]]);
     }
     e = entries + first * es;
@@ -115,6 +119,20 @@ double CNGramsWeightIndex::DotProduct(const CNGramsVector& x) const {
     }
   }
   return sum;
+}
+
+double CNGramsWeightIndex::DotProduct(const CNGramsVector& x) const {
+  if (x.GetLenNGrams() != m_wN) return 0.0;
+  switch (m_wN) {
+    case 1: return KeyedDotProduct<1>(x);
+    case 2: return KeyedDotProduct<2>(x);
+    case 3: return KeyedDotProduct<3>(x);
+    case 4: return KeyedDotProduct<4>(x);
+    case 5: return KeyedDotProduct<5>(x);
+    case 6: return KeyedDotProduct<6>(x);
+    case 7: return KeyedDotProduct<7>(x);
+    default: return KeyedDotProduct<8>(x);
+  }
 }
 
 }  // namespace telsor

@@ -203,6 +203,28 @@ TEST(StopWordTableTest, FinderReportsOffsetAndSkip) {
   EXPECT_EQ(0xFFFFFFFFu, DefaultNextStopWord("\r\n.\r\n", 5, skip));
 }
 
+TEST(StopWordTableTest, LookupIgnoresAsciiCaseOnly) {
+  // Every row in three spellings is found; near misses (one letter more or
+  // less, a byte that differs only in bit 0x20 outside the letters) are not.
+  for (const std::string& row : kFrozenStopWords) {
+    if (row == "\r\n.\r\n") continue;
+    std::string lower = row, upper = row;
+    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (const std::string& w : {row, lower, upper}) {
+      EXPECT_TRUE(IsStopWord(reinterpret_cast<const BYTE*>(w.data()), static_cast<DWORD>(w.size()))) << w;
+    }
+    for (const std::string& w : {lower + "s", lower.substr(1), lower.substr(0, lower.size() - 1) + "_",
+                                 lower.substr(0, lower.size() - 1) + "\xe1"}) {
+      EXPECT_EQ(OracleStopWord(w), IsStopWord(reinterpret_cast<const BYTE*>(w.data()),
+                                              static_cast<DWORD>(w.size())))
+          << ::testing::PrintToString(w);
+    }
+  }
+  EXPECT_FALSE(IsStopWord(reinterpret_cast<const BYTE*>("T\xc8" "E"), 3));  // 0xC8 | 0x20 is no 'h'
+  EXPECT_FALSE(IsStopWord(reinterpret_cast<const BYTE*>("christopherx"), 12));
+}
+
 TEST(NGramsVectorTest, ExamplesOfCreation) {
   const float l3 = static_cast<float>(log2(3.0));
   struct Case {
@@ -251,6 +273,25 @@ TEST(NGramsVectorTest, CreationAgreesWithOracleOnRandomText) {
       bool stop = rng() % 2 == 0;
       ASSERT_EQ(OracleEntries(text, n, stop), Make(n, text, stop))
           << "n=" << n << " stop=" << stop << " text=" << ::testing::PrintToString(text);
+    }
+  }
+}
+
+TEST(NGramsVectorTest, LongTextsAgreeWithOracle) {
+  // Texts of thousands of n-grams (the radix sort), at every keyed length
+  // and beyond, with and without stop words.
+  std::mt19937 rng(777);
+  const std::vector<std::string> pieces = {
+      "the ", "THE ", "and\t", "Cat", "cat ", "can't ", "Mary ", "JOHN\v", "\r\n", "\n", "\r", "x(y)z",
+      "\xc3\xa9t\xc3\xa9 ", "\x01", "-", "_", ".", "1234 ", "\xff\xff\xff\xff\xff\xff\xff\xff",
+      std::string(3, '\0'), "ofof ", "Christopher ", "within "};
+  for (int round = 0; round < 12; ++round) {
+    std::string text;
+    size_t parts = 300 + rng() % 900;
+    for (size_t i = 0; i < parts; ++i) text += pieces[rng() % pieces.size()];
+    for (WORD n : {1, 2, 3, 4, 5, 6, 7, 8, 9}) {
+      bool stop = (round + n) % 2 == 0;
+      ASSERT_EQ(OracleEntries(text, n, stop), Make(n, text, stop)) << "n=" << n << " stop=" << stop;
     }
   }
 }
