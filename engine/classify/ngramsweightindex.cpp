@@ -1,6 +1,9 @@
 // The hash table over a weight vector's n-grams.
 #include "classify/ngramsweightindex.h"
 
+#include <stdint.h>
+#include <sys/mman.h>
+
 #include <algorithm>
 
 #include "classify/recordio.h"
@@ -10,7 +13,8 @@ namespace telsor {
 
 namespace {
 
-const ULONGLONG kEmptyKey = ~0ULL;
+const ULONGLONG kEmptyKey = 0;
+const size_t kHugePage = size_t(2) << 20;
 // Lookups of a message are made in groups: the group's slots are fetched
 // ahead while the earlier ones are compared.
 const size_t kGroup = 16;
@@ -41,43 +45,91 @@ CNGramsWeightIndex* CNGramsWeightIndex::Create(const CNGramsVector& w) {
   return index;
 }
 
+CNGramsWeightIndex::CSlotMemory::~CSlotMemory() { Free(); }
+
+void CNGramsWeightIndex::CSlotMemory::Free() {
+  if (m_map != nullptr) munmap(m_map, m_mapBytes);
+  m_map = nullptr;
+  m_slots = nullptr;
+  m_mapBytes = 0;
+  m_count = 0;
+}
+
+void CNGramsWeightIndex::CSlotMemory::Allocate(size_t count) {
+  Free();
+  if (count == 0) return;
+  if (count > (SIZE_MAX - 2 * kHugePage) / sizeof(tag_SLOT)) AfxThrowMemoryException();
+  // Room for the slots from a huge-page boundary on: the map is trimmed to
+  // whole huge pages around them.
+  const size_t bytes = (count * sizeof(tag_SLOT) + kHugePage - 1) & ~(kHugePage - 1);
+  const size_t mapBytes = bytes + kHugePage;
+  void* map = mmap(nullptr, mapBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) AfxThrowMemoryException();
+  const uintptr_t start = reinterpret_cast<uintptr_t>(map);
+  const uintptr_t aligned = (start + kHugePage - 1) & ~static_cast<uintptr_t>(kHugePage - 1);
+  if (aligned > start) munmap(map, aligned - start);
+  const size_t tail = mapBytes - (aligned - start) - bytes;
+  if (tail > 0) munmap(reinterpret_cast<void*>(aligned + bytes), tail);
+  m_map = reinterpret_cast<void*>(aligned);
+  m_mapBytes = bytes;
+  // Only advice: without huge pages the table works the same.
+  madvise(m_map, m_mapBytes, MADV_HUGEPAGE);
+  m_slots = static_cast<tag_SLOT*>(m_map);
+  m_count = count;
+}
+
 void CNGramsWeightIndex::Build(const CNGramsVector& w) {
   m_wN = w.GetLenNGrams();
   m_dwCount = w.GetCount();
   // Load at most 0.7, and always one empty slot to end a probe.
   const size_t size = static_cast<size_t>(m_dwCount) * 10 / 7 + 1;
-  WithMemoryException([&] { m_slots.assign(size, tag_SLOT{0xFFFFFFFFu, 0xFFFFFFFFu, 0.0f}); });
+  m_slots.Allocate(size);
+  tag_SLOT* slots = m_slots.GetData();
   const size_t es = w.GetElemSize();
-  const BYTE* e = w.GetEntries();
-  for (DWORD i = 0; i < m_dwCount; ++i, e += es) {
-    const ULONGLONG key = NGramKey(e + 4, m_wN);
-    const float weight = LoadF32(e);
-    if (key == kEmptyKey) {
-      m_bHasAllOnes = true;
-      m_fAllOnesWeight = weight;
-      continue;
+  const BYTE* entries = w.GetEntries();
+  ULONGLONG keys[kGroup];
+  size_t homes[kGroup];
+  // In groups, as lookups are made: the group's home slots are fetched
+  // ahead while the earlier entries are placed.
+  for (size_t first = 0; first < m_dwCount; first += kGroup) {
+    const size_t m = std::min<size_t>(kGroup, m_dwCount - first);
+    const BYTE* e = entries + first * es;
+    for (size_t k = 0; k < m; ++k, e += es) {
+      keys[k] = NGramKey(e + 4, m_wN);
+      homes[k] = Home(keys[k]);
+      __builtin_prefetch(&slots[homes[k]], 1);
     }
-    // The vector holds each n-gram once: the first empty slot is its place.
-    size_t at = Home(key);
-    while (m_slots[at].dwKeyHigh != 0xFFFFFFFFu || m_slots[at].dwKeyLow != 0xFFFFFFFFu)
-      if (++at == size) at = 0;
-    m_slots[at] = tag_SLOT{static_cast<DWORD>(key >> 32), static_cast<DWORD>(key), weight};
+    e = entries + first * es;
+    for (size_t k = 0; k < m; ++k, e += es) {
+      const ULONGLONG key = keys[k];
+      const float weight = LoadF32(e);
+      if (key == kEmptyKey) {
+        m_bHasZero = true;
+        m_fZeroWeight = weight;
+        continue;
+      }
+      // The vector holds each n-gram once: the first empty slot is its place.
+      size_t at = homes[k];
+      while (slots[at].dwKeyHigh != 0 || slots[at].dwKeyLow != 0)
+        if (++at == size) at = 0;
+      slots[at] = tag_SLOT{static_cast<DWORD>(key >> 32), static_cast<DWORD>(key), weight};
+    }
   }
 }
 
 inline size_t CNGramsWeightIndex::Home(ULONGLONG key) const {
   // The high 32 bits scaled to the table: no division. The table has fewer
   // than 2^32 slots (a vector's count is a DWORD), so the product fits.
-  return static_cast<size_t>(((Mix(key) >> 32) * static_cast<ULONGLONG>(m_slots.size())) >> 32);
+  return static_cast<size_t>(((Mix(key) >> 32) * static_cast<ULONGLONG>(m_slots.GetCount())) >> 32);
 }
 
 inline bool CNGramsWeightIndex::Find(ULONGLONG key, size_t home, float& weight) const {
   if (key == kEmptyKey) {
-    weight = m_fAllOnesWeight;
-    return m_bHasAllOnes;
+    weight = m_fZeroWeight;
+    return m_bHasZero;
   }
-  const size_t size = m_slots.size();
-  const tag_SLOT* slots = m_slots.data();
+  const size_t size = m_slots.GetCount();
+  const tag_SLOT* slots = m_slots.GetData();
   for (size_t at = home;;) {
     const tag_SLOT& s = slots[at];
     const ULONGLONG k = (static_cast<ULONGLONG>(s.dwKeyHigh) << 32) | s.dwKeyLow;
@@ -109,7 +161,7 @@ double CNGramsWeightIndex::KeyedDotProduct(const CNGramsVector& x) const {
       for (unsigned b = 0; b < N; ++b) key = (key << 8) | e[4 + b];
       keys[k] = key;
       homes[k] = Home(key);
-      __builtin_prefetch(&m_slots[homes[k]]);
+      __builtin_prefetch(m_slots.GetData() + homes[k]);
     }
     e = entries + first * es;
     for (size_t k = 0; k < m; ++k, e += es) {
