@@ -19,10 +19,12 @@
 // any message failed.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -84,22 +86,54 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
 
 // The messages of a mailbox, as (offset, length) in it: each starts after a
 // line beginning with "From ", which is not part of the message.
-std::vector<std::pair<size_t, size_t>> SplitMailbox(const std::string& box) {
+std::vector<std::pair<size_t, size_t>> SplitMailbox(const char* box, size_t size) {
   std::vector<std::pair<size_t, size_t>> messages;
-  size_t start = std::string::npos;
+  const size_t none = static_cast<size_t>(-1);
+  size_t start = none;
   size_t line = 0;
-  while (line < box.size()) {
-    size_t end = box.find('\n', line);
-    size_t next = end == std::string::npos ? box.size() : end + 1;
-    if (box.compare(line, 5, "From ") == 0) {
-      if (start != std::string::npos) messages.emplace_back(start, line - start);
+  while (line < size) {
+    const void* end = memchr(box + line, '\n', size - line);
+    size_t next = end == nullptr ? size : static_cast<size_t>(static_cast<const char*>(end) - box) + 1;
+    if (size - line >= 5 && memcmp(box + line, "From ", 5) == 0) {
+      if (start != none) messages.emplace_back(start, line - start);
       start = next;
     }
     line = next;
   }
-  if (start != std::string::npos) messages.emplace_back(start, box.size() - start);
+  if (start != none) messages.emplace_back(start, size - start);
   return messages;
 }
+
+// A mailbox file mapped read-only: its messages are tested where they lie,
+// with no copy of a file that may be large.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size > 0) {
+      void* map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (map != MAP_FAILED) {
+        data_ = static_cast<const char*>(map);
+        size_ = static_cast<size_t>(st.st_size);
+      }
+    }
+    close(fd);
+  }
+  ~MappedFile() {
+    if (data_ != nullptr) munmap(const_cast<char*>(data_), size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  bool IsOpen() const { return data_ != nullptr; }
+  const char* Data() const { return data_; }
+  size_t Size() const { return size_; }
+
+ private:
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+};
 
 // The whole file, or false when it cannot be read.
 bool ReadWhole(const std::string& path, std::string& bytes) {
@@ -176,12 +210,21 @@ struct Run {
     char head[5] = {0};
     const bool mailbox = f != nullptr && fread(head, 1, 5, f) == 5 && memcmp(head, "From ", 5) == 0;
     if (f != nullptr) fclose(f);
-    std::string box;
-    if (mailbox && ReadWhole(path, box)) {
-      size_t n = 0;
-      for (const auto& m : SplitMailbox(box))
-        TestMemory(path + "#" + std::to_string(++n), box.data() + m.first, m.second);
-      return;
+    if (mailbox) {
+      MappedFile box(path);
+      std::string copy;
+      const char* data = box.Data();
+      size_t size = box.Size();
+      if (!box.IsOpen() && ReadWhole(path, copy)) {  // a file that cannot be mapped is read
+        data = copy.data();
+        size = copy.size();
+      }
+      if (data != nullptr) {
+        size_t n = 0;
+        for (const auto& m : SplitMailbox(data, size))
+          TestMemory(path + "#" + std::to_string(++n), data + m.first, m.second);
+        return;
+      }
     }
     TestFile(path);  // also a file that cannot be read: the engine reports it
   }
