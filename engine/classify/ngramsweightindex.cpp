@@ -147,28 +147,29 @@ double CNGramsWeightIndex::KeyedDotProduct(const CNGramsVector& x) const {
   const size_t count = x.GetCount();
   const size_t es = N + 4u;
   const BYTE* entries = x.GetEntries();
+  const tag_SLOT* slots = m_slots.GetData();
+  // The home slot of each entry is fetched kGroup entries ahead of its
+  // lookup, so that the table's cache misses overlap.
   ULONGLONG keys[kGroup];
   size_t homes[kGroup];
+  const auto ahead = [&](size_t i) {
+    const BYTE* e = entries + i * es + 4;
+    ULONGLONG key = 0;
+#pragma GCC unroll 8
+    for (unsigned b = 0; b < N; ++b) key = (key << 8) | e[b];
+    keys[i % kGroup] = key;
+    homes[i % kGroup] = Home(key);
+    __builtin_prefetch(slots + homes[i % kGroup]);
+  };
+  for (size_t i = 0; i < count && i < kGroup; ++i) ahead(i);
   // Products of both weights as doubles are exact, so the order of the two
   // factors does not matter; the order of the sum does, and it is x's.
   double sum = 0.0;
-  for (size_t first = 0; first < count; first += kGroup) {
-    const size_t m = std::min(kGroup, count - first);
-    const BYTE* e = entries + first * es;
-    for (size_t k = 0; k < m; ++k, e += es) {
-      ULONGLONG key = 0;
-#pragma GCC unroll 8
-      for (unsigned b = 0; b < N; ++b) key = (key << 8) | e[4 + b];
-      keys[k] = key;
-      homes[k] = Home(key);
-      __builtin_prefetch(m_slots.GetData() + homes[k]);
-    }
-    e = entries + first * es;
-    for (size_t k = 0; k < m; ++k, e += es) {
-      float weight;
-      if (Find(keys[k], homes[k], weight))
-        sum += static_cast<double>(LoadF32(e)) * static_cast<double>(weight);
-    }
+  for (size_t i = 0; i < count; ++i) {
+    float weight;
+    if (Find(keys[i % kGroup], homes[i % kGroup], weight))
+      sum += static_cast<double>(LoadF32(entries + i * es)) * static_cast<double>(weight);
+    if (i + kGroup < count) ahead(i + kGroup);
   }
   return sum;
 }
