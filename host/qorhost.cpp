@@ -85,25 +85,42 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
   return files;
 }
 
-// The messages of a mailbox, as (offset, length) in it: each starts after a
-// line beginning with "From ", which is not part of the message.
-std::vector<std::pair<size_t, size_t>> SplitMailbox(const char* box, size_t size) {
-  std::vector<std::pair<size_t, size_t>> messages;
-  const size_t none = static_cast<size_t>(-1);
-  size_t start = none;
-  size_t line = 0;
-  while (line < size) {
-    const void* end = memchr(box + line, '\n', size - line);
-    size_t next = end == nullptr ? size : static_cast<size_t>(static_cast<const char*>(end) - box) + 1;
-    if (size - line >= 5 && memcmp(box + line, "From ", 5) == 0) {
-      if (start != none) messages.emplace_back(start, line - start);
-      start = next;
+// The messages of a mailbox one after another: each starts after a line
+// beginning with "From ", which is not part of the message. Each message is
+// found just before it is tested, while its bytes are still in the cache.
+class MailboxMessages {
+ public:
+  MailboxMessages(const char* box, size_t size) : box_(box), size_(size) { start_ = After(0); }
+  // The next message's offset and length, or false after the last.
+  bool Next(size_t& offset, size_t& length) {
+    if (start_ == kNone) return false;
+    offset = start_;
+    size_t line = start_;
+    while (line < size_) {
+      if (size_ - line >= 5 && memcmp(box_ + line, "From ", 5) == 0) break;
+      line = LineAfter(line);
     }
-    line = next;
+    length = line - start_;
+    start_ = line < size_ ? LineAfter(line) : kNone;
+    return true;
   }
-  if (start != none) messages.emplace_back(start, size - start);
-  return messages;
-}
+
+ private:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t LineAfter(size_t line) const {
+    const void* end = memchr(box_ + line, '\n', size_ - line);
+    return end == nullptr ? size_ : static_cast<size_t>(static_cast<const char*>(end) - box_) + 1;
+  }
+  // The start of the first message: after the first "From " line.
+  size_t After(size_t line) const {
+    for (; line < size_; line = LineAfter(line))
+      if (size_ - line >= 5 && memcmp(box_ + line, "From ", 5) == 0) return LineAfter(line);
+    return kNone;
+  }
+  const char* box_;
+  size_t size_;
+  size_t start_;
+};
 
 // A mailbox file mapped read-only: its messages are tested where they lie,
 // with no copy of a file that may be large.
@@ -222,8 +239,9 @@ struct Run {
       }
       if (data != nullptr) {
         size_t n = 0;
-        for (const auto& m : SplitMailbox(data, size))
-          TestMemory(path + "#" + std::to_string(++n), data + m.first, m.second);
+        MailboxMessages messages(data, size);
+        for (size_t offset, length; messages.Next(offset, length);)
+          TestMemory(path + "#" + std::to_string(++n), data + offset, length);
         return;
       }
     }
