@@ -893,6 +893,45 @@ const BYTE* EqualOrUpperBound(const BYTE* key, const BYTE* begin, const BYTE* en
   return begin + lo * entrySize;
 }
 
+namespace {
+
+// Whether count entries of n-grams of N bytes (1 to 8) are in strictly
+// ascending order, compared as whole-gram integer keys.
+template <unsigned N>
+bool KeysAscending(const BYTE* items, size_t count) {
+  const size_t es = N + 4u;
+  ULONGLONG previous = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const BYTE* g = items + i * es + 4;
+    ULONGLONG key = 0;
+#pragma GCC unroll 8
+    for (unsigned b = 0; b < N; ++b) key = (key << 8) | g[b];
+    if (i > 0 && key <= previous) return false;
+    previous = key;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StrictlyAscending(const BYTE* items, size_t count, WORD n) {
+  switch (n) {
+    case 1: return KeysAscending<1>(items, count);
+    case 2: return KeysAscending<2>(items, count);
+    case 3: return KeysAscending<3>(items, count);
+    case 4: return KeysAscending<4>(items, count);
+    case 5: return KeysAscending<5>(items, count);
+    case 6: return KeysAscending<6>(items, count);
+    case 7: return KeysAscending<7>(items, count);
+    case 8: return KeysAscending<8>(items, count);
+    default: break;
+  }
+  const size_t es = n + 4u;
+  for (size_t i = 1; i < count; ++i)
+    if (CmpGrams(items + (i - 1) * es + 4, items + i * es + 4, n) >= 0) return false;
+  return true;
+}
+
 bool operator<(const tag_ELEM_INDEXES& a, const tag_ELEM_INDEXES& b) {
   DWORD aHigh = std::max(a.dwFirst, a.dwSecond), aLow = std::min(a.dwFirst, a.dwSecond);
   DWORD bHigh = std::max(b.dwFirst, b.dwSecond), bLow = std::min(b.dwFirst, b.dwSecond);
@@ -928,12 +967,10 @@ HRESULT CNGramsVector::Serialize(IStream* stream, int storing) {
   hr = Block::ReadNew(stream, static_cast<size_t>(count) * entrySize, &data, E_FAIL);
   if (hr != S_OK) return hr;
   // Every operation on two vectors relies on strictly ascending n-grams.
-  const BYTE* items = Block::Items(data);
-  for (size_t i = 1; i < count; ++i)
-    if (CmpGrams(items + (i - 1) * entrySize + 4, items + i * entrySize + 4, n) >= 0) {
-      Block::Release(data);
-      return E_FAIL;
-    }
+  if (!StrictlyAscending(Block::Items(data), count, n)) {
+    Block::Release(data);
+    return E_FAIL;
+  }
   AttachData(data);
   m_dwCount = count;
   m_wN = n;

@@ -214,6 +214,10 @@ inline ULONGLONG NGramKey(const BYTE* gram, size_t n) {
   for (size_t i = 0; i < n; ++i) k = (k << 8) | gram[i];
   return k;
 }
+// Whether count packed entries of n-grams of n bytes (entries n + 4 bytes,
+// as stored) have strictly ascending n-grams: no n-gram twice, none out of
+// order. n = 0 gives true for at most one entry.
+bool StrictlyAscending(const BYTE* entries, size_t count, WORD n);
 // The dot product of two sorted entry arrays given by byte pointers, for
 // n >= 4: a merge join that gallops through the longer array; its value is
 // exactly that of the plain merge.

@@ -564,6 +564,29 @@ TEST(NGramsVectorTest, HelpersCompareBytesUnsigned) {
   EXPECT_EQ(begin, EqualOrUpperBound(reinterpret_cast<const BYTE*>("\x01"), begin, end, 6));
 }
 
+TEST(NGramsVectorRecordTest, OrderCheckAgreesWithByteComparison) {
+  // Pairs and runs of entries at every length, with bytes that differ only
+  // in their high bit or in their last place: the check says what a plain
+  // unsigned byte comparison of neighbours says.
+  std::mt19937 rng(99);
+  const BYTE alphabet[] = {0x00, 0x01, 0x7F, 0x80, 0xFF};
+  for (WORD n = 0; n <= 10; ++n) {
+    for (int round = 0; round < 300; ++round) {
+      const size_t count = rng() % 4;
+      std::string entries;
+      for (size_t i = 0; i < count; ++i) {
+        entries += std::string(4, '\x11');
+        for (WORD b = 0; b < n; ++b) entries += static_cast<char>(alphabet[rng() % sizeof alphabet]);
+      }
+      const BYTE* p = reinterpret_cast<const BYTE*>(entries.data());
+      bool want = true;
+      for (size_t i = 1; i < count; ++i)
+        if (memcmp(p + (i - 1) * (n + 4) + 4, p + i * (n + 4) + 4, n) >= 0) want = false;
+      ASSERT_EQ(want, StrictlyAscending(p, count, n)) << "n=" << n << " " << ::testing::PrintToString(entries);
+    }
+  }
+}
+
 TEST(NGramsVectorRecordTest, GoldenBytesAndRoundTrip) {
   CNGramsVector v(3, "catcat", 6, nullptr);
   std::string bytes = Stored([&](CTestStream& s) { return v.Serialize(&s, 1); });
