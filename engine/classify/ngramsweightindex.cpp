@@ -82,38 +82,55 @@ void CNGramsWeightIndex::Build(const CNGramsVector& w) {
   m_wN = w.GetLenNGrams();
   m_dwCount = w.GetCount();
   // Load at most 0.7, and always one empty slot to end a probe.
-  const size_t size = static_cast<size_t>(m_dwCount) * 10 / 7 + 1;
-  m_slots.Allocate(size);
+  m_slots.Allocate(static_cast<size_t>(m_dwCount) * 10 / 7 + 1);
+  switch (m_wN) {
+    case 1: KeyedBuild<1>(w); break;
+    case 2: KeyedBuild<2>(w); break;
+    case 3: KeyedBuild<3>(w); break;
+    case 4: KeyedBuild<4>(w); break;
+    case 5: KeyedBuild<5>(w); break;
+    case 6: KeyedBuild<6>(w); break;
+    case 7: KeyedBuild<7>(w); break;
+    default: KeyedBuild<8>(w); break;
+  }
+}
+
+template <unsigned N>
+void CNGramsWeightIndex::KeyedBuild(const CNGramsVector& w) {
   tag_SLOT* slots = m_slots.GetData();
-  const size_t es = w.GetElemSize();
+  const size_t size = m_slots.GetCount();
+  const size_t count = w.GetCount();
+  const size_t es = N + 4u;
   const BYTE* entries = w.GetEntries();
+  // As lookups are made: the home slot of each entry is fetched a group of
+  // entries ahead of its placing.
   ULONGLONG keys[kGroup];
   size_t homes[kGroup];
-  // In groups, as lookups are made: the group's home slots are fetched
-  // ahead while the earlier entries are placed.
-  for (size_t first = 0; first < m_dwCount; first += kGroup) {
-    const size_t m = std::min<size_t>(kGroup, m_dwCount - first);
-    const BYTE* e = entries + first * es;
-    for (size_t k = 0; k < m; ++k, e += es) {
-      keys[k] = NGramKey(e + 4, m_wN);
-      homes[k] = Home(keys[k]);
-      __builtin_prefetch(&slots[homes[k]], 1);
+  const auto ahead = [&](size_t i) {
+    const BYTE* e = entries + i * es + 4;
+    ULONGLONG key = 0;
+#pragma GCC unroll 8
+    for (unsigned b = 0; b < N; ++b) key = (key << 8) | e[b];
+    keys[i % kGroup] = key;
+    homes[i % kGroup] = Home(key);
+    __builtin_prefetch(slots + homes[i % kGroup], 1);
+  };
+  for (size_t i = 0; i < count && i < kGroup; ++i) ahead(i);
+  for (size_t i = 0; i < count; ++i) {
+    const ULONGLONG key = keys[i % kGroup];
+    const size_t home = homes[i % kGroup];
+    if (i + kGroup < count) ahead(i + kGroup);
+    const float weight = LoadF32(entries + i * es);
+    if (key == kEmptyKey) {
+      m_bHasZero = true;
+      m_fZeroWeight = weight;
+      continue;
     }
-    e = entries + first * es;
-    for (size_t k = 0; k < m; ++k, e += es) {
-      const ULONGLONG key = keys[k];
-      const float weight = LoadF32(e);
-      if (key == kEmptyKey) {
-        m_bHasZero = true;
-        m_fZeroWeight = weight;
-        continue;
-      }
-      // The vector holds each n-gram once: the first empty slot is its place.
-      size_t at = homes[k];
-      while (slots[at].dwKeyHigh != 0 || slots[at].dwKeyLow != 0)
-        if (++at == size) at = 0;
-      slots[at] = tag_SLOT{static_cast<DWORD>(key >> 32), static_cast<DWORD>(key), weight};
-    }
+    // The vector holds each n-gram once: the first empty slot is its place.
+    size_t at = home;
+    while (slots[at].dwKeyHigh != 0 || slots[at].dwKeyLow != 0)
+      if (++at == size) at = 0;
+    slots[at] = tag_SLOT{static_cast<DWORD>(key >> 32), static_cast<DWORD>(key), weight};
   }
 }
 

@@ -87,6 +87,9 @@ class CNGramsWeightIndex : public CSharedObj {
   size_t Home(ULONGLONG key) const;
   // The weight stored for key, or false.
   bool Find(ULONGLONG key, size_t home, float& weight) const;
+  // Build for w's n-gram length N (1 to 8), into the allocated slots.
+  template <unsigned N>
+  void KeyedBuild(const CNGramsVector& w);
   // DotProduct for x's n-gram length N (1 to 8, the index's own).
   template <unsigned N>
   double KeyedDotProduct(const CNGramsVector& x) const;
