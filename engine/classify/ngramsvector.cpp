@@ -118,7 +118,9 @@ size_t KeptWithoutStopWords(const BYTE* text, size_t len, BYTE* out) {
     do ++i;
     while (i < len && word[text[i]]);
     const size_t length = i - start;
-    if (IsStopWord(text + start, static_cast<DWORD>(length))) {
+    const bool stop = start + 16 <= len ? IsStopWordPadded(text + start, static_cast<DWORD>(length))
+                                        : IsStopWord(text + start, static_cast<DWORD>(length));
+    if (stop) {
       // The stop word and one blank after it are left out.
       if (i < len && (text[i] == ' ' || text[i] == '\t' || text[i] == '\v')) ++i;
       continue;

@@ -196,6 +196,9 @@ bool IsIgnoredChar(BYTE c);
 // 1 when word (length bytes, none of them a separator) is a row of the
 // stop-word table, ASCII case ignored: what the default finder skips.
 bool IsStopWord(const BYTE* word, DWORD length);
+// The same for a word followed by enough bytes that 16 can be read from its
+// start (the bytes after the word do not matter).
+bool IsStopWordPadded(const BYTE* word, DWORD length);
 // Builds the tables; done once when the library loads, later calls do nothing.
 void InitNGramTextTables();
 

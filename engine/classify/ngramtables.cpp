@@ -119,11 +119,30 @@ struct CNGramTextTables {
 
   bool IsFoldedRow(const BYTE* word, DWORD length) const {
     if (length < shortest || length > longest || length > kFoldedMax) return false;
-    const tag_FOLDED_WORD f = FoldWord(word, length);
+    return IsFolded(FoldWord(word, length));
+  }
+
+  // The same for a word with at least kFoldedMax bytes readable from its
+  // start: the bytes are taken eight at a time.
+  bool IsFoldedRowPadded(const BYTE* word, DWORD length) const {
+    if (length < shortest || length > longest || length > kFoldedMax) return false;
+    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return IsFolded(FoldWord(word, length));
+    // In memory order on a little-endian host byte i is bits 8i to 8i + 7.
+    tag_FOLDED_WORD f = {0, 0, length};
+    memcpy(&f.low, word, 8);
+    memcpy(&f.high, word + 8, 8);
+    const ULONGLONG lowMask = length >= 8 ? ~0ULL : (1ULL << (8 * length)) - 1;
+    const ULONGLONG highMask = length <= 8 ? 0 : length >= 16 ? ~0ULL : (1ULL << (8 * (length - 8))) - 1;
+    f.low = (f.low | 0x2020202020202020ULL) & lowMask;
+    f.high = (f.high | 0x2020202020202020ULL) & highMask;
+    return IsFolded(f);
+  }
+
+  bool IsFolded(const tag_FOLDED_WORD& f) const {
     for (DWORD at = FoldedHome(f, kFoldedSlots - 1);; at = (at + 1) & (kFoldedSlots - 1)) {
       const tag_FOLDED_WORD& s = folded[at];
       if (s.length == 0) return false;
-      if (s.length == length && s.low == f.low && s.high == f.high) return true;
+      if (s.length == f.length && s.low == f.low && s.high == f.high) return true;
     }
   }
 };
@@ -164,6 +183,8 @@ bool IsWordSeparator(BYTE c) { return Tables().separators[c] != 0; }
 bool IsIgnoredChar(BYTE c) { return Tables().ignored[c] != 0; }
 
 bool IsStopWord(const BYTE* word, DWORD length) { return Tables().IsFoldedRow(word, length); }
+
+bool IsStopWordPadded(const BYTE* word, DWORD length) { return Tables().IsFoldedRowPadded(word, length); }
 
 DWORD DefaultNextStopWord(const char* text, DWORD length, DWORD& stopLength) {
   stopLength = 0;

@@ -211,14 +211,21 @@ TEST(StopWordTableTest, LookupIgnoresAsciiCaseOnly) {
     std::string lower = row, upper = row;
     for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    // The padded lookup reads past the word: what follows must not count.
+    const auto padded = [](const std::string& w) {
+      const std::string p = w + "sXYZ-the_ANDxx\xe9\xe9";
+      return IsStopWordPadded(reinterpret_cast<const BYTE*>(p.data()), static_cast<DWORD>(w.size()));
+    };
     for (const std::string& w : {row, lower, upper}) {
       EXPECT_TRUE(IsStopWord(reinterpret_cast<const BYTE*>(w.data()), static_cast<DWORD>(w.size()))) << w;
+      EXPECT_TRUE(padded(w)) << w;
     }
     for (const std::string& w : {lower + "s", lower.substr(1), lower.substr(0, lower.size() - 1) + "_",
                                  lower.substr(0, lower.size() - 1) + "\xe1"}) {
       EXPECT_EQ(OracleStopWord(w), IsStopWord(reinterpret_cast<const BYTE*>(w.data()),
                                               static_cast<DWORD>(w.size())))
           << ::testing::PrintToString(w);
+      EXPECT_EQ(OracleStopWord(w), padded(w)) << ::testing::PrintToString(w);
     }
   }
   EXPECT_FALSE(IsStopWord(reinterpret_cast<const BYTE*>("T\xc8" "E"), 3));  // 0xC8 | 0x20 is no 'h'
