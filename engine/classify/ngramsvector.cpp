@@ -157,40 +157,49 @@ size_t KeptCharacters(const BYTE* text, size_t len, PFN_NEXT_STOP_WORD next, BYT
   return kept;
 }
 
-// Least-significant-digit radix sort of 64-bit keys over their low Bytes
-// bytes; tmp has room for count keys. The counts of every digit are taken
-// in one read of the keys; passes where every key has the same digit are
-// skipped. The result ends in keys.
-template <unsigned Bytes>
+// Least-significant-digit radix sort of 64-bit keys over their low Bits
+// bits, Width bits a pass; tmp has room for count keys. The counts of every
+// digit are taken in one read of the keys; passes where every key has the
+// same digit are skipped. The result ends in keys.
+template <unsigned Bits, unsigned Width>
 void RadixSort(ULONGLONG* keys, ULONGLONG* tmp, size_t count) {
+  constexpr unsigned kPasses = (Bits + Width - 1) / Width;
+  constexpr size_t kDigits = size_t(1) << Width;
+  constexpr ULONGLONG kMask = kDigits - 1;
   // count is below 2^32: a text's length is a DWORD.
-  DWORD counts[Bytes][256];
-  memset(counts, 0, sizeof counts);
+  std::unique_ptr<DWORD[]> table = NewOwnedArray<DWORD>(kPasses * kDigits);
+  DWORD* counts = table.get();
+  memset(counts, 0, kPasses * kDigits * sizeof *counts);
   for (size_t i = 0; i < count; ++i) {
     const ULONGLONG k = keys[i];
 #pragma GCC unroll 8
-    for (unsigned b = 0; b < Bytes; ++b) ++counts[b][(k >> (8 * b)) & 0xFF];
+    for (unsigned p = 0; p < kPasses; ++p) ++counts[p * kDigits + ((k >> (Width * p)) & kMask)];
   }
   ULONGLONG* src = keys;
   ULONGLONG* dst = tmp;
-  for (unsigned b = 0; b < Bytes; ++b) {
-    DWORD* at = counts[b];
-    const unsigned shift = 8 * b;
-    if (at[(src[0] >> shift) & 0xFF] == count) continue;
+  for (unsigned p = 0; p < kPasses; ++p) {
+    DWORD* at = counts + p * kDigits;
+    const unsigned shift = Width * p;
+    if (at[(src[0] >> shift) & kMask] == count) continue;
     DWORD sum = 0;
-    for (int d = 0; d < 256; ++d) {
+    for (size_t d = 0; d < kDigits; ++d) {
       const DWORD c = at[d];
       at[d] = sum;
       sum += c;
     }
     for (size_t i = 0; i < count; ++i) {
       const ULONGLONG k = src[i];
-      dst[at[(k >> shift) & 0xFF]++] = k;
+      dst[at[(k >> shift) & kMask]++] = k;
     }
     std::swap(src, dst);
   }
   if (src != keys) memcpy(keys, src, count * sizeof *keys);
 }
+
+// Digits of about eleven bits for long texts: fewer passes, at the price of
+// counting tables that only pay off over thousands of keys.
+constexpr unsigned WideDigit(unsigned bits) { return (bits + (bits + 10) / 11 - 1) / ((bits + 10) / 11); }
+const size_t kWideSortFrom = 4096;
 
 // The entries of the grams windows of N bytes of the kept text, for N of 1
 // to 8: each window as a number whose order is the bytes' order, sorted,
@@ -210,7 +219,10 @@ size_t KeyedEntries(std::unique_ptr<BYTE[]>& kept, size_t grams, Block::Header**
   kept.reset();
   if (grams > 256) {
     std::unique_ptr<ULONGLONG[]> tmp = NewOwnedArray<ULONGLONG>(grams);
-    RadixSort<N>(keys.get(), tmp.get(), grams);
+    if (grams >= kWideSortFrom)
+      RadixSort<8 * N, WideDigit(8 * N)>(keys.get(), tmp.get(), grams);
+    else
+      RadixSort<8 * N, 8>(keys.get(), tmp.get(), grams);
   } else {
     std::sort(keys.get(), keys.get() + grams);
   }
