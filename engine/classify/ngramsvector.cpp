@@ -226,22 +226,30 @@ size_t KeyedEntries(std::unique_ptr<BYTE[]>& kept, size_t grams, Block::Header**
   } else {
     std::sort(keys.get(), keys.get() + grams);
   }
-  size_t distinct = 1;
-  for (size_t i = 1; i < grams; ++i) distinct += keys[i] != keys[i - 1];
-  if (distinct > 0xFFFFFFFFu) AfxThrowMemoryException();
+  // Room for every window; the block is cut to the entries made.
   const size_t entrySize = N + 4u;
-  *data = Block::Alloc(distinct * entrySize);
+  *data = Block::Alloc(grams * entrySize);
   BYTE* out = Block::Items(*data);
+  size_t distinct = 0;
   const COccurrenceWeights& weight = OccurrenceWeights();
   for (size_t i = 0; i < grams;) {
     const ULONGLONG k = keys[i];
     size_t j = i + 1;
     while (j < grams && keys[j] == k) ++j;
     PutWeight(out, weight(j - i));
-    for (unsigned b = 0; b < N; ++b) out[4 + b] = static_cast<BYTE>(k >> (8 * (N - 1 - b)));
+    StoreNGramKey<N>(out + 4, k);
     out += entrySize;
+    ++distinct;
     i = j;
   }
+  if (distinct > 0xFFFFFFFFu) {
+    Block::Release(*data);
+    AfxThrowMemoryException();
+  }
+  if (distinct < grams) {
+    if (Block::Header* cut = Block::TryGrow(*data, distinct * entrySize)) *data = cut;
+  }
+  (*data)->nCount = distinct * entrySize;
   return distinct;
 }
 
@@ -916,10 +924,7 @@ bool KeysAscending(const BYTE* items, size_t count) {
   const size_t es = N + 4u;
   ULONGLONG previous = 0;
   for (size_t i = 0; i < count; ++i) {
-    const BYTE* g = items + i * es + 4;
-    ULONGLONG key = 0;
-#pragma GCC unroll 8
-    for (unsigned b = 0; b < N; ++b) key = (key << 8) | g[b];
+    const ULONGLONG key = NGramKeyOf<N>(items + i * es + 4);
     if (i > 0 && key <= previous) return false;
     previous = key;
   }

@@ -209,6 +209,26 @@ int CmpNGramsToken(const void* a, const void* b, void* n);
 // n-gram equals key (entrySize - 4 bytes), else the first greater one, else end.
 const BYTE* EqualOrUpperBound(const BYTE* key, const BYTE* begin, const BYTE* end,
                               DWORD entrySize);
+// NGramKey for a length N known when compiling (1 to 8): the first four
+// bytes are taken at once.
+template <unsigned N>
+inline ULONGLONG NGramKeyOf(const BYTE* gram) {
+  static_assert(N >= 1 && N <= 8, "n-gram keys hold 1 to 8 bytes");
+  ULONGLONG k = 0;
+  unsigned b = 0;
+  if (N >= 4) {
+    k = (static_cast<ULONGLONG>(gram[0]) << 24) | (static_cast<ULONGLONG>(gram[1]) << 16) |
+        (static_cast<ULONGLONG>(gram[2]) << 8) | gram[3];
+    b = 4;
+  }
+  for (; b < N; ++b) k = (k << 8) | gram[b];
+  return k;
+}
+// Writes the N bytes of an n-gram whose key is k (the inverse of NGramKeyOf).
+template <unsigned N>
+inline void StoreNGramKey(BYTE* gram, ULONGLONG k) {
+  for (unsigned b = 0; b < N; ++b) gram[b] = static_cast<BYTE>(k >> (8 * (N - 1 - b)));
+}
 // The first n bytes of an n-gram (n of 1 to 8) as one big-endian integer:
 // integer order is the byte order n-grams are sorted by, and equal n-grams
 // give equal keys.

@@ -107,10 +107,7 @@ void CNGramsWeightIndex::KeyedBuild(const CNGramsVector& w) {
   ULONGLONG keys[kGroup];
   size_t homes[kGroup];
   const auto ahead = [&](size_t i) {
-    const BYTE* e = entries + i * es + 4;
-    ULONGLONG key = 0;
-#pragma GCC unroll 8
-    for (unsigned b = 0; b < N; ++b) key = (key << 8) | e[b];
+    const ULONGLONG key = NGramKeyOf<N>(entries + i * es + 4);
     keys[i % kGroup] = key;
     homes[i % kGroup] = Home(key);
     __builtin_prefetch(slots + homes[i % kGroup], 1);
@@ -170,10 +167,7 @@ double CNGramsWeightIndex::KeyedDotProduct(const CNGramsVector& x) const {
   ULONGLONG keys[kGroup];
   size_t homes[kGroup];
   const auto ahead = [&](size_t i) {
-    const BYTE* e = entries + i * es + 4;
-    ULONGLONG key = 0;
-#pragma GCC unroll 8
-    for (unsigned b = 0; b < N; ++b) key = (key << 8) | e[b];
+    const ULONGLONG key = NGramKeyOf<N>(entries + i * es + 4);
     keys[i % kGroup] = key;
     homes[i % kGroup] = Home(key);
     __builtin_prefetch(slots + homes[i % kGroup]);
