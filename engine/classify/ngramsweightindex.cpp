@@ -2,6 +2,7 @@
 #include "classify/ngramsweightindex.h"
 
 #include <stdint.h>
+#include <string.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -31,6 +32,14 @@ inline ULONGLONG Mix(ULONGLONG k) {
 }
 
 }  // namespace
+
+// The bytes of a slot's two key words for key, as one number in memory order.
+inline ULONGLONG CNGramsWeightIndex::SlotImage(ULONGLONG key) {
+  const DWORD words[2] = {static_cast<DWORD>(key >> 32), static_cast<DWORD>(key)};
+  ULONGLONG image;
+  memcpy(&image, words, sizeof image);
+  return image;
+}
 
 CNGramsWeightIndex* CNGramsWeightIndex::Create(const CNGramsVector& w) {
   const WORD n = w.GetLenNGrams();
@@ -144,14 +153,17 @@ inline bool CNGramsWeightIndex::Find(ULONGLONG key, size_t home, float& weight) 
   }
   const size_t size = m_slots.GetCount();
   const tag_SLOT* slots = m_slots.GetData();
+  // The two key words of a slot compared as one eight-byte image of them.
+  const ULONGLONG image = SlotImage(key);
   for (size_t at = home;;) {
     const tag_SLOT& s = slots[at];
-    const ULONGLONG k = (static_cast<ULONGLONG>(s.dwKeyHigh) << 32) | s.dwKeyLow;
-    if (k == key) {
+    ULONGLONG k;
+    memcpy(&k, &s, sizeof k);
+    if (k == image) {
       weight = s.fWeight;
       return true;
     }
-    if (k == kEmptyKey) return false;
+    if (k == 0) return false;  // the empty key's image
     if (++at == size) at = 0;
   }
 }

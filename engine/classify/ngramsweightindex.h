@@ -57,6 +57,8 @@ class CNGramsWeightIndex : public CSharedObj {
     DWORD dwKeyLow;
     float fWeight;
   };
+  static_assert(sizeof(tag_SLOT) == 12, "slots of three words");
+  static ULONGLONG SlotImage(ULONGLONG key);
   // The table's memory: fresh zero pages of the system, asked for as huge
   // pages where the kernel gives them (a few pages for a table of millions
   // of slots in place of thousands, made and searched with fewer faults and
