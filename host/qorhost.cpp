@@ -18,6 +18,7 @@
 // 0), or the error code, its cause and its text. The exit status is 1 when
 // any message failed.
 #include <dirent.h>
+#include <errno.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
@@ -25,7 +26,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -85,88 +85,108 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
   return files;
 }
 
-// The messages of a mailbox one after another: each starts after a line
-// beginning with "From ", which is not part of the message. Each message is
-// found just before it is tested, while its bytes are still in the cache.
-class MailboxMessages {
+// The messages of a mailbox file one after another: each starts after a
+// line beginning with "From ", which is not part of the message. The file
+// is read a piece at a time into one buffer that is used again and again
+// (it grows only for a message larger than itself), so a mailbox of any
+// size costs the memory of its largest message, and the bytes of each
+// message are read just before it is tested.
+class MailboxReader {
  public:
-  MailboxMessages(const char* box, size_t size) : box_(box), size_(size) { start_ = After(0); }
-  // The next message's offset and length, or false after the last.
-  bool Next(size_t& offset, size_t& length) {
-    if (start_ == kNone) return false;
-    offset = start_;
-    size_t line = start_;
-    while (line < size_) {
-      if (size_ - line >= 5 && memcmp(box_ + line, "From ", 5) == 0) break;
-      line = LineAfter(line);
+  explicit MailboxReader(int fd) : fd_(fd), buf_(kPiece) {}
+  // The next message (valid until the next call), or false after the last
+  // one or when the file cannot be read further (Failed() then).
+  bool Next(const char*& data, size_t& length) {
+    msg_ = kNone;
+    if (!begun_) {
+      begun_ = true;
+      // Up to and including the first "From " line nothing is a message.
+      for (pos_ = 0;; NextLine()) {
+        if (!HaveAtPos(5)) return false;
+        if (memcmp(&buf_[pos_], "From ", 5) == 0) break;
+      }
+      more_ = true;
     }
-    length = line - start_;
-    start_ = line < size_ ? LineAfter(line) : kNone;
+    if (!more_) return false;
+    NextLine();  // past the "From " line
+    msg_ = pos_;
+    for (;; NextLine()) {
+      if (!HaveAtPos(5)) {
+        // Fewer than five bytes before the end: no further "From " line.
+        more_ = false;
+        pos_ = end_;
+        break;
+      }
+      if (memcmp(&buf_[pos_], "From ", 5) == 0) break;
+    }
+    data = buf_.data() + msg_;
+    length = pos_ - msg_;
+    return true;
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  static constexpr size_t kPiece = size_t(1) << 20;
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+
+  // Whether count bytes from the line being looked at are in the buffer,
+  // reading on as needed.
+  bool HaveAtPos(size_t count) {
+    while (end_ - pos_ < count)
+      if (!Fill()) return false;
+    return true;
+  }
+  // Moves to the start of the next line (or to the end of the file).
+  void NextLine() {
+    size_t from = pos_;
+    for (;;) {
+      if (const void* nl = memchr(buf_.data() + from, '\n', end_ - from)) {
+        pos_ = static_cast<size_t>(static_cast<const char*>(nl) - buf_.data()) + 1;
+        return;
+      }
+      const size_t searched = end_ - pos_;
+      if (!Fill()) {
+        pos_ = end_;
+        return;
+      }
+      from = pos_ + searched;
+    }
+  }
+  // Reads more of the file: the bytes from the message being found (or from
+  // the line being looked at) move to the front, the positions with them.
+  // False at the end of the file.
+  bool Fill() {
+    if (eof_) return false;
+    const size_t first = msg_ != kNone && msg_ < pos_ ? msg_ : pos_;
+    if (first > 0) {
+      memmove(buf_.data(), buf_.data() + first, end_ - first);
+      end_ -= first;
+      pos_ -= first;
+      if (msg_ != kNone) msg_ -= first;
+    }
+    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+    ssize_t n;
+    do n = read(fd_, buf_.data() + end_, buf_.size() - end_);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+      eof_ = true;
+      failed_ = n < 0;
+      return false;
+    }
+    end_ += static_cast<size_t>(n);
     return true;
   }
 
- private:
-  static constexpr size_t kNone = static_cast<size_t>(-1);
-  size_t LineAfter(size_t line) const {
-    const void* end = memchr(box_ + line, '\n', size_ - line);
-    return end == nullptr ? size_ : static_cast<size_t>(static_cast<const char*>(end) - box_) + 1;
-  }
-  // The start of the first message: after the first "From " line.
-  size_t After(size_t line) const {
-    for (; line < size_; line = LineAfter(line))
-      if (size_ - line >= 5 && memcmp(box_ + line, "From ", 5) == 0) return LineAfter(line);
-    return kNone;
-  }
-  const char* box_;
-  size_t size_;
-  size_t start_;
+  int fd_;
+  std::vector<char> buf_;
+  size_t end_ = 0;      // bytes in the buffer
+  size_t pos_ = 0;      // the start of the line being looked at
+  size_t msg_ = kNone;  // the start of the message being found
+  bool begun_ = false;
+  bool more_ = false;   // a "From " line at pos_ begins another message
+  bool eof_ = false;
+  bool failed_ = false;
 };
-
-// A mailbox file mapped read-only: its messages are tested where they lie,
-// with no copy of a file that may be large.
-class MappedFile {
- public:
-  explicit MappedFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > 0) {
-      void* map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-      if (map != MAP_FAILED) {
-        data_ = static_cast<const char*>(map);
-        size_ = static_cast<size_t>(st.st_size);
-      }
-    }
-    close(fd);
-  }
-  ~MappedFile() {
-    if (data_ != nullptr) munmap(const_cast<char*>(data_), size_);
-  }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  bool IsOpen() const { return data_ != nullptr; }
-  const char* Data() const { return data_; }
-  size_t Size() const { return size_; }
-
- private:
-  const char* data_ = nullptr;
-  size_t size_ = 0;
-};
-
-// The whole file, or false when it cannot be read.
-bool ReadWhole(const std::string& path, std::string& bytes) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  bool ok = fseek(f, 0, SEEK_END) == 0;
-  long size = ok ? ftell(f) : -1;
-  ok = size >= 0 && fseek(f, 0, SEEK_SET) == 0;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size));
-    ok = fread(&bytes[0], 1, bytes.size(), f) == bytes.size();
-  }
-  fclose(f);
-  return ok;
-}
 
 struct Engine {
   PFN_QorEngineSpamTestMemory testMemory;
@@ -229,19 +249,18 @@ struct Run {
     const bool mailbox = f != nullptr && fread(head, 1, 5, f) == 5 && memcmp(head, "From ", 5) == 0;
     if (f != nullptr) fclose(f);
     if (mailbox) {
-      MappedFile box(path);
-      std::string copy;
-      const char* data = box.Data();
-      size_t size = box.Size();
-      if (!box.IsOpen() && ReadWhole(path, copy)) {  // a file that cannot be mapped is read
-        data = copy.data();
-        size = copy.size();
-      }
-      if (data != nullptr) {
+      int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0) {
+        MailboxReader box(fd);
         size_t n = 0;
-        MailboxMessages messages(data, size);
-        for (size_t offset, length; messages.Next(offset, length);)
-          TestMemory(path + "#" + std::to_string(++n), data + offset, length);
+        const char* data;
+        size_t length;
+        while (box.Next(data, length)) TestMemory(path + "#" + std::to_string(++n), data, length);
+        if (box.Failed()) {
+          fprintf(stderr, "qorhost: %s: read failed after %zu message(s)\n", path.c_str(), n);
+          ++failures;
+        }
+        close(fd);
         return;
       }
     }
