@@ -18,7 +18,7 @@ const ULONGLONG kEmptyKey = 0;
 const size_t kHugePage = size_t(2) << 20;
 // Lookups of a message are made in groups: the group's slots are fetched
 // ahead while the earlier ones are compared.
-const size_t kGroup = 16;
+const size_t kGroup = 32;
 
 // Spreads every key bit over the high half (the 64-bit finaliser of
 // MurmurHash3).
@@ -182,7 +182,9 @@ double CNGramsWeightIndex::KeyedDotProduct(const CNGramsVector& x) const {
     const ULONGLONG key = NGramKeyOf<N>(entries + i * es + 4);
     keys[i % kGroup] = key;
     homes[i % kGroup] = Home(key);
+    // A probe runs on from the home slot, often into the next cache line.
     __builtin_prefetch(slots + homes[i % kGroup]);
+    __builtin_prefetch(reinterpret_cast<const BYTE*>(slots + homes[i % kGroup]) + 64);
   };
   for (size_t i = 0; i < count && i < kGroup; ++i) ahead(i);
   // Products of both weights as doubles are exact, so the order of the two
