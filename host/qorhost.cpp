@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <string>
 #include <vector>
@@ -93,7 +94,7 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
 // message are read just before it is tested.
 class MailboxReader {
  public:
-  explicit MailboxReader(int fd) : fd_(fd), buf_(kPiece) {}
+  explicit MailboxReader(int fd) : fd_(fd), buf_(new char[kPiece]), size_(kPiece) {}
   // The next message (valid until the next call), or false after the last
   // one or when the file cannot be read further (Failed() then).
   bool Next(const char*& data, size_t& length) {
@@ -119,7 +120,7 @@ class MailboxReader {
       }
       if (memcmp(&buf_[pos_], "From ", 5) == 0) break;
     }
-    data = buf_.data() + msg_;
+    data = buf_.get() + msg_;
     length = pos_ - msg_;
     return true;
   }
@@ -140,8 +141,8 @@ class MailboxReader {
   void NextLine() {
     size_t from = pos_;
     for (;;) {
-      if (const void* nl = memchr(buf_.data() + from, '\n', end_ - from)) {
-        pos_ = static_cast<size_t>(static_cast<const char*>(nl) - buf_.data()) + 1;
+      if (const void* nl = memchr(buf_.get() + from, '\n', end_ - from)) {
+        pos_ = static_cast<size_t>(static_cast<const char*>(nl) - buf_.get()) + 1;
         return;
       }
       const size_t searched = end_ - pos_;
@@ -159,14 +160,20 @@ class MailboxReader {
     if (eof_) return false;
     const size_t first = msg_ != kNone && msg_ < pos_ ? msg_ : pos_;
     if (first > 0) {
-      memmove(buf_.data(), buf_.data() + first, end_ - first);
+      memmove(buf_.get(), buf_.get() + first, end_ - first);
       end_ -= first;
       pos_ -= first;
       if (msg_ != kNone) msg_ -= first;
     }
-    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+    if (end_ == size_) {
+      // A message larger than the buffer: twice the room, bytes kept.
+      std::unique_ptr<char[]> grown(new char[size_ * 2]);
+      memcpy(grown.get(), buf_.get(), end_);
+      buf_ = std::move(grown);
+      size_ *= 2;
+    }
     ssize_t n;
-    do n = read(fd_, buf_.data() + end_, buf_.size() - end_);
+    do n = read(fd_, buf_.get() + end_, size_ - end_);
     while (n < 0 && errno == EINTR);
     if (n <= 0) {
       eof_ = true;
@@ -178,7 +185,8 @@ class MailboxReader {
   }
 
   int fd_;
-  std::vector<char> buf_;
+  std::unique_ptr<char[]> buf_;  // not cleared: only what is read is looked at
+  size_t size_;
   size_t end_ = 0;      // bytes in the buffer
   size_t pos_ = 0;      // the start of the line being looked at
   size_t msg_ = kNone;  // the start of the message being found

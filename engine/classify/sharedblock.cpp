@@ -9,7 +9,7 @@ namespace telsor {
 
 void PrepareToFill(void* memory, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
-  if (bytes < (size_t(1) << 20)) return;
+  if (bytes < (size_t(64) << 10)) return;
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   const uintptr_t begin = (reinterpret_cast<uintptr_t>(memory) + page - 1) & ~(page - 1);
   const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(page - 1);

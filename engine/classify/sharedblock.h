@@ -35,8 +35,8 @@
 namespace telsor {
 
 // Memory about to be written from end to end (a large record's elements as
-// they are read): from a mebibyte on, its pages are asked of the system in
-// one go rather than faulted in one by one. Only advice; nothing changes
+// they are read): from 64 KiB on, its pages are asked of the system in one
+// go rather than faulted in one by one. Only advice; nothing changes
 // when the system does not take it.
 void PrepareToFill(void* memory, size_t bytes);
 
