@@ -31,6 +31,43 @@ inline ULONGLONG Mix(ULONGLONG k) {
   return k;
 }
 
+// The keys of a vector's packed entries of N-grams and their home slots,
+// worked out kGroup entries ahead of their use, the slots fetched
+// meanwhile, so that the table's cache misses overlap.
+template <unsigned N, class HomeOf, class Fetch>
+class CLookAhead {
+ public:
+  CLookAhead(const BYTE* entries, size_t count, HomeOf homeOf, Fetch fetch)
+      : m_entries(entries), m_count(count), m_homeOf(homeOf), m_fetch(fetch) {
+    for (size_t i = 0; i < count && i < kGroup; ++i) Compute(i);
+  }
+  // The key and home slot of entry i (entries taken in order from 0).
+  void Take(size_t i, ULONGLONG& key, size_t& home) {
+    key = m_keys[i % kGroup];
+    home = m_homes[i % kGroup];
+    if (i + kGroup < m_count) Compute(i + kGroup);
+  }
+
+ private:
+  void Compute(size_t i) {
+    const ULONGLONG key = NGramKeyOf<N>(m_entries + i * (N + 4u) + 4);
+    m_keys[i % kGroup] = key;
+    m_homes[i % kGroup] = m_homeOf(key);
+    m_fetch(m_homes[i % kGroup]);
+  }
+  const BYTE* m_entries;
+  size_t m_count;
+  HomeOf m_homeOf;
+  Fetch m_fetch;
+  ULONGLONG m_keys[kGroup];
+  size_t m_homes[kGroup];
+};
+
+template <unsigned N, class HomeOf, class Fetch>
+CLookAhead<N, HomeOf, Fetch> LookAhead(const BYTE* entries, size_t count, HomeOf homeOf, Fetch fetch) {
+  return CLookAhead<N, HomeOf, Fetch>(entries, count, homeOf, fetch);
+}
+
 }  // namespace
 
 // The bytes of a slot's two key words for key, as one number in memory order.
@@ -113,19 +150,13 @@ void CNGramsWeightIndex::KeyedBuild(const CNGramsVector& w) {
   const BYTE* entries = w.GetEntries();
   // As lookups are made: the home slot of each entry is fetched a group of
   // entries ahead of its placing.
-  ULONGLONG keys[kGroup];
-  size_t homes[kGroup];
-  const auto ahead = [&](size_t i) {
-    const ULONGLONG key = NGramKeyOf<N>(entries + i * es + 4);
-    keys[i % kGroup] = key;
-    homes[i % kGroup] = Home(key);
-    __builtin_prefetch(slots + homes[i % kGroup], 1);
-  };
-  for (size_t i = 0; i < count && i < kGroup; ++i) ahead(i);
+  auto ahead = LookAhead<N>(
+      entries, count, [this](ULONGLONG key) { return Home(key); },
+      [slots](size_t home) { __builtin_prefetch(slots + home, 1); });
   for (size_t i = 0; i < count; ++i) {
-    const ULONGLONG key = keys[i % kGroup];
-    const size_t home = homes[i % kGroup];
-    if (i + kGroup < count) ahead(i + kGroup);
+    ULONGLONG key;
+    size_t home;
+    ahead.Take(i, key, home);
     const float weight = LoadF32(entries + i * es);
     if (key == kEmptyKey) {
       m_bHasZero = true;
@@ -175,26 +206,23 @@ double CNGramsWeightIndex::KeyedDotProduct(const CNGramsVector& x) const {
   const BYTE* entries = x.GetEntries();
   const tag_SLOT* slots = m_slots.GetData();
   // The home slot of each entry is fetched kGroup entries ahead of its
-  // lookup, so that the table's cache misses overlap.
-  ULONGLONG keys[kGroup];
-  size_t homes[kGroup];
-  const auto ahead = [&](size_t i) {
-    const ULONGLONG key = NGramKeyOf<N>(entries + i * es + 4);
-    keys[i % kGroup] = key;
-    homes[i % kGroup] = Home(key);
-    // A probe runs on from the home slot, often into the next cache line.
-    __builtin_prefetch(slots + homes[i % kGroup]);
-    __builtin_prefetch(reinterpret_cast<const BYTE*>(slots + homes[i % kGroup]) + 64);
-  };
-  for (size_t i = 0; i < count && i < kGroup; ++i) ahead(i);
+  // lookup; a probe runs on from the home slot, often into the next cache
+  // line, which is fetched too.
+  auto ahead = LookAhead<N>(
+      entries, count, [this](ULONGLONG key) { return Home(key); },
+      [slots](size_t home) {
+        __builtin_prefetch(slots + home);
+        __builtin_prefetch(reinterpret_cast<const BYTE*>(slots + home) + 64);
+      });
   // Products of both weights as doubles are exact, so the order of the two
   // factors does not matter; the order of the sum does, and it is x's.
   double sum = 0.0;
   for (size_t i = 0; i < count; ++i) {
+    ULONGLONG key;
+    size_t home;
+    ahead.Take(i, key, home);
     float weight;
-    if (Find(keys[i % kGroup], homes[i % kGroup], weight))
-      sum += static_cast<double>(LoadF32(entries + i * es)) * static_cast<double>(weight);
-    if (i + kGroup < count) ahead(i + kGroup);
+    if (Find(key, home, weight)) sum += static_cast<double>(LoadF32(entries + i * es)) * static_cast<double>(weight);
   }
   return sum;
 }
