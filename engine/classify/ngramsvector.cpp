@@ -106,6 +106,9 @@ inline size_t FilterRun(const BYTE* text, size_t len, size_t from, size_t to, BY
 // once.
 size_t KeptWithoutStopWords(const BYTE* text, size_t len, BYTE* out) {
   const CByteClasses& classes = ByteClasses();
+  // The first bytes of the stop words of each length, up to 16.
+  const BYTE* starts[17];
+  for (DWORD n = 0; n <= 16; ++n) starts[n] = GetStopWordStarts(n);
   const BYTE* word = classes.word;
   BYTE* o = out;
   size_t i = 0;
@@ -118,8 +121,10 @@ size_t KeptWithoutStopWords(const BYTE* text, size_t len, BYTE* out) {
     do ++i;
     while (i < len && word[text[i]]);
     const size_t length = i - start;
-    const bool stop = start + 16 <= len ? IsStopWordPadded(text + start, static_cast<DWORD>(length))
-                                        : IsStopWord(text + start, static_cast<DWORD>(length));
+    const BYTE* first = length <= 16 ? starts[length] : nullptr;
+    const bool stop = first != nullptr && first[text[start] | 0x20] &&
+                      (start + 16 <= len ? IsStopWordPadded(text + start, static_cast<DWORD>(length))
+                                         : IsStopWord(text + start, static_cast<DWORD>(length)));
     if (stop) {
       // The stop word and one blank after it are left out.
       if (i < len && (text[i] == ' ' || text[i] == '\t' || text[i] == '\v')) ++i;

@@ -199,6 +199,10 @@ bool IsStopWord(const BYTE* word, DWORD length);
 // The same for a word followed by enough bytes that 16 can be read from its
 // start (the bytes after the word do not matter).
 bool IsStopWordPadded(const BYTE* word, DWORD length);
+// For words of length bytes: 256 flags, 1 for a byte (bit 0x20 set) that
+// begins a stop word of that length; null for lengths no row can have. A
+// word whose first byte has no flag is no stop word.
+const BYTE* GetStopWordStarts(DWORD length);
 // Builds the tables; done once when the library loads, later calls do nothing.
 void InitNGramTextTables();
 

@@ -82,6 +82,9 @@ struct CNGramTextTables {
   // The word rows folded, in an open-addressing table (length 0: empty).
   static const DWORD kFoldedSlots = 512;
   tag_FOLDED_WORD folded[kFoldedSlots];
+  // 1 where a row of that length begins with that folded byte: most words
+  // are turned away here before any hashing.
+  BYTE starts[kFoldedMax + 1][256];
 
   CNGramTextTables() {
     // Separators: 0x00-0x2C, '.', 0x3A-0x40, 0x5B-0x5E, '`', 0x7B-0x7F.
@@ -103,6 +106,7 @@ struct CNGramTextTables {
     }
     qsort(words, kStopWordCount, sizeof words[0], CmpStopWord);
     memset(folded, 0, sizeof folded);
+    memset(starts, 0, sizeof starts);
     for (DWORD i = 0; i < kStopWordCount; ++i) {
       const BYTE* w = reinterpret_cast<const BYTE*>(words[i].pszWord);
       const DWORD length = words[i].dwLength;
@@ -111,6 +115,7 @@ struct CNGramTextTables {
       for (DWORD k = 0; word && k < length; ++k) word = !separators[w[k]];
       if (!word) continue;
       const tag_FOLDED_WORD f = FoldWord(w, length);
+      starts[length][w[0] | 0x20] = 1;
       DWORD at = FoldedHome(f, kFoldedSlots - 1);
       while (folded[at].length != 0) at = (at + 1) & (kFoldedSlots - 1);
       folded[at] = f;
@@ -119,6 +124,7 @@ struct CNGramTextTables {
 
   bool IsFoldedRow(const BYTE* word, DWORD length) const {
     if (length < shortest || length > longest || length > kFoldedMax) return false;
+    if (!starts[length][word[0] | 0x20]) return false;
     return IsFolded(FoldWord(word, length));
   }
 
@@ -126,6 +132,7 @@ struct CNGramTextTables {
   // start: the bytes are taken eight at a time.
   bool IsFoldedRowPadded(const BYTE* word, DWORD length) const {
     if (length < shortest || length > longest || length > kFoldedMax) return false;
+    if (!starts[length][word[0] | 0x20]) return false;
     if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return IsFolded(FoldWord(word, length));
     // In memory order on a little-endian host byte i is bits 8i to 8i + 7.
     tag_FOLDED_WORD f = {0, 0, length};
@@ -185,6 +192,10 @@ bool IsIgnoredChar(BYTE c) { return Tables().ignored[c] != 0; }
 bool IsStopWord(const BYTE* word, DWORD length) { return Tables().IsFoldedRow(word, length); }
 
 bool IsStopWordPadded(const BYTE* word, DWORD length) { return Tables().IsFoldedRowPadded(word, length); }
+
+const BYTE* GetStopWordStarts(DWORD length) {
+  return length <= kFoldedMax ? Tables().starts[length] : nullptr;
+}
 
 DWORD DefaultNextStopWord(const char* text, DWORD length, DWORD& stopLength) {
   stopLength = 0;

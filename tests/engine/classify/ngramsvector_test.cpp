@@ -228,6 +228,16 @@ TEST(StopWordTableTest, LookupIgnoresAsciiCaseOnly) {
       EXPECT_EQ(OracleStopWord(w), padded(w)) << ::testing::PrintToString(w);
     }
   }
+  // The first-byte flags hold every row's first letter at its length, and
+  // nothing for a letter no row of that length begins with.
+  for (const std::string& row : kFrozenStopWords) {
+    if (row == "\r\n.\r\n") continue;
+    const BYTE* starts = GetStopWordStarts(static_cast<DWORD>(row.size()));
+    ASSERT_TRUE(starts != nullptr) << row;
+    EXPECT_EQ(1, starts[static_cast<BYTE>(row[0]) | 0x20]) << row;
+  }
+  EXPECT_EQ(0, GetStopWordStarts(3)['q']);
+  EXPECT_TRUE(GetStopWordStarts(17) == nullptr);
   EXPECT_FALSE(IsStopWord(reinterpret_cast<const BYTE*>("T\xc8" "E"), 3));  // 0xC8 | 0x20 is no 'h'
   EXPECT_FALSE(IsStopWord(reinterpret_cast<const BYTE*>("christopherx"), 12));
 }
