@@ -305,7 +305,9 @@ int main(int argc, char** argv) {
   if (paths.empty()) paths.push_back("samples");
 
   std::string path = LibraryPath();
-  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Functions are bound as they are first called: the four exports and what
+  // they use, not every symbol of the library and its dependencies.
+  void* lib = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (lib == nullptr) {
     fprintf(stderr, "qorhost: cannot load %s: %s\n", path.c_str(), dlerror());
     return 1;
