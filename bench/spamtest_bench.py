@@ -14,6 +14,16 @@ three times and its fastest run counts. Prints, for each, messages, wall
 seconds and messages per second (whole process, start-up and model loading
 included; for qorhost also the rate inside its calls), and the ratio of the
 two whole-process rates.
+
+QORHOST is normally build/normal/bin/qorhost: the normal build is
+RelWithDebInfo (-O2 -g -DNDEBUG), an optimised build, and its engine library
+is what qorhost loads (../lib beside the program). A Release build (-O3,
+cmake -DCMAKE_BUILD_TYPE=Release) measures the same within noise. qorhost
+reads a mailbox a piece at a time into one buffer, as bogofilter reads its
+input, and spam-tests each message from memory. Rates of runs made at
+different times on a shared machine differ with its load; the ratio of the
+two programs, timed one after the other in the same run, is what to
+compare (the load average is printed with it).
 """
 import os
 import subprocess
@@ -85,6 +95,7 @@ def main():
     print("qorhost     %8d  %6d  %7.2f  %10.1f   (%s)" % (len(lines), failed, seconds, qor_rate, inside))
     print("bogofilter  %8d  %6s  %7.2f  %10.1f" % (bogo_count, "-", bogo_seconds, bogo_rate))
     print("ratio qorhost / bogofilter: %.2f" % (qor_rate / bogo_rate if bogo_rate else 0.0))
+    print("load average: %s" % " ".join(open("/proc/loadavg").read().split()[:3]))
 
 
 if __name__ == "__main__":

@@ -18,7 +18,10 @@
 // 0), or the error code, its cause and its text. The exit status is 1 when
 // any message failed.
 #include <dirent.h>
+#include <errno.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <malloc.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,6 +31,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <string>
 #include <vector>
@@ -82,39 +86,115 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
   return files;
 }
 
-// The messages of a mailbox, as (offset, length) in it: each starts after a
-// line beginning with "From ", which is not part of the message.
-std::vector<std::pair<size_t, size_t>> SplitMailbox(const std::string& box) {
-  std::vector<std::pair<size_t, size_t>> messages;
-  size_t start = std::string::npos;
-  size_t line = 0;
-  while (line < box.size()) {
-    size_t end = box.find('\n', line);
-    size_t next = end == std::string::npos ? box.size() : end + 1;
-    if (box.compare(line, 5, "From ") == 0) {
-      if (start != std::string::npos) messages.emplace_back(start, line - start);
-      start = next;
+// The messages of a mailbox file one after another: each starts after a
+// line beginning with "From ", which is not part of the message. The file
+// is read a piece at a time into one buffer that is used again and again
+// (it grows only for a message larger than itself), so a mailbox of any
+// size costs the memory of its largest message, and the bytes of each
+// message are read just before it is tested.
+class MailboxReader {
+ public:
+  explicit MailboxReader(int fd) : fd_(fd), buf_(new char[kPiece]), size_(kPiece) {}
+  // The next message (valid until the next call), or false after the last
+  // one or when the file cannot be read further (Failed() then).
+  bool Next(const char*& data, size_t& length) {
+    msg_ = kNone;
+    if (!begun_) {
+      begun_ = true;
+      // Up to and including the first "From " line nothing is a message.
+      for (pos_ = 0;; NextLine()) {
+        if (!HaveAtPos(5)) return false;
+        if (memcmp(&buf_[pos_], "From ", 5) == 0) break;
+      }
+      more_ = true;
     }
-    line = next;
+    if (!more_) return false;
+    NextLine();  // past the "From " line
+    msg_ = pos_;
+    for (;; NextLine()) {
+      if (!HaveAtPos(5)) {
+        // Fewer than five bytes before the end: no further "From " line.
+        more_ = false;
+        pos_ = end_;
+        break;
+      }
+      if (memcmp(&buf_[pos_], "From ", 5) == 0) break;
+    }
+    data = buf_.get() + msg_;
+    length = pos_ - msg_;
+    return true;
   }
-  if (start != std::string::npos) messages.emplace_back(start, box.size() - start);
-  return messages;
-}
+  bool Failed() const { return failed_; }
 
-// The whole file, or false when it cannot be read.
-bool ReadWhole(const std::string& path, std::string& bytes) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  bool ok = fseek(f, 0, SEEK_END) == 0;
-  long size = ok ? ftell(f) : -1;
-  ok = size >= 0 && fseek(f, 0, SEEK_SET) == 0;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size));
-    ok = fread(&bytes[0], 1, bytes.size(), f) == bytes.size();
+ private:
+  static constexpr size_t kPiece = size_t(1) << 20;
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+
+  // Whether count bytes from the line being looked at are in the buffer,
+  // reading on as needed.
+  bool HaveAtPos(size_t count) {
+    while (end_ - pos_ < count)
+      if (!Fill()) return false;
+    return true;
   }
-  fclose(f);
-  return ok;
-}
+  // Moves to the start of the next line (or to the end of the file).
+  void NextLine() {
+    size_t from = pos_;
+    for (;;) {
+      if (const void* nl = memchr(buf_.get() + from, '\n', end_ - from)) {
+        pos_ = static_cast<size_t>(static_cast<const char*>(nl) - buf_.get()) + 1;
+        return;
+      }
+      const size_t searched = end_ - pos_;
+      if (!Fill()) {
+        pos_ = end_;
+        return;
+      }
+      from = pos_ + searched;
+    }
+  }
+  // Reads more of the file: the bytes from the message being found (or from
+  // the line being looked at) move to the front, the positions with them.
+  // False at the end of the file.
+  bool Fill() {
+    if (eof_) return false;
+    const size_t first = msg_ != kNone && msg_ < pos_ ? msg_ : pos_;
+    if (first > 0) {
+      memmove(buf_.get(), buf_.get() + first, end_ - first);
+      end_ -= first;
+      pos_ -= first;
+      if (msg_ != kNone) msg_ -= first;
+    }
+    if (end_ == size_) {
+      // A message larger than the buffer: twice the room, bytes kept.
+      std::unique_ptr<char[]> grown(new char[size_ * 2]);
+      memcpy(grown.get(), buf_.get(), end_);
+      buf_ = std::move(grown);
+      size_ *= 2;
+    }
+    ssize_t n;
+    do n = read(fd_, buf_.get() + end_, size_ - end_);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) {
+      eof_ = true;
+      failed_ = n < 0;
+      return false;
+    }
+    end_ += static_cast<size_t>(n);
+    return true;
+  }
+
+  int fd_;
+  std::unique_ptr<char[]> buf_;  // not cleared: only what is read is looked at
+  size_t size_;
+  size_t end_ = 0;      // bytes in the buffer
+  size_t pos_ = 0;      // the start of the line being looked at
+  size_t msg_ = kNone;  // the start of the message being found
+  bool begun_ = false;
+  bool more_ = false;   // a "From " line at pos_ begins another message
+  bool eof_ = false;
+  bool failed_ = false;
+};
 
 struct Engine {
   PFN_QorEngineSpamTestMemory testMemory;
@@ -176,12 +256,21 @@ struct Run {
     char head[5] = {0};
     const bool mailbox = f != nullptr && fread(head, 1, 5, f) == 5 && memcmp(head, "From ", 5) == 0;
     if (f != nullptr) fclose(f);
-    std::string box;
-    if (mailbox && ReadWhole(path, box)) {
-      size_t n = 0;
-      for (const auto& m : SplitMailbox(box))
-        TestMemory(path + "#" + std::to_string(++n), box.data() + m.first, m.second);
-      return;
+    if (mailbox) {
+      int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0) {
+        MailboxReader box(fd);
+        size_t n = 0;
+        const char* data;
+        size_t length;
+        while (box.Next(data, length)) TestMemory(path + "#" + std::to_string(++n), data, length);
+        if (box.Failed()) {
+          fprintf(stderr, "qorhost: %s: read failed after %zu message(s)\n", path.c_str(), n);
+          ++failures;
+        }
+        close(fd);
+        return;
+      }
     }
     TestFile(path);  // also a file that cannot be read: the engine reports it
   }
@@ -190,6 +279,11 @@ struct Run {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // One message after another allocates and frees the same sizes: the heap
+  // keeps what it grew to (and large blocks come from it too) instead of
+  // giving the memory back and faulting it in again for the next message.
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
   Run run;
   run.dataDir = DefaultDataDir();
   std::vector<std::string> paths;
@@ -211,7 +305,9 @@ int main(int argc, char** argv) {
   if (paths.empty()) paths.push_back("samples");
 
   std::string path = LibraryPath();
-  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Functions are bound as they are first called: the four exports and what
+  // they use, not every symbol of the library and its dependencies.
+  void* lib = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (lib == nullptr) {
     fprintf(stderr, "qorhost: cannot load %s: %s\n", path.c_str(), dlerror());
     return 1;

@@ -44,6 +44,10 @@ const CBlockBoundary g_blockBoundaries[] = {
     "-- End of Play-By-Email Data --",
 };
 const int kBlockPairs = static_cast<int>(sizeof g_blockBoundaries / sizeof g_blockBoundaries[0]) / 2;
+// The start every begin line of the first pairs shares: a text without it
+// holds none of those blocks, and one search says so for all of them.
+const CBlockBoundary g_beginPrefix("--BEGIN ");
+const int kPrefixedPairs = 5;
 
 // Case-insensitive comparison of the whole value.
 bool EqualsNoCase(const TSTRING& text, const char* value) { return strcasecmp(text.c_str(), value) == 0; }
@@ -70,7 +74,9 @@ bool BeginsWithNoCase(const TSTRING& text, const char* prefix) {
 }
 
 void RemoveEncryptedPart(TSTRING& text) {
-  for (int pair = 0; pair < kBlockPairs; ++pair) {
+  const bool prefixed =
+      g_beginPrefix.Search(text.c_str(), static_cast<DWORD>(text.GetLength()), nullptr) != SEEK_NOT_FOUND;
+  for (int pair = prefixed ? 0 : kPrefixedPairs; pair < kBlockPairs; ++pair) {
     const CBlockBoundary& begin = g_blockBoundaries[2 * pair];
     const CBlockBoundary& end = g_blockBoundaries[2 * pair + 1];
     DWORD pos = 0;

@@ -31,15 +31,22 @@ inline DWORD LoadBE32(const BYTE* p) {
 inline int CmpGrams(const BYTE* a, const BYTE* b, size_t n) { return n ? memcmp(a, b, n) : 0; }
 
 // log2(c + 1) as the weight of an n-gram seen c times.
-float OccurrenceWeight(size_t c) {
-  static const struct Table {
-    float w[256];
-    Table() {
-      for (int i = 0; i < 256; ++i) w[i] = static_cast<float>(log10(i + 1.0) / 0.3010299956639812);
-    }
-  } table;
-  if (c < 256) return table.w[c];
+float ComputeOccurrenceWeight(size_t c) {
   return static_cast<float>(log10(static_cast<double>(c) + 1.0) / 0.3010299956639812);
+}
+
+// The weights of the counts below 256, made once.
+struct COccurrenceWeights {
+  float w[256];
+  COccurrenceWeights() {
+    for (size_t i = 0; i < 256; ++i) w[i] = ComputeOccurrenceWeight(i);
+  }
+  float operator()(size_t c) const { return c < 256 ? w[c] : ComputeOccurrenceWeight(c); }
+};
+
+const COccurrenceWeights& OccurrenceWeights() {
+  static const COccurrenceWeights table;
+  return table;
 }
 
 // What Create does with each byte: keep it, keep a blank, leave it out, or
@@ -48,9 +55,14 @@ enum : BYTE { KEEP, BLANK, OMIT, CR, LF };
 
 struct CByteClasses {
   BYTE cls[256];
+  // 1 for a byte of a word of the stop-word search (not a separator). Every
+  // such byte is kept as it is, so a word that is not skipped is copied whole.
+  BYTE word[256];
   CByteClasses() {
-    for (int c = 0; c < 256; ++c)
+    for (int c = 0; c < 256; ++c) {
       cls[c] = c < 0x20 ? BLANK : IsIgnoredChar(static_cast<BYTE>(c)) ? OMIT : KEEP;
+      word[c] = !IsWordSeparator(static_cast<BYTE>(c)) && cls[c] == KEEP;
+    }
     cls[0x0D] = CR;
     cls[0x0A] = LF;
   }
@@ -61,31 +73,72 @@ const CByteClasses& ByteClasses() {
   return classes;
 }
 
+// Writes what byte i of text becomes (nothing, itself or a blank) at o;
+// returns the position after it.
+inline BYTE* FilterByte(const BYTE* cls, const BYTE* text, size_t len, size_t i, BYTE* o) {
+  BYTE c = text[i];
+  switch (cls[c]) {
+    case KEEP: *o++ = c; break;
+    case BLANK: *o++ = ' '; break;
+    case OMIT: break;
+    case CR:
+      if (i + 1 < len && text[i + 1] == '\n') break;
+      *o++ = ' ';
+      break;
+    default:  // LF
+      if (i > 0 && text[i - 1] == '\r') break;
+      *o++ = ' ';
+      break;
+  }
+  return o;
+}
+
 // Filters text[from, to) into out; returns the number of bytes kept.
 inline size_t FilterRun(const BYTE* text, size_t len, size_t from, size_t to, BYTE* out) {
   const BYTE* cls = ByteClasses().cls;
   BYTE* o = out;
-  for (size_t i = from; i < to; ++i) {
-    BYTE c = text[i];
-    switch (cls[c]) {
-      case KEEP: *o++ = c; break;
-      case BLANK: *o++ = ' '; break;
-      case OMIT: break;
-      case CR:
-        if (i + 1 < len && text[i + 1] == '\n') break;
-        *o++ = ' ';
-        break;
-      default:  // LF
-        if (i > 0 && text[i - 1] == '\r') break;
-        *o++ = ' ';
-        break;
+  for (size_t i = from; i < to; ++i) o = FilterByte(cls, text, len, i, o);
+  return static_cast<size_t>(o - out);
+}
+
+// The kept characters of the text with the default finder's stop words
+// skipped, in one pass: the same words the finder finds, each looked up
+// once.
+size_t KeptWithoutStopWords(const BYTE* text, size_t len, BYTE* out) {
+  const CByteClasses& classes = ByteClasses();
+  // The first bytes of the stop words of each length, up to 16.
+  const BYTE* starts[17];
+  for (DWORD n = 0; n <= 16; ++n) starts[n] = GetStopWordStarts(n);
+  const BYTE* word = classes.word;
+  BYTE* o = out;
+  size_t i = 0;
+  while (i < len) {
+    if (!word[text[i]]) {
+      o = FilterByte(classes.cls, text, len, i++, o);
+      continue;
     }
+    const size_t start = i;
+    do ++i;
+    while (i < len && word[text[i]]);
+    const size_t length = i - start;
+    const BYTE* first = length <= 16 ? starts[length] : nullptr;
+    const bool stop = first != nullptr && first[text[start] | 0x20] &&
+                      (start + 16 <= len ? IsStopWordPadded(text + start, static_cast<DWORD>(length))
+                                         : IsStopWord(text + start, static_cast<DWORD>(length)));
+    if (stop) {
+      // The stop word and one blank after it are left out.
+      if (i < len && (text[i] == ' ' || text[i] == '\t' || text[i] == '\v')) ++i;
+      continue;
+    }
+    memcpy(o, text + start, length);
+    o += length;
   }
   return static_cast<size_t>(o - out);
 }
 
 // The kept characters of the text, stop words skipped.
 size_t KeptCharacters(const BYTE* text, size_t len, PFN_NEXT_STOP_WORD next, BYTE* out) {
+  if (next == DefaultNextStopWord) return KeptWithoutStopWords(text, len, out);
   size_t pos = 0;
   size_t kept = 0;
   while (pos < len) {
@@ -109,27 +162,100 @@ size_t KeptCharacters(const BYTE* text, size_t len, PFN_NEXT_STOP_WORD next, BYT
   return kept;
 }
 
-// Least-significant-digit radix sort of 64-bit keys over their low bytes
-// bytes; tmp has room for count keys. Passes where every key has the same
-// byte are skipped. The result ends in keys.
-void RadixSort(ULONGLONG* keys, ULONGLONG* tmp, size_t count, unsigned bytes) {
+// Least-significant-digit radix sort of 64-bit keys over their low Bits
+// bits, Width bits a pass; tmp has room for count keys. The counts of every
+// digit are taken in one read of the keys; passes where every key has the
+// same digit are skipped. The result ends in keys.
+template <unsigned Bits, unsigned Width>
+void RadixSort(ULONGLONG* keys, ULONGLONG* tmp, size_t count) {
+  constexpr unsigned kPasses = (Bits + Width - 1) / Width;
+  constexpr size_t kDigits = size_t(1) << Width;
+  constexpr ULONGLONG kMask = kDigits - 1;
+  // count is below 2^32: a text's length is a DWORD.
+  std::unique_ptr<DWORD[]> table = NewOwnedArray<DWORD>(kPasses * kDigits);
+  DWORD* counts = table.get();
+  memset(counts, 0, kPasses * kDigits * sizeof *counts);
+  for (size_t i = 0; i < count; ++i) {
+    const ULONGLONG k = keys[i];
+#pragma GCC unroll 8
+    for (unsigned p = 0; p < kPasses; ++p) ++counts[p * kDigits + ((k >> (Width * p)) & kMask)];
+  }
   ULONGLONG* src = keys;
   ULONGLONG* dst = tmp;
-  for (unsigned b = 0; b < bytes; ++b) {
-    size_t counts[256] = {0};
-    const unsigned shift = 8 * b;
-    for (size_t i = 0; i < count; ++i) ++counts[(src[i] >> shift) & 0xFF];
-    if (counts[(src[0] >> shift) & 0xFF] == count) continue;
-    size_t at = 0;
-    for (int d = 0; d < 256; ++d) {
-      size_t c = counts[d];
-      counts[d] = at;
-      at += c;
+  for (unsigned p = 0; p < kPasses; ++p) {
+    DWORD* at = counts + p * kDigits;
+    const unsigned shift = Width * p;
+    if (at[(src[0] >> shift) & kMask] == count) continue;
+    DWORD sum = 0;
+    for (size_t d = 0; d < kDigits; ++d) {
+      const DWORD c = at[d];
+      at[d] = sum;
+      sum += c;
     }
-    for (size_t i = 0; i < count; ++i) dst[counts[(src[i] >> shift) & 0xFF]++] = src[i];
+    for (size_t i = 0; i < count; ++i) {
+      const ULONGLONG k = src[i];
+      dst[at[(k >> shift) & kMask]++] = k;
+    }
     std::swap(src, dst);
   }
   if (src != keys) memcpy(keys, src, count * sizeof *keys);
+}
+
+// Digits of about eleven bits for long texts: fewer passes, at the price of
+// counting tables that only pay off over thousands of keys.
+constexpr unsigned WideDigit(unsigned bits) { return (bits + (bits + 10) / 11 - 1) / ((bits + 10) / 11); }
+const size_t kWideSortFrom = 4096;
+
+// The entries of the grams windows of N bytes of the kept text, for N of 1
+// to 8: each window as a number whose order is the bytes' order, sorted,
+// then one entry per run of equal numbers. kept is released once read;
+// *data gets the new block; returns the number of entries.
+template <unsigned N>
+size_t KeyedEntries(std::unique_ptr<BYTE[]>& kept, size_t grams, Block::Header** data) {
+  std::unique_ptr<ULONGLONG[]> keys = NewOwnedArray<ULONGLONG>(grams);
+  const ULONGLONG mask = N == 8 ? ~ULONGLONG(0) : (ULONGLONG(1) << (8 * (N % 8))) - 1;
+  const BYTE* text = kept.get();
+  ULONGLONG key = 0;
+  for (size_t i = 0; i + 1 < N; ++i) key = (key << 8) | text[i];
+  for (size_t i = 0; i < grams; ++i) {
+    key = ((key << 8) | text[i + N - 1]) & mask;
+    keys[i] = key;
+  }
+  kept.reset();
+  if (grams > 256) {
+    std::unique_ptr<ULONGLONG[]> tmp = NewOwnedArray<ULONGLONG>(grams);
+    if (grams >= kWideSortFrom)
+      RadixSort<8 * N, WideDigit(8 * N)>(keys.get(), tmp.get(), grams);
+    else
+      RadixSort<8 * N, 8>(keys.get(), tmp.get(), grams);
+  } else {
+    std::sort(keys.get(), keys.get() + grams);
+  }
+  // Room for every window; the block is cut to the entries made.
+  const size_t entrySize = N + 4u;
+  *data = Block::Alloc(grams * entrySize);
+  BYTE* out = Block::Items(*data);
+  size_t distinct = 0;
+  const COccurrenceWeights& weight = OccurrenceWeights();
+  for (size_t i = 0; i < grams;) {
+    const ULONGLONG k = keys[i];
+    size_t j = i + 1;
+    while (j < grams && keys[j] == k) ++j;
+    PutWeight(out, weight(j - i));
+    StoreNGramKey<N>(out + 4, k);
+    out += entrySize;
+    ++distinct;
+    i = j;
+  }
+  if (distinct > 0xFFFFFFFFu) {
+    Block::Release(*data);
+    AfxThrowMemoryException();
+  }
+  if (distinct < grams) {
+    if (Block::Header* cut = Block::TryGrow(*data, distinct * entrySize)) *data = cut;
+  }
+  (*data)->nCount = distinct * entrySize;
+  return distinct;
 }
 
 // A window of the kept text and its sort key.
@@ -263,34 +389,17 @@ void CNGramsVector::Create(WORD n, const char* text, DWORD length, PFN_NEXT_STOP
 
   // Sorted n-grams, then one entry per run of equal ones.
   if (n <= 8) {
-    // Each n-gram as a number whose order is the bytes' order.
-    std::unique_ptr<ULONGLONG[]> keys = NewOwnedArray<ULONGLONG>(grams);
-    const ULONGLONG mask = n == 8 ? ~ULONGLONG(0) : (ULONGLONG(1) << (8 * n)) - 1;
-    ULONGLONG key = 0;
-    for (size_t i = 0; i + 1 < n; ++i) key = (key << 8) | kept[i];
-    for (size_t i = 0; i < grams; ++i) {
-      key = ((key << 8) | kept[i + n - 1]) & mask;
-      keys[i] = key;
-    }
-    kept.reset();
-    if (grams > 256) {
-      std::unique_ptr<ULONGLONG[]> tmp = NewOwnedArray<ULONGLONG>(grams);
-      RadixSort(keys.get(), tmp.get(), grams, n);
-    } else {
-      std::sort(keys.get(), keys.get() + grams);
-    }
-    size_t distinct = 1;
-    for (size_t i = 1; i < grams; ++i) distinct += keys[i] != keys[i - 1];
-    if (distinct > 0xFFFFFFFFu) AfxThrowMemoryException();
-    Block::Header* data = Block::Alloc(distinct * entrySize);
-    BYTE* out = Block::Items(data);
-    for (size_t i = 0; i < grams;) {
-      size_t j = i + 1;
-      while (j < grams && keys[j] == keys[i]) ++j;
-      PutWeight(out, OccurrenceWeight(j - i));
-      for (size_t b = 0; b < n; ++b) out[4 + b] = static_cast<BYTE>(keys[i] >> (8 * (n - 1 - b)));
-      out += entrySize;
-      i = j;
+    Block::Header* data = nullptr;
+    size_t distinct = 0;
+    switch (n) {
+      case 1: distinct = KeyedEntries<1>(kept, grams, &data); break;
+      case 2: distinct = KeyedEntries<2>(kept, grams, &data); break;
+      case 3: distinct = KeyedEntries<3>(kept, grams, &data); break;
+      case 4: distinct = KeyedEntries<4>(kept, grams, &data); break;
+      case 5: distinct = KeyedEntries<5>(kept, grams, &data); break;
+      case 6: distinct = KeyedEntries<6>(kept, grams, &data); break;
+      case 7: distinct = KeyedEntries<7>(kept, grams, &data); break;
+      default: distinct = KeyedEntries<8>(kept, grams, &data); break;
     }
     AttachData(data);
     m_dwCount = static_cast<DWORD>(distinct);
@@ -309,7 +418,7 @@ void CNGramsVector::Create(WORD n, const char* text, DWORD length, PFN_NEXT_STOP
   for (size_t i = 0; i < windows;) {
     size_t j = i + 1;
     while (j < windows && order[j].key == order[i].key) ++j;
-    PutWeight(out, OccurrenceWeight(j - i));
+    PutWeight(out, OccurrenceWeights()(j - i));
     memcpy(out + 4, kept.get() + order[i].start, n);
     out += entrySize;
     i = j;
@@ -518,11 +627,13 @@ CNGramsVector& CNGramsVector::operator*=(double f) {
   const size_t es = GetElemSize();
   PrepareWrite(static_cast<size_t>(m_dwCount) * es);
   BYTE* items = Block::Items(m_pData);
+  bool zero = false;
   for (size_t i = 0; i < m_dwCount; ++i) {
     BYTE* e = items + i * es;
     PutWeight(e, static_cast<double>(WeightAt(e)) * f);
+    zero |= WeightAt(e) == 0.0f;
   }
-  Pack();
+  if (zero) Pack();
   return *this;
 }
 
@@ -809,6 +920,42 @@ const BYTE* EqualOrUpperBound(const BYTE* key, const BYTE* begin, const BYTE* en
   return begin + lo * entrySize;
 }
 
+namespace {
+
+// Whether count entries of n-grams of N bytes (1 to 8) are in strictly
+// ascending order, compared as whole-gram integer keys.
+template <unsigned N>
+bool KeysAscending(const BYTE* items, size_t count) {
+  const size_t es = N + 4u;
+  ULONGLONG previous = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const ULONGLONG key = NGramKeyOf<N>(items + i * es + 4);
+    if (i > 0 && key <= previous) return false;
+    previous = key;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StrictlyAscending(const BYTE* items, size_t count, WORD n) {
+  switch (n) {
+    case 1: return KeysAscending<1>(items, count);
+    case 2: return KeysAscending<2>(items, count);
+    case 3: return KeysAscending<3>(items, count);
+    case 4: return KeysAscending<4>(items, count);
+    case 5: return KeysAscending<5>(items, count);
+    case 6: return KeysAscending<6>(items, count);
+    case 7: return KeysAscending<7>(items, count);
+    case 8: return KeysAscending<8>(items, count);
+    default: break;
+  }
+  const size_t es = n + 4u;
+  for (size_t i = 1; i < count; ++i)
+    if (CmpGrams(items + (i - 1) * es + 4, items + i * es + 4, n) >= 0) return false;
+  return true;
+}
+
 bool operator<(const tag_ELEM_INDEXES& a, const tag_ELEM_INDEXES& b) {
   DWORD aHigh = std::max(a.dwFirst, a.dwSecond), aLow = std::min(a.dwFirst, a.dwSecond);
   DWORD bHigh = std::max(b.dwFirst, b.dwSecond), bLow = std::min(b.dwFirst, b.dwSecond);
@@ -844,12 +991,10 @@ HRESULT CNGramsVector::Serialize(IStream* stream, int storing) {
   hr = Block::ReadNew(stream, static_cast<size_t>(count) * entrySize, &data, E_FAIL);
   if (hr != S_OK) return hr;
   // Every operation on two vectors relies on strictly ascending n-grams.
-  const BYTE* items = Block::Items(data);
-  for (size_t i = 1; i < count; ++i)
-    if (CmpGrams(items + (i - 1) * entrySize + 4, items + i * entrySize + 4, n) >= 0) {
-      Block::Release(data);
-      return E_FAIL;
-    }
+  if (!StrictlyAscending(Block::Items(data), count, n)) {
+    Block::Release(data);
+    return E_FAIL;
+  }
   AttachData(data);
   m_dwCount = count;
   m_wN = n;

@@ -193,6 +193,16 @@ const tag_STOP_WORD& GetStopWord(DWORD i);
 bool IsWordSeparator(BYTE c);
 // 1 for a byte that is left out of n-grams.
 bool IsIgnoredChar(BYTE c);
+// 1 when word (length bytes, none of them a separator) is a row of the
+// stop-word table, ASCII case ignored: what the default finder skips.
+bool IsStopWord(const BYTE* word, DWORD length);
+// The same for a word followed by enough bytes that 16 can be read from its
+// start (the bytes after the word do not matter).
+bool IsStopWordPadded(const BYTE* word, DWORD length);
+// For words of length bytes: 256 flags, 1 for a byte (bit 0x20 set) that
+// begins a stop word of that length; null for lengths no row can have. A
+// word whose first byte has no flag is no stop word.
+const BYTE* GetStopWordStarts(DWORD length);
 // Builds the tables; done once when the library loads, later calls do nothing.
 void InitNGramTextTables();
 
@@ -203,6 +213,26 @@ int CmpNGramsToken(const void* a, const void* b, void* n);
 // n-gram equals key (entrySize - 4 bytes), else the first greater one, else end.
 const BYTE* EqualOrUpperBound(const BYTE* key, const BYTE* begin, const BYTE* end,
                               DWORD entrySize);
+// NGramKey for a length N known when compiling (1 to 8): the first four
+// bytes are taken at once.
+template <unsigned N>
+inline ULONGLONG NGramKeyOf(const BYTE* gram) {
+  static_assert(N >= 1 && N <= 8, "n-gram keys hold 1 to 8 bytes");
+  ULONGLONG k = 0;
+  unsigned b = 0;
+  if (N >= 4) {
+    k = (static_cast<ULONGLONG>(gram[0]) << 24) | (static_cast<ULONGLONG>(gram[1]) << 16) |
+        (static_cast<ULONGLONG>(gram[2]) << 8) | gram[3];
+    b = 4;
+  }
+  for (; b < N; ++b) k = (k << 8) | gram[b];
+  return k;
+}
+// Writes the N bytes of an n-gram whose key is k (the inverse of NGramKeyOf).
+template <unsigned N>
+inline void StoreNGramKey(BYTE* gram, ULONGLONG k) {
+  for (unsigned b = 0; b < N; ++b) gram[b] = static_cast<BYTE>(k >> (8 * (N - 1 - b)));
+}
 // The first n bytes of an n-gram (n of 1 to 8) as one big-endian integer:
 // integer order is the byte order n-grams are sorted by, and equal n-grams
 // give equal keys.
@@ -211,6 +241,10 @@ inline ULONGLONG NGramKey(const BYTE* gram, size_t n) {
   for (size_t i = 0; i < n; ++i) k = (k << 8) | gram[i];
   return k;
 }
+// Whether count packed entries of n-grams of n bytes (entries n + 4 bytes,
+// as stored) have strictly ascending n-grams: no n-gram twice, none out of
+// order. n = 0 gives true for at most one entry.
+bool StrictlyAscending(const BYTE* entries, size_t count, WORD n);
 // The dot product of two sorted entry arrays given by byte pointers, for
 // n >= 4: a merge join that gallops through the longer array; its value is
 // exactly that of the plain merge.

@@ -47,12 +47,44 @@ const char* const kStopWords[] = {
 const DWORD kStopWordCount = sizeof kStopWords / sizeof kStopWords[0];
 static_assert(kStopWordCount == 109, "the stop-word table has 109 rows");
 
+// A word folded for lookup: its bytes with bit 0x20 set (ASCII letters in
+// lower case; no byte that can stand in a word becomes a letter that way),
+// eight to a number in memory order, and its length.
+struct tag_FOLDED_WORD {
+  ULONGLONG low;
+  ULONGLONG high;
+  DWORD length;
+};
+
+// Words longer than this are never looked up (the longest row is shorter).
+const DWORD kFoldedMax = 16;
+
+tag_FOLDED_WORD FoldWord(const BYTE* word, DWORD length) {
+  BYTE bytes[kFoldedMax] = {0};
+  for (DWORD i = 0; i < length; ++i) bytes[i] = static_cast<BYTE>(word[i] | 0x20);
+  tag_FOLDED_WORD f = {0, 0, length};
+  memcpy(&f.low, bytes, 8);
+  memcpy(&f.high, bytes + 8, 8);
+  return f;
+}
+
+inline DWORD FoldedHome(const tag_FOLDED_WORD& f, DWORD mask) {
+  const ULONGLONG h = (f.low * 0x9E3779B97F4A7C15ULL) ^ (f.high * 0xC2B2AE3D27D4EB4FULL) ^ f.length;
+  return static_cast<DWORD>(h >> 40) & mask;
+}
+
 struct CNGramTextTables {
   BYTE separators[256];
   BYTE ignored[256];
   tag_STOP_WORD words[kStopWordCount];
   DWORD shortest;
   DWORD longest;
+  // The word rows folded, in an open-addressing table (length 0: empty).
+  static const DWORD kFoldedSlots = 512;
+  tag_FOLDED_WORD folded[kFoldedSlots];
+  // 1 where a row of that length begins with that folded byte: most words
+  // are turned away here before any hashing.
+  BYTE starts[kFoldedMax + 1][256];
 
   CNGramTextTables() {
     // Separators: 0x00-0x2C, '.', 0x3A-0x40, 0x5B-0x5E, '`', 0x7B-0x7F.
@@ -73,6 +105,52 @@ struct CNGramTextTables {
       if (words[i].dwLength > longest) longest = words[i].dwLength;
     }
     qsort(words, kStopWordCount, sizeof words[0], CmpStopWord);
+    memset(folded, 0, sizeof folded);
+    memset(starts, 0, sizeof starts);
+    for (DWORD i = 0; i < kStopWordCount; ++i) {
+      const BYTE* w = reinterpret_cast<const BYTE*>(words[i].pszWord);
+      const DWORD length = words[i].dwLength;
+      // Rows holding a separator (the SMTP end line) never match a word.
+      bool word = length <= kFoldedMax;
+      for (DWORD k = 0; word && k < length; ++k) word = !separators[w[k]];
+      if (!word) continue;
+      const tag_FOLDED_WORD f = FoldWord(w, length);
+      starts[length][w[0] | 0x20] = 1;
+      DWORD at = FoldedHome(f, kFoldedSlots - 1);
+      while (folded[at].length != 0) at = (at + 1) & (kFoldedSlots - 1);
+      folded[at] = f;
+    }
+  }
+
+  bool IsFoldedRow(const BYTE* word, DWORD length) const {
+    if (length < shortest || length > longest || length > kFoldedMax) return false;
+    if (!starts[length][word[0] | 0x20]) return false;
+    return IsFolded(FoldWord(word, length));
+  }
+
+  // The same for a word with at least kFoldedMax bytes readable from its
+  // start: the bytes are taken eight at a time.
+  bool IsFoldedRowPadded(const BYTE* word, DWORD length) const {
+    if (length < shortest || length > longest || length > kFoldedMax) return false;
+    if (!starts[length][word[0] | 0x20]) return false;
+    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return IsFolded(FoldWord(word, length));
+    // In memory order on a little-endian host byte i is bits 8i to 8i + 7.
+    tag_FOLDED_WORD f = {0, 0, length};
+    memcpy(&f.low, word, 8);
+    memcpy(&f.high, word + 8, 8);
+    const ULONGLONG lowMask = length >= 8 ? ~0ULL : (1ULL << (8 * length)) - 1;
+    const ULONGLONG highMask = length <= 8 ? 0 : length >= 16 ? ~0ULL : (1ULL << (8 * (length - 8))) - 1;
+    f.low = (f.low | 0x2020202020202020ULL) & lowMask;
+    f.high = (f.high | 0x2020202020202020ULL) & highMask;
+    return IsFolded(f);
+  }
+
+  bool IsFolded(const tag_FOLDED_WORD& f) const {
+    for (DWORD at = FoldedHome(f, kFoldedSlots - 1);; at = (at + 1) & (kFoldedSlots - 1)) {
+      const tag_FOLDED_WORD& s = folded[at];
+      if (s.length == 0) return false;
+      if (s.length == f.length && s.low == f.low && s.high == f.high) return true;
+    }
   }
 };
 
@@ -85,12 +163,6 @@ const CNGramTextTables& Tables() {
 struct CInitAtLoad {
   CInitAtLoad() { InitNGramTextTables(); }
 } g_initAtLoad;
-
-bool IsStopWordText(const CNGramTextTables& t, const char* word, DWORD length) {
-  if (length < t.shortest || length > t.longest) return false;
-  tag_STOP_WORD key = {word, length};
-  return bsearch(&key, t.words, kStopWordCount, sizeof t.words[0], SeekStopWord) != nullptr;
-}
 
 }  // namespace
 
@@ -117,6 +189,14 @@ bool IsWordSeparator(BYTE c) { return Tables().separators[c] != 0; }
 
 bool IsIgnoredChar(BYTE c) { return Tables().ignored[c] != 0; }
 
+bool IsStopWord(const BYTE* word, DWORD length) { return Tables().IsFoldedRow(word, length); }
+
+bool IsStopWordPadded(const BYTE* word, DWORD length) { return Tables().IsFoldedRowPadded(word, length); }
+
+const BYTE* GetStopWordStarts(DWORD length) {
+  return length <= kFoldedMax ? Tables().starts[length] : nullptr;
+}
+
 DWORD DefaultNextStopWord(const char* text, DWORD length, DWORD& stopLength) {
   stopLength = 0;
   if (text == nullptr) return 0xFFFFFFFFu;
@@ -128,7 +208,7 @@ DWORD DefaultNextStopWord(const char* text, DWORD length, DWORD& stopLength) {
     if (i == length) break;
     DWORD start = i;
     while (i < length && !t.separators[p[i]]) ++i;
-    if (IsStopWordText(t, text + start, i - start)) {
+    if (t.IsFoldedRow(p + start, i - start)) {
       stopLength = i - start;
       if (i < length && (p[i] == ' ' || p[i] == '\t' || p[i] == '\v')) ++stopLength;
       return start;

@@ -47,13 +47,23 @@ inline void StoreF64(BYTE* p, double v) {
   memcpy(&bits, &v, 8);
   StoreU64(p, bits);
 }
+// Weights of n-gram entries go through these two in every scoring loop: on
+// a little-endian host they are plain four-byte copies.
 inline float LoadF32(const BYTE* p) {
-  DWORD bits = LoadU32(p);
   float v;
+  if (kHostLittleEndian) {
+    memcpy(&v, p, 4);
+    return v;
+  }
+  DWORD bits = LoadU32(p);
   memcpy(&v, &bits, 4);
   return v;
 }
 inline void StoreF32(BYTE* p, float v) {
+  if (kHostLittleEndian) {
+    memcpy(p, &v, 4);
+    return;
+  }
   DWORD bits;
   memcpy(&bits, &v, 4);
   StoreU32(p, bits);

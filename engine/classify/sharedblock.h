@@ -34,6 +34,12 @@
 
 namespace telsor {
 
+// Memory about to be written from end to end (a large record's elements as
+// they are read): from 64 KiB on, its pages are asked of the system in one
+// go rather than faulted in one by one. Only advice; nothing changes
+// when the system does not take it.
+void PrepareToFill(void* memory, size_t bytes);
+
 template <class T>
 class CSharedBlock {
  public:
@@ -115,6 +121,7 @@ class CSharedBlock {
       }
       size_t want = h->nCapacity - have;
       if (want > 0x40000000u / sizeof(T)) want = 0x40000000u / sizeof(T);
+      PrepareToFill(Items(h) + have, want * sizeof(T));
       HRESULT hr = ReadField(stream, Items(h) + have, static_cast<ULONG>(want * sizeof(T)), shortCode);
       if (hr != S_OK) {
         free(h);

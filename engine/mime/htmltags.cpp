@@ -3,6 +3,8 @@
 // visibility, URL, colour and META attributes.
 #include <strings.h>
 
+#include <vector>
+
 #include "mime/html2cleantext.h"
 #include "mime/htmlcolors.h"
 #include "mime/mediatype.h"
@@ -37,16 +39,40 @@ inline char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c 
 inline bool IsWhite(char c) { return c == ' ' || (c >= 9 && c <= 13); }
 
 // The index of the first entry of the table (entries in upper case) that
-// name equals without regard to case, or -1; the first two characters are
-// compared before the whole name.
-int FindInTable(const char* name, const char* const* table, int count) {
-  if (name[0] == '\0') return -1;
-  const char c0 = Upper(name[0]);
-  const char c1 = Upper(name[1]);
-  for (int i = 0; i < count; ++i) {
-    if (table[i][0] == c0 && table[i][1] == c1 && strcasecmp(table[i], name) == 0) return i;
+// name equals without regard to case, or -1; only the entries with the
+// name's first two characters are compared whole.
+class CNameTable {
+ public:
+  CNameTable(const char* const* table, int count) : m_table(table) {
+    for (int i = 0; i < count; ++i) m_byFirst[static_cast<unsigned char>(table[i][0])].push_back(i);
   }
-  return -1;
+  int Find(const char* name) const {
+    if (name[0] == '\0') return -1;
+    const char c1 = Upper(name[1]);
+    for (int i : m_byFirst[static_cast<unsigned char>(Upper(name[0]))]) {
+      if (m_table[i][1] == c1 && strcasecmp(m_table[i], name) == 0) return i;
+    }
+    return -1;
+  }
+
+ private:
+  const char* const* m_table;
+  std::vector<int> m_byFirst[256];
+};
+
+// The three tables, indexed once on first use (thread-safe), read-only
+// afterwards.
+const CNameTable& ColorScopeTable() {
+  static const CNameTable table(kColorScopeTags, kColorScopeCount);
+  return table;
+}
+const CNameTable& BlockTable() {
+  static const CNameTable table(kBlockTags, kBlockTagCount);
+  return table;
+}
+const CNameTable& UrlAttributeTable() {
+  static const CNameTable table(kUrlAttributes, sizeof kUrlAttributes / sizeof kUrlAttributes[0]);
+  return table;
 }
 
 // The closing names of the colour scopes, "/BASEFONT" to "/MARQUEE"; built
@@ -197,7 +223,7 @@ int CHtml2CleanText::ProcessTagName() {
   const char* name = m_strTagName.c_str();
 
   m_dwFlags &= ~static_cast<DWORD>(HTF_COLOR_SCOPE_TAG);
-  const int scope = FindInTable(name, kColorScopeTags, kColorScopeCount);
+  const int scope = ColorScopeTable().Find(name);
   if (scope >= 0) {
     // A copy of the characters: the shared table's strings are never
     // shared with a converter's own, whose counts change on its thread.
@@ -205,7 +231,7 @@ int CHtml2CleanText::ProcessTagName() {
     m_dwFlags |= HTF_COLOR_SCOPE_TAG;
   }
 
-  if (FindInTable(name, kBlockTags, kBlockTagCount) >= 0) {
+  if (BlockTable().Find(name) >= 0) {
     if ((m_dwFlags & HTF_ENDS_WITH_SPACE) == 0) SaveUtf8Text(" ", 1, 1);
   } else if (strcasecmp(name, "BR") == 0 || strcasecmp(name, "DIV") == 0) {
     SaveUtf8Text("\r\n", 2, 1);
@@ -279,7 +305,7 @@ void CHtml2CleanText::RecomputeVisibility() {
 void CHtml2CleanText::ProcessAttributeValue(TSTRING& name, TSTRING& value) {
   if (name.IsEmpty() && value.IsEmpty()) return;
   const char* n = name.c_str();
-  if (FindInTable(n, kUrlAttributes, 4) >= 0) {
+  if (UrlAttributeTable().Find(n) >= 0) {
     if (m_dwOptions & HTO_INLINE_URLS) {
       SaveUrl(value, true);
     } else {

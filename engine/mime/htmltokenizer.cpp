@@ -271,6 +271,20 @@ void CHTMLTokenizer::GetCharEntity(tag_HTML_TOKEN& token) {
 }
 
 void CHTMLTokenizer::ReadWord() {
+  if (m_pMem != nullptr) {
+    // Over memory nothing is kept: the word is found where it lies.
+    const bool text = m_nMode == MODE_TEXT;
+    while (m_nMemPos < m_nMemLen) {
+      const int c = m_pMem[m_nMemPos];
+      if (IsWhite(c) || (text ? c == '<' : (c == '>' || c == '='))) return;
+      ++m_nMemPos;
+      if (c == '&' && IsNextCharEntity()) {
+        --m_nMemPos;
+        return;
+      }
+    }
+    return;
+  }
   for (;;) {
     int c = Next();
     if (c == -1) return;
@@ -308,6 +322,11 @@ void CHTMLTokenizer::GetWordToken(tag_HTML_TOKEN& token) {
 void CHTMLTokenizer::GetSpaceToken(tag_HTML_TOKEN& token) {
   token.nKind = HTML_SPACE;
   const DWORD start = Pos();
+  if (m_pMem != nullptr) {
+    while (m_nMemPos < m_nMemLen && IsWhite(m_pMem[m_nMemPos])) ++m_nMemPos;
+    TakeRaw(start, m_nMemPos, token.strText);
+    return;
+  }
   for (;;) {
     int c = Next();
     if (c == -1) break;

@@ -79,6 +79,29 @@ TEST(Qorhost, FilesFoldersAndMailboxes) {
   EXPECT_EQ(Starting(run, "5 message(s), 0 failed").size(), 1u);
 }
 
+TEST(Qorhost, MailboxMessagesLargerThanTheReadPiece) {
+  // The mailbox is read a mebibyte at a time: a message of three, one
+  // that starts right across a piece's end, a "From " line split by it,
+  // and a last message of four bytes without a line end.
+  TempDir dir;
+  const std::string data = dir / "data";
+  ASSERT_EQ(mkdir(data.c_str(), 0755), 0);
+  WriteFileBytes(data + "/SieveCatalog.xml", "<?xml version=\"1.0\"?>\n<SieveScripts USN=\"0\">\n</SieveScripts>\n");
+  std::string box = "From a\n" + std::string(kMessage) + "X-Pad: ";
+  box += std::string(3 * (1u << 20), 'x') + "\r\n\r\nbody\r\n";
+  box += "From b\n" + std::string(kMessage);
+  box += std::string((1u << 22) - box.size() - 3, 'y') + "\n";
+  box += "From c\n" + std::string(kMessage) + "From d\nabcd";
+  WriteFileBytes(dir / "big.mbox", box);
+  HostRun run = Qorhost("--data " + data + " --tmp " + dir.path() + " " + (dir / "big.mbox"));
+  EXPECT_EQ(run.status, 0);
+  for (int i = 1; i <= 4; ++i) {
+    const std::string name = dir / "big.mbox" + "#" + std::to_string(i) + "  score ";
+    EXPECT_EQ(Starting(run, name).size(), 1u) << name;
+  }
+  EXPECT_EQ(Starting(run, "4 message(s), 0 failed").size(), 1u);
+}
+
 TEST(Qorhost, FailuresAreReportedPerMessage) {
   TempDir dir;
   const std::string message = dir / "m.eml";

@@ -553,6 +553,13 @@ TEST(MailMatchers, ArmouredBlocks) {
       {"--BEGIN PGP PUBLIC KEY BLOCK--k--END PGP PUBLIC KEY BLOCK--",
        "--BEGIN PGP PUBLIC KEY BLOCK----END PGP PUBLIC KEY BLOCK--"},
       {"", ""},
+      // Any case, after a NUL byte, and a play-by-email block beside one.
+      {std::string("x\0y--Begin Geek Code Block--z--end geek code block--", 52),
+       std::string("x\0y--Begin Geek Code Block----end geek code block--", 51)},
+      {"--BEGIN PGP SIGNATURE--s--END PGP SIGNATURE---- Play-By-Email Data Follows This Line --m"
+       "-- End of Play-By-Email Data --",
+       "--BEGIN PGP SIGNATURE----END PGP SIGNATURE---- Play-By-Email Data Follows This Line ---- End of "
+       "Play-By-Email Data --"},
   };
   for (const auto& c : cases) {
     TSTRING t(c.in.data(), static_cast<int>(c.in.size()));

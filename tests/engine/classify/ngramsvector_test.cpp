@@ -203,6 +203,45 @@ TEST(StopWordTableTest, FinderReportsOffsetAndSkip) {
   EXPECT_EQ(0xFFFFFFFFu, DefaultNextStopWord("\r\n.\r\n", 5, skip));
 }
 
+TEST(StopWordTableTest, LookupIgnoresAsciiCaseOnly) {
+  // Every row in three spellings is found; near misses (one letter more or
+  // less, a byte that differs only in bit 0x20 outside the letters) are not.
+  for (const std::string& row : kFrozenStopWords) {
+    if (row == "\r\n.\r\n") continue;
+    std::string lower = row, upper = row;
+    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    // The padded lookup reads past the word: what follows must not count.
+    const auto padded = [](const std::string& w) {
+      const std::string p = w + "sXYZ-the_ANDxx\xe9\xe9";
+      return IsStopWordPadded(reinterpret_cast<const BYTE*>(p.data()), static_cast<DWORD>(w.size()));
+    };
+    for (const std::string& w : {row, lower, upper}) {
+      EXPECT_TRUE(IsStopWord(reinterpret_cast<const BYTE*>(w.data()), static_cast<DWORD>(w.size()))) << w;
+      EXPECT_TRUE(padded(w)) << w;
+    }
+    for (const std::string& w : {lower + "s", lower.substr(1), lower.substr(0, lower.size() - 1) + "_",
+                                 lower.substr(0, lower.size() - 1) + "\xe1"}) {
+      EXPECT_EQ(OracleStopWord(w), IsStopWord(reinterpret_cast<const BYTE*>(w.data()),
+                                              static_cast<DWORD>(w.size())))
+          << ::testing::PrintToString(w);
+      EXPECT_EQ(OracleStopWord(w), padded(w)) << ::testing::PrintToString(w);
+    }
+  }
+  // The first-byte flags hold every row's first letter at its length, and
+  // nothing for a letter no row of that length begins with.
+  for (const std::string& row : kFrozenStopWords) {
+    if (row == "\r\n.\r\n") continue;
+    const BYTE* starts = GetStopWordStarts(static_cast<DWORD>(row.size()));
+    ASSERT_TRUE(starts != nullptr) << row;
+    EXPECT_EQ(1, starts[static_cast<BYTE>(row[0]) | 0x20]) << row;
+  }
+  EXPECT_EQ(0, GetStopWordStarts(3)['q']);
+  EXPECT_TRUE(GetStopWordStarts(17) == nullptr);
+  EXPECT_FALSE(IsStopWord(reinterpret_cast<const BYTE*>("T\xc8" "E"), 3));  // 0xC8 | 0x20 is no 'h'
+  EXPECT_FALSE(IsStopWord(reinterpret_cast<const BYTE*>("christopherx"), 12));
+}
+
 TEST(NGramsVectorTest, ExamplesOfCreation) {
   const float l3 = static_cast<float>(log2(3.0));
   struct Case {
@@ -251,6 +290,26 @@ TEST(NGramsVectorTest, CreationAgreesWithOracleOnRandomText) {
       bool stop = rng() % 2 == 0;
       ASSERT_EQ(OracleEntries(text, n, stop), Make(n, text, stop))
           << "n=" << n << " stop=" << stop << " text=" << ::testing::PrintToString(text);
+    }
+  }
+}
+
+TEST(NGramsVectorTest, LongTextsAgreeWithOracle) {
+  // Texts of thousands of n-grams (the radix sorts), at every keyed length
+  // and beyond, with and without stop words.
+  std::mt19937 rng(777);
+  const std::vector<std::string> pieces = {
+      "the ", "THE ", "and\t", "Cat", "cat ", "can't ", "Mary ", "JOHN\v", "\r\n", "\n", "\r", "x(y)z",
+      "\xc3\xa9t\xc3\xa9 ", "\x01", "-", "_", ".", "1234 ", "\xff\xff\xff\xff\xff\xff\xff\xff",
+      std::string(3, '\0'), "ofof ", "Christopher ", "within "};
+  for (int round = 0; round < 12; ++round) {
+    std::string text;
+    // The first rounds are long enough for the wide-digit sort.
+    size_t parts = round < 3 ? 3000 + rng() % 3000 : 300 + rng() % 900;
+    for (size_t i = 0; i < parts; ++i) text += pieces[rng() % pieces.size()];
+    for (WORD n : {1, 2, 3, 4, 5, 6, 7, 8, 9}) {
+      bool stop = (round + n) % 2 == 0;
+      ASSERT_EQ(OracleEntries(text, n, stop), Make(n, text, stop)) << "n=" << n << " stop=" << stop;
     }
   }
 }
@@ -521,6 +580,29 @@ TEST(NGramsVectorTest, HelpersCompareBytesUnsigned) {
   EXPECT_EQ(v.GetEntry(2) - 4, EqualOrUpperBound(reinterpret_cast<const BYTE*>("ca"), begin, end, 6));
   EXPECT_EQ(end, EqualOrUpperBound(reinterpret_cast<const BYTE*>("zz"), begin, end, 6));
   EXPECT_EQ(begin, EqualOrUpperBound(reinterpret_cast<const BYTE*>("\x01"), begin, end, 6));
+}
+
+TEST(NGramsVectorRecordTest, OrderCheckAgreesWithByteComparison) {
+  // Pairs and runs of entries at every length, with bytes that differ only
+  // in their high bit or in their last place: the check says what a plain
+  // unsigned byte comparison of neighbours says.
+  std::mt19937 rng(99);
+  const BYTE alphabet[] = {0x00, 0x01, 0x7F, 0x80, 0xFF};
+  for (WORD n = 0; n <= 10; ++n) {
+    for (int round = 0; round < 300; ++round) {
+      const size_t count = rng() % 4;
+      std::string entries;
+      for (size_t i = 0; i < count; ++i) {
+        entries += std::string(4, '\x11');
+        for (WORD b = 0; b < n; ++b) entries += static_cast<char>(alphabet[rng() % sizeof alphabet]);
+      }
+      const BYTE* p = reinterpret_cast<const BYTE*>(entries.data());
+      bool want = true;
+      for (size_t i = 1; i < count; ++i)
+        if (memcmp(p + (i - 1) * (n + 4) + 4, p + i * (n + 4) + 4, n) >= 0) want = false;
+      ASSERT_EQ(want, StrictlyAscending(p, count, n)) << "n=" << n << " " << ::testing::PrintToString(entries);
+    }
+  }
 }
 
 TEST(NGramsVectorRecordTest, GoldenBytesAndRoundTrip) {

@@ -55,12 +55,14 @@ CNGramsVector RandomVector(std::mt19937& rng, WORD n, DWORD count, const char* a
 
 TEST(NGramsWeightIndex, RandomVectorsOfEveryLength) {
   std::mt19937 rng(7);
-  // Byte 0xFF in the alphabet: the 8-gram of eight 0xFF, which cannot live
-  // in a slot, turns up too.
+  // Bytes 0xFF and 0x01 in the alphabet, and the n-gram of n NUL bytes
+  // (key 0, which cannot live in a slot) in the weights and the messages.
   const char alphabet[] = "ab\xff\x01";
+  const BYTE zeros[8] = {0};
   for (WORD n = 1; n <= 8; ++n) {
     for (DWORD count : {1u, 2u, 50u, 3000u}) {
       CNGramsVector w = RandomVector(rng, n, count, alphabet);
+      if (count != 2) w.InsertEntry(1.5, zeros);
       if (n == 8) {
         const BYTE ones[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
         w.InsertEntry(1.5, ones);
@@ -71,6 +73,7 @@ TEST(NGramsWeightIndex, RandomVectorsOfEveryLength) {
       EXPECT_GT(index->GetByteSize(), static_cast<size_t>(w.GetCount()) * 12);
       for (DWORD size : {1u, 10u, 400u, 5000u}) {
         CNGramsVector x = RandomVector(rng, n, size, alphabet);
+        if (size != 10) x.InsertEntry(0.25, zeros);
         if (n == 8) {
           const BYTE ones[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
           x.InsertEntry(-0.75, ones);
