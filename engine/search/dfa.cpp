@@ -28,7 +28,7 @@ uint64_t MixPosition(uint64_t p) {
   return z ^ (z >> 31);
 }
 
-uint64_t HashPositions(const std::vector<DWORD>& set) {
+uint64_t HashPositions(tag_DWORD_RUN set) {
   uint64_t h = 0;
   for (DWORD p : set) h += MixPosition(p);
   return h;
@@ -147,7 +147,7 @@ void CDFA::ConstructStates() {
   // each block twice the size of the one before.
   size_t blockSize = 0;
   auto stateCount = [&]() { return m_setBegin.size(); };
-  auto addState = [&](const std::vector<DWORD>& set, uint64_t hash) -> WORD {
+  auto addState = [&](tag_DWORD_RUN set, uint64_t hash) -> WORD {
     if (stateCount() >= MAX_STATES)
       throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
     entries += set.size();
@@ -221,7 +221,7 @@ void CDFA::ConstructStates() {
       for (DWORD k = 0; same && k < size; ++k) same = posStamp[set[k]] == generation;
       if (same) return static_cast<WORD>(byHash[i].second);
     }
-    return addState(u, uHash);
+    return addState(tag_DWORD_RUN{u.data(), u.data() + u.size()}, uHash);
   };
 
   // Without an anchor every state holds firstpos(root), F, and its move on
