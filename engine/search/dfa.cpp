@@ -273,94 +273,115 @@ void CDFA::ConstructStates() {
   // Per state, the positions outside F (all of them when anchored) go into
   // one list per class they take, in the state's order: a class's move
   // unites the follow sets of its list (and F's move). Two classes with
-  // equal lists that F moves alike go to the same state, found once.
+  // equal lists that F moves alike go to the same state, found once. Only
+  // the classes some list holds are visited: the others move where F does
+  // (once F's move has a state; until then they are visited too, in order,
+  // so the states keep the numbers of the plain construction), or nowhere.
   std::vector<WORD> target(classes);
-  std::vector<DWORD> listStart(classes + 1);
+  std::vector<DWORD> count(classes, 0);    // per class: its list's length, then its end
+  std::vector<DWORD> listFrom(classes, 0);
   std::vector<DWORD> lists;
-  std::vector<uint64_t> listHash(classes);
+  std::vector<uint64_t> listHash(classes, 0);
   std::vector<DWORD> sameAs(classes);  // an earlier class that moves alike, or itself
-  std::vector<DWORD> slots;
+  // Classes by list hash: open addressing over slots stamped per state.
+  size_t slotCount = 4;  // a power of two, more than twice the classes
+  while (slotCount < 2 * classes + 2) slotCount *= 2;
+  std::vector<std::pair<DWORD, DWORD>> slots(slotCount, std::make_pair(0u, 0u));  // stamp, class
+  DWORD slotStamp = 0;
+  tag_BYTEMASK pending{0, 0, 0, 0};  // classes whose move from F has no state yet
+  if (unanchored)
+    for (DWORD k = 0; k < classes; ++k) Put(pending, k);
+  auto forBits = [](const tag_BYTEMASK& m, const auto& f) {
+    for (DWORD word = 0; word < 4; ++word)
+      for (uint64_t bits = m[word]; bits != 0; bits &= bits - 1) f(word * 64 + static_cast<DWORD>(__builtin_ctzll(bits)));
+  };
   for (size_t i = 0; i < stateCount(); ++i) {
-    std::fill(listStart.begin(), listStart.end(), 0);
-    std::fill(listHash.begin(), listHash.end(), 0);
     const DWORD* set = m_setBegin[i];
     const DWORD* setEnd = set + m_setSize[i];
+    tag_BYTEMASK touched{0, 0, 0, 0};
+    DWORD total = 0;
     for (const DWORD* at = set; at != setEnd; ++at) {
       const DWORD p = *at;
       if (unanchored && inF[p]) continue;
-      for (DWORD word = 0; word < 4; ++word)
-        for (uint64_t bits = acceptsClass[p][word]; bits != 0; bits &= bits - 1)
-          ++listStart[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits)) + 1];
-    }
-    for (DWORD k = 0; k < classes; ++k) listStart[k + 1] += listStart[k];
-    work += listStart[classes] + classes;
-    if (work > MAX_WORK) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
-    lists.resize(listStart[classes]);
-    for (const DWORD* at = set; at != setEnd; ++at) {
-      const DWORD p = *at;
-      if (unanchored && inF[p]) continue;
-      for (DWORD word = 0; word < 4; ++word)
-        for (uint64_t bits = acceptsClass[p][word]; bits != 0; bits &= bits - 1) {
-          const DWORD k = word * 64 + static_cast<DWORD>(__builtin_ctzll(bits));
-          lists[listStart[k]++] = p;
-          listHash[k] = (listHash[k] ^ p) * 0x100000001b3ull;
+      const tag_BYTEMASK& m = acceptsClass[p];
+      for (DWORD word = 0; word < 4; ++word) {
+        touched[word] |= m[word];
+        for (uint64_t bits = m[word]; bits != 0; bits &= bits - 1) {
+          ++count[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits))];
+          ++total;
         }
+      }
     }
-    // listStart[k] is now the end of list k and its start that of k - 1.
-    auto listBegin = [&](DWORD k) { return k == 0 ? 0 : listStart[k - 1]; };
-    // Classes by list hash (open addressing), checked in full.
-    // (A class with an empty list moves where F does, or nowhere: no
-    // grouping needed.)
-    slots.assign(2 * classes + 2, 0xFFFFFFFFu);
-    for (DWORD k = 0; k < classes; ++k) {
+    work += total + classes;
+    if (work > MAX_WORK) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
+    lists.resize(total);
+    DWORD next = 0;
+    forBits(touched, [&](DWORD k) {
+      listFrom[k] = next;
+      next += count[k];
+      count[k] = listFrom[k];
+    });
+    for (const DWORD* at = set; at != setEnd; ++at) {
+      const DWORD p = *at;
+      if (unanchored && inF[p]) continue;
+      forBits(acceptsClass[p], [&](DWORD k) {
+        lists[count[k]++] = p;
+        listHash[k] = (listHash[k] ^ p) * 0x100000001b3ull;
+      });
+    }
+    // Now list k is lists[listFrom[k] .. count[k]).
+    ++slotStamp;
+    forBits(touched, [&](DWORD k) {
       sameAs[k] = k;
-      if (listStart[k] == listBegin(k)) continue;
       const uint64_t h = listHash[k] ^ (unanchored ? MixPosition(groupOfF[k]) : 0);
       listHash[k] = h;
-      for (size_t at = h % slots.size();; at = (at + 1) % slots.size()) {
-        const DWORD j = slots[at];
-        if (j == 0xFFFFFFFFu) {
-          slots[at] = k;
+      for (size_t at = static_cast<size_t>(h ^ (h >> 32)) & (slotCount - 1);; at = (at + 1) & (slotCount - 1)) {
+        if (slots[at].first != slotStamp) {
+          slots[at] = std::make_pair(slotStamp, k);
           break;
         }
-        if (listHash[j] != h || groupOfF[j] != groupOfF[k] ||
-            listStart[j] - listBegin(j) != listStart[k] - listBegin(k) ||
-            !std::equal(lists.begin() + listBegin(j), lists.begin() + listStart[j], lists.begin() + listBegin(k)))
+        const DWORD j = slots[at].second;
+        if (listHash[j] != h || groupOfF[j] != groupOfF[k] || count[j] - listFrom[j] != count[k] - listFrom[k] ||
+            !std::equal(lists.begin() + listFrom[j], lists.begin() + count[j], lists.begin() + listFrom[k]))
           continue;
         sameAs[k] = j;
         break;
       }
+    });
+    if (unanchored) {
+      std::copy(stateOfF.begin(), stateOfF.end(), target.begin());
+    } else {
+      std::fill(target.begin(), target.end(), CDFATransTable::NONE);
     }
-    for (DWORD k = 0; k < classes; ++k) {
+    tag_BYTEMASK visit = touched;
+    for (DWORD word = 0; word < 4; ++word) visit[word] |= pending[word];
+    forBits(visit, [&](DWORD k) {
+      if (!Has(touched, k)) {  // only F takes the class
+        startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
+        stateOfF[k] = stateOf();
+        pending[k >> 6] &= ~(uint64_t(1) << (k & 63));
+        target[k] = stateOfF[k];
+        return;
+      }
       if (sameAs[k] != k) {
         target[k] = target[sameAs[k]];
-        continue;
+        return;
       }
-      const DWORD from = listBegin(k);
-      const DWORD to = listStart[k];
       if (unanchored) {
-        if (from == to) {  // only F takes the class
-          if (stateOfF[k] == CDFATransTable::NONE) {
-            startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
-            stateOfF[k] = stateOf();
-          }
-          target[k] = stateOfF[k];
-          continue;
-        }
         startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
       } else {
-        if (from == to) {
-          target[k] = CDFATransTable::NONE;
-          continue;
-        }
         ++generation;
         u.clear();
         uHash = 0;
       }
-      for (DWORD o = from; o < to; ++o)
+      for (DWORD o = listFrom[k]; o < count[k]; ++o)
         for (DWORD id : GetFollowSets(lists[o])) addSet(id);
       target[k] = u.empty() ? CDFATransTable::NONE : stateOf();
-    }
+    });
+    forBits(touched, [&](DWORD k) {
+      count[k] = 0;
+      listHash[k] = 0;
+    });
     std::copy(target.begin(), target.end(), rows.begin() + static_cast<ptrdiff_t>(i * width));
   }
 

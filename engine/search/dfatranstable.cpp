@@ -23,6 +23,12 @@ const DWORD kNoBase = 0xFFFFFFFFu;
 // Slot tests one row may spend looking for a gap that fits it.
 const size_t kFitBudget = 4096;
 
+#ifdef __SSE2__
+// Lane masks for the last few values of a row: loaded from kTailMask + r,
+// the last r of eight lanes are set.
+alignas(16) const WORD kTailMask[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+#endif
+
 // Over n classes of the given weights (each below 0x8000): the weight of
 // the classes where a is smaller minus that where it is larger (values
 // unsigned, NONE the largest), and the weight where they are equal.
@@ -39,6 +45,16 @@ long WeightedVote(const WORD* a, const WORD* b, const WORD* weight, size_t n) {
     // +1 where smaller, -1 where larger, as 16-bit lanes; times the weights.
     const __m128i sign = _mm_sub_epi16(_mm_cmpgt_epi16(x, y), _mm_cmplt_epi16(x, y));
     sum = _mm_add_epi32(sum, _mm_madd_epi16(sign, w));
+  }
+  if (k < n && n >= 8) {
+    // The last eight values again, the lanes already counted masked off.
+    const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kTailMask + (n - k)));
+    const __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n - 8)), flip);
+    const __m128i y = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 8)), flip);
+    const __m128i w = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + n - 8)), mask);
+    const __m128i sign = _mm_sub_epi16(_mm_cmpgt_epi16(x, y), _mm_cmplt_epi16(x, y));
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(sign, w));
+    k = n;
   }
   alignas(16) int lanes[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
@@ -58,6 +74,14 @@ long WeightedEqual(const WORD* a, const WORD* b, const WORD* weight, size_t n) {
     const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + k));
     sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_and_si128(_mm_cmpeq_epi16(x, y), w), _mm_set1_epi16(1)));
+  }
+  if (k < n && n >= 8) {
+    const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kTailMask + (n - k)));
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n - 8));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 8));
+    const __m128i w = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + n - 8)), mask);
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_and_si128(_mm_cmpeq_epi16(x, y), w), _mm_set1_epi16(1)));
+    k = n;
   }
   alignas(16) int lanes[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
@@ -373,28 +397,29 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     // row at most the span of its entries, and one alphabet of room. The
     // array is reserved once (pages are touched as rows land) and copied
     // out at its final size.
-    std::vector<BYTE> differs(w);
-    auto markDiffers = [&](size_t r) {
-      const WORD* row = sorted(r);
-      const WORD* other = sorted(defAt[r]);
-      size_t differing = 0;
-      for (size_t k = 0; k < w; ++k) {
-        differs[k] = row[k] != other[k] && memberStart[k] != memberStart[k + 1];
-        differing += differs[k];
-      }
-      return differing;
-    };
+    // Per sorted row, the classes (with members) in which it differs from
+    // its default, in order: diffClasses[diffStart[r] .. diffStart[r + 1]).
+    std::vector<DWORD> diffStart(n + 1, 0);
+    std::vector<WORD> diffClasses;
+    diffClasses.reserve(n);
     size_t reach = 2 * a;
     for (size_t r = 1; r < n; ++r) {
-      if (markDiffers(r) == 0) continue;
+      diffStart[r] = static_cast<DWORD>(diffClasses.size());
+      const WORD* row = sorted(r);
+      const WORD* other = sorted(defAt[r]);
+      for (size_t k = 0; k < w; ++k)
+        if (row[k] != other[k] && memberStart[k] != memberStart[k + 1]) diffClasses.push_back(static_cast<WORD>(k));
+      if (diffClasses.size() == diffStart[r]) continue;
       size_t low = a, high = 0;
-      for (size_t k = 0; k < w; ++k) {
-        if (!differs[k]) continue;
+      for (size_t i = diffStart[r]; i < diffClasses.size(); ++i) {
+        const size_t k = diffClasses[i];
         low = std::min<size_t>(low, members[memberStart[k]]);
         high = std::max<size_t>(high, members[memberStart[k + 1] - 1]);
       }
       reach += high - low + 1;
     }
+    diffStart[n] = static_cast<DWORD>(diffClasses.size());
+    std::vector<BYTE> differs(w, 0);
     std::vector<tag_ENTRY> slots;
     slots.reserve(reach);
     slots.assign(a, tag_ENTRY{NONE, NONE});
@@ -413,23 +438,25 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       // The indices of the classes in which the row differs from its
       // default, in order: a few small classes' members merged, or all
       // indices filtered.
-      const size_t differing = markDiffers(r);
+      const WORD* diff = diffClasses.data() + diffStart[r];
+      const size_t differing = diffStart[r + 1] - diffStart[r];
       columns.clear();
       if (differing == 0) {
         base[s] = 0;
         continue;
       }
       size_t indices = 0;
-      for (size_t k = 0; k < w; ++k) indices += differs[k] ? weight[k] : 0;
+      for (size_t i = 0; i < differing; ++i) indices += weight[diff[i]];
       if (differing <= 4 && indices <= 16) {
-        for (size_t k = 0; k < w; ++k)
-          if (differs[k])
-            columns.insert(columns.end(), members.begin() + static_cast<ptrdiff_t>(memberStart[k]),
-                           members.begin() + static_cast<ptrdiff_t>(memberStart[k + 1]));
+        for (size_t i = 0; i < differing; ++i)
+          columns.insert(columns.end(), members.begin() + static_cast<ptrdiff_t>(memberStart[diff[i]]),
+                         members.begin() + static_cast<ptrdiff_t>(memberStart[diff[i] + 1]));
         if (differing > 1) std::sort(columns.begin(), columns.end());
       } else {
+        for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 1;
         for (size_t c = 0; c < a; ++c)
           if (differs[m.classOf[c]]) columns.push_back(c);
+        for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 0;
       }
       // First fit from the first free slot, for at most a budget of slot
       // tests; a row that has not fitted by then goes past the last used
