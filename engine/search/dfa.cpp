@@ -92,17 +92,17 @@ void CDFA::ConstructStates() {
   // set of accepted bytes splits every class it cuts into the bytes in it
   // (a new class) and the others (the old one); the classes are numbered
   // in the order of their first byte at the end.
-  std::vector<DWORD> classOf(256, 0);
+  std::array<DWORD, 256> classOf{};
   DWORD classes = 1;
   {
     std::vector<tag_BYTEMASK> seen;
-    std::vector<DWORD> split;  // per class: its new class in this round
-    split.reserve(256);
+    seen.reserve(positions);
+    std::array<DWORD, 256> split;  // per class: its new class in this round
     DWORD made = 1;
     for (const tag_BYTEMASK& m : accepts) {
       if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
       seen.push_back(m);
-      split.assign(made, 0xFFFFFFFFu);
+      std::fill(split.begin(), split.begin() + made, 0xFFFFFFFFu);
       for (DWORD word = 0; word < 4; ++word) {
         for (uint64_t bits = m[word]; bits != 0; bits &= bits - 1) {
           const DWORD c = word * 64 + static_cast<DWORD>(__builtin_ctzll(bits));
@@ -112,7 +112,8 @@ void CDFA::ConstructStates() {
         }
       }
     }
-    std::vector<DWORD> number(made, 0xFFFFFFFFu);
+    std::array<DWORD, 256> number;
+    std::fill(number.begin(), number.begin() + made, 0xFFFFFFFFu);
     classes = 0;
     for (DWORD c = 1; c < 256; ++c) {
       DWORD& n = number[classOf[c]];
@@ -120,13 +121,16 @@ void CDFA::ConstructStates() {
       classOf[c] = n;
     }
   }
-  // Per position: the classes it accepts (a position takes a class whole).
-  std::vector<tag_BYTEMASK> acceptsClass(positions, tag_BYTEMASK{0, 0, 0, 0});
-  for (DWORD p = 0; p < positions; ++p)
+  // Per position: the classes it accepts (a position takes a class whole),
+  // in place of its bytes.
+  std::vector<tag_BYTEMASK>& acceptsClass = accepts;
+  for (DWORD p = 0; p < positions; ++p) {
+    tag_BYTEMASK m{0, 0, 0, 0};
     for (DWORD word = 0; word < 4; ++word)
       for (uint64_t bits = accepts[p][word]; bits != 0; bits &= bits - 1)
-        Put(acceptsClass[p], classOf[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits))]);
-  std::vector<tag_BYTEMASK>().swap(accepts);
+        Put(m, classOf[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits))]);
+    acceptsClass[p] = m;
+  }
 
   const bool unanchored = IsUnanchored() != 0;
   // States by the hash of their set: open addressing, a power of two of
@@ -231,13 +235,14 @@ void CDFA::ConstructStates() {
   // their numbers are those of the plain construction.)
   // F's move on class k: moveOfF[moveStart[k] .. moveStart[k + 1]).
   std::vector<DWORD> moveOfF;
-  std::vector<size_t> moveStart(1, 0);
-  std::vector<uint64_t> hashOfF;
-  std::vector<WORD> stateOfF;
+  // (Per-class tables are arrays over the at most 255 classes.)
+  std::array<size_t, 257> moveStart;
+  moveStart[0] = 0;
+  std::array<uint64_t, 256> hashOfF;
+  std::array<WORD, 256> stateOfF;
   std::vector<BYTE> inF(positions, 0);
   if (unanchored) {
-    hashOfF.resize(classes);
-    stateOfF.assign(classes, CDFATransTable::NONE);
+    std::fill(stateOfF.begin(), stateOfF.begin() + classes, CDFATransTable::NONE);
     for (DWORD p : GetFirstPos()) inF[p] = 1;
     for (DWORD k = 0; k < classes; ++k) {
       ++generation;
@@ -248,13 +253,14 @@ void CDFA::ConstructStates() {
         if (Has(acceptsClass[p], k))
           for (DWORD id : GetFollowSets(p)) addSet(id);
       moveOfF.insert(moveOfF.end(), u.begin(), u.end());
-      moveStart.push_back(moveOfF.size());
+      moveStart[k + 1] = moveOfF.size();
       hashOfF[k] = uHash;
     }
   }
 
   // Classes whose moves from F are the same set share a group.
-  std::vector<DWORD> groupOfF(classes, 0);
+  std::array<DWORD, 256> groupOfF;
+  std::fill(groupOfF.begin(), groupOfF.begin() + classes, 0);
   for (DWORD k = 0; unanchored && k < classes; ++k) {
     groupOfF[k] = k;
     for (DWORD j = 0; j < k; ++j)
@@ -277,12 +283,14 @@ void CDFA::ConstructStates() {
   // the classes some list holds are visited: the others move where F does
   // (once F's move has a state; until then they are visited too, in order,
   // so the states keep the numbers of the plain construction), or nowhere.
-  std::vector<WORD> target(classes);
-  std::vector<DWORD> count(classes, 0);    // per class: its list's length, then its end
-  std::vector<DWORD> listFrom(classes, 0);
+  std::array<WORD, 256> target;
+  std::array<DWORD, 256> count;  // per class: its list's length, then its end
+  std::fill(count.begin(), count.begin() + classes, 0);
+  std::array<DWORD, 256> listFrom;
   std::vector<DWORD> lists;
-  std::vector<uint64_t> listHash(classes, 0);
-  std::vector<DWORD> sameAs(classes);  // an earlier class that moves alike, or itself
+  std::array<uint64_t, 256> listHash;
+  std::fill(listHash.begin(), listHash.begin() + classes, 0);
+  std::array<DWORD, 256> sameAs;  // an earlier class that moves alike, or itself
   // Classes by list hash: open addressing over slots stamped per state.
   size_t slotCount = 4;  // a power of two, more than twice the classes
   while (slotCount < 2 * classes + 2) slotCount *= 2;
@@ -349,9 +357,9 @@ void CDFA::ConstructStates() {
       }
     });
     if (unanchored) {
-      std::copy(stateOfF.begin(), stateOfF.end(), target.begin());
+      std::copy(stateOfF.begin(), stateOfF.begin() + classes, target.begin());
     } else {
-      std::fill(target.begin(), target.end(), CDFATransTable::NONE);
+      std::fill(target.begin(), target.begin() + classes, CDFATransTable::NONE);
     }
     tag_BYTEMASK visit = touched;
     for (DWORD word = 0; word < 4; ++word) visit[word] |= pending[word];
@@ -382,7 +390,7 @@ void CDFA::ConstructStates() {
       count[k] = 0;
       listHash[k] = 0;
     });
-    std::copy(target.begin(), target.end(), rows.begin() + static_cast<ptrdiff_t>(i * width));
+    std::copy(target.begin(), target.begin() + classes, rows.begin() + static_cast<ptrdiff_t>(i * width));
   }
 
   CSetBits accepting;

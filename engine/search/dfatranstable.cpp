@@ -303,17 +303,8 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     size_t entryCount = 0;
     // Each class stands for weight[k] alphabet indices: counts, votes and
     // scores over classes are those over the indices.
-    // Classes are mostly runs of indices: counted a run at a time.
     std::vector<WORD> weight(w, 0);
-    auto forRuns = [&](const auto& f) {
-      for (size_t c = 0; c < a;) {
-        size_t e = c + 1;
-        while (e < a && m.classOf[e] == m.classOf[c]) ++e;
-        f(m.classOf[c], c, e);
-        c = e;
-      }
-    };
-    forRuns([&](BYTE k, size_t from, size_t to) { weight[k] = static_cast<WORD>(weight[k] + (to - from)); });
+    for (size_t c = 0; c < a; ++c) ++weight[m.classOf[c]];
     auto rowOf = [&](WORD s) { return m.rows.data() + static_cast<size_t>(s) * w; };
     // Position r of the sorted order is state order[r].
     std::vector<WORD> order(n);
@@ -344,13 +335,12 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     // members[memberStart[k] .. memberStart[k + 1]).
     std::vector<size_t> memberStart(w + 1, 0);
     std::vector<BYTE> members(a);
+    // (Each class's start is moved past its members as they are placed,
+    // then the starts are moved back.)
     for (size_t k = 0; k < w; ++k) memberStart[k + 1] = memberStart[k] + weight[k];
-    {
-      std::vector<size_t> at(memberStart.begin(), memberStart.end() - 1);
-      forRuns([&](BYTE k, size_t from, size_t to) {
-        for (size_t c = from; c < to; ++c) members[at[k]++] = static_cast<BYTE>(c);
-      });
-    }
+    for (size_t c = 0; c < a; ++c) members[memberStart[m.classOf[c]]++] = static_cast<BYTE>(c);
+    for (size_t k = w; k > 0; --k) memberStart[k] = memberStart[k - 1];
+    memberStart[0] = 0;
 
     // Defaults first. Candidates: the last four rows, row 0, and the
     // latest row with the same target on the heaviest class (the class of
