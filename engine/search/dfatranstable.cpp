@@ -386,7 +386,7 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     // The slots the placement below can reach: the dense row, then per
     // row at most the span of its entries, and one alphabet of room. The
     // array is reserved once (pages are touched as rows land) and copied
-    // out at its final size.
+    // out at its final size, or kept when that is most of it.
     // Per sorted row, the classes (with members) in which it differs from
     // its default, in order: diffClasses[diffStart[r] .. diffStart[r + 1]).
     std::vector<DWORD> diffStart(n + 1, 0);
@@ -501,8 +501,16 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
 
     states.resize(n);
     for (size_t i = 0; i < n; ++i) states[i] = tag_STATE{0, def[i], base[i]};
-    entries.assign(slots.begin() + static_cast<ptrdiff_t>(minIndex),
-                   slots.begin() + static_cast<ptrdiff_t>(minIndex + entryCount));
+    if (slots.capacity() - entryCount <= entryCount / 8) {
+      // Little room to spare: the slots become the entries in place, a
+      // large table is not copied once more.
+      slots.erase(slots.begin(), slots.begin() + static_cast<ptrdiff_t>(minIndex));
+      slots.resize(entryCount);
+      entries.swap(slots);
+    } else {
+      entries.assign(slots.begin() + static_cast<ptrdiff_t>(minIndex),
+                     slots.begin() + static_cast<ptrdiff_t>(minIndex + entryCount));
+    }
   });
   m_states.swap(states);
   m_entries.swap(entries);
@@ -791,18 +799,27 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
   if (FAILED(hr)) return hr;
   if (!valid) return E_FAIL;
 
-  hr = ReadBlock(stream, static_cast<size_t>(entryCount) * kEntryRecord, raw, E_FAIL, E_OUTOFMEMORY);
-  if (hr != S_OK) return hr;
-  hr = ResultOf([&] {
-    entries.resize(entryCount);
-    for (DWORD i = 0; i < entryCount && valid; ++i) {
-      const BYTE* p = raw.data() + static_cast<size_t>(i) * kEntryRecord;
-      entries[i] = tag_ENTRY{LoadU16(p), LoadU16(p + 2)};
-      if (bad(entries[i].next) || bad(entries[i].check)) valid = false;
+  // The entries are read a chunk of records at a time straight into the
+  // array, which grows as they arrive. A state number n is in range when
+  // n + 1 (NONE wraps to 0) is at most the state count.
+  std::vector<BYTE>().swap(raw);
+  BYTE chunk[4096 * kEntryRecord];
+  for (size_t done = 0; done < entryCount;) {
+    const size_t take = std::min<size_t>(entryCount - done, sizeof chunk / kEntryRecord);
+    hr = ReadField(stream, chunk, static_cast<ULONG>(take * kEntryRecord), E_FAIL);
+    if (hr != S_OK) return hr;
+    hr = ResultOf([&] { entries.resize(done + take); });
+    if (FAILED(hr)) return hr;
+    tag_ENTRY* e = entries.data() + done;
+    WORD worst = 0;
+    for (size_t i = 0; i < take; ++i) {
+      const BYTE* p = chunk + i * kEntryRecord;
+      e[i] = tag_ENTRY{LoadU16(p), LoadU16(p + 2)};
+      worst = std::max(worst, std::max(static_cast<WORD>(e[i].next + 1), static_cast<WORD>(e[i].check + 1)));
     }
-  });
-  if (FAILED(hr)) return hr;
-  if (!valid) return E_FAIL;
+    if (worst > stateCount) return E_FAIL;
+    done += take;
+  }
   m_states.swap(states);
   m_entries.swap(entries);
   m_nMinIndex = minIndex;
