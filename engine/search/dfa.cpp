@@ -179,7 +179,10 @@ void CDFA::ConstructStates() {
     rows.resize(rows.size() + width, CDFATransTable::NONE);
     return static_cast<WORD>(id);
   };
-  rows.reserve(width * static_cast<size_t>(GetNodeCount() < 1024 ? GetNodeCount() : 1024));
+  const size_t expected = GetNodeCount() < 1024 ? GetNodeCount() : 1024;
+  rows.reserve(width * expected);
+  m_setBegin.reserve(expected);
+  m_setSize.reserve(expected);
   addState(GetFirstPos(), HashPositions(GetFirstPos()));
 
   std::vector<DWORD> posStamp(positions, 0);
@@ -188,6 +191,7 @@ void CDFA::ConstructStates() {
   // The set being gathered: its members in the order they came, each
   // stamped with the generation, and the sum of their mixed values.
   std::vector<DWORD> u;
+  u.reserve(positions);
   uint64_t uHash = 0;
   // u := set, stamped in a new generation.
   auto startWith = [&](const DWORD* set, const DWORD* end, uint64_t hash) {

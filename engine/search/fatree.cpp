@@ -305,6 +305,7 @@ DWORD CFA::UnionSets(DWORD a, DWORD b) {
 
 void CFA::CalculatePositions(DWORD root) {
   m_positions.clear();
+  m_positions.reserve(m_nodes.size());
   m_pool.clear();
   m_setStart.clear();
   m_followIds.clear();
