@@ -91,6 +91,33 @@ long WeightedEqual(const WORD* a, const WORD* b, const WORD* weight, size_t n) {
   return equal;
 }
 
+// Appends to out, in order, the classes k < n of non-zero weight in which
+// rows a and b differ.
+void AppendDiffering(const WORD* a, const WORD* b, const WORD* weight, size_t n, std::vector<WORD>& out) {
+  size_t k = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  auto chunk = [&](size_t at, unsigned keep) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at));
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at));
+    // Two mask bits per lane; the even one stands for it.
+    const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(x, y)));
+    const unsigned empty = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(w, zero)));
+    for (unsigned bits = ~(same | empty) & keep & 0x5555u; bits != 0; bits &= bits - 1)
+      out.push_back(static_cast<WORD>(at + static_cast<size_t>(__builtin_ctz(bits)) / 2));
+  };
+  for (; k + 8 <= n; k += 8) chunk(k, 0xFFFFu);
+  if (k < n && n >= 8) {
+    // The last eight lanes again, those already seen left out.
+    chunk(n - 8, (0xFFFFu << (2 * (8 - (n - k)))) & 0xFFFFu);
+    k = n;
+  }
+#endif
+  for (; k < n; ++k)
+    if (a[k] != b[k] && weight[k] != 0) out.push_back(static_cast<WORD>(k));
+}
+
 // Non-recursive quicksort of count items with a median of three and an
 // explicit stack, through cmp(i, j) and swap(i, j) on positions; tolerant
 // of an order that is not transitive (every cursor is bounded by the
@@ -310,9 +337,12 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     std::vector<WORD> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
     {
+      // The weights add up to the alphabet: a row's count is that less
+      // the weight of its empty classes.
       std::vector<DWORD> counts(n, 0);
+      const std::vector<WORD> empty(w, NONE);
       for (size_t s = 0; s < n; ++s)
-        for (size_t k = 0; k < w; ++k) counts[s] += rowOf(static_cast<WORD>(s))[k] != NONE ? weight[k] : 0;
+        counts[s] = static_cast<DWORD>(static_cast<long>(a) - WeightedEqual(rowOf(static_cast<WORD>(s)), empty.data(), weight.data(), w));
       QuickSort(
           static_cast<int64_t>(n),
           [&](int64_t i, int64_t j) {
@@ -397,8 +427,7 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       diffStart[r] = static_cast<DWORD>(diffClasses.size());
       const WORD* row = sorted(r);
       const WORD* other = sorted(defAt[r]);
-      for (size_t k = 0; k < w; ++k)
-        if (row[k] != other[k] && memberStart[k] != memberStart[k + 1]) diffClasses.push_back(static_cast<WORD>(k));
+      AppendDiffering(row, other, weight.data(), w, diffClasses);
       if (diffClasses.size() == diffStart[r]) continue;
       size_t low = a, high = 0;
       for (size_t i = diffStart[r]; i < diffClasses.size(); ++i) {

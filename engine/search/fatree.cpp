@@ -54,12 +54,14 @@ bool CFA::MatchCharNode(const tag_TREE_NODE& node, BYTE c) {
 }
 
 DWORD CFA::CreateNewNode(NODE_TYPE kind, BYTE ch, DWORD left, DWORD right) {
-  tag_TREE_NODE node;
+  if (m_nodes.size() >= MAX_NODES) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
+  m_nodes.emplace_back();
+  tag_TREE_NODE& node = m_nodes.back();
   node.kind = kind;
   node.ch = ch;
   node.left = left;
   node.right = right;
-  return CreateNewNode(node);
+  return static_cast<DWORD>(m_nodes.size() - 1);
 }
 
 DWORD CFA::CreateNewNode(const tag_TREE_NODE& node) {
@@ -118,26 +120,33 @@ tag_TOKEN_REGEXPR TreeToken(DWORD node) {
   t.ch = node;
   return t;
 }
+
+// Pushes a finished subtree, made in place on the stack.
+void PushTree(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD node) {
+  stack.emplace_back();
+  stack.back().kind = TOK_TREE;
+  stack.back().ch = node;
+}
 }  // namespace
 
 void CFA::ShiftToken(std::vector<tag_TOKEN_REGEXPR>& stack, const tag_TOKEN_REGEXPR& token) {
   switch (token.kind) {
     case TOK_CHAR:
-      stack.push_back(TreeToken(CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.ch), NO_NODE, NO_NODE)));
+      PushTree(stack, CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.ch), NO_NODE, NO_NODE));
       break;
     case TOK_ANY:
-      stack.push_back(TreeToken(CreateNewNode(NODE_ANY, '.', NO_NODE, NO_NODE)));
+      PushTree(stack, CreateNewNode(NODE_ANY, '.', NO_NODE, NO_NODE));
       break;
     case TOK_SET: {
       tag_TREE_NODE node;
       node.kind = NODE_SET;
       node.set = token.set;
-      stack.push_back(TreeToken(CreateNewNode(node)));
+      PushTree(stack, CreateNewNode(node));
       break;
     }
     case TOK_STRING:
       for (int i = 0; i < token.text.GetLength(); ++i)
-        stack.push_back(TreeToken(CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.text[i]), NO_NODE, NO_NODE)));
+        PushTree(stack, CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.text[i]), NO_NODE, NO_NODE));
       break;
     case TOK_OR:
       CatNodes(stack);
@@ -160,7 +169,7 @@ void CFA::CatNodes(std::vector<tag_TOKEN_REGEXPR>& stack) {
   if (stack.size() - from < 2) return;
   const DWORD joined = BuildTreeFromArray(stack, from, stack.size() - 1, NODE_CAT);
   stack.resize(from);
-  stack.push_back(TreeToken(joined));
+  PushTree(stack, joined);
 }
 
 void CFA::ReduceStack(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD position) {
@@ -179,7 +188,7 @@ void CFA::ReduceStack(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD position) {
     stack.pop_back();
   }
   std::reverse(alternatives.begin(), alternatives.end());
-  stack.push_back(TreeToken(BuildTreeFromArray(alternatives, 0, alternatives.size() - 1, NODE_OR)));
+  PushTree(stack, BuildTreeFromArray(alternatives, 0, alternatives.size() - 1, NODE_OR));
 }
 
 void CFA::ReduceParentesis(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD position) {
@@ -327,17 +336,19 @@ void CFA::CalculatePositions(DWORD root) {
     for (DWORD i = m_setStart[lastSet]; i < m_setStart[lastSet + 1]; ++i) pairs.emplace_back(m_pool[i], firstSet);
   };
 
-  std::vector<std::pair<DWORD, bool>> work;
-  work.reserve(64);
-  work.emplace_back(root, false);
-  while (!work.empty()) {
-    auto [n, done] = work.back();
-    work.pop_back();
+  // The walk's stack: every node goes on it twice at most, once to be
+  // opened and once to be done (the low bit).
+  std::vector<DWORD> work(2 * m_nodes.size() + 2);
+  size_t top = 0;
+  work[top++] = root << 1;
+  while (top > 0) {
+    const DWORD n = work[--top] >> 1;
+    const bool done = work[top] & 1;
     tag_TREE_NODE& node = m_nodes[n];
     if (!done) {
-      work.emplace_back(n, true);
-      if (node.right != NO_NODE) work.emplace_back(node.right, false);
-      if (node.left != NO_NODE) work.emplace_back(node.left, false);
+      work[top++] = n << 1 | 1;
+      if (node.right != NO_NODE) work[top++] = node.right << 1;
+      if (node.left != NO_NODE) work[top++] = node.left << 1;
       continue;
     }
     const DWORD l = node.left;
