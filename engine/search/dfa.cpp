@@ -95,12 +95,27 @@ void CDFA::ConstructStates() {
   std::array<DWORD, 256> classOf{};
   DWORD classes = 1;
   {
+    // The distinct masks, found through a hash table of their indices.
     std::vector<tag_BYTEMASK> seen;
     seen.reserve(positions);
+    size_t seenSlots = 16;
+    while (seenSlots < 2 * static_cast<size_t>(positions)) seenSlots *= 2;
+    std::vector<DWORD> seenAt(seenSlots, 0xFFFFFFFFu);
     std::array<DWORD, 256> split;  // per class: its new class in this round
     DWORD made = 1;
     for (const tag_BYTEMASK& m : accepts) {
-      if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
+      const uint64_t h = MixPosition(m[0] ^ MixPosition(m[1] ^ MixPosition(m[2] ^ MixPosition(m[3]))));
+      size_t at = static_cast<size_t>(h) & (seenSlots - 1);
+      bool known = false;
+      for (; seenAt[at] != 0xFFFFFFFFu; at = (at + 1) & (seenSlots - 1)) {
+        const tag_BYTEMASK& o = seen[seenAt[at]];
+        if (o[0] == m[0] && o[1] == m[1] && o[2] == m[2] && o[3] == m[3]) {
+          known = true;
+          break;
+        }
+      }
+      if (known) continue;
+      seenAt[at] = static_cast<DWORD>(seen.size());
       seen.push_back(m);
       std::fill(split.begin(), split.begin() + made, 0xFFFFFFFFu);
       for (DWORD word = 0; word < 4; ++word) {
@@ -303,8 +318,10 @@ void CDFA::ConstructStates() {
   tag_BYTEMASK pending{0, 0, 0, 0};  // classes whose move from F has no state yet
   if (unanchored)
     for (DWORD k = 0; k < classes; ++k) Put(pending, k);
-  auto forBits = [](const tag_BYTEMASK& m, const auto& f) {
-    for (DWORD word = 0; word < 4; ++word)
+  // Class masks use only the words that hold a class.
+  const DWORD classWords = (classes + 63) / 64;
+  auto forBits = [classWords](const tag_BYTEMASK& m, const auto& f) {
+    for (DWORD word = 0; word < classWords; ++word)
       for (uint64_t bits = m[word]; bits != 0; bits &= bits - 1) f(word * 64 + static_cast<DWORD>(__builtin_ctzll(bits)));
   };
   for (size_t i = 0; i < stateCount(); ++i) {
@@ -316,7 +333,7 @@ void CDFA::ConstructStates() {
       const DWORD p = *at;
       if (unanchored && inF[p]) continue;
       const tag_BYTEMASK& m = acceptsClass[p];
-      for (DWORD word = 0; word < 4; ++word) {
+      for (DWORD word = 0; word < classWords; ++word) {
         touched[word] |= m[word];
         for (uint64_t bits = m[word]; bits != 0; bits &= bits - 1) {
           ++count[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits))];
@@ -366,7 +383,7 @@ void CDFA::ConstructStates() {
       std::fill(target.begin(), target.begin() + classes, CDFATransTable::NONE);
     }
     tag_BYTEMASK visit = touched;
-    for (DWORD word = 0; word < 4; ++word) visit[word] |= pending[word];
+    for (DWORD word = 0; word < classWords; ++word) visit[word] |= pending[word];
     forBits(visit, [&](DWORD k) {
       if (!Has(touched, k)) {  // only F takes the class
         startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
