@@ -333,7 +333,19 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     // scores over classes are those over the indices.
     std::vector<WORD> weight(w, 0);
     for (size_t c = 0; c < a; ++c) ++weight[m.classOf[c]];
-    auto rowOf = [&](WORD s) { return m.rows.data() + static_cast<size_t>(s) * w; };
+    // Rows of fewer than eight classes are compared in a copy padded to
+    // eight (the padding alike in every row and of no weight), eight
+    // classes at a time as wider rows are.
+    size_t stride = w;
+    std::vector<WORD> padded;
+    if (w < 8) {
+      stride = 8;
+      padded.assign(n * stride, 0);
+      for (size_t s = 0; s < n; ++s) memcpy(padded.data() + s * stride, m.rows.data() + s * w, w * sizeof(WORD));
+      weight.resize(stride, 0);
+    }
+    const WORD* const matrix = w < 8 ? padded.data() : m.rows.data();
+    auto rowOf = [&](WORD s) { return matrix + static_cast<size_t>(s) * stride; };
     // Position r of the sorted order is state order[r].
     std::vector<WORD> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
@@ -341,15 +353,15 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       // The weights add up to the alphabet: a row's count is that less
       // the weight of its empty classes.
       std::vector<DWORD> counts(n, 0);
-      const std::vector<WORD> empty(w, NONE);
+      const std::vector<WORD> empty(stride, NONE);
       for (size_t s = 0; s < n; ++s)
-        counts[s] = static_cast<DWORD>(static_cast<long>(a) - WeightedEqual(rowOf(static_cast<WORD>(s)), empty.data(), weight.data(), w));
+        counts[s] = static_cast<DWORD>(static_cast<long>(a) - WeightedEqual(rowOf(static_cast<WORD>(s)), empty.data(), weight.data(), stride));
       QuickSort(
           static_cast<int64_t>(n),
           [&](int64_t i, int64_t j) {
             const WORD x = order[i], y = order[j];
             if (counts[x] != counts[y]) return counts[x] < counts[y] ? -1 : 1;
-            const long vote = WeightedVote(rowOf(x), rowOf(y), weight.data(), w);
+            const long vote = WeightedVote(rowOf(x), rowOf(y), weight.data(), stride);
             return vote > 0 ? 1 : vote < 0 ? -1 : 0;
           },
           [&](int64_t i, int64_t j) {
@@ -396,7 +408,7 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
         long best = -1;
         auto consider = [&](size_t cand) {
           if (chain[cand] >= MAX_CHAIN) return;
-          const long score = WeightedEqual(row, sorted(cand), weight.data(), w);
+          const long score = WeightedEqual(row, sorted(cand), weight.data(), stride);
           if (score >= best) {
             best = score;
             chosen = cand;
@@ -428,7 +440,7 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       diffStart[r] = static_cast<DWORD>(diffClasses.size());
       const WORD* row = sorted(r);
       const WORD* other = sorted(defAt[r]);
-      AppendDiffering(row, other, weight.data(), w, diffClasses);
+      AppendDiffering(row, other, weight.data(), stride, diffClasses);
       if (diffClasses.size() == diffStart[r]) continue;
       size_t low = a, high = 0;
       for (size_t i = diffStart[r]; i < diffClasses.size(); ++i) {
@@ -474,8 +486,13 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
         if (differing > 1) std::sort(columns.begin(), columns.end());
       } else {
         for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 1;
-        for (size_t c = 0; c < a; ++c)
-          if (differs[m.classOf[c]]) columns.push_back(c);
+        columns.resize(a);
+        size_t kept = 0;
+        for (size_t c = 0; c < a; ++c) {
+          columns[kept] = c;
+          kept += differs[m.classOf[c]];
+        }
+        columns.resize(kept);
         for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 0;
       }
       // First fit from the first free slot, for at most a budget of slot
