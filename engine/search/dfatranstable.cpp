@@ -507,6 +507,12 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       const size_t from = std::max(firstFree, searchFrom[size]);
       size_t b = from > f ? from - f : 0;
       for (size_t budget = kFitBudget;; ++b) {
+        // Places whose first column is taken cost one slot test each: passed
+        // over in a tight loop while the budget lasts beyond them.
+        while (budget > 1 && b + f < usedEnd && slots[b + f].check != NONE) {
+          --budget;
+          ++b;
+        }
         if (b + f >= usedEnd) break;  // every slot from here on is free
         bool fits = true;
         for (size_t c : columns) {
@@ -785,15 +791,15 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
         used = 0;
       }
     }
-    for (size_t i = 0; hr == S_OK && i < m_entries.size(); ++i) {
-      BYTE* p = chunk + used;
-      StoreU16(p, m_entries[i].next);
-      StoreU16(p + 2, m_entries[i].check);
-      used += kEntryRecord;
-      if (used + kEntryRecord > sizeof chunk || i + 1 == m_entries.size()) {
-        hr = WriteField(stream, chunk, static_cast<ULONG>(used));
-        used = 0;
+    for (size_t i = 0; hr == S_OK && i < m_entries.size();) {
+      const size_t take = std::min(m_entries.size() - i, sizeof chunk / kEntryRecord);
+      const tag_ENTRY* e = m_entries.data() + i;
+      for (size_t j = 0; j < take; ++j) {
+        StoreU16(chunk + j * kEntryRecord, e[j].next);
+        StoreU16(chunk + j * kEntryRecord + 2, e[j].check);
       }
+      hr = WriteField(stream, chunk, static_cast<ULONG>(take * kEntryRecord));
+      i += take;
     }
     return hr;
   }
