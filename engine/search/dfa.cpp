@@ -28,7 +28,7 @@ uint64_t MixPosition(uint64_t p) {
   return z ^ (z >> 31);
 }
 
-uint64_t HashPositions(const std::vector<DWORD>& set) {
+uint64_t HashPositions(tag_DWORD_RUN set) {
   uint64_t h = 0;
   for (DWORD p : set) h += MixPosition(p);
   return h;
@@ -92,17 +92,32 @@ void CDFA::ConstructStates() {
   // set of accepted bytes splits every class it cuts into the bytes in it
   // (a new class) and the others (the old one); the classes are numbered
   // in the order of their first byte at the end.
-  std::vector<DWORD> classOf(256, 0);
+  std::array<DWORD, 256> classOf{};
   DWORD classes = 1;
   {
+    // The distinct masks, found through a hash table of their indices.
     std::vector<tag_BYTEMASK> seen;
-    std::vector<DWORD> split;  // per class: its new class in this round
-    split.reserve(256);
+    seen.reserve(positions);
+    size_t seenSlots = 16;
+    while (seenSlots < 2 * static_cast<size_t>(positions)) seenSlots *= 2;
+    std::vector<DWORD> seenAt(seenSlots, 0xFFFFFFFFu);
+    std::array<DWORD, 256> split;  // per class: its new class in this round
     DWORD made = 1;
     for (const tag_BYTEMASK& m : accepts) {
-      if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
+      const uint64_t h = MixPosition(m[0] ^ MixPosition(m[1] ^ MixPosition(m[2] ^ MixPosition(m[3]))));
+      size_t at = static_cast<size_t>(h) & (seenSlots - 1);
+      bool known = false;
+      for (; seenAt[at] != 0xFFFFFFFFu; at = (at + 1) & (seenSlots - 1)) {
+        const tag_BYTEMASK& o = seen[seenAt[at]];
+        if (o[0] == m[0] && o[1] == m[1] && o[2] == m[2] && o[3] == m[3]) {
+          known = true;
+          break;
+        }
+      }
+      if (known) continue;
+      seenAt[at] = static_cast<DWORD>(seen.size());
       seen.push_back(m);
-      split.assign(made, 0xFFFFFFFFu);
+      std::fill(split.begin(), split.begin() + made, 0xFFFFFFFFu);
       for (DWORD word = 0; word < 4; ++word) {
         for (uint64_t bits = m[word]; bits != 0; bits &= bits - 1) {
           const DWORD c = word * 64 + static_cast<DWORD>(__builtin_ctzll(bits));
@@ -112,7 +127,8 @@ void CDFA::ConstructStates() {
         }
       }
     }
-    std::vector<DWORD> number(made, 0xFFFFFFFFu);
+    std::array<DWORD, 256> number;
+    std::fill(number.begin(), number.begin() + made, 0xFFFFFFFFu);
     classes = 0;
     for (DWORD c = 1; c < 256; ++c) {
       DWORD& n = number[classOf[c]];
@@ -120,13 +136,16 @@ void CDFA::ConstructStates() {
       classOf[c] = n;
     }
   }
-  // Per position: the classes it accepts (a position takes a class whole).
-  std::vector<tag_BYTEMASK> acceptsClass(positions, tag_BYTEMASK{0, 0, 0, 0});
-  for (DWORD p = 0; p < positions; ++p)
+  // Per position: the classes it accepts (a position takes a class whole),
+  // in place of its bytes.
+  std::vector<tag_BYTEMASK>& acceptsClass = accepts;
+  for (DWORD p = 0; p < positions; ++p) {
+    tag_BYTEMASK m{0, 0, 0, 0};
     for (DWORD word = 0; word < 4; ++word)
       for (uint64_t bits = accepts[p][word]; bits != 0; bits &= bits - 1)
-        Put(acceptsClass[p], classOf[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits))]);
-  std::vector<tag_BYTEMASK>().swap(accepts);
+        Put(m, classOf[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits))]);
+    acceptsClass[p] = m;
+  }
 
   const bool unanchored = IsUnanchored() != 0;
   // States by the hash of their set: open addressing, a power of two of
@@ -147,7 +166,7 @@ void CDFA::ConstructStates() {
   // each block twice the size of the one before.
   size_t blockSize = 0;
   auto stateCount = [&]() { return m_setBegin.size(); };
-  auto addState = [&](const std::vector<DWORD>& set, uint64_t hash) -> WORD {
+  auto addState = [&](tag_DWORD_RUN set, uint64_t hash) -> WORD {
     if (stateCount() >= MAX_STATES)
       throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
     entries += set.size();
@@ -175,7 +194,10 @@ void CDFA::ConstructStates() {
     rows.resize(rows.size() + width, CDFATransTable::NONE);
     return static_cast<WORD>(id);
   };
-  rows.reserve(width * static_cast<size_t>(GetNodeCount() < 1024 ? GetNodeCount() : 1024));
+  const size_t expected = GetNodeCount() < 1024 ? GetNodeCount() : 1024;
+  rows.reserve(width * expected);
+  m_setBegin.reserve(expected);
+  m_setSize.reserve(expected);
   addState(GetFirstPos(), HashPositions(GetFirstPos()));
 
   std::vector<DWORD> posStamp(positions, 0);
@@ -184,6 +206,7 @@ void CDFA::ConstructStates() {
   // The set being gathered: its members in the order they came, each
   // stamped with the generation, and the sum of their mixed values.
   std::vector<DWORD> u;
+  u.reserve(positions);
   uint64_t uHash = 0;
   // u := set, stamped in a new generation.
   auto startWith = [&](const DWORD* set, const DWORD* end, uint64_t hash) {
@@ -221,7 +244,7 @@ void CDFA::ConstructStates() {
       for (DWORD k = 0; same && k < size; ++k) same = posStamp[set[k]] == generation;
       if (same) return static_cast<WORD>(byHash[i].second);
     }
-    return addState(u, uHash);
+    return addState(tag_DWORD_RUN{u.data(), u.data() + u.size()}, uHash);
   };
 
   // Without an anchor every state holds firstpos(root), F, and its move on
@@ -231,13 +254,14 @@ void CDFA::ConstructStates() {
   // their numbers are those of the plain construction.)
   // F's move on class k: moveOfF[moveStart[k] .. moveStart[k + 1]).
   std::vector<DWORD> moveOfF;
-  std::vector<size_t> moveStart(1, 0);
-  std::vector<uint64_t> hashOfF;
-  std::vector<WORD> stateOfF;
+  // (Per-class tables are arrays over the at most 255 classes.)
+  std::array<size_t, 257> moveStart;
+  moveStart[0] = 0;
+  std::array<uint64_t, 256> hashOfF;
+  std::array<WORD, 256> stateOfF;
   std::vector<BYTE> inF(positions, 0);
   if (unanchored) {
-    hashOfF.resize(classes);
-    stateOfF.assign(classes, CDFATransTable::NONE);
+    std::fill(stateOfF.begin(), stateOfF.begin() + classes, CDFATransTable::NONE);
     for (DWORD p : GetFirstPos()) inF[p] = 1;
     for (DWORD k = 0; k < classes; ++k) {
       ++generation;
@@ -248,13 +272,14 @@ void CDFA::ConstructStates() {
         if (Has(acceptsClass[p], k))
           for (DWORD id : GetFollowSets(p)) addSet(id);
       moveOfF.insert(moveOfF.end(), u.begin(), u.end());
-      moveStart.push_back(moveOfF.size());
+      moveStart[k + 1] = moveOfF.size();
       hashOfF[k] = uHash;
     }
   }
 
   // Classes whose moves from F are the same set share a group.
-  std::vector<DWORD> groupOfF(classes, 0);
+  std::array<DWORD, 256> groupOfF;
+  std::fill(groupOfF.begin(), groupOfF.begin() + classes, 0);
   for (DWORD k = 0; unanchored && k < classes; ++k) {
     groupOfF[k] = k;
     for (DWORD j = 0; j < k; ++j)
@@ -273,95 +298,120 @@ void CDFA::ConstructStates() {
   // Per state, the positions outside F (all of them when anchored) go into
   // one list per class they take, in the state's order: a class's move
   // unites the follow sets of its list (and F's move). Two classes with
-  // equal lists that F moves alike go to the same state, found once.
-  std::vector<WORD> target(classes);
-  std::vector<DWORD> listStart(classes + 1);
+  // equal lists that F moves alike go to the same state, found once. Only
+  // the classes some list holds are visited: the others move where F does
+  // (once F's move has a state; until then they are visited too, in order,
+  // so the states keep the numbers of the plain construction), or nowhere.
+  std::array<WORD, 256> target;
+  std::array<DWORD, 256> count;  // per class: its list's length, then its end
+  std::fill(count.begin(), count.begin() + classes, 0);
+  std::array<DWORD, 256> listFrom;
   std::vector<DWORD> lists;
-  std::vector<uint64_t> listHash(classes);
-  std::vector<DWORD> sameAs(classes);  // an earlier class that moves alike, or itself
-  std::vector<DWORD> slots;
+  std::array<uint64_t, 256> listHash;
+  std::fill(listHash.begin(), listHash.begin() + classes, 0);
+  std::array<DWORD, 256> sameAs;  // an earlier class that moves alike, or itself
+  // Classes by list hash: open addressing over slots stamped per state.
+  size_t slotCount = 4;  // a power of two, more than twice the classes
+  while (slotCount < 2 * classes + 2) slotCount *= 2;
+  std::vector<std::pair<DWORD, DWORD>> slots(slotCount, std::make_pair(0u, 0u));  // stamp, class
+  DWORD slotStamp = 0;
+  tag_BYTEMASK pending{0, 0, 0, 0};  // classes whose move from F has no state yet
+  if (unanchored)
+    for (DWORD k = 0; k < classes; ++k) Put(pending, k);
+  // Class masks use only the words that hold a class.
+  const DWORD classWords = (classes + 63) / 64;
+  auto forBits = [classWords](const tag_BYTEMASK& m, const auto& f) {
+    for (DWORD word = 0; word < classWords; ++word)
+      for (uint64_t bits = m[word]; bits != 0; bits &= bits - 1) f(word * 64 + static_cast<DWORD>(__builtin_ctzll(bits)));
+  };
   for (size_t i = 0; i < stateCount(); ++i) {
-    std::fill(listStart.begin(), listStart.end(), 0);
-    std::fill(listHash.begin(), listHash.end(), 0);
     const DWORD* set = m_setBegin[i];
     const DWORD* setEnd = set + m_setSize[i];
+    tag_BYTEMASK touched{0, 0, 0, 0};
+    DWORD total = 0;
     for (const DWORD* at = set; at != setEnd; ++at) {
       const DWORD p = *at;
       if (unanchored && inF[p]) continue;
-      for (DWORD word = 0; word < 4; ++word)
-        for (uint64_t bits = acceptsClass[p][word]; bits != 0; bits &= bits - 1)
-          ++listStart[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits)) + 1];
-    }
-    for (DWORD k = 0; k < classes; ++k) listStart[k + 1] += listStart[k];
-    work += listStart[classes] + classes;
-    if (work > MAX_WORK) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
-    lists.resize(listStart[classes]);
-    for (const DWORD* at = set; at != setEnd; ++at) {
-      const DWORD p = *at;
-      if (unanchored && inF[p]) continue;
-      for (DWORD word = 0; word < 4; ++word)
-        for (uint64_t bits = acceptsClass[p][word]; bits != 0; bits &= bits - 1) {
-          const DWORD k = word * 64 + static_cast<DWORD>(__builtin_ctzll(bits));
-          lists[listStart[k]++] = p;
-          listHash[k] = (listHash[k] ^ p) * 0x100000001b3ull;
+      const tag_BYTEMASK& m = acceptsClass[p];
+      for (DWORD word = 0; word < classWords; ++word) {
+        touched[word] |= m[word];
+        for (uint64_t bits = m[word]; bits != 0; bits &= bits - 1) {
+          ++count[word * 64 + static_cast<DWORD>(__builtin_ctzll(bits))];
+          ++total;
         }
+      }
     }
-    // listStart[k] is now the end of list k and its start that of k - 1.
-    auto listBegin = [&](DWORD k) { return k == 0 ? 0 : listStart[k - 1]; };
-    // Classes by list hash (open addressing), checked in full.
-    // (A class with an empty list moves where F does, or nowhere: no
-    // grouping needed.)
-    slots.assign(2 * classes + 2, 0xFFFFFFFFu);
-    for (DWORD k = 0; k < classes; ++k) {
+    work += total + classes;
+    if (work > MAX_WORK) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_STATES), nullptr);
+    lists.resize(total);
+    DWORD next = 0;
+    forBits(touched, [&](DWORD k) {
+      listFrom[k] = next;
+      next += count[k];
+      count[k] = listFrom[k];
+    });
+    for (const DWORD* at = set; at != setEnd; ++at) {
+      const DWORD p = *at;
+      if (unanchored && inF[p]) continue;
+      forBits(acceptsClass[p], [&](DWORD k) {
+        lists[count[k]++] = p;
+        listHash[k] = (listHash[k] ^ p) * 0x100000001b3ull;
+      });
+    }
+    // Now list k is lists[listFrom[k] .. count[k]).
+    ++slotStamp;
+    forBits(touched, [&](DWORD k) {
       sameAs[k] = k;
-      if (listStart[k] == listBegin(k)) continue;
       const uint64_t h = listHash[k] ^ (unanchored ? MixPosition(groupOfF[k]) : 0);
       listHash[k] = h;
-      for (size_t at = h % slots.size();; at = (at + 1) % slots.size()) {
-        const DWORD j = slots[at];
-        if (j == 0xFFFFFFFFu) {
-          slots[at] = k;
+      for (size_t at = static_cast<size_t>(h ^ (h >> 32)) & (slotCount - 1);; at = (at + 1) & (slotCount - 1)) {
+        if (slots[at].first != slotStamp) {
+          slots[at] = std::make_pair(slotStamp, k);
           break;
         }
-        if (listHash[j] != h || groupOfF[j] != groupOfF[k] ||
-            listStart[j] - listBegin(j) != listStart[k] - listBegin(k) ||
-            !std::equal(lists.begin() + listBegin(j), lists.begin() + listStart[j], lists.begin() + listBegin(k)))
+        const DWORD j = slots[at].second;
+        if (listHash[j] != h || groupOfF[j] != groupOfF[k] || count[j] - listFrom[j] != count[k] - listFrom[k] ||
+            !std::equal(lists.begin() + listFrom[j], lists.begin() + count[j], lists.begin() + listFrom[k]))
           continue;
         sameAs[k] = j;
         break;
       }
+    });
+    if (unanchored) {
+      std::copy(stateOfF.begin(), stateOfF.begin() + classes, target.begin());
+    } else {
+      std::fill(target.begin(), target.begin() + classes, CDFATransTable::NONE);
     }
-    for (DWORD k = 0; k < classes; ++k) {
+    tag_BYTEMASK visit = touched;
+    for (DWORD word = 0; word < classWords; ++word) visit[word] |= pending[word];
+    forBits(visit, [&](DWORD k) {
+      if (!Has(touched, k)) {  // only F takes the class
+        startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
+        stateOfF[k] = stateOf();
+        pending[k >> 6] &= ~(uint64_t(1) << (k & 63));
+        target[k] = stateOfF[k];
+        return;
+      }
       if (sameAs[k] != k) {
         target[k] = target[sameAs[k]];
-        continue;
+        return;
       }
-      const DWORD from = listBegin(k);
-      const DWORD to = listStart[k];
       if (unanchored) {
-        if (from == to) {  // only F takes the class
-          if (stateOfF[k] == CDFATransTable::NONE) {
-            startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
-            stateOfF[k] = stateOf();
-          }
-          target[k] = stateOfF[k];
-          continue;
-        }
         startWith(moveOfF.data() + moveStart[k], moveOfF.data() + moveStart[k + 1], hashOfF[k]);
       } else {
-        if (from == to) {
-          target[k] = CDFATransTable::NONE;
-          continue;
-        }
         ++generation;
         u.clear();
         uHash = 0;
       }
-      for (DWORD o = from; o < to; ++o)
+      for (DWORD o = listFrom[k]; o < count[k]; ++o)
         for (DWORD id : GetFollowSets(lists[o])) addSet(id);
       target[k] = u.empty() ? CDFATransTable::NONE : stateOf();
-    }
-    std::copy(target.begin(), target.end(), rows.begin() + static_cast<ptrdiff_t>(i * width));
+    });
+    forBits(touched, [&](DWORD k) {
+      count[k] = 0;
+      listHash[k] = 0;
+    });
+    std::copy(target.begin(), target.begin() + classes, rows.begin() + static_cast<ptrdiff_t>(i * width));
   }
 
   CSetBits accepting;

@@ -1,5 +1,6 @@
 #include "search/dfatranstable.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #ifdef __SSE2__
@@ -23,6 +24,12 @@ const DWORD kNoBase = 0xFFFFFFFFu;
 // Slot tests one row may spend looking for a gap that fits it.
 const size_t kFitBudget = 4096;
 
+#ifdef __SSE2__
+// Lane masks for the last few values of a row: loaded from kTailMask + r,
+// the last r of eight lanes are set.
+alignas(16) const WORD kTailMask[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+#endif
+
 // Over n classes of the given weights (each below 0x8000): the weight of
 // the classes where a is smaller minus that where it is larger (values
 // unsigned, NONE the largest), and the weight where they are equal.
@@ -39,6 +46,16 @@ long WeightedVote(const WORD* a, const WORD* b, const WORD* weight, size_t n) {
     // +1 where smaller, -1 where larger, as 16-bit lanes; times the weights.
     const __m128i sign = _mm_sub_epi16(_mm_cmpgt_epi16(x, y), _mm_cmplt_epi16(x, y));
     sum = _mm_add_epi32(sum, _mm_madd_epi16(sign, w));
+  }
+  if (k < n && n >= 8) {
+    // The last eight values again, the lanes already counted masked off.
+    const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kTailMask + (n - k)));
+    const __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n - 8)), flip);
+    const __m128i y = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 8)), flip);
+    const __m128i w = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + n - 8)), mask);
+    const __m128i sign = _mm_sub_epi16(_mm_cmpgt_epi16(x, y), _mm_cmplt_epi16(x, y));
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(sign, w));
+    k = n;
   }
   alignas(16) int lanes[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
@@ -59,12 +76,47 @@ long WeightedEqual(const WORD* a, const WORD* b, const WORD* weight, size_t n) {
     const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + k));
     sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_and_si128(_mm_cmpeq_epi16(x, y), w), _mm_set1_epi16(1)));
   }
+  if (k < n && n >= 8) {
+    const __m128i mask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kTailMask + (n - k)));
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n - 8));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n - 8));
+    const __m128i w = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + n - 8)), mask);
+    sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_and_si128(_mm_cmpeq_epi16(x, y), w), _mm_set1_epi16(1)));
+    k = n;
+  }
   alignas(16) int lanes[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
   equal = static_cast<long>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
 #endif
   for (; k < n; ++k) equal += a[k] == b[k] ? weight[k] : 0;
   return equal;
+}
+
+// Appends to out, in order, the classes k < n of non-zero weight in which
+// rows a and b differ.
+void AppendDiffering(const WORD* a, const WORD* b, const WORD* weight, size_t n, std::vector<WORD>& out) {
+  size_t k = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  auto chunk = [&](size_t at, unsigned keep) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + at));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + at));
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + at));
+    // Two mask bits per lane; the even one stands for it.
+    const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(x, y)));
+    const unsigned empty = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(w, zero)));
+    for (unsigned bits = ~(same | empty) & keep & 0x5555u; bits != 0; bits &= bits - 1)
+      out.push_back(static_cast<WORD>(at + static_cast<size_t>(__builtin_ctz(bits)) / 2));
+  };
+  for (; k + 8 <= n; k += 8) chunk(k, 0xFFFFu);
+  if (k < n && n >= 8) {
+    // The last eight lanes again, those already seen left out.
+    chunk(n - 8, (0xFFFFu << (2 * (8 - (n - k)))) & 0xFFFFu);
+    k = n;
+  }
+#endif
+  for (; k < n; ++k)
+    if (a[k] != b[k] && weight[k] != 0) out.push_back(static_cast<WORD>(k));
 }
 
 // Non-recursive quicksort of count items with a median of three and an
@@ -279,31 +331,37 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     size_t entryCount = 0;
     // Each class stands for weight[k] alphabet indices: counts, votes and
     // scores over classes are those over the indices.
-    // Classes are mostly runs of indices: counted a run at a time.
     std::vector<WORD> weight(w, 0);
-    auto forRuns = [&](const auto& f) {
-      for (size_t c = 0; c < a;) {
-        size_t e = c + 1;
-        while (e < a && m.classOf[e] == m.classOf[c]) ++e;
-        f(m.classOf[c], c, e);
-        c = e;
-      }
-    };
-    forRuns([&](BYTE k, size_t from, size_t to) { weight[k] = static_cast<WORD>(weight[k] + (to - from)); });
-    auto rowOf = [&](WORD s) { return m.rows.data() + static_cast<size_t>(s) * w; };
+    for (size_t c = 0; c < a; ++c) ++weight[m.classOf[c]];
+    // Rows of fewer than eight classes are compared in a copy padded to
+    // eight (the padding alike in every row and of no weight), eight
+    // classes at a time as wider rows are.
+    size_t stride = w;
+    std::vector<WORD> padded;
+    if (w < 8) {
+      stride = 8;
+      padded.assign(n * stride, 0);
+      for (size_t s = 0; s < n; ++s) memcpy(padded.data() + s * stride, m.rows.data() + s * w, w * sizeof(WORD));
+      weight.resize(stride, 0);
+    }
+    const WORD* const matrix = w < 8 ? padded.data() : m.rows.data();
+    auto rowOf = [&](WORD s) { return matrix + static_cast<size_t>(s) * stride; };
     // Position r of the sorted order is state order[r].
     std::vector<WORD> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
     {
+      // The weights add up to the alphabet: a row's count is that less
+      // the weight of its empty classes.
       std::vector<DWORD> counts(n, 0);
+      const std::vector<WORD> empty(stride, NONE);
       for (size_t s = 0; s < n; ++s)
-        for (size_t k = 0; k < w; ++k) counts[s] += rowOf(static_cast<WORD>(s))[k] != NONE ? weight[k] : 0;
+        counts[s] = static_cast<DWORD>(static_cast<long>(a) - WeightedEqual(rowOf(static_cast<WORD>(s)), empty.data(), weight.data(), stride));
       QuickSort(
           static_cast<int64_t>(n),
           [&](int64_t i, int64_t j) {
             const WORD x = order[i], y = order[j];
             if (counts[x] != counts[y]) return counts[x] < counts[y] ? -1 : 1;
-            const long vote = WeightedVote(rowOf(x), rowOf(y), weight.data(), w);
+            const long vote = WeightedVote(rowOf(x), rowOf(y), weight.data(), stride);
             return vote > 0 ? 1 : vote < 0 ? -1 : 0;
           },
           [&](int64_t i, int64_t j) {
@@ -320,13 +378,12 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     // members[memberStart[k] .. memberStart[k + 1]).
     std::vector<size_t> memberStart(w + 1, 0);
     std::vector<BYTE> members(a);
+    // (Each class's start is moved past its members as they are placed,
+    // then the starts are moved back.)
     for (size_t k = 0; k < w; ++k) memberStart[k + 1] = memberStart[k] + weight[k];
-    {
-      std::vector<size_t> at(memberStart.begin(), memberStart.end() - 1);
-      forRuns([&](BYTE k, size_t from, size_t to) {
-        for (size_t c = from; c < to; ++c) members[at[k]++] = static_cast<BYTE>(c);
-      });
-    }
+    for (size_t c = 0; c < a; ++c) members[memberStart[m.classOf[c]]++] = static_cast<BYTE>(c);
+    for (size_t k = w; k > 0; --k) memberStart[k] = memberStart[k - 1];
+    memberStart[0] = 0;
 
     // Defaults first. Candidates: the last four rows, row 0, and the
     // latest row with the same target on the heaviest class (the class of
@@ -351,7 +408,7 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
         long best = -1;
         auto consider = [&](size_t cand) {
           if (chain[cand] >= MAX_CHAIN) return;
-          const long score = WeightedEqual(row, sorted(cand), weight.data(), w);
+          const long score = WeightedEqual(row, sorted(cand), weight.data(), stride);
           if (score >= best) {
             best = score;
             chosen = cand;
@@ -372,29 +429,29 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     // The slots the placement below can reach: the dense row, then per
     // row at most the span of its entries, and one alphabet of room. The
     // array is reserved once (pages are touched as rows land) and copied
-    // out at its final size.
-    std::vector<BYTE> differs(w);
-    auto markDiffers = [&](size_t r) {
-      const WORD* row = sorted(r);
-      const WORD* other = sorted(defAt[r]);
-      size_t differing = 0;
-      for (size_t k = 0; k < w; ++k) {
-        differs[k] = row[k] != other[k] && memberStart[k] != memberStart[k + 1];
-        differing += differs[k];
-      }
-      return differing;
-    };
+    // out at its final size, or kept when that is most of it.
+    // Per sorted row, the classes (with members) in which it differs from
+    // its default, in order: diffClasses[diffStart[r] .. diffStart[r + 1]).
+    std::vector<DWORD> diffStart(n + 1, 0);
+    std::vector<WORD> diffClasses;
+    diffClasses.reserve(n);
     size_t reach = 2 * a;
     for (size_t r = 1; r < n; ++r) {
-      if (markDiffers(r) == 0) continue;
+      diffStart[r] = static_cast<DWORD>(diffClasses.size());
+      const WORD* row = sorted(r);
+      const WORD* other = sorted(defAt[r]);
+      AppendDiffering(row, other, weight.data(), stride, diffClasses);
+      if (diffClasses.size() == diffStart[r]) continue;
       size_t low = a, high = 0;
-      for (size_t k = 0; k < w; ++k) {
-        if (!differs[k]) continue;
+      for (size_t i = diffStart[r]; i < diffClasses.size(); ++i) {
+        const size_t k = diffClasses[i];
         low = std::min<size_t>(low, members[memberStart[k]]);
         high = std::max<size_t>(high, members[memberStart[k + 1] - 1]);
       }
       reach += high - low + 1;
     }
+    diffStart[n] = static_cast<DWORD>(diffClasses.size());
+    std::vector<BYTE> differs(w, 0);
     std::vector<tag_ENTRY> slots;
     slots.reserve(reach);
     slots.assign(a, tag_ENTRY{NONE, NONE});
@@ -413,23 +470,30 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       // The indices of the classes in which the row differs from its
       // default, in order: a few small classes' members merged, or all
       // indices filtered.
-      const size_t differing = markDiffers(r);
+      const WORD* diff = diffClasses.data() + diffStart[r];
+      const size_t differing = diffStart[r + 1] - diffStart[r];
       columns.clear();
       if (differing == 0) {
         base[s] = 0;
         continue;
       }
       size_t indices = 0;
-      for (size_t k = 0; k < w; ++k) indices += differs[k] ? weight[k] : 0;
+      for (size_t i = 0; i < differing; ++i) indices += weight[diff[i]];
       if (differing <= 4 && indices <= 16) {
-        for (size_t k = 0; k < w; ++k)
-          if (differs[k])
-            columns.insert(columns.end(), members.begin() + static_cast<ptrdiff_t>(memberStart[k]),
-                           members.begin() + static_cast<ptrdiff_t>(memberStart[k + 1]));
+        for (size_t i = 0; i < differing; ++i)
+          columns.insert(columns.end(), members.begin() + static_cast<ptrdiff_t>(memberStart[diff[i]]),
+                         members.begin() + static_cast<ptrdiff_t>(memberStart[diff[i] + 1]));
         if (differing > 1) std::sort(columns.begin(), columns.end());
       } else {
-        for (size_t c = 0; c < a; ++c)
-          if (differs[m.classOf[c]]) columns.push_back(c);
+        for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 1;
+        columns.resize(a);
+        size_t kept = 0;
+        for (size_t c = 0; c < a; ++c) {
+          columns[kept] = c;
+          kept += differs[m.classOf[c]];
+        }
+        columns.resize(kept);
+        for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 0;
       }
       // First fit from the first free slot, for at most a budget of slot
       // tests; a row that has not fitted by then goes past the last used
@@ -443,6 +507,12 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
       const size_t from = std::max(firstFree, searchFrom[size]);
       size_t b = from > f ? from - f : 0;
       for (size_t budget = kFitBudget;; ++b) {
+        // Places whose first column is taken cost one slot test each: passed
+        // over in a tight loop while the budget lasts beyond them.
+        while (budget > 1 && b + f < usedEnd && slots[b + f].check != NONE) {
+          --budget;
+          ++b;
+        }
         if (b + f >= usedEnd) break;  // every slot from here on is free
         bool fits = true;
         for (size_t c : columns) {
@@ -484,8 +554,16 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
 
     states.resize(n);
     for (size_t i = 0; i < n; ++i) states[i] = tag_STATE{0, def[i], base[i]};
-    entries.assign(slots.begin() + static_cast<ptrdiff_t>(minIndex),
-                   slots.begin() + static_cast<ptrdiff_t>(minIndex + entryCount));
+    if (slots.capacity() - entryCount <= entryCount / 8) {
+      // Little room to spare: the slots become the entries in place, a
+      // large table is not copied once more.
+      slots.erase(slots.begin(), slots.begin() + static_cast<ptrdiff_t>(minIndex));
+      slots.resize(entryCount);
+      entries.swap(slots);
+    } else {
+      entries.assign(slots.begin() + static_cast<ptrdiff_t>(minIndex),
+                     slots.begin() + static_cast<ptrdiff_t>(minIndex + entryCount));
+    }
   });
   m_states.swap(states);
   m_entries.swap(entries);
@@ -585,7 +663,23 @@ void CDFATransTable::ColumnClasses(DWORD alphabetSize, tag_CLASS_ROWS& out) cons
           const size_t lo = b >= minIndex ? 0 : static_cast<size_t>(minIndex - b);
           const size_t hi = b + a <= entryEnd ? a : static_cast<size_t>(entryEnd - b);
           const tag_ENTRY* e = m_entries.data() + static_cast<size_t>(b + lo - minIndex);
-          for (size_t c = lo; c < hi; ++c, ++e) {
+          size_t c = lo;
+#ifdef __SSE2__
+          // Four entries at a time: the checks are the odd 16-bit lanes,
+          // byte 4j + 2 stands for entry j.
+          static_assert(sizeof(tag_ENTRY) == 4 && offsetof(tag_ENTRY, check) == 2, "entry layout");
+          const __m128i mine = _mm_set1_epi16(static_cast<short>(s));
+          for (; c + 4 <= hi; c += 4, e += 4) {
+            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(e));
+            unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(four, mine))) & 0x4444u;
+            for (; hits != 0; hits &= hits - 1) {
+              const size_t j = static_cast<size_t>(__builtin_ctz(hits)) / 4;
+              value[c + j] = e[j].next;
+              storedList.push_back(c + j);
+            }
+          }
+#endif
+          for (; c < hi; ++c, ++e) {
             if (e->check != s) continue;
             value[c] = e->next;
             storedList.push_back(c);
@@ -697,15 +791,15 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
         used = 0;
       }
     }
-    for (size_t i = 0; hr == S_OK && i < m_entries.size(); ++i) {
-      BYTE* p = chunk + used;
-      StoreU16(p, m_entries[i].next);
-      StoreU16(p + 2, m_entries[i].check);
-      used += kEntryRecord;
-      if (used + kEntryRecord > sizeof chunk || i + 1 == m_entries.size()) {
-        hr = WriteField(stream, chunk, static_cast<ULONG>(used));
-        used = 0;
+    for (size_t i = 0; hr == S_OK && i < m_entries.size();) {
+      const size_t take = std::min(m_entries.size() - i, sizeof chunk / kEntryRecord);
+      const tag_ENTRY* e = m_entries.data() + i;
+      for (size_t j = 0; j < take; ++j) {
+        StoreU16(chunk + j * kEntryRecord, e[j].next);
+        StoreU16(chunk + j * kEntryRecord + 2, e[j].check);
       }
+      hr = WriteField(stream, chunk, static_cast<ULONG>(take * kEntryRecord));
+      i += take;
     }
     return hr;
   }
@@ -774,18 +868,27 @@ HRESULT CDFATransTable::Serialize(IStream* stream, int storing) {
   if (FAILED(hr)) return hr;
   if (!valid) return E_FAIL;
 
-  hr = ReadBlock(stream, static_cast<size_t>(entryCount) * kEntryRecord, raw, E_FAIL, E_OUTOFMEMORY);
-  if (hr != S_OK) return hr;
-  hr = ResultOf([&] {
-    entries.resize(entryCount);
-    for (DWORD i = 0; i < entryCount && valid; ++i) {
-      const BYTE* p = raw.data() + static_cast<size_t>(i) * kEntryRecord;
-      entries[i] = tag_ENTRY{LoadU16(p), LoadU16(p + 2)};
-      if (bad(entries[i].next) || bad(entries[i].check)) valid = false;
+  // The entries are read a chunk of records at a time straight into the
+  // array, which grows as they arrive. A state number n is in range when
+  // n + 1 (NONE wraps to 0) is at most the state count.
+  std::vector<BYTE>().swap(raw);
+  BYTE chunk[4096 * kEntryRecord];
+  for (size_t done = 0; done < entryCount;) {
+    const size_t take = std::min<size_t>(entryCount - done, sizeof chunk / kEntryRecord);
+    hr = ReadField(stream, chunk, static_cast<ULONG>(take * kEntryRecord), E_FAIL);
+    if (hr != S_OK) return hr;
+    hr = ResultOf([&] { entries.resize(done + take); });
+    if (FAILED(hr)) return hr;
+    tag_ENTRY* e = entries.data() + done;
+    WORD worst = 0;
+    for (size_t i = 0; i < take; ++i) {
+      const BYTE* p = chunk + i * kEntryRecord;
+      e[i] = tag_ENTRY{LoadU16(p), LoadU16(p + 2)};
+      worst = std::max(worst, std::max(static_cast<WORD>(e[i].next + 1), static_cast<WORD>(e[i].check + 1)));
     }
-  });
-  if (FAILED(hr)) return hr;
-  if (!valid) return E_FAIL;
+    if (worst > stateCount) return E_FAIL;
+    done += take;
+  }
   m_states.swap(states);
   m_entries.swap(entries);
   m_nMinIndex = minIndex;

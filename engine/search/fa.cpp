@@ -42,27 +42,42 @@ const BYTE kGroups[7][6] = {
 
 int IsWordByte(int c) { return isalnum(c) || c == '_'; }
 
-// Writes value into every byte 0..254 that passes test.
-void WriteClass(CSetBits& set, int (*test)(int), int value) {
-  for (int c = 0; c < 255; ++c)
-    if (test(c)) set.SetBitAt(static_cast<DWORD>(c), value);
+// The members of each class of kClasses, then of the word bytes, among
+// bytes 0..254 (bit c in byte c / 8), read off the tests once.
+const int kWordClass = 12;
+typedef BYTE tag_CLASS_MASK[32];
+const tag_CLASS_MASK* ClassMasks() {
+  static const struct CMasks {
+    tag_CLASS_MASK masks[13];
+    CMasks() : masks() {
+      for (int k = 0; k < 13; ++k) {
+        int (*test)(int) = k < kWordClass ? kClasses[k].test : IsWordByte;
+        for (int c = 0; c < 255; ++c)
+          if (test(c)) masks[k][c >> 3] = static_cast<BYTE>(masks[k][c >> 3] | (1u << (c & 7)));
+      }
+    }
+  } all;
+  return all.masks;
 }
+
+// Writes value into every member of class k (ClassMasks).
+void WriteClass(CSetBits& set, int k, int value) { set.WriteMask(ClassMasks()[k], sizeof(tag_CLASS_MASK), value); }
 
 // Set for \d \s \w, or their complements \D \S \W (all 256 bytes but the
 // members of the lower-case escape).
 CSetBits EscapeSet(char letter) {
-  int (*test)(int) = nullptr;
+  int k = kWordClass;
   switch (tolower(static_cast<unsigned char>(letter))) {
-    case 'd': test = isdigit; break;
-    case 's': test = isspace; break;
-    default: test = IsWordByte; break;
+    case 'd': k = 4; break;  // :digit:
+    case 's': k = 9; break;  // :space:
+    default: break;
   }
   CSetBits set;
   if (isupper(static_cast<unsigned char>(letter))) {
     set.SetBits(0, 255, 1);
-    WriteClass(set, test, 0);
+    WriteClass(set, k, 0);
   } else {
-    WriteClass(set, test, 1);
+    WriteClass(set, k, 1);
   }
   return set;
 }
@@ -298,15 +313,15 @@ void CFA::ProcessCharacterClass(CSetBits& set, int value) {
   const size_t have = strnlen(p, 8);
   if (have < 7 || p[0] != ':' || (p[6] != ':' && (have < 8 || p[7] != ':')))
     ThrowSyntax("Unknown character class at position %d", static_cast<int>(GetPos()));
-  const tag_CHAR_CLASS* found = nullptr;
-  for (const tag_CHAR_CLASS& k : kClasses) {
-    if (have >= k.length && strncasecmp(p, k.name, k.length) == 0) {
-      found = &k;
+  int found = -1;
+  for (int k = 0; k < 12; ++k) {
+    if (have >= kClasses[k].length && strncasecmp(p, kClasses[k].name, kClasses[k].length) == 0) {
+      found = k;
       break;
     }
   }
-  if (found == nullptr) ThrowSyntax("Unknown character class at position %d", static_cast<int>(GetPos()));
-  WriteClass(set, found->test, value);
+  if (found < 0) ThrowSyntax("Unknown character class at position %d", static_cast<int>(GetPos()));
+  WriteClass(set, found, value);
   m_pRead = strchr(p + 1, ':') + 1;  // present: checked above
   if (*m_pRead != ']')
     ThrowSyntax("Expected ']' to end character class at position %d", static_cast<int>(GetPos()));

@@ -33,9 +33,10 @@
 // lastpos are computed, and for every position its followpos: the positions
 // that may follow it. A DFA state is a set of positions (see dfa.h).
 //
-// Position sets are sorted arrays kept in one pool; followpos(p) is a list
-// of pool sets rather than a merged copy, since most followpos sets are
-// the same few firstpos sets shared by many positions. The tree is walked
+// Position sets are sorted runs of one pool array, numbered in the order
+// they are made; followpos(p) is a list of pool sets rather than a merged
+// copy, since most followpos sets are the same few firstpos sets shared by
+// many positions. The lists too lie in one array, a run per position. The tree is walked
 // without recursion, so deeply nested or long patterns cannot exhaust the
 // stack.
 //
@@ -125,6 +126,17 @@ enum NODE_TYPE : DWORD {
 
 const DWORD NO_NODE = 0xFFFFFFFFu;
 
+// A run of DWORDs in one of the compiler's pools (positions or set ids),
+// valid until the pool changes.
+struct tag_DWORD_RUN {
+  const DWORD* first = nullptr;
+  const DWORD* last = nullptr;
+  const DWORD* begin() const { return first; }
+  const DWORD* end() const { return last; }
+  size_t size() const { return static_cast<size_t>(last - first); }
+  bool empty() const { return first == last; }
+};
+
 struct tag_TREE_NODE {
   NODE_TYPE kind = NODE_EMPTY;
   BYTE ch = 0;            // NODE_CHAR: the byte; inner nodes: '|', '.', '*' ...
@@ -173,12 +185,17 @@ class CFA {
   // Positions are numbered in tree order; the last one is END.
   DWORD GetPositionCount() const { return static_cast<DWORD>(m_positions.size()); }
   DWORD GetPositionNode(DWORD position) const { return m_positions[position]; }
-  const std::vector<DWORD>& GetFirstPos() const { return m_sets[m_nRootFirst]; }
+  tag_DWORD_RUN GetFirstPos() const { return GetSet(m_nRootFirst); }
   // followpos(p) as the union of these pool sets.
-  const std::vector<DWORD>& GetFollowSets(DWORD position) const { return m_follow[position]; }
-  const std::vector<DWORD>& GetSet(DWORD id) const { return m_sets[id]; }
+  tag_DWORD_RUN GetFollowSets(DWORD position) const {
+    return tag_DWORD_RUN{m_followIds.data() + m_followStart[position],
+                         m_followIds.data() + m_followStart[position + 1]};
+  }
+  tag_DWORD_RUN GetSet(DWORD id) const {
+    return tag_DWORD_RUN{m_pool.data() + m_setStart[id], m_pool.data() + m_setStart[id + 1]};
+  }
   DWORD GetRootFirstSet() const { return m_nRootFirst; }
-  DWORD GetSetCount() const { return static_cast<DWORD>(m_sets.size()); }
+  DWORD GetSetCount() const { return static_cast<DWORD>(m_setStart.size() - 1); }
 
  protected:
   // Lexer pieces; the read position is just after '[' / '{', or on the ':'
@@ -212,16 +229,20 @@ class CFA {
   BOOL m_bUnanchored;
   bool m_bFoldCase;
 
-  // Position sets: a pool of sorted arrays; per node its firstpos/lastpos
-  // set ids (while computing), per position its followpos set ids.
-  std::vector<std::vector<DWORD>> m_sets;
-  std::vector<std::vector<DWORD>> m_follow;
+  // Position sets: set id runs m_pool[m_setStart[id] .. m_setStart[id + 1]);
+  // position p's followpos set ids m_followIds[m_followStart[p] ..
+  // m_followStart[p + 1]).
+  std::vector<DWORD> m_pool;
+  std::vector<DWORD> m_setStart;
+  std::vector<DWORD> m_followIds;
+  std::vector<DWORD> m_followStart;
   DWORD m_nRootFirst;
   size_t m_nSetEntries;
 
  private:
-  DWORD AddSet(std::vector<DWORD>&& set);
+  DWORD AddPosition(DWORD position);
   DWORD UnionSets(DWORD a, DWORD b);
+  void CountEntries(size_t more);
   void FoldToken(tag_TOKEN_REGEXPR& token) const;
 };
 

@@ -14,7 +14,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "foundation/errorroad.h"
 #include "search/fa.h"
@@ -37,8 +36,10 @@ void CFA::Clear() {
   m_pRead = nullptr;
   std::vector<tag_TREE_NODE>().swap(m_nodes);
   std::vector<DWORD>().swap(m_positions);
-  std::vector<std::vector<DWORD>>().swap(m_sets);
-  std::vector<std::vector<DWORD>>().swap(m_follow);
+  std::vector<DWORD>().swap(m_pool);
+  std::vector<DWORD>().swap(m_setStart);
+  std::vector<DWORD>().swap(m_followIds);
+  std::vector<DWORD>().swap(m_followStart);
   m_nRoot = NO_NODE;
   m_nRootFirst = 0;
   m_nSetEntries = 0;
@@ -53,12 +54,14 @@ bool CFA::MatchCharNode(const tag_TREE_NODE& node, BYTE c) {
 }
 
 DWORD CFA::CreateNewNode(NODE_TYPE kind, BYTE ch, DWORD left, DWORD right) {
-  tag_TREE_NODE node;
+  if (m_nodes.size() >= MAX_NODES) throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
+  m_nodes.emplace_back();
+  tag_TREE_NODE& node = m_nodes.back();
   node.kind = kind;
   node.ch = ch;
   node.left = left;
   node.right = right;
-  return CreateNewNode(node);
+  return static_cast<DWORD>(m_nodes.size() - 1);
 }
 
 DWORD CFA::CreateNewNode(const tag_TREE_NODE& node) {
@@ -69,14 +72,14 @@ DWORD CFA::CreateNewNode(const tag_TREE_NODE& node) {
 }
 
 DWORD CFA::CloneNode(DWORD index) {
-  // Post-order without recursion: children are cloned before their parent.
-  std::unordered_map<DWORD, DWORD> copies;
+  // Post-order without recursion: children are cloned before their parent
+  // (left first), and a parent takes its children's copies off the stack.
   std::vector<std::pair<DWORD, bool>> work;  // node, children done
+  std::vector<DWORD> made;
   work.emplace_back(index, false);
   while (!work.empty()) {
     auto [n, done] = work.back();
     work.pop_back();
-    if (copies.count(n)) continue;
     const DWORD l = m_nodes[n].left;
     const DWORD r = m_nodes[n].right;
     if (!done) {
@@ -86,11 +89,17 @@ DWORD CFA::CloneNode(DWORD index) {
       continue;
     }
     tag_TREE_NODE copy = m_nodes[n];
-    if (l != NO_NODE) copy.left = copies[l];
-    if (r != NO_NODE) copy.right = copies[r];
-    copies[n] = CreateNewNode(copy);
+    if (r != NO_NODE) {
+      copy.right = made.back();
+      made.pop_back();
+    }
+    if (l != NO_NODE) {
+      copy.left = made.back();
+      made.pop_back();
+    }
+    made.push_back(CreateNewNode(copy));
   }
-  return copies[index];
+  return made.back();
 }
 
 DWORD CFA::BuildTreeFromArray(const std::vector<tag_TOKEN_REGEXPR>& tokens, size_t first,
@@ -111,26 +120,33 @@ tag_TOKEN_REGEXPR TreeToken(DWORD node) {
   t.ch = node;
   return t;
 }
+
+// Pushes a finished subtree, made in place on the stack.
+void PushTree(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD node) {
+  stack.emplace_back();
+  stack.back().kind = TOK_TREE;
+  stack.back().ch = node;
+}
 }  // namespace
 
 void CFA::ShiftToken(std::vector<tag_TOKEN_REGEXPR>& stack, const tag_TOKEN_REGEXPR& token) {
   switch (token.kind) {
     case TOK_CHAR:
-      stack.push_back(TreeToken(CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.ch), NO_NODE, NO_NODE)));
+      PushTree(stack, CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.ch), NO_NODE, NO_NODE));
       break;
     case TOK_ANY:
-      stack.push_back(TreeToken(CreateNewNode(NODE_ANY, '.', NO_NODE, NO_NODE)));
+      PushTree(stack, CreateNewNode(NODE_ANY, '.', NO_NODE, NO_NODE));
       break;
     case TOK_SET: {
       tag_TREE_NODE node;
       node.kind = NODE_SET;
       node.set = token.set;
-      stack.push_back(TreeToken(CreateNewNode(node)));
+      PushTree(stack, CreateNewNode(node));
       break;
     }
     case TOK_STRING:
       for (int i = 0; i < token.text.GetLength(); ++i)
-        stack.push_back(TreeToken(CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.text[i]), NO_NODE, NO_NODE)));
+        PushTree(stack, CreateNewNode(NODE_CHAR, static_cast<BYTE>(token.text[i]), NO_NODE, NO_NODE));
       break;
     case TOK_OR:
       CatNodes(stack);
@@ -153,7 +169,7 @@ void CFA::CatNodes(std::vector<tag_TOKEN_REGEXPR>& stack) {
   if (stack.size() - from < 2) return;
   const DWORD joined = BuildTreeFromArray(stack, from, stack.size() - 1, NODE_CAT);
   stack.resize(from);
-  stack.push_back(TreeToken(joined));
+  PushTree(stack, joined);
 }
 
 void CFA::ReduceStack(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD position) {
@@ -172,7 +188,7 @@ void CFA::ReduceStack(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD position) {
     stack.pop_back();
   }
   std::reverse(alternatives.begin(), alternatives.end());
-  stack.push_back(TreeToken(BuildTreeFromArray(alternatives, 0, alternatives.size() - 1, NODE_OR)));
+  PushTree(stack, BuildTreeFromArray(alternatives, 0, alternatives.size() - 1, NODE_OR));
 }
 
 void CFA::ReduceParentesis(std::vector<tag_TOKEN_REGEXPR>& stack, DWORD position) {
@@ -267,64 +283,72 @@ void CFA::BuildSyntaxTree(const char* pattern) {
 
 // ---- position sets ----
 
-DWORD CFA::AddSet(std::vector<DWORD>&& set) {
-  m_nSetEntries += set.size();
+void CFA::CountEntries(size_t more) {
+  m_nSetEntries += more;
   if (m_nSetEntries > MAX_SET_ENTRIES)
     throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
-  m_sets.push_back(std::move(set));
-  return static_cast<DWORD>(m_sets.size() - 1);
+}
+
+DWORD CFA::AddPosition(DWORD position) {
+  CountEntries(1);
+  m_pool.push_back(position);
+  m_setStart.push_back(static_cast<DWORD>(m_pool.size()));
+  return static_cast<DWORD>(m_setStart.size() - 2);
 }
 
 DWORD CFA::UnionSets(DWORD a, DWORD b) {
-  if (m_sets[a].empty()) return b;
-  if (m_sets[b].empty()) return a;
-  std::vector<DWORD> merged;
-  merged.reserve(m_sets[a].size() + m_sets[b].size());
-  std::set_union(m_sets[a].begin(), m_sets[a].end(), m_sets[b].begin(), m_sets[b].end(),
-                 std::back_inserter(merged));
-  return AddSet(std::move(merged));
+  const size_t sa = m_setStart[a + 1] - m_setStart[a];
+  const size_t sb = m_setStart[b + 1] - m_setStart[b];
+  if (sa == 0) return b;
+  if (sb == 0) return a;
+  CountEntries(sa + sb);
+  const size_t at = m_pool.size();
+  m_pool.resize(at + sa + sb);
+  const DWORD* pa = m_pool.data() + m_setStart[a];
+  const DWORD* pb = m_pool.data() + m_setStart[b];
+  DWORD* out = std::set_union(pa, pa + sa, pb, pb + sb, m_pool.data() + at);
+  m_pool.resize(static_cast<size_t>(out - m_pool.data()));
+  m_setStart.push_back(static_cast<DWORD>(m_pool.size()));
+  return static_cast<DWORD>(m_setStart.size() - 2);
 }
 
 void CFA::CalculatePositions(DWORD root) {
-  std::vector<std::vector<DWORD>>().swap(m_sets);
-  std::vector<std::vector<DWORD>>().swap(m_follow);
   m_positions.clear();
+  m_positions.reserve(m_nodes.size());
+  m_pool.clear();
+  m_setStart.clear();
+  m_followIds.clear();
+  m_followStart.clear();
   m_nSetEntries = 0;
-  m_sets.reserve(2 * m_nodes.size() + 1);
-  m_follow.reserve(m_nodes.size());
-  AddSet({});  // set 0: the empty set
+  m_pool.reserve(2 * m_nodes.size() + 16);
+  m_setStart.reserve(2 * m_nodes.size() + 2);
+  m_setStart.push_back(0);
+  m_setStart.push_back(0);  // set 0: the empty set
   std::vector<DWORD> first(m_nodes.size(), 0);
   std::vector<DWORD> last(m_nodes.size(), 0);
-  std::vector<BYTE> referenced(1, 1);  // sets that followpos lists point to
+  // followpos pairs (position, set id) in the order they come; gathered
+  // into one run per position at the end.
+  std::vector<std::pair<DWORD, DWORD>> pairs;
+  pairs.reserve(m_nodes.size());
   auto follow = [&](DWORD lastSet, DWORD firstSet) {
-    if (m_sets[firstSet].empty()) return;
-    if (referenced.size() <= firstSet) referenced.resize(firstSet + 1, 0);
-    referenced[firstSet] = 1;
-    m_nSetEntries += m_sets[lastSet].size();
-    if (m_nSetEntries > MAX_SET_ENTRIES)
-      throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
-    for (DWORD p : m_sets[lastSet]) m_follow[p].push_back(firstSet);
-  };
-  // A child's sets are dropped once its parent is done, unless a followpos
-  // list or the parent itself still uses them.
-  auto release = [&](DWORD child, DWORD parent) {
-    for (DWORD id : {first[child], last[child]}) {
-      if (id == 0 || id == first[parent] || id == last[parent]) continue;
-      if (id < referenced.size() && referenced[id]) continue;
-      std::vector<DWORD>().swap(m_sets[id]);
-    }
+    if (m_setStart[firstSet] == m_setStart[firstSet + 1]) return;
+    CountEntries(m_setStart[lastSet + 1] - m_setStart[lastSet]);
+    for (DWORD i = m_setStart[lastSet]; i < m_setStart[lastSet + 1]; ++i) pairs.emplace_back(m_pool[i], firstSet);
   };
 
-  std::vector<std::pair<DWORD, bool>> work;
-  work.emplace_back(root, false);
-  while (!work.empty()) {
-    auto [n, done] = work.back();
-    work.pop_back();
+  // The walk's stack: every node goes on it twice at most, once to be
+  // opened and once to be done (the low bit).
+  std::vector<DWORD> work(2 * m_nodes.size() + 2);
+  size_t top = 0;
+  work[top++] = root << 1;
+  while (top > 0) {
+    const DWORD n = work[--top] >> 1;
+    const bool done = work[top] & 1;
     tag_TREE_NODE& node = m_nodes[n];
     if (!done) {
-      work.emplace_back(n, true);
-      if (node.right != NO_NODE) work.emplace_back(node.right, false);
-      if (node.left != NO_NODE) work.emplace_back(node.left, false);
+      work[top++] = n << 1 | 1;
+      if (node.right != NO_NODE) work[top++] = node.right << 1;
+      if (node.left != NO_NODE) work[top++] = node.left << 1;
       continue;
     }
     const DWORD l = node.left;
@@ -339,9 +363,8 @@ void CFA::CalculatePositions(DWORD root) {
       case NODE_END: {
         const DWORD p = static_cast<DWORD>(m_positions.size());
         m_positions.push_back(n);
-        m_follow.emplace_back();
         node.nullable = 0;
-        first[n] = last[n] = AddSet({p});
+        first[n] = last[n] = AddPosition(p);
         break;
       }
       case NODE_CAT:
@@ -364,10 +387,16 @@ void CFA::CalculatePositions(DWORD root) {
         if (node.kind != NODE_OPT) follow(last[n], first[n]);
         break;
     }
-    if (l != NO_NODE) release(l, n);
-    if (r != NO_NODE) release(r, n);
   }
   m_nRootFirst = first[root];
+  // Counting sort of the pairs by position, keeping their order.
+  const size_t positions = m_positions.size();
+  m_followStart.assign(positions + 1, 0);
+  for (const auto& e : pairs) ++m_followStart[e.first + 1];
+  for (size_t p = 0; p < positions; ++p) m_followStart[p + 1] += m_followStart[p];
+  m_followIds.resize(pairs.size());
+  std::vector<DWORD> at(m_followStart.begin(), m_followStart.end() - 1);
+  for (const auto& e : pairs) m_followIds[at[e.first]++] = e.second;
 }
 
 }  // namespace telsor

@@ -92,6 +92,21 @@ void CSetBits::SetBits(DWORD first, DWORD last, int value) {
   EndWrite();
 }
 
+void CSetBits::WriteMask(const BYTE* mask, DWORD bytes, int value) {
+  DWORD used = bytes;
+  while (used > 0 && mask[used - 1] == 0) --used;
+  if (value) {
+    if (used == 0) return;
+    if (GetByteLength() < used) Resize(used);
+  } else {
+    if (used > GetByteLength()) used = GetByteLength();
+    if (used == 0) return;
+  }
+  BYTE* p = BeginWrite();
+  for (DWORD i = 0; i < used; ++i) p[i] = static_cast<BYTE>(value ? (p[i] | mask[i]) : (p[i] & ~mask[i]));
+  EndWrite();
+}
+
 int CSetBits::GetBitAt(DWORD bit) const {
   DWORD byte = bit / 8;
   if (byte >= GetByteLength()) return 0;

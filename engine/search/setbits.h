@@ -39,6 +39,9 @@ class CSetBits {
   int SetBitAt(DWORD bit, int value);
   // Sets or clears bits first..last inclusive; nothing when last < first.
   void SetBits(DWORD first, DWORD last, int value);
+  // Sets (value non-zero) or clears every bit that is set in the first
+  // bytes bytes of mask (bit n in byte n / 8), in one write.
+  void WriteMask(const BYTE* mask, DWORD bytes, int value);
   int GetBitAt(DWORD bit) const;
   // First set bit at or after bit, or 0xFFFFFFFF.
   DWORD GetBitSetToOne(DWORD bit) const;

@@ -2,6 +2,7 @@
 // std::vector<bool>.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -89,6 +90,27 @@ TEST(SetBitsTest, CopiesShareUntilWritten) {
   EXPECT_TRUE(d == a);
 }
 
+TEST(SetBitsTest, MaskWritesGrowLikeSingleBitsAndUnshare) {
+  const BYTE mask[32] = {0x01, 0, 0, 0, 0, 0, 0, 0, 0x80};  // bits 0 and 71
+  CSetBits a;
+  a.SetBitAt(3, 1);
+  CSetBits b = a;
+  b.WriteMask(mask, sizeof mask, 1);
+  EXPECT_EQ(16u, b.GetByteLength());  // as SetBitAt(71, 1) would grow it
+  EXPECT_EQ(1, b.GetBitAt(0));
+  EXPECT_EQ(1, b.GetBitAt(71));
+  EXPECT_EQ(1, b.GetBitAt(3));
+  EXPECT_EQ(0, a.GetBitAt(0));  // the copy it shared with is unchanged
+  EXPECT_EQ(8u, a.GetByteLength());
+  const DWORD hash = b.GetHash();
+  b.WriteMask(mask, sizeof mask, 0);  // clearing: the hash is made anew
+  EXPECT_NE(hash, b.GetHash());
+  EXPECT_TRUE(b == a);
+  CSetBits empty;
+  empty.WriteMask(mask, sizeof mask, 0);  // clearing never grows
+  EXPECT_EQ(0u, empty.GetByteLength());
+}
+
 TEST(SetBitsTest, RandomOperationsAgainstVectorBool) {
   std::mt19937 rng(6);
   for (int round = 0; round < 200; ++round) {
@@ -104,7 +126,7 @@ TEST(SetBitsTest, RandomOperationsAgainstVectorBool) {
       CSetBits& s = sets[w];
       std::vector<bool>& o = oracle[w];
       DWORD bit = rng() % 300;
-      switch (rng() % 8) {
+      switch (rng() % 9) {
         case 0:
         case 1: {
           int value = rng() % 2;
@@ -141,6 +163,18 @@ TEST(SetBitsTest, RandomOperationsAgainstVectorBool) {
             o.assign(o.size(), false);
           }
           break;
+        case 7: {
+          // A mask of a few bytes from bit / 8 on, set or cleared at once.
+          BYTE mask[40] = {};
+          const DWORD from = bit / 8;
+          const DWORD to = std::min<DWORD>(from + 1 + rng() % 4, sizeof mask);
+          for (DWORD i = from; i < to; ++i) mask[i] = static_cast<BYTE>(rng());
+          const int value = rng() % 2;
+          s.WriteMask(mask, sizeof mask, value);
+          for (DWORD i = 0; i < 8 * sizeof mask; ++i)
+            if (mask[i / 8] >> (i % 8) & 1) set(o, i, value != 0);
+          break;
+        }
         default: {
           CTestStream st;
           ASSERT_EQ(0, s.Serialize(&st, 1));
