@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <new>
 #include <type_traits>
 #include <vector>
@@ -122,14 +123,38 @@ class CDFAScanTable {
       if (m_nLeave < 3) m_leave[m_nLeave] = static_cast<BYTE>(c);
       ++m_nLeave;
     }
-    // With one such byte x: the bytes y after it for which x y does not
-    // lead back to the start state. x y pairs that do can be skipped too,
-    // as long as x alone neither accepts nor leads back (x x goes on).
-    memset(m_goesOn, 1, sizeof m_goesOn);
-    if (m_nLeave == 1) {
-      const ROW after = Next(m_start, m_leave[0]);
-      if (!IsSpecial(after) && Next(after, m_leave[0]) != m_start) {
-        for (DWORD c = 0; c < 256; ++c) m_goesOn[c] = Next(after, static_cast<BYTE>(c)) != m_start;
+    // With one such byte x: the path a match must take from x on, as far
+    // as it is one byte per step (a new plain state each time), and at
+    // each depth the bytes that lead straight back to the start state. A
+    // near miss (x, some bytes of the path, then such a byte) is passed
+    // over without stepping: the scan would be back at the start state
+    // right after it.
+    m_nPath = 0;
+    memset(m_back, 0, sizeof m_back);
+    if (m_nLeave == 1 && !IsSpecial(Next(m_start, m_leave[0]))) {
+      ROW on[MAX_NEAR_PATH + 1] = {m_start, Next(m_start, m_leave[0])};
+      m_path[0] = m_leave[0];
+      m_nPath = 1;
+      for (;;) {
+        const ROW at = on[m_nPath];
+        BYTE* back = m_back[m_nPath - 1];
+        ROW ahead = nullptr;
+        DWORD forward = 0, aheadBytes = 0;
+        for (DWORD c = 0; c < 256; ++c) {
+          const ROW next = Next(at, static_cast<BYTE>(c));
+          if (next == m_start) {
+            back[c >> 3] = static_cast<BYTE>(back[c >> 3] | 1u << (c & 7));
+            continue;
+          }
+          if (IsSpecial(next) || std::find(on, on + m_nPath + 1, next) != on + m_nPath + 1) continue;
+          if (ahead != nullptr && next != ahead) aheadBytes = 2;  // more than one way on
+          ahead = next;
+          forward = c;
+          ++aheadBytes;
+        }
+        if (m_nPath == MAX_NEAR_PATH || aheadBytes != 1) break;
+        m_path[m_nPath++] = static_cast<BYTE>(forward);
+        on[m_nPath] = ahead;
       }
     }
   }
@@ -215,6 +240,7 @@ class CDFAScanTable {
     m_start = m_dead = m_special = nullptr;
     m_nClasses = 0;
     m_nLeave = 0;
+    m_nPath = 0;
   }
   bool IsEmpty() const { return m_cells.empty(); }
   size_t GetBytes() const {
@@ -229,8 +255,8 @@ class CDFAScanTable {
   WORD State(ROW row) const { return m_state[static_cast<size_t>(row - m_cells.data()) / m_nClasses]; }
   const BYTE* Classes() const { return m_class; }
   // Where a scan in the start state at p must go on stepping: the first
-  // byte that leaves the start state, past pairs that come straight back
-  // (see m_goesOn); n when none. Only when CanSkip(): at most
+  // byte that leaves the start state, past near misses that come straight
+  // back (see Build); n when none. Only when CanSkip(): at most
   // MAX_SKIP_BYTES bytes leave the start state (three are looked for 16 at
   // a time, more through a table), and the start state is plain.
   static const DWORD MAX_SKIP_BYTES = 16;
@@ -249,35 +275,82 @@ class CDFAScanTable {
       return n;
     }
     if (m_nLeave == 1) {
+      // Blocks of 64 bytes are read at fixed steps and each x in them looked
+      // at in turn (those inside a near miss already passed over left out),
+      // so that the reads need not wait for the looks. Longer runs without
+      // x are left to memchr.
       const BYTE x = m_leave[0];
-      auto goesOn = [&](size_t at) { return at + 1 == n || m_goesOn[p[at + 1]]; };
-      size_t i = 0;
-      for (;;) {
+      size_t i = 0, from = 0;  // from: the first byte not passed over
+      auto mustStep = [&](size_t at) {
+        if (at < from) return false;
+        from = PastNearMiss(p, at, n);
+        return from == at;
+      };
 #ifdef __SSE2__
-        // Near hits are looked for here; memchr pays off for longer runs.
-        const __m128i v = _mm_set1_epi8(static_cast<char>(x));
-        for (const size_t limit = i + 64; i < limit && i + 16 <= n; i += 16) {
-          unsigned mask = static_cast<unsigned>(
-              _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), v)));
-          for (; mask != 0; mask &= mask - 1) {
-            const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
-            if (goesOn(at)) return at;
-          }
+      const __m128i v = _mm_set1_epi8(static_cast<char>(x));
+      auto hits = [&](size_t at) {
+        return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)), v);
+      };
+      for (size_t empty = 0; i + 64 <= n;) {
+        const __m128i a = hits(i), b = hits(i + 16), c = hits(i + 32), d = hits(i + 48);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) {
+          i += 64;
+          if (++empty < 2) continue;
+          const void* hit = memchr(p + i, x, n - i);
+          if (hit == nullptr) return n;
+          i = static_cast<size_t>(static_cast<const BYTE*>(hit) - p);
+          empty = 0;
+          continue;
         }
+        empty = 0;
+        unsigned long long mask = static_cast<unsigned long long>(static_cast<unsigned>(_mm_movemask_epi8(a))) |
+                                  static_cast<unsigned long long>(static_cast<unsigned>(_mm_movemask_epi8(b))) << 16 |
+                                  static_cast<unsigned long long>(static_cast<unsigned>(_mm_movemask_epi8(c))) << 32 |
+                                  static_cast<unsigned long long>(static_cast<unsigned>(_mm_movemask_epi8(d))) << 48;
+        for (; mask != 0; mask &= mask - 1) {
+          const size_t at = i + static_cast<size_t>(__builtin_ctzll(mask));
+          if (mustStep(at)) return at;
+        }
+        i += 64;
+      }
 #endif
-        if (i >= n) return n;
+      while (i < n) {
         const void* hit = memchr(p + i, x, n - i);
         if (hit == nullptr) return n;
         const size_t at = static_cast<size_t>(static_cast<const BYTE*>(hit) - p);
-        if (goesOn(at)) return at;
-        i = at + 2;  // p[at + 1] is not x: x x goes on
+        if (mustStep(at)) return at;
+        i = at + 1;
       }
+      return n;
     }
     return SpanExcept(p, n, m_leave[0], m_leave[1], m_leave[m_nLeave - 1]);
   }
 
  private:
+  static const DWORD MAX_NEAR_PATH = 16;
   size_t RowIndex(ROW row) const { return static_cast<size_t>(row - m_cells.data()) / m_nClasses; }
+  bool LeadsBack(DWORD depth, BYTE c) const { return (m_back[depth - 1][c >> 3] >> (c & 7)) & 1; }
+  // With p[at] the byte that leaves the start state: where the scan is
+  // back at the start state when p[at..] is a near miss of the path, else
+  // at (the scan steps from there).
+  size_t PastNearMiss(const BYTE* p, size_t at, size_t n) const {
+    if (m_nPath == 0) return at;
+    DWORD depth = 1;  // path bytes matched
+#ifdef __SSE2__
+    if (at + 16 <= n) {
+      const __m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+      const __m128i want = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_path));
+      const unsigned differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(got, want))) &
+                              ((1u << m_nPath) - 1);
+      depth = differ != 0 ? static_cast<DWORD>(__builtin_ctz(differ)) : m_nPath;
+    } else
+#endif
+    {
+      while (depth < m_nPath && at + depth < n && p[at + depth] == m_path[depth]) ++depth;
+    }
+    if (at + depth >= n || !LeadsBack(depth, p[at + depth])) return at;
+    return at + depth + 1;
+  }
 
   std::vector<const void*> m_cells;  // rows of successor-row pointers
   std::vector<WORD> m_state;         // row index -> state (NONE: dead)
@@ -288,7 +361,11 @@ class CDFAScanTable {
   ROW m_special = nullptr;  // rows from here on accept or are dead
   BYTE m_leave[3] = {};
   DWORD m_nLeave = 0;
-  BYTE m_goesOn[256] = {};  // see Build: 0 for y when x y comes back
+  // See Build: the path from the one byte that leaves the start state,
+  // and per depth 1..m_nPath a bit per byte that leads back to it.
+  BYTE m_path[MAX_NEAR_PATH] = {};
+  DWORD m_nPath = 0;
+  BYTE m_back[MAX_NEAR_PATH][32] = {};
   BYTE m_leaves[256] = {};  // 1 for the bytes that leave the start state
   // Two-byte steps: rows in the order of m_cells plus the escape row;
   // a cell's byte offset in its row is m_pairFirst[a] + m_pairSecond[b].

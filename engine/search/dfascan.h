@@ -31,7 +31,8 @@
 // of successor pointers, accepting rows and the dead row last) in one pass
 // over the table's rows. When at most 16 bytes leave the start state, the
 // scans skip over the bytes that keep it (three such bytes are looked for
-// 16 at a time, more through a table); when more bytes leave it, a
+// 16 at a time, more through a table; with one, near misses of the bytes a
+// match starts with are passed over too); when more bytes leave it, a
 // first-accept scan steps two bytes per lookup where both stay among plain
 // states (a table of at most 256 KiB, else none). Without the flat copy
 // the packed table is walked. All give the same results.

@@ -123,3 +123,64 @@ TEST(DFAScanTest, SkippedPairsAroundBlockEnds) {
     EXPECT_EQ(SEEK_NOT_FOUND, re.Search(none.data(), static_cast<DWORD>(len), nullptr));
   }
 }
+
+TEST(DFAScanTest, NearMissesOfALongPrefix) {
+  // A scan that skips passes over a run that follows the pattern's first
+  // bytes for a while and then takes a byte that comes straight back to
+  // the start state. Texts made of such runs, cut at every depth and
+  // followed by bytes that come back, restart the pattern or go on, must
+  // give what the packed table walked a byte at a time gives: buffers and
+  // streams read in short pieces, so that runs straddle the blocks.
+  static const struct {
+    const char* pattern;
+    const char* prefix;  // the literal bytes a match starts with
+    int caseSensitive;
+  } kCases[] = {
+      {"--=_NextPart_[0-9A-F]{4}\\.[0-9A-F]{8}", "--=_NextPart_", 1},
+      {"abcabd", "abcabd", 1},                                  // overlaps itself
+      {"aaaaaaaaaaaaaaaaaaab", "aaaaaaaaaaaaaaaaaaab", 1},      // longer than a block
+      {"0123456789abcdefghij[xy]", "0123456789abcdefghij", 1},  // longer than the path
+      {"-(ab|ac)d", "-ab", 1},                                  // two ways on
+      {"xy?z+", "xyz", 1},                                      // an accept one byte in
+      {"=[^=]{3}=", "=abc=", 1},
+      {"%boundary%", "%boundary%", 0},  // case-blind after the first byte
+      {"ab+c+d", "abcd", 1},                                    // loops on the path
+      {"--end--$", "--end--", 1},
+  };
+  std::mt19937 rng(1511);
+  for (const auto& c : kCases) {
+    CProbe re, twin;
+    ASSERT_EQ(0, re.Compile(c.pattern, c.caseSensitive, 0)) << c.pattern;
+    ASSERT_EQ(0, twin.Compile(c.pattern, c.caseSensitive, 0)) << c.pattern;
+    EXPECT_TRUE(re.Skips()) << c.pattern;
+    const std::string prefix = c.prefix;
+    const std::string others = prefix + " Z9.\n";
+    for (int round = 0; round < 400; ++round) {
+      std::string text;
+      const size_t size = round % 4 == 0 ? 300 + rng() % 400 : 1 + rng() % 90;
+      while (text.size() < size) {
+        switch (rng() % 4) {
+          case 0: text.append(1 + rng() % 20, 'q'); break;
+          case 1: text += others[rng() % others.size()]; break;
+          default:  // the prefix cut at some depth, then any byte
+            text += prefix.substr(0, 1 + rng() % prefix.size());
+            text += others[rng() % others.size()];
+        }
+      }
+      if (rng() % 3 == 0) text += rng() % 2 ? "--=_NextPart_09AF.0123ABCD" : prefix + "xd";
+      const DWORD n = static_cast<DWORD>(text.size());
+      tag_HIT flat{0, 77}, packed{0, 77};
+      flat.at = re.Search(text.data(), n, &flat.len);
+      packed.at = re.SimulateAutomaton(twin.GetTable(), text.data(), n, &packed.len);
+      ASSERT_EQ(packed.at, flat.at) << c.pattern << " / " << text;
+      ASSERT_EQ(packed.len, flat.len) << c.pattern << " / " << text;
+
+      CTestStream a(text), b(text);
+      a.maxChunk = 1 + rng() % 40;
+      flat.at = re.Search(&a, 0x7FFFFFFF, &flat.len);
+      packed.at = re.SimulateAutomaton(twin.GetTable(), &b, 0x7FFFFFFF, &packed.len);
+      ASSERT_EQ(packed.at, flat.at) << c.pattern << " / " << text << " in pieces of " << a.maxChunk;
+      ASSERT_EQ(packed.len, flat.len) << c.pattern << " / " << text << " in pieces of " << a.maxChunk;
+    }
+  }
+}
