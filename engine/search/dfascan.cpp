@@ -31,13 +31,13 @@ namespace telsor {
 class CDFAScanTable {
  public:
   typedef const void* const* ROW;
-  // One two-byte step: the row after both bytes, and 1 when the state
-  // between them is the start state.
-  struct tag_PAIR {
-    const tag_PAIR* next;
-    size_t midStart;
-  };
-  typedef const tag_PAIR* PAIR_ROW;
+  // One two-byte step: the byte offset in the pair table of the row after
+  // both bytes (a multiple of 4), plus 1 when the state between them is the
+  // start state. Four bytes a cell keep the table small enough to stay in
+  // the first-level cache while the text streams through it.
+  typedef DWORD PAIR;
+  typedef DWORD PAIR_ROW;  // the byte offset of a row of the pair table
+  static bool MidStart(PAIR e) { return (e & 1) != 0; }
 
   // maxCells bounds the copy (states x classes); a larger table leaves the
   // copy empty and the caller walks the packed table. rows are the table's
@@ -163,51 +163,51 @@ class CDFAScanTable {
   // one, leads to the escape row (past PairSpecial): the caller then steps
   // the bytes one at a time.
   void BuildPairs(size_t maxEntries) {
-    std::vector<tag_PAIR>().swap(m_pairs);
+    std::vector<PAIR>().swap(m_pairs);
     if (IsEmpty()) return;
     const size_t k = m_nClasses, k2 = k * k, rows = m_state.size() + 1;
-    if (rows * k2 > maxEntries) return;
-    m_pairs.assign(rows * k2, tag_PAIR{nullptr, 0});
-    tag_PAIR* pairs = m_pairs.data();
-    const tag_PAIR* escape = pairs + (rows - 1) * k2;
+    if (rows * k2 > maxEntries || rows * k2 * sizeof(PAIR) > 0x7FFFFFFF) return;
+    m_pairs.assign(rows * k2, 0);
+    const DWORD rowBytes = static_cast<DWORD>(k2 * sizeof(PAIR));
+    const PAIR escape = static_cast<PAIR>(rows - 1) * rowBytes;
     for (size_t r = 0; r + 1 < rows; ++r) {
       const ROW row = m_cells.data() + r * k;
       for (size_t a = 0; a < k; ++a) {
         const ROW mid = static_cast<ROW>(row[a]);
         for (size_t b = 0; b < k; ++b) {
-          tag_PAIR& e = pairs[r * k2 + a * k + b];
+          PAIR& e = m_pairs[r * k2 + a * k + b];
           if (IsSpecial(row) || IsSpecial(mid)) {
-            e.next = escape;
+            e = escape;
             continue;
           }
-          e.next = pairs + RowIndex(static_cast<ROW>(mid[b])) * k2;
-          e.midStart = mid == m_start ? 1 : 0;
+          e = static_cast<PAIR>(RowIndex(static_cast<ROW>(mid[b]))) * rowBytes | (mid == m_start ? 1 : 0);
         }
       }
     }
-    for (size_t c = 0; c < k2; ++c) pairs[(rows - 1) * k2 + c].next = escape;
+    for (size_t c = 0; c < k2; ++c) m_pairs[(rows - 1) * k2 + c] = escape;
     for (DWORD c = 0; c < 256; ++c) {
-      m_pairFirst[c] = static_cast<DWORD>(m_class[c] * k * sizeof(tag_PAIR));
-      m_pairSecond[c] = static_cast<DWORD>(m_class[c] * sizeof(tag_PAIR));
+      m_pairFirst[c] = static_cast<DWORD>(m_class[c] * k * sizeof(PAIR));
+      m_pairSecond[c] = static_cast<DWORD>(m_class[c] * sizeof(PAIR));
     }
-    m_pairStart = pairs + RowIndex(m_start) * k2;
-    m_pairSpecial = pairs + RowIndex(m_special) * k2;
+    m_pairStart = static_cast<PAIR_ROW>(RowIndex(m_start)) * rowBytes;
+    m_pairSpecial = static_cast<PAIR_ROW>(RowIndex(m_special)) * rowBytes;
   }
   bool HasPairs() const { return !m_pairs.empty(); }
   PAIR_ROW PairStart() const { return m_pairStart; }
   PAIR_ROW PairRow(ROW row) const {
     if (row == m_start) return m_pairStart;
-    return m_pairs.data() + RowIndex(row) * m_nClasses * m_nClasses;
+    return static_cast<PAIR_ROW>(RowIndex(row) * m_nClasses * m_nClasses * sizeof(PAIR));
   }
   ROW RowOfPair(PAIR_ROW pr) const {
     if (pr == m_pairStart) return m_start;
-    return m_cells.data() + static_cast<size_t>(pr - m_pairs.data()) / (m_nClasses * m_nClasses) * m_nClasses;
+    return m_cells.data() + pr / (m_nClasses * m_nClasses * sizeof(PAIR)) * m_nClasses;
   }
-  // The cell for bytes a, b from pr; its next is at or past PairSpecial()
+  // The cell for bytes a, b from pr; its row is at or past PairSpecial()
   // when the bytes must be stepped one at a time.
-  const tag_PAIR* PairStep(PAIR_ROW pr, BYTE a, BYTE b) const {
-    return reinterpret_cast<const tag_PAIR*>(reinterpret_cast<const char*>(pr) + m_pairFirst[a] +
-                                             m_pairSecond[b]);
+  PAIR PairStep(PAIR_ROW pr, BYTE a, BYTE b) const {
+    PAIR e;
+    memcpy(&e, reinterpret_cast<const char*>(m_pairs.data()) + pr + m_pairFirst[a] + m_pairSecond[b], sizeof e);
+    return e;
   }
   PAIR_ROW PairSpecial() const { return m_pairSpecial; }
   // Steps p[j..n) two bytes at a time from row while both bytes lead to
@@ -220,10 +220,10 @@ class CDFAScanTable {
     PAIR_ROW pr = PairRow(row);
     const PAIR_ROW special = m_pairSpecial, start = m_pairStart;
     while (j + 2 <= n) {
-      const tag_PAIR* e = PairStep(pr, p[j], p[j + 1]);
-      const PAIR_ROW next = e->next;
+      const PAIR e = PairStep(pr, p[j], p[j + 1]);
+      const PAIR_ROW next = e & ~static_cast<PAIR>(1);
       if (next >= special) break;
-      onStep(pr, *e, j);
+      onStep(pr, e, j);
       pr = next;
       j += 2;
       if (stopAtStart && pr == start) break;
@@ -233,8 +233,8 @@ class CDFAScanTable {
   }
 
   void Clear() {
-    std::vector<tag_PAIR>().swap(m_pairs);
-    m_pairStart = m_pairSpecial = nullptr;
+    std::vector<PAIR>().swap(m_pairs);
+    m_pairStart = m_pairSpecial = 0;
     std::vector<const void*>().swap(m_cells);
     std::vector<WORD>().swap(m_state);
     m_start = m_dead = m_special = nullptr;
@@ -245,7 +245,7 @@ class CDFAScanTable {
   bool IsEmpty() const { return m_cells.empty(); }
   size_t GetBytes() const {
     return sizeof *this + m_cells.capacity() * sizeof(void*) + m_state.capacity() * sizeof(WORD) +
-           m_pairs.capacity() * sizeof(tag_PAIR);
+           m_pairs.capacity() * sizeof(PAIR);
   }
 
   ROW Start() const { return m_start; }
@@ -369,11 +369,11 @@ class CDFAScanTable {
   BYTE m_leaves[256] = {};  // 1 for the bytes that leave the start state
   // Two-byte steps: rows in the order of m_cells plus the escape row;
   // a cell's byte offset in its row is m_pairFirst[a] + m_pairSecond[b].
-  std::vector<tag_PAIR> m_pairs;
+  std::vector<PAIR> m_pairs;
   DWORD m_pairFirst[256] = {};
   DWORD m_pairSecond[256] = {};
-  PAIR_ROW m_pairStart = nullptr;
-  PAIR_ROW m_pairSpecial = nullptr;
+  PAIR_ROW m_pairStart = 0;
+  PAIR_ROW m_pairSpecial = 0;
 };
 
 namespace {
@@ -404,7 +404,7 @@ struct CDFAPackedWalker {
 };
 
 const size_t kMaxFlatCells = 4096 * 256;    // flat copies up to 4 MiB
-const size_t kMaxPairCells = 1 << 14;       // two-byte steps up to 256 KiB
+const size_t kMaxPairCells = 1 << 14;       // two-byte steps up to 64 KiB
 const DWORD kMaxStreamBlock = 4096;
 
 // The stream's current position (low 32 bits); false when Seek fails.
@@ -533,9 +533,9 @@ class CScan {
       if (j + 2 <= n) {
         const DWORD from = j;
         j = static_cast<DWORD>(t.StepPairs(cell, p, j, n, skip,
-                                           [&](CDFAScanTable::PAIR_ROW pr, const CDFAScanTable::tag_PAIR& e, size_t at) {
+                                           [&](CDFAScanTable::PAIR_ROW pr, CDFAScanTable::PAIR e, size_t at) {
                                              start = pr == pairStart ? base + static_cast<DWORD>(at) : start;
-                                             start = e.midStart ? base + static_cast<DWORD>(at) + 1 : start;
+                                             start = CDFAScanTable::MidStart(e) ? base + static_cast<DWORD>(at) + 1 : start;
                                            }));
         if (j != from) continue;  // at the end, back at the start or escaping
       }

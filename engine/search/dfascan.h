@@ -34,7 +34,7 @@
 // 16 at a time, more through a table; with one, near misses of the bytes a
 // match starts with are passed over too); when more bytes leave it, a
 // first-accept scan steps two bytes per lookup where both stay among plain
-// states (a table of at most 256 KiB, else none). Without the flat copy
+// states (a table of at most 64 KiB, else none). Without the flat copy
 // the packed table is walked. All give the same results.
 //
 // Search is const and may run from many threads at once; Prepare and
