@@ -1,7 +1,8 @@
 // Regular expressions from untrusted bytes: any pattern compiles or fails
 // with a code, and a compiled one finds the same match (offset and length)
 // in a buffer, in a stream read in blocks of any size from any position,
-// and after a round trip through its record.
+// after a round trip through its record, and walking its table a byte at
+// a time.
 //
 // Input: byte 0 options (bit 0 case-sensitive, bits 1-3 the stream's read
 // size, bits 4-5 where the stream starts), then the pattern up to the
@@ -67,5 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(back.Serialize(&record, 0) == S_OK);
   DWORD backLen = 0;
   Check(back.Search(text.data(), static_cast<DWORD>(text.size()), &backLen) == at && backLen == len);
+
+  // Another table than the matcher's own is walked a byte at a time: the
+  // fast scans (skips, near misses passed over, two-byte steps) must agree.
+  DWORD packedLen = 0;
+  Check(re.SimulateAutomaton(back.GetTable(), text.data(), static_cast<DWORD>(text.size()), &packedLen) == at &&
+        packedLen == len);
   return 0;
 }
