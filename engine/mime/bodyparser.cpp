@@ -11,6 +11,7 @@
 #include <string>
 
 #include "foundation/errorroad.h"
+#include "foundation/strhelpers.h"
 #include "foundation/throwcode.h"
 #include "foundation/win32.h"
 #include "mime/anomalyflags.h"

@@ -14,6 +14,7 @@
 
 #include "foundation/errorroad.h"
 #include "foundation/exception.h"
+#include "foundation/strhelpers.h"
 #include "foundation/throwcode.h"
 #include "mime/mimehelpers.h"
 
@@ -75,7 +76,7 @@ class CSetEOLSequence::CCollector {
         m_run.assign(run);  // the next piece may go on with it
         return;
       }
-      if (run != m_last) EndRun(run);
+      EndRun(run);
     }
   }
 

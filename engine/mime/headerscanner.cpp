@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "foundation/strhelpers.h"
 #include "foundation/throwcode.h"
 #include "mime/anomalyflags.h"
 #include "mime/headerfields.h"

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "foundation/errorroad.h"
+#include "foundation/strhelpers.h"
 #include "foundation/throwcode.h"
 
 namespace telsor {

@@ -25,7 +25,6 @@
 #include <string>
 
 #include "foundation/istream.h"
-#include "foundation/strhelpers.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
 

@@ -31,6 +31,11 @@ const tag_CHAR_CLASS kClasses[12] = {
     {":lower:", 7, islower}, {":print:", 7, isprint}, {":punct:", 7, ispunct},
     {":space:", 7, isspace}, {":upper:", 7, isupper}, {":xdigit:", 8, isxdigit},
 };
+const int kClassCount = static_cast<int>(sizeof kClasses / sizeof kClasses[0]);
+// The rows behind \d and \s, and the word bytes of \w after the table's rows.
+const int kDigitClass = 4;
+const int kSpaceClass = 9;
+const int kWordClass = kClassCount;
 
 // Latin-1 equivalence groups, searched in this order; 0 ends a group.
 const BYTE kGroups[7][6] = {
@@ -44,13 +49,12 @@ int IsWordByte(int c) { return isalnum(c) || c == '_'; }
 
 // The members of each class of kClasses, then of the word bytes, among
 // bytes 0..254 (bit c in byte c / 8), read off the tests once.
-const int kWordClass = 12;
 typedef BYTE tag_CLASS_MASK[32];
 const tag_CLASS_MASK* ClassMasks() {
   static const struct CMasks {
-    tag_CLASS_MASK masks[13];
+    tag_CLASS_MASK masks[kClassCount + 1];
     CMasks() : masks() {
-      for (int k = 0; k < 13; ++k) {
+      for (int k = 0; k <= kClassCount; ++k) {
         int (*test)(int) = k < kWordClass ? kClasses[k].test : IsWordByte;
         for (int c = 0; c < 255; ++c)
           if (test(c)) masks[k][c >> 3] = static_cast<BYTE>(masks[k][c >> 3] | (1u << (c & 7)));
@@ -68,8 +72,8 @@ void WriteClass(CSetBits& set, int k, int value) { set.WriteMask(ClassMasks()[k]
 CSetBits EscapeSet(char letter) {
   int k = kWordClass;
   switch (tolower(static_cast<unsigned char>(letter))) {
-    case 'd': k = 4; break;  // :digit:
-    case 's': k = 9; break;  // :space:
+    case 'd': k = kDigitClass; break;
+    case 's': k = kSpaceClass; break;
     default: break;
   }
   CSetBits set;
@@ -314,7 +318,7 @@ void CFA::ProcessCharacterClass(CSetBits& set, int value) {
   if (have < 7 || p[0] != ':' || (p[6] != ':' && (have < 8 || p[7] != ':')))
     ThrowSyntax("Unknown character class at position %d", static_cast<int>(GetPos()));
   int found = -1;
-  for (int k = 0; k < 12; ++k) {
+  for (int k = 0; k < kClassCount; ++k) {
     if (have >= kClasses[k].length && strncasecmp(p, kClasses[k].name, kClasses[k].length) == 0) {
       found = k;
       break;
