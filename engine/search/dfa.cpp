@@ -245,7 +245,7 @@ class CStateSets {
 // follow lists, whose unions would take seconds.
 class CGathered {
  public:
-  CGathered(const CFA& fa) : m_fa(fa), m_posStamp(fa.GetPositionCount(), 0), m_setStamp(fa.GetSetCount(), 0) {
+  explicit CGathered(const CFA& fa) : m_fa(fa), m_posStamp(fa.GetPositionCount(), 0), m_setStamp(fa.GetSetCount(), 0) {
     m_members.reserve(fa.GetPositionCount());
   }
 
@@ -255,8 +255,7 @@ class CGathered {
     m_hash = 0;
   }
   void StartWith(const DWORD* set, const DWORD* end, uint64_t hash) {
-    ++m_generation;
-    for (const DWORD* q = set; q != end; ++q) m_posStamp[*q] = m_generation;
+    Stamp(set, end);
     m_members.assign(set, end);
     m_hash = hash;
   }

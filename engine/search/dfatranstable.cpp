@@ -318,6 +318,12 @@ const WORD kNone = CDFATransTable::NONE;
 typedef CDFATransTable::tag_ENTRY tag_SLOT;
 
 // ---- packing rows over classes (BuildFromClasses) ----
+//
+// The stages, in order: the rows weighed by their classes' sizes
+// (WeighRows), sorted (SortRows), each given a default (ChooseDefaults) and
+// the classes where it differs from it (FindDifferences), laid down where
+// those columns fit (PlaceRows, through RowColumns and FitRow), and the
+// slots trimmed into the entries (TrimSlots, TakeEntries).
 
 // The rows as the packing compares them. Each class stands for weight[k]
 // alphabet indices: counts, votes and scores over classes are those over
@@ -361,9 +367,10 @@ std::vector<WORD> SortRows(const tag_WEIGHED_ROWS& rows) {
   for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
   std::vector<DWORD> counts(n, 0);
   const std::vector<WORD> empty(rows.stride, kNone);
-  for (size_t s = 0; s < n; ++s)
-    counts[s] = static_cast<DWORD>(static_cast<long>(rows.alphabet) -
-                                   WeightedEqual(rows.Row(static_cast<WORD>(s)), empty.data(), rows.weight.data(), rows.stride));
+  for (size_t s = 0; s < n; ++s) {
+    const long emptyWeight = WeightedEqual(rows.Row(static_cast<WORD>(s)), empty.data(), rows.weight.data(), rows.stride);
+    counts[s] = static_cast<DWORD>(static_cast<long>(rows.alphabet) - emptyWeight);
+  }
   QuickSort(
       static_cast<int64_t>(n),
       [&](int64_t i, int64_t j) {
@@ -419,7 +426,8 @@ tag_DEFAULTS ChooseDefaults(const tag_WEIGHED_ROWS& rows, const std::vector<WORD
   d.at.assign(n, 0);
   d.state.assign(n, kNone);
   std::vector<BYTE> chain(n, 0);  // per sorted position: defaults a lookup may walk from it
-  const size_t heavy = static_cast<size_t>(std::max_element(rows.weight.begin(), rows.weight.end()) - rows.weight.begin());
+  const std::vector<WORD>& weight = rows.weight;
+  const size_t heavy = static_cast<size_t>(std::max_element(weight.begin(), weight.end()) - weight.begin());
   // Per target on the heavy class (NONE last): the latest row with it.
   std::vector<size_t> latestOn(n + 1, none);
   auto key = [n](WORD target) { return target < n ? target : n; };
@@ -429,7 +437,7 @@ tag_DEFAULTS ChooseDefaults(const tag_WEIGHED_ROWS& rows, const std::vector<WORD
     long best = -1;
     auto consider = [&](size_t cand) {
       if (chain[cand] >= CDFATransTable::MAX_CHAIN) return;
-      const long score = WeightedEqual(row, rows.Row(order[cand]), rows.weight.data(), rows.stride);
+      const long score = WeightedEqual(row, rows.Row(order[cand]), weight.data(), rows.stride);
       if (score >= best) {
         best = score;
         chosen = cand;
