@@ -240,7 +240,7 @@ TEST(DFARecordsTest, RandomPatternsKeepTheirRecords) {
   std::mt19937 rng(41);
   tag_DIGEST all;
   DWORD states = 0;
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < 200; ++i) {
     std::string pattern = RandomPattern(rng, 2);
     if (rng() % 5 == 0) pattern = "^" + pattern;
     if (rng() % 5 == 0) pattern += "$";
@@ -251,8 +251,8 @@ TEST(DFARecordsTest, RandomPatternsKeepTheirRecords) {
     all.Add32(static_cast<DWORD>(c.digest >> 32));
     states += c.states;
   }
-  EXPECT_EQ(23646u, states);
-  EXPECT_EQ(0xf391669700da3a1full, all.h) << Hex(all.h);
+  EXPECT_EQ(9728u, states);
+  EXPECT_EQ(0x18e17b5255db19a6ull, all.h) << Hex(all.h);
 }
 
 // The word-list matcher packs its trie over its own classes of bytes.
