@@ -5,8 +5,8 @@
 // (AcceptedBytes), the byte classes they make (FindByteClasses), each
 // position's bytes turned into classes (ToClassMasks), F's moves
 // (MovesOfStart, GroupStartMoves; without the anchor only), every state's
-// moves (ExpandState, through SortIntoLists, FindEqualLists and MoveByClass),
-// the accepting states, and the packed table.
+// moves (ExpandState, through CountLists, FillLists, FindEqualLists and
+// MoveByClass), the accepting states, and the packed table.
 #include "search/dfa.h"
 
 #include <stdint.h>
@@ -396,10 +396,10 @@ struct tag_CLASS_LISTS {
   DWORD slotStamp = 0;
 };
 
-// Fills the lists of one state's positions (those outside F when
-// unanchored); returns how many entries they hold.
-DWORD SortIntoLists(tag_DWORD_RUN set, const std::vector<tag_BYTEMASK>& classMasks, const tag_START_MOVES& f,
-                    bool unanchored, tag_CLASS_LISTS& l) {
+// Counts the entries of one state's lists (its positions outside F when
+// unanchored) per class and in all, and the classes that have any.
+DWORD CountLists(tag_DWORD_RUN set, const std::vector<tag_BYTEMASK>& classMasks, const tag_START_MOVES& f,
+                 bool unanchored, tag_CLASS_LISTS& l) {
   l.touched = tag_BYTEMASK{0, 0, 0, 0};
   DWORD total = 0;
   for (DWORD p : set) {
@@ -416,6 +416,7 @@ DWORD SortIntoLists(tag_DWORD_RUN set, const std::vector<tag_BYTEMASK>& classMas
   return total;
 }
 
+// Puts the positions into their lists, whose ends were counted.
 void FillLists(tag_DWORD_RUN set, DWORD total, const std::vector<tag_BYTEMASK>& classMasks, const tag_START_MOVES& f,
                bool unanchored, tag_CLASS_LISTS& l) {
   l.lists.resize(total);
@@ -499,7 +500,7 @@ void ExpandState(size_t i, DWORD classes, const std::vector<tag_BYTEMASK>& class
                  tag_START_MOVES& f, tag_BYTEMASK& pending, tag_CLASS_LISTS& l, CGathered& gathered,
                  CStateSets& states) {
   const tag_DWORD_RUN set = states.Set(i);
-  const DWORD total = SortIntoLists(set, classMasks, f, unanchored, l);
+  const DWORD total = CountLists(set, classMasks, f, unanchored, l);
   gathered.CountWork(total + classes);
   FillLists(set, total, classMasks, f, unanchored, l);
   FindEqualLists(f, unanchored, l);

@@ -163,7 +163,7 @@ class CDFATransTable : public CSharedObj {
   };
   struct tag_ENTRY {
     WORD next;   // NONE: no transition
-    WORD check;  // NONE: a free slot while packing
+    WORD check;  // NONE: a free slot
   };
 
  private:
