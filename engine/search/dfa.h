@@ -37,9 +37,6 @@
 #ifndef TELSOR_SEARCH_DFA_H
 #define TELSOR_SEARCH_DFA_H
 
-#include <memory>
-#include <vector>
-
 #include "search/dfatranstable.h"
 #include "search/fa.h"
 
@@ -54,7 +51,7 @@ class CDFA : public CFA {
   CDFA();
   ~CDFA() override;
 
-  // Frees the states, releases the table, then clears the syntax tree.
+  // Releases the table and its rows, then clears the syntax tree.
   void Clear() override;
   // Clear, parse, build the automaton. On success the table holds the
   // result and everything else is freed. Throws CFAException* or the
@@ -71,13 +68,6 @@ class CDFA : public CFA {
  protected:
   void ConstructStates();
 
-  // The positions of every state, unsorted: state s holds m_setSize[s]
-  // positions from m_setBegin[s], inside one of the blocks (the last block
-  // has m_blockFree positions left).
-  std::vector<std::unique_ptr<DWORD[]>> m_blocks;
-  size_t m_blockFree = 0;
-  std::vector<const DWORD*> m_setBegin;
-  std::vector<DWORD> m_setSize;
   CSharedObjPtr<CDFATransTable> m_pTable;
   tag_CLASS_ROWS m_rows;
 };

@@ -313,6 +313,337 @@ void CDFATransTable::ClassesOfColumns(const std::vector<WORD>& matrix, DWORD sta
   });
 }
 
+namespace {
+const WORD kNone = CDFATransTable::NONE;
+typedef CDFATransTable::tag_ENTRY tag_SLOT;
+
+// ---- packing rows over classes (BuildFromClasses) ----
+//
+// The stages, in order: the rows weighed by their classes' sizes
+// (WeighRows), sorted (SortRows), each given a default (ChooseDefaults) and
+// the classes where it differs from it (FindDifferences), laid down where
+// those columns fit (PlaceRows, through RowColumns and FitRow), and the
+// slots trimmed into the entries (TrimSlots, TakeEntries).
+
+// The rows as the packing compares them. Each class stands for weight[k]
+// alphabet indices: counts, votes and scores over classes are those over
+// the indices. Rows of fewer than eight classes are compared in a copy
+// padded to eight (the padding alike in every row and of no weight), eight
+// classes at a time as wider rows are.
+struct tag_WEIGHED_ROWS {
+  size_t states = 0;
+  size_t alphabet = 0;
+  size_t stride = 0;         // values per row
+  std::vector<WORD> weight;  // per class, stride of them
+  std::vector<WORD> padded;
+  const WORD* matrix = nullptr;  // padded, or the rows given
+  const WORD* Row(WORD s) const { return matrix + static_cast<size_t>(s) * stride; }
+};
+
+void WeighRows(const tag_CLASS_ROWS& m, size_t a, tag_WEIGHED_ROWS& out) {
+  const size_t n = m.states;
+  const size_t w = m.classes;
+  out.states = n;
+  out.alphabet = a;
+  out.stride = w;
+  out.weight.assign(w, 0);
+  for (size_t c = 0; c < a; ++c) ++out.weight[m.classOf[c]];
+  out.matrix = m.rows.data();
+  if (w < 8) {
+    out.stride = 8;
+    out.padded.assign(n * out.stride, 0);
+    for (size_t s = 0; s < n; ++s) memcpy(out.padded.data() + s * out.stride, m.rows.data() + s * w, w * sizeof(WORD));
+    out.weight.resize(out.stride, 0);
+    out.matrix = out.padded.data();
+  }
+}
+
+// The states in packing order: fewer transitions first (the weights add
+// up to the alphabet: a row's count is that less the weight of its empty
+// classes), then by the column vote. Position r is state order[r].
+std::vector<WORD> SortRows(const tag_WEIGHED_ROWS& rows) {
+  const size_t n = rows.states;
+  std::vector<WORD> order(n);
+  for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
+  std::vector<DWORD> counts(n, 0);
+  const std::vector<WORD> empty(rows.stride, kNone);
+  for (size_t s = 0; s < n; ++s) {
+    const long emptyWeight = WeightedEqual(rows.Row(static_cast<WORD>(s)), empty.data(), rows.weight.data(), rows.stride);
+    counts[s] = static_cast<DWORD>(static_cast<long>(rows.alphabet) - emptyWeight);
+  }
+  QuickSort(
+      static_cast<int64_t>(n),
+      [&](int64_t i, int64_t j) {
+        const WORD x = order[i], y = order[j];
+        if (counts[x] != counts[y]) return counts[x] < counts[y] ? -1 : 1;
+        const long vote = WeightedVote(rows.Row(x), rows.Row(y), rows.weight.data(), rows.stride);
+        return vote > 0 ? 1 : vote < 0 ? -1 : 0;
+      },
+      [&](int64_t i, int64_t j) { std::swap(order[i], order[j]); });
+  return order;
+}
+
+// The indices of each class, in increasing order: class k's are
+// members[start[k] .. start[k + 1]).
+struct tag_CLASS_MEMBERS {
+  std::vector<size_t> start;
+  std::vector<BYTE> members;
+};
+
+tag_CLASS_MEMBERS ClassMembers(const tag_CLASS_ROWS& m, const tag_WEIGHED_ROWS& rows) {
+  const size_t w = m.classes;
+  tag_CLASS_MEMBERS out;
+  out.start.assign(w + 1, 0);
+  out.members.resize(rows.alphabet);
+  // (Each class's start is moved past its members as they are placed,
+  // then the starts are moved back.)
+  for (size_t k = 0; k < w; ++k) out.start[k + 1] = out.start[k] + rows.weight[k];
+  for (size_t c = 0; c < rows.alphabet; ++c) out.members[out.start[m.classOf[c]]++] = static_cast<BYTE>(c);
+  for (size_t k = w; k > 0; --k) out.start[k] = out.start[k - 1];
+  out.start[0] = 0;
+  return out;
+}
+
+// Each row's default: per sorted position the sorted position of its
+// default (row 0 has none), per state its default state or NONE.
+struct tag_DEFAULTS {
+  std::vector<size_t> at;
+  std::vector<WORD> state;
+};
+
+// Candidates: the last four rows, row 0, and the latest row with the same
+// target on the heaviest class (the class of most indices): where that
+// class is most of the alphabet, as in patterns full of dots, a row that
+// differs from its default there costs an entry for nearly every index,
+// and rows that agree there are often far apart in the sorted order.
+// Later candidates win ties, row 0 wins every tie. A row whose chain of
+// defaults is already MAX_CHAIN long is no candidate, so no lookup walks
+// more than MAX_CHAIN defaults.
+tag_DEFAULTS ChooseDefaults(const tag_WEIGHED_ROWS& rows, const std::vector<WORD>& order) {
+  const size_t n = rows.states;
+  const size_t none = ~size_t(0);
+  tag_DEFAULTS d;
+  d.at.assign(n, 0);
+  d.state.assign(n, kNone);
+  std::vector<BYTE> chain(n, 0);  // per sorted position: defaults a lookup may walk from it
+  const std::vector<WORD>& weight = rows.weight;
+  const size_t heavy = static_cast<size_t>(std::max_element(weight.begin(), weight.end()) - weight.begin());
+  // Per target on the heavy class (NONE last): the latest row with it.
+  std::vector<size_t> latestOn(n + 1, none);
+  auto key = [n](WORD target) { return target < n ? target : n; };
+  for (size_t r = 1; r < n; ++r) {
+    const WORD* row = rows.Row(order[r]);
+    size_t chosen = 0;
+    long best = -1;
+    auto consider = [&](size_t cand) {
+      if (chain[cand] >= CDFATransTable::MAX_CHAIN) return;
+      const long score = WeightedEqual(row, rows.Row(order[cand]), weight.data(), rows.stride);
+      if (score >= best) {
+        best = score;
+        chosen = cand;
+      }
+    };
+    const size_t from = r > 4 ? r - 4 : 1;
+    const size_t same = latestOn[key(row[heavy])];
+    if (same != none && same < from) consider(same);
+    for (size_t c = from; c < r; ++c) consider(c);
+    consider(0);
+    d.at[r] = chosen;
+    d.state[order[r]] = order[chosen];
+    chain[r] = static_cast<BYTE>(chain[chosen] + 1);
+    if (chain[r] < CDFATransTable::MAX_CHAIN) latestOn[key(row[heavy])] = r;
+  }
+  return d;
+}
+
+// Per sorted row, the classes (with members) in which it differs from its
+// default, in order: classes[start[r] .. start[r + 1]). And the slots the
+// placement can reach: the dense row, then per row at most the span of its
+// entries, and one alphabet of room.
+struct tag_DIFFERENCES {
+  std::vector<DWORD> start;
+  std::vector<WORD> classes;
+  size_t reach = 0;
+};
+
+tag_DIFFERENCES FindDifferences(const tag_WEIGHED_ROWS& rows, const std::vector<WORD>& order,
+                                const tag_DEFAULTS& defaults, const tag_CLASS_MEMBERS& members) {
+  const size_t n = rows.states;
+  tag_DIFFERENCES d;
+  d.start.assign(n + 1, 0);
+  d.classes.reserve(n);
+  d.reach = 2 * rows.alphabet;
+  for (size_t r = 1; r < n; ++r) {
+    d.start[r] = static_cast<DWORD>(d.classes.size());
+    AppendDiffering(rows.Row(order[r]), rows.Row(order[defaults.at[r]]), rows.weight.data(), rows.stride, d.classes);
+    if (d.classes.size() == d.start[r]) continue;
+    size_t low = rows.alphabet, high = 0;
+    for (size_t i = d.start[r]; i < d.classes.size(); ++i) {
+      const size_t k = d.classes[i];
+      low = std::min<size_t>(low, members.members[members.start[k]]);
+      high = std::max<size_t>(high, members.members[members.start[k + 1] - 1]);
+    }
+    d.reach += high - low + 1;
+  }
+  d.start[n] = static_cast<DWORD>(d.classes.size());
+  return d;
+}
+
+// The slots as the rows land in them (a free slot's check is NONE), and
+// where the gap search stands.
+struct tag_SLOTS {
+  std::vector<tag_SLOT> slots;
+  size_t firstFree = 0;  // no free slot below
+  size_t usedEnd = 0;    // no used slot from here on
+  // Per row size (bit length of its entry count): where its search starts.
+  std::array<size_t, 10> searchFrom{};
+};
+
+// The indices of the classes in which a row differs from its default, in
+// order: a few small classes' members merged, or all indices filtered.
+// differs is all zero, per class, before and after.
+void RowColumns(const WORD* diff, size_t differing, const tag_CLASS_ROWS& m, const tag_WEIGHED_ROWS& rows,
+                const tag_CLASS_MEMBERS& members, std::vector<BYTE>& differs, std::vector<size_t>& columns) {
+  columns.clear();
+  size_t indices = 0;
+  for (size_t i = 0; i < differing; ++i) indices += rows.weight[diff[i]];
+  if (differing <= 4 && indices <= 16) {
+    for (size_t i = 0; i < differing; ++i)
+      columns.insert(columns.end(), members.members.begin() + static_cast<ptrdiff_t>(members.start[diff[i]]),
+                     members.members.begin() + static_cast<ptrdiff_t>(members.start[diff[i] + 1]));
+    if (differing > 1) std::sort(columns.begin(), columns.end());
+    return;
+  }
+  for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 1;
+  columns.resize(rows.alphabet);
+  size_t kept = 0;
+  for (size_t c = 0; c < rows.alphabet; ++c) {
+    columns[kept] = c;
+    kept += differs[m.classOf[c]];
+  }
+  columns.resize(kept);
+  for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 0;
+}
+
+// The base for a row's columns: first fit from the first free slot, for
+// at most a budget of slot tests; a row that has not fitted by then goes
+// past the last used slot. Rows of one size (the bit length of their entry
+// count) search on from where the last of them fitted, and rows as large
+// or larger from where one gave up: slots only ever fill, so the gaps tried
+// rarely fit them. Each size's search moves forward only, and building
+// stays near-linear in the size of the table.
+size_t FitRow(const std::vector<size_t>& columns, tag_SLOTS& s) {
+  const std::vector<tag_SLOT>& slots = s.slots;
+  const size_t f = columns[0];
+  const size_t size = static_cast<size_t>(64 - __builtin_clzll(columns.size()));
+  const size_t from = std::max(s.firstFree, s.searchFrom[size]);
+  size_t b = from > f ? from - f : 0;
+  for (size_t budget = kFitBudget;; ++b) {
+    // Places whose first column is taken cost one slot test each: passed
+    // over in a tight loop while the budget lasts beyond them.
+    while (budget > 1 && b + f < s.usedEnd && slots[b + f].check != kNone) {
+      --budget;
+      ++b;
+    }
+    if (b + f >= s.usedEnd) break;  // every slot from here on is free
+    bool fits = true;
+    for (size_t c : columns) {
+      if (budget > 0) --budget;
+      if (b + c < slots.size() && slots[b + c].check != kNone) {
+        fits = false;
+        break;
+      }
+    }
+    if (fits) break;
+    if (budget == 0) {
+      for (size_t z = size; z < s.searchFrom.size(); ++z) s.searchFrom[z] = std::max(s.searchFrom[z], b + f);
+      b = s.usedEnd - f;
+      break;
+    }
+  }
+  s.searchFrom[size] = std::max(s.searchFrom[size], b + f);
+  return b;
+}
+
+// Lays the rows down in sorted order: row 0 in full at base 0, every
+// other row's differing columns at the base FitRow finds (a row that
+// differs nowhere stores nothing, base 0). base is per state.
+tag_SLOTS PlaceRows(const tag_CLASS_ROWS& m, const tag_WEIGHED_ROWS& rows, const std::vector<WORD>& order,
+                    const tag_CLASS_MEMBERS& members, const tag_DIFFERENCES& diffs, std::vector<DWORD>& base) {
+  const size_t n = rows.states;
+  const size_t a = rows.alphabet;
+  tag_SLOTS s;
+  // The array is reserved once (pages are touched as rows land) and
+  // copied out at its final size, or kept when that is most of it.
+  s.slots.reserve(diffs.reach);
+  s.slots.assign(a, tag_SLOT{kNone, kNone});
+  const WORD s0 = order[0];
+  base[s0] = 0;
+  for (size_t c = 0; c < a; ++c) s.slots[c] = tag_SLOT{rows.Row(s0)[m.classOf[c]], s0};
+  s.firstFree = a;
+  s.usedEnd = a;
+  std::vector<BYTE> differs(m.classes, 0);
+  std::vector<size_t> columns;
+  columns.reserve(a);
+  for (size_t r = 1; r < n; ++r) {
+    const WORD state = order[r];
+    const size_t differing = diffs.start[r + 1] - diffs.start[r];
+    if (differing == 0) {
+      base[state] = 0;
+      continue;
+    }
+    RowColumns(diffs.classes.data() + diffs.start[r], differing, m, rows, members, differs, columns);
+    const size_t b = FitRow(columns, s);
+    if (s.slots.size() < b + a) s.slots.resize(b + a, tag_SLOT{kNone, kNone});
+    base[state] = static_cast<DWORD>(b);
+    const WORD* row = rows.Row(state);
+    for (size_t c : columns) s.slots[b + c] = tag_SLOT{row[m.classOf[c]], state};
+    if (b + columns.back() + 1 > s.usedEnd) s.usedEnd = b + columns.back() + 1;
+    while (s.firstFree < s.slots.size() && s.slots[s.firstFree].check != kNone) ++s.firstFree;
+  }
+  return s;
+}
+
+// The stored entries: the slots less the free ones at the end and the
+// dense row's empty ones at the start.
+struct tag_TRIMMED {
+  size_t minIndex = 0;
+  size_t entryCount = 0;
+  WORD dense = kNone;
+};
+
+tag_TRIMMED TrimSlots(const std::vector<tag_SLOT>& slots) {
+  tag_TRIMMED t;
+  size_t end = slots.size();
+  while (end > 0 && slots[end - 1].check == kNone) --end;
+  if (end == 0) return t;
+  t.dense = slots[0].check;
+  size_t first = 0;
+  while (first < end && slots[first].next == kNone && slots[first].check == t.dense) ++first;
+  if (first < end) {
+    t.minIndex = first;
+    t.entryCount = end - first;
+  } else {
+    t.dense = kNone;
+  }
+  return t;
+}
+
+// entries := the trimmed slots. With little room to spare the slots become
+// the entries in place: a large table is not copied once more.
+void TakeEntries(std::vector<tag_SLOT>& slots, const tag_TRIMMED& t, std::vector<tag_SLOT>& entries) {
+  if (slots.capacity() - t.entryCount <= t.entryCount / 8) {
+    slots.erase(slots.begin(), slots.begin() + static_cast<ptrdiff_t>(t.minIndex));
+    slots.resize(t.entryCount);
+    entries.swap(slots);
+  } else {
+    entries.assign(slots.begin() + static_cast<ptrdiff_t>(t.minIndex),
+                   slots.begin() + static_cast<ptrdiff_t>(t.minIndex + t.entryCount));
+  }
+}
+
+}  // namespace
+
 void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepting) {
   Clear();
   const size_t n = m.states;
@@ -325,250 +656,25 @@ void CDFATransTable::BuildFromClasses(const tag_CLASS_ROWS& m, CSetBits& accepti
     if (m.classOf[c] >= w) throw new CFAException(static_cast<DWORD>(E_INVALIDARG), nullptr);
   std::vector<tag_STATE> states;
   std::vector<tag_ENTRY> entries;
-  size_t minIndex = 0;
-  WORD dense = NONE;
+  tag_TRIMMED trimmed;
   WithMemoryException([&] {
-    size_t entryCount = 0;
-    // Each class stands for weight[k] alphabet indices: counts, votes and
-    // scores over classes are those over the indices.
-    std::vector<WORD> weight(w, 0);
-    for (size_t c = 0; c < a; ++c) ++weight[m.classOf[c]];
-    // Rows of fewer than eight classes are compared in a copy padded to
-    // eight (the padding alike in every row and of no weight), eight
-    // classes at a time as wider rows are.
-    size_t stride = w;
-    std::vector<WORD> padded;
-    if (w < 8) {
-      stride = 8;
-      padded.assign(n * stride, 0);
-      for (size_t s = 0; s < n; ++s) memcpy(padded.data() + s * stride, m.rows.data() + s * w, w * sizeof(WORD));
-      weight.resize(stride, 0);
-    }
-    const WORD* const matrix = w < 8 ? padded.data() : m.rows.data();
-    auto rowOf = [&](WORD s) { return matrix + static_cast<size_t>(s) * stride; };
-    // Position r of the sorted order is state order[r].
-    std::vector<WORD> order(n);
-    for (size_t i = 0; i < n; ++i) order[i] = static_cast<WORD>(i);
-    {
-      // The weights add up to the alphabet: a row's count is that less
-      // the weight of its empty classes.
-      std::vector<DWORD> counts(n, 0);
-      const std::vector<WORD> empty(stride, NONE);
-      for (size_t s = 0; s < n; ++s)
-        counts[s] = static_cast<DWORD>(static_cast<long>(a) - WeightedEqual(rowOf(static_cast<WORD>(s)), empty.data(), weight.data(), stride));
-      QuickSort(
-          static_cast<int64_t>(n),
-          [&](int64_t i, int64_t j) {
-            const WORD x = order[i], y = order[j];
-            if (counts[x] != counts[y]) return counts[x] < counts[y] ? -1 : 1;
-            const long vote = WeightedVote(rowOf(x), rowOf(y), weight.data(), stride);
-            return vote > 0 ? 1 : vote < 0 ? -1 : 0;
-          },
-          [&](int64_t i, int64_t j) {
-            const WORD t = order[i];
-            order[i] = order[j];
-            order[j] = t;
-          });
-    }
-    auto sorted = [&](size_t r) { return rowOf(order[r]); };
-
+    tag_WEIGHED_ROWS rows;
+    WeighRows(m, a, rows);
+    const std::vector<WORD> order = SortRows(rows);
+    const tag_CLASS_MEMBERS members = ClassMembers(m, rows);
+    const tag_DEFAULTS defaults = ChooseDefaults(rows, order);
+    const tag_DIFFERENCES diffs = FindDifferences(rows, order, defaults, members);
     std::vector<DWORD> base(n, kNoBase);
-    std::vector<WORD> def(n, NONE);
-    // The indices of each class, in increasing order: class k's are
-    // members[memberStart[k] .. memberStart[k + 1]).
-    std::vector<size_t> memberStart(w + 1, 0);
-    std::vector<BYTE> members(a);
-    // (Each class's start is moved past its members as they are placed,
-    // then the starts are moved back.)
-    for (size_t k = 0; k < w; ++k) memberStart[k + 1] = memberStart[k] + weight[k];
-    for (size_t c = 0; c < a; ++c) members[memberStart[m.classOf[c]]++] = static_cast<BYTE>(c);
-    for (size_t k = w; k > 0; --k) memberStart[k] = memberStart[k - 1];
-    memberStart[0] = 0;
-
-    // Defaults first. Candidates: the last four rows, row 0, and the
-    // latest row with the same target on the heaviest class (the class of
-    // most indices): where that class is most of the alphabet, as in
-    // patterns full of dots, a row that differs from its default there
-    // costs an entry for nearly every index, and rows that agree there are
-    // often far apart in the sorted order. Later candidates win ties, row
-    // 0 wins every tie. A row whose chain of defaults is already MAX_CHAIN
-    // long is no candidate, so no lookup walks more than MAX_CHAIN
-    // defaults.
-    const size_t none = ~size_t(0);
-    std::vector<size_t> defAt(n, 0);  // per sorted position: its default's
-    {
-      std::vector<BYTE> chain(n, 0);  // per sorted position: defaults a lookup may walk from it
-      const size_t heavy = static_cast<size_t>(std::max_element(weight.begin(), weight.end()) - weight.begin());
-      // Per target on the heavy class (NONE last): the latest row with it.
-      std::vector<size_t> latestOn(n + 1, none);
-      auto key = [n](WORD target) { return target < n ? target : n; };
-      for (size_t r = 1; r < n; ++r) {
-        const WORD* row = sorted(r);
-        size_t chosen = 0;
-        long best = -1;
-        auto consider = [&](size_t cand) {
-          if (chain[cand] >= MAX_CHAIN) return;
-          const long score = WeightedEqual(row, sorted(cand), weight.data(), stride);
-          if (score >= best) {
-            best = score;
-            chosen = cand;
-          }
-        };
-        const size_t from = r > 4 ? r - 4 : 1;
-        const size_t same = latestOn[key(row[heavy])];
-        if (same != none && same < from) consider(same);
-        for (size_t c = from; c < r; ++c) consider(c);
-        consider(0);
-        defAt[r] = chosen;
-        def[order[r]] = order[chosen];
-        chain[r] = static_cast<BYTE>(chain[chosen] + 1);
-        if (chain[r] < MAX_CHAIN) latestOn[key(row[heavy])] = r;
-      }
-    }
-
-    // The slots the placement below can reach: the dense row, then per
-    // row at most the span of its entries, and one alphabet of room. The
-    // array is reserved once (pages are touched as rows land) and copied
-    // out at its final size, or kept when that is most of it.
-    // Per sorted row, the classes (with members) in which it differs from
-    // its default, in order: diffClasses[diffStart[r] .. diffStart[r + 1]).
-    std::vector<DWORD> diffStart(n + 1, 0);
-    std::vector<WORD> diffClasses;
-    diffClasses.reserve(n);
-    size_t reach = 2 * a;
-    for (size_t r = 1; r < n; ++r) {
-      diffStart[r] = static_cast<DWORD>(diffClasses.size());
-      const WORD* row = sorted(r);
-      const WORD* other = sorted(defAt[r]);
-      AppendDiffering(row, other, weight.data(), stride, diffClasses);
-      if (diffClasses.size() == diffStart[r]) continue;
-      size_t low = a, high = 0;
-      for (size_t i = diffStart[r]; i < diffClasses.size(); ++i) {
-        const size_t k = diffClasses[i];
-        low = std::min<size_t>(low, members[memberStart[k]]);
-        high = std::max<size_t>(high, members[memberStart[k + 1] - 1]);
-      }
-      reach += high - low + 1;
-    }
-    diffStart[n] = static_cast<DWORD>(diffClasses.size());
-    std::vector<BYTE> differs(w, 0);
-    std::vector<tag_ENTRY> slots;
-    slots.reserve(reach);
-    slots.assign(a, tag_ENTRY{NONE, NONE});
-    const WORD s0 = order[0];
-    base[s0] = 0;
-    for (size_t c = 0; c < a; ++c) slots[c] = tag_ENTRY{sorted(0)[m.classOf[c]], s0};
-    size_t firstFree = a;  // no free slot below
-    size_t usedEnd = a;    // no used slot from here on
-    // Per row size (bit length of its entry count): where its search starts.
-    std::array<size_t, 10> searchFrom{};
-    std::vector<size_t> columns;
-    columns.reserve(a);
-    for (size_t r = 1; r < n; ++r) {
-      const WORD* row = sorted(r);
-      const WORD s = order[r];
-      // The indices of the classes in which the row differs from its
-      // default, in order: a few small classes' members merged, or all
-      // indices filtered.
-      const WORD* diff = diffClasses.data() + diffStart[r];
-      const size_t differing = diffStart[r + 1] - diffStart[r];
-      columns.clear();
-      if (differing == 0) {
-        base[s] = 0;
-        continue;
-      }
-      size_t indices = 0;
-      for (size_t i = 0; i < differing; ++i) indices += weight[diff[i]];
-      if (differing <= 4 && indices <= 16) {
-        for (size_t i = 0; i < differing; ++i)
-          columns.insert(columns.end(), members.begin() + static_cast<ptrdiff_t>(memberStart[diff[i]]),
-                         members.begin() + static_cast<ptrdiff_t>(memberStart[diff[i] + 1]));
-        if (differing > 1) std::sort(columns.begin(), columns.end());
-      } else {
-        for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 1;
-        columns.resize(a);
-        size_t kept = 0;
-        for (size_t c = 0; c < a; ++c) {
-          columns[kept] = c;
-          kept += differs[m.classOf[c]];
-        }
-        columns.resize(kept);
-        for (size_t i = 0; i < differing; ++i) differs[diff[i]] = 0;
-      }
-      // First fit from the first free slot, for at most a budget of slot
-      // tests; a row that has not fitted by then goes past the last used
-      // slot. Rows of one size (the bit length of their entry count) search
-      // on from where the last of them fitted, and rows as large or larger
-      // from where one gave up: slots only ever fill, so the gaps tried
-      // rarely fit them. Each size's search moves forward only, and
-      // building stays near-linear in the size of the table.
-      const size_t f = columns[0];
-      const size_t size = static_cast<size_t>(64 - __builtin_clzll(columns.size()));
-      const size_t from = std::max(firstFree, searchFrom[size]);
-      size_t b = from > f ? from - f : 0;
-      for (size_t budget = kFitBudget;; ++b) {
-        // Places whose first column is taken cost one slot test each: passed
-        // over in a tight loop while the budget lasts beyond them.
-        while (budget > 1 && b + f < usedEnd && slots[b + f].check != NONE) {
-          --budget;
-          ++b;
-        }
-        if (b + f >= usedEnd) break;  // every slot from here on is free
-        bool fits = true;
-        for (size_t c : columns) {
-          if (budget > 0) --budget;
-          if (b + c < slots.size() && slots[b + c].check != NONE) {
-            fits = false;
-            break;
-          }
-        }
-        if (fits) break;
-        if (budget == 0) {
-          for (size_t z = size; z < searchFrom.size(); ++z) searchFrom[z] = std::max(searchFrom[z], b + f);
-          b = usedEnd - f;
-          break;
-        }
-      }
-      searchFrom[size] = std::max(searchFrom[size], b + f);
-      if (slots.size() < b + a) slots.resize(b + a, tag_ENTRY{NONE, NONE});
-      base[s] = static_cast<DWORD>(b);
-      for (size_t c : columns) slots[b + c] = tag_ENTRY{row[m.classOf[c]], s};
-      if (b + columns.back() + 1 > usedEnd) usedEnd = b + columns.back() + 1;
-      while (firstFree < slots.size() && slots[firstFree].check != NONE) ++firstFree;
-    }
-
-    // Trim free slots at the end and the dense row's empty slots at the start.
-    size_t end = slots.size();
-    while (end > 0 && slots[end - 1].check == NONE) --end;
-    if (end > 0) {
-      dense = slots[0].check;
-      size_t first = 0;
-      while (first < end && slots[first].next == NONE && slots[first].check == dense) ++first;
-      if (first < end) {
-        minIndex = first;
-        entryCount = end - first;
-      } else {
-        dense = NONE;
-      }
-    }
-
+    tag_SLOTS slots = PlaceRows(m, rows, order, members, diffs, base);
+    trimmed = TrimSlots(slots.slots);
     states.resize(n);
-    for (size_t i = 0; i < n; ++i) states[i] = tag_STATE{0, def[i], base[i]};
-    if (slots.capacity() - entryCount <= entryCount / 8) {
-      // Little room to spare: the slots become the entries in place, a
-      // large table is not copied once more.
-      slots.erase(slots.begin(), slots.begin() + static_cast<ptrdiff_t>(minIndex));
-      slots.resize(entryCount);
-      entries.swap(slots);
-    } else {
-      entries.assign(slots.begin() + static_cast<ptrdiff_t>(minIndex),
-                     slots.begin() + static_cast<ptrdiff_t>(minIndex + entryCount));
-    }
+    for (size_t i = 0; i < n; ++i) states[i] = tag_STATE{0, defaults.state[i], base[i]};
+    TakeEntries(slots.slots, trimmed, entries);
   });
   m_states.swap(states);
   m_entries.swap(entries);
-  m_nMinIndex = static_cast<DWORD>(minIndex);
-  m_wDenseState = dense;
+  m_nMinIndex = static_cast<DWORD>(trimmed.minIndex);
+  m_wDenseState = trimmed.dense;
   for (DWORD s = accepting.GetBitSetToOne(0); s < n; s = accepting.GetBitSetToOne(s + 1))
     SetStateFlags(static_cast<WORD>(s), 1);
 }

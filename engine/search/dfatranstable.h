@@ -154,17 +154,19 @@ class CDFATransTable : public CSharedObj {
   static void SwapTrans(WORD* rows, DWORD i, DWORD j, DWORD rowSize, WORD* order);
   static void SortTransTable(WORD* rows, DWORD rowCount, DWORD rowSize, WORD* order);
 
- private:
+  // The packed records: per state its flags, default and base; per slot
+  // of the shared array its target and the state that owns it.
   struct tag_STATE {
     BYTE flags;  // bit 0: accepting
     WORD def;    // default state or NONE
     DWORD base;
   };
   struct tag_ENTRY {
-    WORD next;
-    WORD check;
+    WORD next;   // NONE: no transition
+    WORD check;  // NONE: a free slot
   };
 
+ private:
   std::vector<tag_STATE> m_states;
   std::vector<tag_ENTRY> m_entries;
   DWORD m_nMinIndex;

@@ -1,6 +1,7 @@
 // Regular-expression matcher: offsets and lengths of the scan, anchors,
 // case rules, limits, stream against buffer searches, records, threads.
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <chrono>
@@ -174,6 +175,29 @@ TEST(RegExprTest, CompileResults) {
   // Only the given length of the pattern is compiled.
   ASSERT_EQ(0, re.Compile("abXYZ", 1, 2));
   EXPECT_EQ(0u, re.Search("ab", 0, nullptr));
+}
+
+// Every byte a class of its own, then sets that cut those classes again:
+// the classes stay the 256 bytes' (each set once took new class numbers for
+// every class it touched, and they outgrew the bytes).
+TEST(RegExprTest, EveryByteInAClassOfItsOwn) {
+  std::string pattern;
+  std::string text;
+  for (int c = 1; c < 256; ++c) {
+    char escape[8];
+    snprintf(escape, sizeof escape, "\\x%02x", c);
+    pattern += escape;
+    text += static_cast<char>(c);
+  }
+  pattern += "[ab][bc][cd][de]";
+  text += "bccd";
+  CRegExpr re;
+  ASSERT_EQ(0, re.Compile(pattern.c_str(), 1, 0));
+  tag_HIT hit = Find(re, "xy" + text);
+  EXPECT_EQ(2u, hit.at);
+  EXPECT_EQ(text.size(), hit.len);
+  text.back() = 'a';
+  EXPECT_EQ(kNone, Find(re, text).at);
 }
 
 TEST(RegExprTest, LimitsAreReachedQuickly) {
