@@ -23,7 +23,8 @@
 //   --tolerance T  the KKT tolerance (default 0.001)
 //   --keep K       keep only the K strongest weights of each sign
 //   --update N     the update number written into the files (default none)
-//   --seed S       srand seed of the data set's shuffle (default 1)
+//   --seed S       seed of every random choice: the data set's shuffle, the
+//                  optimiser's picks and the folds of --cv (default 1)
 //   --log FILE     the engine's training log (Info and Debug lines)
 //   --whole        train on the whole files, headers included
 //   --body         train on the Subject and the raw body only
@@ -253,6 +254,7 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
   g_what = what;
   g_total = set.GetRecordCount();
   c.SetUpdateNumber(o.update);
+  c.SetTrainingSeed(o.seed);
   hr = c.Train(set, o.C, o.tolerance, 1e-12);
   if (g_bar) fputc('\n', stderr);
   if (hr != S_OK) {
