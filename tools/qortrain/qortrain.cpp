@@ -20,7 +20,7 @@
 // that a cached model can be told from one that the same options would make
 // today (tools/default-model.sh keeps it beside the default model):
 //   qortrain stamp 1
-//   options --c 10 --tolerance 0.001 --keep all --update none --seed 1 --text extracted
+//   options --c 10 --tolerance 0.001 --keep all --update none --seed 1 --shift 0 --balance all --text extracted
 //   ham 2075 spam 948
 //   text 9f3b0c81d2e4a657
 // Each flag takes one or more folders up to the next flag. A message's
@@ -33,6 +33,10 @@
 //   --c C          the SMO bound (default 10)
 //   --tolerance T  the KKT tolerance (default 0.001)
 //   --keep K       keep only the K strongest weights of each sign
+//   --shift D      add D to the threshold b of the trained classifiers: D > 0
+//                  trades missed spam for fewer false positives (default 0)
+//   --balance R    train on at most R ham (negative) messages per spam one,
+//                  a subset fixed by the seed (default: every message)
 //   --update N     the update number written into the files (default none)
 //   --seed S       seed of every random choice: the data set's shuffle, the
 //                  optimiser's picks and the folds of --cv (default 1)
@@ -69,8 +73,8 @@ namespace {
 
 int Usage() {
   fputs(
-      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--update N] [--seed S] [--log FILE] [--whole | --body]\n"
-      "                [--quiet]\n"
+      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--shift D] [--balance R] [--update N] [--seed S]\n"
+      "                [--log FILE] [--whole | --body] [--quiet]\n"
       "                OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...\n"
       "       qortrain --cv K [--list-folds] [--scores FILE] [options] --ham DIR... --spam DIR...\n"
       "       qortrain --stamp [options] --ham DIR... --spam DIR... [--category NN DIR...]...\n",
@@ -246,7 +250,25 @@ struct Options {
   long keep = -1;
   ULONG update = CNGramsTextClassifier::NO_UPDATE_NUMBER;
   unsigned seed = 1;
+  double shift = 0.0;
+  double balance = 0.0;
 };
+
+// With --balance R: at most R negative messages per positive one, a subset
+// fixed by the seed, kept in their order.
+void Balance(const Options& o, std::vector<std::string>& negative, size_t positives) {
+  const double most = o.balance * static_cast<double>(positives);
+  if (o.balance <= 0 || static_cast<double>(negative.size()) <= most) return;
+  std::vector<size_t> order(negative.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::mt19937 rng(o.seed + 2);
+  std::shuffle(order.begin(), order.end(), rng);
+  order.resize(static_cast<size_t>(most));
+  std::sort(order.begin(), order.end());
+  std::vector<std::string> kept;
+  for (size_t i : order) kept.push_back(negative[i]);
+  negative.swap(kept);
+}
 
 // Trains one classifier on the staged folders.
 int TrainOne(const Options& o, const std::string& negative, const std::string& positive, const char* what,
@@ -275,6 +297,7 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
     return 1;
   }
   if (o.keep >= 0) c.ReduceWeightVector(static_cast<ULONG>(o.keep), 0.0);
+  c.SetB(c.GetB() + o.shift);
   fprintf(stderr, "qortrain: %s: %lu messages (%lu positive), b = %.6g, %lu weights\n", what,
           static_cast<unsigned long>(set.GetRecordCount()), static_cast<unsigned long>(set.GetClassCount(1)), c.GetB(),
           static_cast<unsigned long>(c.GetWeights().GetCount()));
@@ -366,6 +389,7 @@ int CrossValidate(const Options& o, int folds, bool listOnly, FILE* scores, cons
     const std::string ham = work + "/cv" + std::to_string(f) + "ham", spam = work + "/cv" + std::to_string(f) + "spam";
     staged.push_back(ham);
     staged.push_back(spam);
+    Balance(o, train[0], train[1].size());
     if (!StageFiles(ham, train[0]) || !StageFiles(spam, train[1])) return 2;
     CNGramsTextClassifier c(5);
     const std::string what = "fold " + std::to_string(f);
@@ -423,6 +447,10 @@ std::string OptionsText(const Options& o) {
   out += o.keep >= 0 ? " --keep " + std::to_string(o.keep) : " --keep all";
   out += o.update == CNGramsTextClassifier::NO_UPDATE_NUMBER ? " --update none" : " --update " + std::to_string(o.update);
   out += " --seed " + std::to_string(o.seed);
+  snprintf(text, sizeof text, " --shift %.17g", o.shift);
+  out += text;
+  snprintf(text, sizeof text, " --balance %.17g", o.balance);
+  out += o.balance > 0 ? text : " --balance all";
   const TextMode mode = CMessageDataSet::ms_mode;
   out += mode == TEXT_EXTRACTED ? " --text extracted" : mode == TEXT_WHOLE ? " --text whole" : " --text body";
   return out;
@@ -483,6 +511,11 @@ int main(int argc, char** argv) {
       o.keep = strtol(value, &end, 10);
     } else if (flag == "--update") {
       o.update = static_cast<ULONG>(strtoul(value, &end, 0));
+    } else if (flag == "--shift") {
+      o.shift = strtod(value, &end);
+    } else if (flag == "--balance") {
+      o.balance = strtod(value, &end);
+      if (!(o.balance >= 0)) return Usage();
     } else if (flag == "--seed") {
       o.seed = static_cast<unsigned>(strtoul(value, &end, 0));
     } else if (flag == "--cv") {
@@ -563,8 +596,16 @@ int main(int argc, char** argv) {
     }
     if (scores != nullptr && fclose(scores) != 0 && status == 0) status = 2;
     categories.clear();
-  } else if (!stage("ham", ham) || !stage("spam", spam)) {
-    status = 2;
+  } else {
+    std::vector<std::string> hamFiles, spamFiles;
+    staged.push_back(work + "/ham");
+    staged.push_back(work + "/spam");
+    if (!ListFolders(ham, hamFiles) || !ListFolders(spam, spamFiles)) {
+      status = 2;
+    } else {
+      Balance(o, hamFiles, spamFiles.size());
+      if (!StageFiles(work + "/ham", hamFiles) || !StageFiles(work + "/spam", spamFiles)) status = 2;
+    }
   }
   if (status == 0 && folds == 0)
     status = TrainAndWrite(o, work + "/ham", work + "/spam", outDir + "/Qor.bin", "spam");

@@ -100,6 +100,33 @@ TEST(QorTrainTool, OneSeedWritesTheSameFile) {
   EXPECT_TRUE(otherDiffers);
 }
 
+// --shift raises the threshold of the model that the same seed gives
+// unshifted by exactly the shift; --balance trains on a subset of the ham.
+TEST(QorTrainTool, ShiftRaisesTheThresholdAndBalanceThinsTheHam) {
+  telsor_test::TempDir dir;
+  for (int i = 0; i < 12; ++i) {
+    Message(dir / ("ham/" + std::to_string(i)), kHam[i % 4], std::string(kHam[(i + 1) % 4]) + " thanks " + std::to_string(i));
+    Message(dir / ("spam/" + std::to_string(i % 4)), kSpam[i % 4], std::string(kSpam[(i + 3) % 4]) + " click");
+  }
+  const std::string folders = " --ham " + (dir / "ham") + " --spam " + (dir / "spam");
+  std::string log;
+  for (const char* out : {"plain", "shifted"}) std::filesystem::create_directories(dir / out);
+  ASSERT_EQ(RunTrain((dir / "plain") + folders, &log), 0) << log;
+  ASSERT_EQ(RunTrain("--shift 0.25 " + (dir / "shifted") + folders, &log), 0) << log;
+  telsor::CExtNGramsTextClassifier plain, shifted;
+  ASSERT_EQ(plain.LoadData((dir / "plain/Qor.bin").c_str()), S_OK);
+  ASSERT_EQ(shifted.LoadData((dir / "shifted/Qor.bin").c_str()), S_OK);
+  EXPECT_DOUBLE_EQ(shifted.GetB(), plain.GetB() + 0.25);
+  EXPECT_DOUBLE_EQ(shifted.EvaluateText("lunch with the team")[0], plain.EvaluateText("lunch with the team")[0] - 0.25);
+
+  // 12 ham and 4 spam: at most 1.5 ham per spam leaves 6 ham.
+  ASSERT_EQ(RunTrain("--balance 1.5 " + (dir / "plain") + folders, &log), 0) << log;
+  EXPECT_NE(log.find("10 messages (4 positive)"), std::string::npos) << log;
+  ASSERT_EQ(RunTrain("--balance 3 " + (dir / "plain") + folders, &log), 0) << log;
+  EXPECT_NE(log.find("16 messages (4 positive)"), std::string::npos) << log;
+  EXPECT_EQ(RunTrain("--balance -1 " + (dir / "plain") + folders), 2);
+}
+
 TEST(QorTrainTool, UnusableFoldersGiveTheirExitStatus) {
   telsor_test::TempDir dir;
   Message(dir / "ham/1", "hello", "a message of some words");
