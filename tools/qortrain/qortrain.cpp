@@ -439,18 +439,23 @@ class CDigest {
   unsigned long long m_value = 0xcbf29ce484222325ULL;
 };
 
+// The shortest decimal form that reads back as x.
+std::string Number(double x) {
+  char text[64];
+  for (int digits = 15; digits <= 17; ++digits) {
+    snprintf(text, sizeof text, "%.*g", digits, x);
+    if (strtod(text, nullptr) == x) break;
+  }
+  return text;
+}
+
 // The options that shape a model, as they are taken.
 std::string OptionsText(const Options& o) {
-  char text[256];
-  snprintf(text, sizeof text, "--c %.17g --tolerance %.17g", o.C, o.tolerance);
-  std::string out = text;
+  std::string out = "--c " + Number(o.C) + " --tolerance " + Number(o.tolerance);
   out += o.keep >= 0 ? " --keep " + std::to_string(o.keep) : " --keep all";
   out += o.update == CNGramsTextClassifier::NO_UPDATE_NUMBER ? " --update none" : " --update " + std::to_string(o.update);
-  out += " --seed " + std::to_string(o.seed);
-  snprintf(text, sizeof text, " --shift %.17g", o.shift);
-  out += text;
-  snprintf(text, sizeof text, " --balance %.17g", o.balance);
-  out += o.balance > 0 ? text : " --balance all";
+  out += " --seed " + std::to_string(o.seed) + " --shift " + Number(o.shift);
+  out += o.balance > 0 ? " --balance " + Number(o.balance) : " --balance all";
   const TextMode mode = CMessageDataSet::ms_mode;
   out += mode == TEXT_EXTRACTED ? " --text extracted" : mode == TEXT_WHOLE ? " --text whole" : " --text body";
   return out;
