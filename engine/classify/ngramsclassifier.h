@@ -111,6 +111,13 @@ class CNGramsTextClassifier : public CSVMachine {
   // Keeps at most maxCount entries of each sign, the strongest ones, of
   // weight above minWeight in magnitude (maxCount 0 keeps none of a sign).
   void ReduceWeightVector(ULONG maxCount, double minWeight);
+  // Later trainings seed the optimiser's random choices with seed, so that
+  // one set and one seed give the same b and w on every run; without it each
+  // training seeds them from the millisecond counter.
+  void SetTrainingSeed(ULONG seed) {
+    m_dwTrainingSeed = seed;
+    m_bTrainingSeed = true;
+  }
   // For tests: a smaller set size up to which the full Gram matrix is built.
   void SetFullGramMatrixLimit(ULONG n) { m_dwFullGramLimit = n; }
   ULONG GetFullGramMatrixLimit() const { return m_dwFullGramLimit; }
@@ -138,6 +145,8 @@ class CNGramsTextClassifier : public CSVMachine {
   unsigned short m_wN;
   ULONG m_dwUpdateNumber;
   ULONG m_dwFullGramLimit = FULL_GRAM_MATRIX_LIMIT;
+  ULONG m_dwTrainingSeed = 0;
+  bool m_bTrainingSeed = false;
 };
 
 class CExtNGramsTextClassifier : public CNGramsTextClassifier {

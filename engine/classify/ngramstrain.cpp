@@ -197,6 +197,7 @@ void CNGramsTextClassifier::TrainOnSet(CNGramsOnFileDataSet& set, double C, doub
     return;
   }
   CNGramsSMOptimization smo(*this, set, nullptr);
+  if (m_bTrainingSeed) smo.SetSeed(m_dwTrainingSeed);
   smo.StartCaches();
   smo.Execute(C, tolerance, epsilon);
   LogMessage(kDebug, "End SMO optimization");
@@ -213,6 +214,7 @@ void CNGramsTextClassifier::TrainOnMatrix(const CMatrix& gram, CNGramsOnFileData
   if (gram.GetRowCount() != set.GetRecordCount() || gram.GetColumnCount() != set.GetRecordCount())
     ThrowCode(static_cast<DWORD>(E_INVALIDARG));
   CNGramsSMOptimization smo(*this, set, &gram);
+  if (m_bTrainingSeed) smo.SetSeed(m_dwTrainingSeed);
   LogMessage(kDebug, "Start SMO optimization....");
   smo.Execute(C, tolerance, epsilon);
   smo.LogStatistics();

@@ -56,7 +56,11 @@ void CSMOptimization::Execute(double C, double tolerance, double epsilon) {
   m_dTolerance = fabs(tolerance);
   m_dEpsilon = fabs(epsilon) < kMinEpsilon ? kMinEpsilon : fabs(epsilon);
   m_records.reset();
-  m_random.Seed();
+  if (m_bFixedSeed) {
+    m_random.Seed(m_dwSeed);
+  } else {
+    m_random.Seed();
+  }
   m_n = ExamplesCount();
   m_records.reset(new (std::nothrow) tag_EXAMPLE[m_n]);
   if (m_n != 0 && !m_records) AfxThrowMemoryException();

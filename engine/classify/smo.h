@@ -27,6 +27,9 @@
 //   double alpha0 = smo.GetRecord(0).alpha;
 //   double b = (smo.GetLowThreshold() + smo.GetUpThreshold()) / 2;
 //
+// Execute seeds its random choices (the first pair of examples and the start
+// of the random partner search) from the millisecond counter, unless SetSeed
+// fixed a seed: then the same set gives the same multipliers on every run.
 // After Execute the records hold each example's multiplier and label and
 // the thresholds b_low and b_up are set. A label other than +1 and -1 throws
 // the bare code ERROR_INVALID_DATA (13); exceptions of the subclass pass
@@ -90,6 +93,11 @@ class CSMOptimization : public CTrainer {
 
   // Ends a running optimisation after its current pass.
   void RequestInterrupt() { m_interrupt.store(1); }
+  // Every later Execute seeds its random choices with seed.
+  void SetSeed(ULONG seed) {
+    m_dwSeed = seed;
+    m_bFixedSeed = true;
+  }
 
   ULONG GetExampleCount() const { return m_n; }
   const tag_EXAMPLE& GetRecord(ULONG i) const { return m_records[i]; }
@@ -117,6 +125,8 @@ class CSMOptimization : public CTrainer {
   bool m_bBounded;
   ULONG m_n;
   std::atomic<int> m_interrupt;
+  ULONG m_dwSeed = 0;
+  bool m_bFixedSeed = false;
 };
 
 }  // namespace telsor

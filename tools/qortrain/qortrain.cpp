@@ -1,5 +1,6 @@
 // qortrain [options] OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...
-// qortrain --cv K [--list-folds] [options] --ham DIR... --spam DIR...
+// qortrain --cv K [--list-folds] [--scores FILE] [options] --ham DIR... --spam DIR...
+// qortrain --stamp [options] --ham DIR... --spam DIR... [--category NN DIR...]...
 //
 // Trains the n-gram classifiers of the mail classifier from folders of
 // messages (one message per file, subfolders included) and writes them as
@@ -11,7 +12,17 @@
 // fixed by the seed), and each fold's false positives, false negatives at
 // the threshold 0 and 1 - AUC are printed, then those of all folds.
 // --list-folds only prints each message's fold, class and path (tab-separated),
-// for running another filter on the same folds.
+// for running another filter on the same folds; --scores FILE writes each
+// message's fold, class, value and path there as it is scored.
+// --stamp trains nothing either: it prints the stamp of the files that these
+// options would write from these folders, the options as taken and a digest
+// of every message's training text with its class, in training order, so
+// that a cached model can be told from one that the same options would make
+// today (tools/default-model.sh keeps it beside the default model):
+//   qortrain stamp 1
+//   options --c 10 --tolerance 0.001 --keep all --update none --seed 1 --shift 0 --balance all --text extracted
+//   ham 2075 spam 948
+//   text 9f3b0c81d2e4a657
 // Each flag takes one or more folders up to the next flag. A message's
 // training text is the clean text that the engine's feature extractor makes
 // of it, the text the mail classifier scores (with --whole: the whole file;
@@ -22,8 +33,13 @@
 //   --c C          the SMO bound (default 10)
 //   --tolerance T  the KKT tolerance (default 0.001)
 //   --keep K       keep only the K strongest weights of each sign
+//   --shift D      add D to the threshold b of the trained classifiers: D > 0
+//                  trades missed spam for fewer false positives (default 0)
+//   --balance R    train on at most R ham (negative) messages per spam one,
+//                  a subset fixed by the seed (default: every message)
 //   --update N     the update number written into the files (default none)
-//   --seed S       srand seed of the data set's shuffle (default 1)
+//   --seed S       seed of every random choice: the data set's shuffle, the
+//                  optimiser's picks and the folds of --cv (default 1)
 //   --log FILE     the engine's training log (Info and Debug lines)
 //   --whole        train on the whole files, headers included
 //   --body         train on the Subject and the raw body only
@@ -57,10 +73,11 @@ namespace {
 
 int Usage() {
   fputs(
-      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--update N] [--seed S] [--log FILE] [--whole | --body]\n"
-      "                [--quiet]\n"
+      "usage: qortrain [--c C] [--tolerance T] [--keep K] [--shift D] [--balance R] [--update N] [--seed S]\n"
+      "                [--log FILE] [--whole | --body] [--quiet]\n"
       "                OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...\n"
-      "       qortrain --cv K [--list-folds] [options] --ham DIR... --spam DIR...\n",
+      "       qortrain --cv K [--list-folds] [--scores FILE] [options] --ham DIR... --spam DIR...\n"
+      "       qortrain --stamp [options] --ham DIR... --spam DIR... [--category NN DIR...]...\n",
       stderr);
   return 2;
 }
@@ -233,7 +250,25 @@ struct Options {
   long keep = -1;
   ULONG update = CNGramsTextClassifier::NO_UPDATE_NUMBER;
   unsigned seed = 1;
+  double shift = 0.0;
+  double balance = 0.0;
 };
+
+// With --balance R: at most R negative messages per positive one, a subset
+// fixed by the seed, kept in their order.
+void Balance(const Options& o, std::vector<std::string>& negative, size_t positives) {
+  const double most = o.balance * static_cast<double>(positives);
+  if (o.balance <= 0 || static_cast<double>(negative.size()) <= most) return;
+  std::vector<size_t> order(negative.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::mt19937 rng(o.seed + 2);
+  std::shuffle(order.begin(), order.end(), rng);
+  order.resize(static_cast<size_t>(most));
+  std::sort(order.begin(), order.end());
+  std::vector<std::string> kept;
+  for (size_t i : order) kept.push_back(negative[i]);
+  negative.swap(kept);
+}
 
 // Trains one classifier on the staged folders.
 int TrainOne(const Options& o, const std::string& negative, const std::string& positive, const char* what,
@@ -253,6 +288,7 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
   g_what = what;
   g_total = set.GetRecordCount();
   c.SetUpdateNumber(o.update);
+  c.SetTrainingSeed(o.seed);
   hr = c.Train(set, o.C, o.tolerance, 1e-12);
   if (g_bar) fputc('\n', stderr);
   if (hr != S_OK) {
@@ -261,6 +297,7 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
     return 1;
   }
   if (o.keep >= 0) c.ReduceWeightVector(static_cast<ULONG>(o.keep), 0.0);
+  c.SetB(c.GetB() + o.shift);
   fprintf(stderr, "qortrain: %s: %lu messages (%lu positive), b = %.6g, %lu weights\n", what,
           static_cast<unsigned long>(set.GetRecordCount()), static_cast<unsigned long>(set.GetClassCount(1)), c.GetB(),
           static_cast<unsigned long>(c.GetWeights().GetCount()));
@@ -318,7 +355,7 @@ double OneMinusAuc(std::vector<std::pair<double, int>> scored) {
 // K-fold cross-validation of the spam classifier over the given messages:
 // each class is dealt into K folds in an order fixed by the seed; each fold
 // is scored by the classifier trained on the others.
-int CrossValidate(const Options& o, int folds, bool listOnly, const std::vector<std::string>& hamDirs,
+int CrossValidate(const Options& o, int folds, bool listOnly, FILE* scores, const std::vector<std::string>& hamDirs,
                   const std::vector<std::string>& spamDirs, const std::string& work, std::vector<std::string>& staged) {
   std::vector<std::string> files[2];
   if (!ListFolders(hamDirs, files[0]) || !ListFolders(spamDirs, files[1])) return 2;
@@ -352,6 +389,7 @@ int CrossValidate(const Options& o, int folds, bool listOnly, const std::vector<
     const std::string ham = work + "/cv" + std::to_string(f) + "ham", spam = work + "/cv" + std::to_string(f) + "spam";
     staged.push_back(ham);
     staged.push_back(spam);
+    Balance(o, train[0], train[1].size());
     if (!StageFiles(ham, train[0]) || !StageFiles(spam, train[1])) return 2;
     CNGramsTextClassifier c(5);
     const std::string what = "fold " + std::to_string(f);
@@ -362,6 +400,7 @@ int CrossValidate(const Options& o, int folds, bool listOnly, const std::vector<
     for (const auto& t : test) {
       const double v = Score(c, t.first);
       scored.push_back({v, t.second});
+      if (scores != nullptr) fprintf(scores, "%d\t%s\t%.9g\t%s\n", f, t.second > 0 ? "spam" : "ham", v, t.first.c_str());
       if (t.second > 0) {
         ++nSpam;
         fn += !(v > 0);
@@ -380,20 +419,86 @@ int CrossValidate(const Options& o, int folds, bool listOnly, const std::vector<
   return 0;
 }
 
+// ---- stamp ----
+
+// FNV-1a, 64 bits.
+class CDigest {
+ public:
+  void Add(const void* data, size_t size) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) m_value = (m_value ^ p[i]) * 0x100000001b3ULL;
+  }
+  void AddNumber(unsigned long long x) {
+    unsigned char bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(x >> (8 * i));
+    Add(bytes, sizeof bytes);
+  }
+  unsigned long long Value() const { return m_value; }
+
+ private:
+  unsigned long long m_value = 0xcbf29ce484222325ULL;
+};
+
+// The shortest decimal form that reads back as x.
+std::string Number(double x) {
+  char text[64];
+  for (int digits = 15; digits <= 17; ++digits) {
+    snprintf(text, sizeof text, "%.*g", digits, x);
+    if (strtod(text, nullptr) == x) break;
+  }
+  return text;
+}
+
+// The options that shape a model, as they are taken.
+std::string OptionsText(const Options& o) {
+  std::string out = "--c " + Number(o.C) + " --tolerance " + Number(o.tolerance);
+  out += o.keep >= 0 ? " --keep " + std::to_string(o.keep) : " --keep all";
+  out += o.update == CNGramsTextClassifier::NO_UPDATE_NUMBER ? " --update none" : " --update " + std::to_string(o.update);
+  out += " --seed " + std::to_string(o.seed) + " --shift " + Number(o.shift);
+  out += o.balance > 0 ? " --balance " + Number(o.balance) : " --balance all";
+  const TextMode mode = CMessageDataSet::ms_mode;
+  out += mode == TEXT_EXTRACTED ? " --text extracted" : mode == TEXT_WHOLE ? " --text whole" : " --text body";
+  return out;
+}
+
+// Prints the stamp of the classes' messages; 2 when a folder cannot be read.
+int PrintStamp(const Options& o, const std::vector<std::pair<std::string, std::vector<std::string>>>& classes) {
+  CDigest digest;
+  std::string counts;
+  for (const auto& c : classes) {
+    std::vector<std::string> files;
+    if (!ListFolders(c.second, files)) return 2;
+    counts += (counts.empty() ? "" : " ") + c.first + " " + std::to_string(files.size());
+    digest.Add(c.first.c_str(), c.first.size() + 1);
+    digest.AddNumber(files.size());
+    for (const std::string& f : files) {
+      TSTRING text;
+      const bool read = text.ReadFile(f.c_str()) == 0 && CMessageDataSet::TextOf(text);
+      // A message without text and one that cannot be read differ.
+      digest.AddNumber(read ? static_cast<unsigned long long>(text.GetLength()) : ~0ULL);
+      if (read) digest.Add(text.c_str(), static_cast<size_t>(text.GetLength()));
+    }
+  }
+  printf("qortrain stamp 1\noptions %s\n%s\ntext %016llx\n", OptionsText(o).c_str(), counts.c_str(), digest.Value());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
   const char* logFile = nullptr;
+  const char* scoresFile = nullptr;
   bool quiet = false;
   bool listFolds = false;
+  bool stampOnly = false;
   long folds = 0;
   int i = 1;
   for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
     const std::string flag = argv[i];
     if (flag == "--ham" || flag == "--spam" || flag == "--category") break;
-    if (flag == "--quiet" || flag == "--list-folds") {
-      (flag == "--quiet" ? quiet : listFolds) = true;
+    if (flag == "--quiet" || flag == "--list-folds" || flag == "--stamp") {
+      (flag == "--quiet" ? quiet : flag == "--stamp" ? stampOnly : listFolds) = true;
       continue;
     }
     if (flag == "--body" || flag == "--whole") {
@@ -411,21 +516,27 @@ int main(int argc, char** argv) {
       o.keep = strtol(value, &end, 10);
     } else if (flag == "--update") {
       o.update = static_cast<ULONG>(strtoul(value, &end, 0));
+    } else if (flag == "--shift") {
+      o.shift = strtod(value, &end);
+    } else if (flag == "--balance") {
+      o.balance = strtod(value, &end);
+      if (!(o.balance >= 0)) return Usage();
     } else if (flag == "--seed") {
       o.seed = static_cast<unsigned>(strtoul(value, &end, 0));
     } else if (flag == "--cv") {
       folds = strtol(value, &end, 10);
       if (folds < 2) return Usage();
-    } else if (flag == "--log") {
-      logFile = value;
+    } else if (flag == "--log" || flag == "--scores") {
+      (flag == "--log" ? logFile : scoresFile) = value;
       end = const_cast<char*>(value + strlen(value));
     } else {
       return Usage();
     }
     if (end == value || *end != '\0') return Usage();
   }
+  if (stampOnly && folds > 0) return Usage();
   std::string outDir;
-  if (folds == 0) {
+  if (folds == 0 && !stampOnly) {
     if (i >= argc) return Usage();
     outDir = argv[i++];
   }
@@ -456,6 +567,11 @@ int main(int argc, char** argv) {
   if (ham.empty() || spam.empty()) return Usage();
   for (auto& c : categories)
     if (c.second.empty()) return Usage();
+  if (stampOnly) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> classes = {{"ham", ham}, {"spam", spam}};
+    for (auto& c : categories) classes.push_back({"category-" + std::to_string(c.first), c.second});
+    return PrintStamp(o, classes);
+  }
 
   OpenLogSystem(1);
   SetLogLevel(logFile != nullptr ? 8 | 16 : 16);
@@ -476,10 +592,25 @@ int main(int argc, char** argv) {
   };
   int status = 0;
   if (folds > 0) {
-    status = CrossValidate(o, static_cast<int>(folds), listFolds, ham, spam, work, staged);
+    FILE* scores = scoresFile != nullptr ? fopen(scoresFile, "w") : nullptr;
+    if (scoresFile != nullptr && scores == nullptr) {
+      fprintf(stderr, "qortrain: cannot write %s\n", scoresFile);
+      status = 2;
+    } else {
+      status = CrossValidate(o, static_cast<int>(folds), listFolds, scores, ham, spam, work, staged);
+    }
+    if (scores != nullptr && fclose(scores) != 0 && status == 0) status = 2;
     categories.clear();
-  } else if (!stage("ham", ham) || !stage("spam", spam)) {
-    status = 2;
+  } else {
+    std::vector<std::string> hamFiles, spamFiles;
+    staged.push_back(work + "/ham");
+    staged.push_back(work + "/spam");
+    if (!ListFolders(ham, hamFiles) || !ListFolders(spam, spamFiles)) {
+      status = 2;
+    } else {
+      Balance(o, hamFiles, spamFiles.size());
+      if (!StageFiles(work + "/ham", hamFiles) || !StageFiles(work + "/spam", spamFiles)) status = 2;
+    }
   }
   if (status == 0 && folds == 0)
     status = TrainAndWrite(o, work + "/ham", work + "/spam", outDir + "/Qor.bin", "spam");

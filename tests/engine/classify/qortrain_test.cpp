@@ -73,6 +73,80 @@ TEST(QorTrainTool, WritesSpamAndCategoryFilesThatScoreTheirClasses) {
   EXPECT_LT(news.EvaluateText("cheap casino bonus offer")[0], 0.0);
 }
 
+// One seed, one model: two trainings with the same options write the same
+// bytes. The loose tolerance leaves the optimiser where its random start led
+// it, so an optimiser that drew its start from the clock would not. --shift
+// raises the threshold of the model that the seed gives unshifted by exactly
+// the shift.
+TEST(QorTrainTool, OneSeedWritesTheSameFileAndShiftMovesOnlyItsThreshold) {
+  telsor_test::TempDir dir;
+  for (int i = 0; i < 12; ++i) {
+    Message(dir / ("ham/" + std::to_string(i)), kHam[i % 4], std::string(kHam[(i + 1) % 4]) + " thanks " + std::to_string(i));
+    Message(dir / ("spam/" + std::to_string(i)), kSpam[i % 4], std::string(kSpam[(i + 3) % 4]) + " click " + std::to_string(i));
+  }
+  auto train = [&](const std::string& out, const std::string& options) {
+    std::filesystem::create_directories(dir / out);
+    std::string log;
+    EXPECT_EQ(RunTrain(options + " --tolerance 0.5 " + (dir / out) + " --ham " + (dir / "ham") + " --spam " + (dir / "spam"),
+                       &log),
+              0)
+        << log;
+    return telsor_test::ReadFileBytes(dir / (out + "/Qor.bin"));
+  };
+  const std::string first = train("a", "--seed 3");
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(train("b", "--seed 3"), first);
+
+  train("shifted", "--seed 3 --shift 0.25");
+  telsor::CExtNGramsTextClassifier plain, shifted;
+  ASSERT_EQ(plain.LoadData((dir / "a/Qor.bin").c_str()), S_OK);
+  ASSERT_EQ(shifted.LoadData((dir / "shifted/Qor.bin").c_str()), S_OK);
+  EXPECT_DOUBLE_EQ(shifted.GetB(), plain.GetB() + 0.25);
+  EXPECT_DOUBLE_EQ(shifted.EvaluateText("lunch with the team")[0], plain.EvaluateText("lunch with the team")[0] - 0.25);
+}
+
+// --balance trains on a subset of the ham: 12 ham and 4 spam with at most
+// 1.5 ham per spam leave 6 ham.
+TEST(QorTrainTool, BalanceThinsTheHam) {
+  telsor_test::TempDir dir;
+  for (int i = 0; i < 12; ++i) {
+    Message(dir / ("ham/" + std::to_string(i)), kHam[i % 4], std::string(kHam[(i + 1) % 4]) + " thanks " + std::to_string(i));
+    if (i < 4) Message(dir / ("spam/" + std::to_string(i)), kSpam[i], std::string(kSpam[(i + 3) % 4]) + " click");
+  }
+  const std::string args = (dir / "out") + " --ham " + (dir / "ham") + " --spam " + (dir / "spam");
+  std::filesystem::create_directories(dir / "out");
+  std::string log;
+  ASSERT_EQ(RunTrain("--balance 1.5 " + args, &log), 0) << log;
+  EXPECT_NE(log.find("10 messages (4 positive)"), std::string::npos) << log;
+}
+
+// The stamp of a model: the options as taken (one value however it is
+// spelled) and a digest of the training text, which a header that the
+// feature extractor leaves out does not change and a word of a body does.
+TEST(QorTrainTool, StampFollowsTheOptionsAsTakenAndTheTrainingText) {
+  telsor_test::TempDir dir;
+  for (int i = 0; i < 3; ++i) {
+    Message(dir / ("ham/" + std::to_string(i)), kHam[i], "see you there");
+    Message(dir / ("spam/" + std::to_string(i)), kSpam[i], "click here");
+  }
+  const std::string folders = " --ham " + (dir / "ham") + " --spam " + (dir / "spam");
+  std::string before, same, after;
+  ASSERT_EQ(RunTrain("--stamp --c 3 --shift 0.2" + folders, &before), 0) << before;
+  EXPECT_NE(before.find("qortrain stamp 1\noptions --c 3 --tolerance 0.001 --keep all --update none --seed 1 "
+                        "--shift 0.2 --balance all --text extracted\nham 3 spam 3\ntext "),
+            std::string::npos)
+      << before;
+  telsor_test::WriteFileBytes(dir / "spam/1", "Received: from elsewhere\r\nFrom: someone@example.com\r\nSubject: " +
+                                                  std::string(kSpam[1]) +
+                                                  "\r\nX-Filler: header words that every message shares\r\n\r\nclick here");
+  ASSERT_EQ(RunTrain("--stamp --c 3.0 --shift 2e-1" + folders, &same), 0) << same;
+  EXPECT_EQ(same, before);
+  Message(dir / "spam/1", kSpam[1], "click there");
+  ASSERT_EQ(RunTrain("--stamp --c 3 --shift 0.2" + folders, &after), 0) << after;
+  EXPECT_NE(after, before);
+  EXPECT_EQ(after.substr(0, after.find("text ")), before.substr(0, before.find("text ")));
+}
+
 TEST(QorTrainTool, UnusableFoldersGiveTheirExitStatus) {
   telsor_test::TempDir dir;
   Message(dir / "ham/1", "hello", "a message of some words");
