@@ -10,6 +10,7 @@
 #include <new>
 
 #include "foundation/errorroad.h"
+#include "foundation/regularfile.h"
 #include "foundation/strhelpers.h"
 #include "foundation/win32.h"
 
@@ -26,14 +27,17 @@ PFN Bind(HMODULE library, const char* name) {
   return reinterpret_cast<PFN>(GetProcAddress(library, name));
 }
 
-// Reads the first four bytes of path; true when they are the magic, and then
-// fd is the open descriptor placed at offset 4.
-bool OpenAfterMagic(const char* path, int* fd) {
-  int f;
-  do {
-    f = open(path, O_RDONLY | O_LARGEFILE);
-  } while (f < 0 && errno == EINTR);
-  if (f < 0) return false;
+// What the first four bytes of a file opened for reading say.
+enum Head { NOT_A_FILE, PLAIN_GZIP, AFTER_MAGIC };
+
+// Opens path for reading when it is a regular file (never waiting on a FIFO
+// or a device) and reads its first four bytes: AFTER_MAGIC when they are
+// the magic, and then fd is the open descriptor placed at offset 4;
+// PLAIN_GZIP for another regular file (closed again); NOT_A_FILE when path
+// names no regular file that can be opened.
+Head OpenAfterMagic(const char* path, int* fd) {
+  int f = OpenRegularFile(path);
+  if (f < 0) return NOT_A_FILE;
   char head[4];
   size_t got = 0;
   while (got < sizeof head) {
@@ -44,10 +48,10 @@ bool OpenAfterMagic(const char* path, int* fd) {
   }
   if (got == sizeof head && memcmp(head, GZ_FILE_MAGIC, sizeof head) == 0) {
     *fd = f;
-    return true;
+    return AFTER_MAGIC;
   }
   close(f);
-  return false;
+  return PLAIN_GZIP;
 }
 
 }  // namespace
@@ -93,7 +97,9 @@ HRESULT CGZFileAsIStream::Open(const char* path, const char* mode) {
   // Without gzclose the file could never be closed: treat it as missing.
   if (m_pfnOpen == nullptr || m_pfnClose == nullptr) return TYPE_E_CANTLOADLIBRARY;
   int fd = -1;
-  if (mode[0] == 'r' && mode[1] != '+' && OpenAfterMagic(path, &fd)) {
+  const Head head = mode[0] == 'r' && mode[1] != '+' ? OpenAfterMagic(path, &fd) : PLAIN_GZIP;
+  if (head == NOT_A_FILE) return E_FAIL;
+  if (head == AFTER_MAGIC) {
     if (m_pfnDOpen == nullptr) {
       close(fd);
       return TYPE_E_CANTLOADLIBRARY;

@@ -42,7 +42,8 @@ class CGZFileAsIStream : public CIStreamImpl {
   // holds GENERIC_WRITE or 0x00020000: then "r+bv" for disposition 3 and
   // "w+bv" otherwise; share is ignored. A read-only open of a file starting
   // with "TLGZ" reads the gzip member after it (gzdopen on a descriptor
-  // placed at offset 4).
+  // placed at offset 4); a read-only open of anything but a regular file
+  // (a directory, FIFO or device: foundation/regularfile.h) fails at once.
   // Returns 0 with *out holding one reference; E_POINTER for a null path or
   // out; E_OUTOFMEMORY without memory; TYPE_E_CANTLOADLIBRARY when the library or a needed
   // function is missing; E_FAIL when the open fails.
