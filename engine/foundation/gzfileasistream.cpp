@@ -21,6 +21,9 @@ const char GZ_FILE_MAGIC[4] = {'T', 'L', 'G', 'Z'};
 namespace {
 
 const char GZ_LIBRARY[] = "gzlib.so";
+// zlib's Z_BUF_ERROR: what gzerror reports for input that ended in the
+// middle of a gzip member.
+const int kZBufError = -5;
 
 template <class PFN>
 PFN Bind(HMODULE library, const char* name) {
@@ -64,7 +67,8 @@ CGZFileAsIStream::CGZFileAsIStream()
       m_pfnSeek(nullptr),
       m_pfnRead(nullptr),
       m_pfnWrite(nullptr),
-      m_pfnDOpen(nullptr) {
+      m_pfnDOpen(nullptr),
+      m_pfnError(nullptr) {
   char path[MAX_PATH];
   DWORD n = GetModuleFileName(nullptr, path, sizeof path - 1);
   path[n < sizeof path ? n : sizeof path - 1] = '\0';
@@ -84,6 +88,7 @@ CGZFileAsIStream::CGZFileAsIStream()
   m_pfnRead = Bind<PFN_GZREAD>(m_hLibrary, "gzread");
   m_pfnWrite = Bind<PFN_GZWRITE>(m_hLibrary, "gzwrite");
   m_pfnDOpen = Bind<PFN_GZDOPEN>(m_hLibrary, "gzdopen");
+  m_pfnError = Bind<PFN_GZERROR>(m_hLibrary, "gzerror");
 }
 
 CGZFileAsIStream::~CGZFileAsIStream() {
@@ -151,6 +156,11 @@ HRESULT CGZFileAsIStream::Read(void* buffer, ULONG count, ULONG* done) {
       if (n < 0) {
         hr = E_FAIL;
         n = 0;
+      } else if (static_cast<ULONG>(n) < count && m_pfnError != nullptr) {
+        // The end came: Z_BUF_ERROR (-5) says it came inside the member.
+        int error = 0;
+        m_pfnError(m_hFile, &error);
+        if (error == kZBufError) hr = E_FAIL;
       }
     }
   }

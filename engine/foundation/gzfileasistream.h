@@ -14,8 +14,8 @@
 //
 // Each stream object loads "gzlib.so" for itself: first from the directory of
 // the running executable, else by the plain name through the dynamic loader's
-// search. gzopen, gzclose, gzseek, gzread, gzwrite and gzdopen are bound by
-// name with zlib's own prototypes (64-bit z_off_t). A file that begins with
+// search. gzopen, gzclose, gzseek, gzread, gzwrite, gzdopen and gzerror are
+// bound by name with zlib's own prototypes (64-bit z_off_t). A file that begins with
 // the four bytes "TLGZ" is read from offset 4: the gzip member follows the
 // magic. Ownership and threads: see istreamimpl.h.
 #ifndef TELSOR_FOUNDATION_GZFILEASISTREAM_H
@@ -51,7 +51,9 @@ class CGZFileAsIStream : public CIStreamImpl {
                                     DWORD disposition, IStream** out);
 
   // n = gzread(count): 0 also for a short read (n in *done); E_FAIL on
-  // failure; TYPE_E_CANTLOADLIBRARY without gzread.
+  // failure, and for a short read where the compressed data ends in the
+  // middle of its member (a cut-off file; gzerror tells it, when the library
+  // has it); TYPE_E_CANTLOADLIBRARY without gzread.
   HRESULT Read(void* buffer, ULONG count, ULONG* done) override;
   // n = gzwrite(count): E_FAIL when nothing of a non-empty request was
   // written; without gzwrite E_FAIL (non-empty) or TYPE_E_CANTLOADLIBRARY (empty).
@@ -71,6 +73,7 @@ class CGZFileAsIStream : public CIStreamImpl {
   typedef int (*PFN_GZREAD)(gzFile file, void* buffer, unsigned count);
   typedef int (*PFN_GZWRITE)(gzFile file, const void* buffer, unsigned count);
   typedef gzFile (*PFN_GZDOPEN)(int fd, const char* mode);
+  typedef const char* (*PFN_GZERROR)(gzFile file, int* error);
 
   // Opens path in mode; 0, E_FAIL or TYPE_E_CANTLOADLIBRARY.
   HRESULT Open(const char* path, const char* mode);
@@ -84,6 +87,7 @@ class CGZFileAsIStream : public CIStreamImpl {
   PFN_GZREAD m_pfnRead;
   PFN_GZWRITE m_pfnWrite;
   PFN_GZDOPEN m_pfnDOpen;
+  PFN_GZERROR m_pfnError;  // optional: only tells a cut-off stream apart
 };
 
 }  // namespace telsor
