@@ -290,9 +290,7 @@ void ParseCatalogDocument(DOMNode* document, CCacheItemLSI& item, const TSTRING&
 
 // dir trimmed of blanks and tabs, with a "/" at the end.
 TSTRING Directory(const char* name) {
-  TSTRING dir(name == nullptr ? "" : name);
-  dir.TrimLeft(" \t");
-  dir.TrimRight(" \t");
+  TSTRING dir = CSieveXML::TrimFolderName(name);
   if (dir.IsEmpty() || dir[dir.GetLength() - 1] != '/') dir.append("/", 1);
   return dir;
 }
@@ -303,11 +301,16 @@ CSieveXML::CSieveXML() : CSieveDataSource(128, 2048) {}
 
 CSieveXML::~CSieveXML() {}
 
+TSTRING CSieveXML::TrimFolderName(const char* name) {
+  TSTRING dir(name == nullptr ? "" : name);
+  dir.TrimLeft(" \t");
+  dir.TrimRight(" \t");
+  return dir;
+}
+
 DWORD CSieveXML::Initialize(const char* catalogueDir, const char* fileDir) {
   m_strCatalogDir = Directory(catalogueDir);
-  TSTRING files(fileDir == nullptr ? "" : fileDir);
-  files.TrimLeft(" \t");
-  files.TrimRight(" \t");
+  const TSTRING files = TrimFolderName(fileDir);
   m_strFileDir = files.IsEmpty() ? m_strCatalogDir : Directory(files.c_str());
   if (access(m_strCatalogDir.c_str(), R_OK) != 0) return ERROR_PATH_NOT_FOUND;
   if (access(m_strFileDir.c_str(), R_OK | W_OK) != 0) return ERROR_PATH_NOT_FOUND;

@@ -61,6 +61,10 @@ class CSieveXML : public CSieveDataSource {
   const TSTRING& GetCatalogDir() const { return m_strCatalogDir; }
   const TSTRING& GetFileDir() const { return m_strFileDir; }
 
+  // A folder name as the store takes it: blanks and tabs trimmed at both
+  // ends (null is ""). The engine instance makes every data-folder path
+  // from this, so that the catalogue and the classifier files agree.
+  static TSTRING TrimFolderName(const char* name);
   // dir + "T" + id upper-cased + ".dat" (a "/" between when dir lacks one).
   static TSTRING GetScriptFileName(const TSTRING& dir, const char* id);
 
