@@ -59,12 +59,8 @@ std::string WithFirstWeight(float weight) {
 // The record as a compressed data file.
 std::string Gzipped(const std::string& plain) {
   TempDir dir;
-  const std::string path = dir / "g";
-  gzFile gz = gzopen(path.c_str(), "wb");
-  EXPECT_NE(gz, nullptr);
-  EXPECT_EQ(gzwrite(gz, plain.data(), static_cast<unsigned>(plain.size())), static_cast<int>(plain.size()));
-  EXPECT_EQ(gzclose(gz), Z_OK);
-  return "TLGZ" + telsor_test::ReadFileBytes(path);
+  WriteCompressed(dir / "g", plain);
+  return telsor_test::ReadFileBytes(dir / "g");
 }
 
 // A byte in the middle of the compressed data flipped.
@@ -237,26 +233,14 @@ TEST(DamagedModels, AClaimCostsNoMoreThanTheBytesShown) {
   EXPECT_EQ(v.GetCount(), 0u);
 
   // The same through a compressed data file: 32 MB of zeros behind a claim
-  // of 2 GiB of weights (written a piece at a time, so the test itself
-  // holds little).
+  // of 2 GiB of weights.
   TempDir dir;
   const std::string path = dir / "Qor.bin";
   CNGramsTextClassifier c = ClassifierOf(kText, 0.1, 7);
   const std::string good = PlainRecord(c, false);
   const size_t entries = good.size() - c.GetWeights().GetCount() * c.GetWeights().GetElemSize();
   const std::string head = good.substr(0, entries - 10) + VectorHead((2u << 30) / 9);
-  {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, "TLGZ", 4), 4);
-    gzFile gz = gzdopen(fd, "wb1");
-    ASSERT_NE(gz, nullptr);
-    ASSERT_EQ(gzwrite(gz, head.data(), static_cast<unsigned>(head.size())), static_cast<int>(head.size()));
-    const std::string block(1 << 20, '\0');
-    for (int i = 0; i < 32; ++i)
-      ASSERT_EQ(gzwrite(gz, block.data(), static_cast<unsigned>(block.size())), static_cast<int>(block.size()));
-    ASSERT_EQ(gzclose(gz), Z_OK);
-  }
+  WriteCompressed(path, head, size_t(32) << 20);
   rusage before;
   getrusage(RUSAGE_SELF, &before);
   CCpuTimer timer;
