@@ -28,7 +28,8 @@
 // that is no regular file fails the read); readers wait up to 180 s for the
 // marker of a regular file to clear and read under a shared flock, and
 // answer anything else at that path (a directory, a FIFO) at once with
-// E_SIEVE_OPEN_FAILED. An identifier holding "/" names no file: its record
+// E_SIEVE_OPEN_FAILED, as they answer a script file that cannot be opened
+// or read (E_SIEVE_SCRIPT_NOT_FOUND when there is none). An identifier holding "/" names no file: its record
 // is dropped and nothing is written for it, and the read paths answer it
 // with E_SIEVE_SCRIPT_NOT_FOUND. Records never come out enabled: nothing in
 // this store sets that flag.
