@@ -253,6 +253,9 @@ TEST(DamagedModels, AClaimCostsNoMoreThanTheBytesShown) {
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 8 * 1024);  // KiB
   ASSERT_EQ(log.Messages().size(), 1u);
   EXPECT_NE(log.Messages()[0].find("refused: damaged record"), std::string::npos);
+  ULONG number = 0;
+  EXPECT_NE(CMailClassifier::GetUpdateNumber(path.c_str(), 0, &number), S_OK);
+  EXPECT_EQ(number, CMailClassifier::NO_UPDATE_NUMBER);
 }
 
 }  // namespace
