@@ -69,9 +69,9 @@ std::string Nested(int levels) {
 
 std::string ManyParts(int parts) {
   std::string m = "From: a@example.org\r\nSubject: many\r\nMIME-Version: 1.0\r\n"
-                  "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n";
-  for (int i = 0; i < parts; ++i)
-    m += "--b\r\nContent-Type: text/plain\r\n\r\npart " + std::to_string(i) + " " + kSpamText + "\r\n";
+                  "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\n" +
+                  std::string(kSpamText) + "\r\n";
+  for (int i = 1; i < parts; ++i) m += "--b\r\n\r\nx\r\n";
   return m + "--b--\r\n";
 }
 
@@ -163,9 +163,7 @@ TEST_F(ExportsHardeningTest, TheSameBytesGiveTheSameAnswer) {
     std::string message;
   } cases[] = {
       {"plain", SpamMessage()},
-      {"256 levels of message/rfc822", Nested(256)},
-      {"257 levels", Nested(257)},
-      {"2,048 parts", ManyParts(2048)},
+      {"257 levels of message/rfc822", Nested(257)},
       {"2,049 parts", ManyParts(2049)},
   };
   int n = 0;
