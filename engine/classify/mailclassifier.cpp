@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/bufferedwriter.h"
+#include "foundation/logsystem.h"
 #include "foundation/win32.h"
 #include "mime/mimehelpers.h"
 
@@ -52,6 +53,17 @@ class WriteLock {
  private:
   CRWMonitor& m_m;
 };
+
+const DWORD kLogError = 1;
+
+// Loads a data file into classifier; a file that is there but refused is
+// logged with its reason. True when it loaded.
+bool LoadFile(CExtNGramsTextClassifier& classifier, const char* path) {
+  TSTRING why;
+  if (classifier.LoadData(path, &why) == S_OK) return true;
+  if (!why.IsEmpty()) LogMessage(kLogError, "Classifier file '%s' refused: %s", path, why.c_str());
+  return false;
+}
 
 bool SameTime(const FILETIME& a, const FILETIME& b) {
   return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
@@ -160,7 +172,7 @@ void CMailClassifier::LoadData(const char* path) {
       fresh = m_spam;
     }
     const FILETIME before = fresh.GetLastWriteTime();
-    if (fresh.LoadData(path) == S_OK && !SameTime(before, fresh.GetLastWriteTime())) {
+    if (LoadFile(fresh, path) && !SameTime(before, fresh.GetLastWriteTime())) {
       WriteLock lock(m_monitor);
       m_spam = fresh;
     }
@@ -249,7 +261,7 @@ void CMailClassifier::UpdateActiveCategories(const char* pattern, ULONG category
 
 void CMailClassifier::InstallCategory(const char* path, ULONG category) {
   CExtNGramsTextClassifier fresh;
-  if (fresh.LoadData(path) != S_OK) return;
+  if (!LoadFile(fresh, path)) return;
   try {
     WriteLock lock(m_monitor);
     m_categories[category] = fresh;

@@ -21,9 +21,14 @@
 //
 // Data files: the spam file (category 0) and category files named after it
 // with "_<N>" before the extension ("Qor_33.bin"); each is loaded again only
-// when its modification time changes. A spam file that fails to load leaves
-// the classifier that was working in place; a category file that fails is
-// not installed; a category whose file is gone is dropped.
+// when its modification time changes. A file that is there but refused
+// (CExtNGramsTextClassifier::LoadData: no regular file, a damaged record, a
+// value that is no finite number) never scores and is logged at level 1
+// "Error" as "Classifier file '<path>' refused: <reason>". A spam file that
+// fails to load leaves the classifier that was working in place (none at
+// the first load: the metric alone scores, as without a file); a category
+// file that fails is not installed; a category whose file is gone is
+// dropped. GetUpdateNumber gives a number only for a file that loads.
 //
 // Threads: any number may classify while one reloads. Classification holds
 // the read lock around the classifiers' use; loading reads files without a
@@ -88,8 +93,9 @@ class CMailClassifier {
   void RemoveActiveCategories(ULONG category);
   // Empties the spam classifier and drops every category.
   void Empty();
-  // The update number of the spam file (category 0) or of a category file;
-  // *number is NO_UPDATE_NUMBER on any failure.
+  // The update number of the spam file (category 0) or of a category file
+  // that loads (the whole file is checked); *number is NO_UPDATE_NUMBER on
+  // any failure, a refused file too.
   static HRESULT GetUpdateNumber(const char* fileName, ULONG category, ULONG* number);
 
   // The number of loaded categories and whether one is loaded (for tests

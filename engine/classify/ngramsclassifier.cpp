@@ -1,9 +1,11 @@
 // The n-gram text classifier, its records and its data files.
 #include "classify/ngramsclassifier.h"
 
+#include <errno.h>
 #include <math.h>
 #include <string.h>
 
+#include <cmath>
 #include <new>
 
 #include "classify/recordio.h"
@@ -27,6 +29,41 @@ struct StreamHold {
     if (p != nullptr) p->Release();
   }
 };
+
+// Why a data file could not be opened, from the open's errno.
+TSTRING OpenFailureText(int error) {
+  if (error == EISDIR || error == EINVAL) return TSTRING("not a regular file");
+  TSTRING text;
+  text.Format("cannot be opened: %s", strerror(error));
+  return text;
+}
+
+// Why a record could not be read, from the reader's result.
+TSTRING RecordFailureText(HRESULT hr) {
+  if (hr == E_FAIL) return TSTRING("damaged record (cut short, a field out of range or n-grams out of order)");
+  if (hr == E_OUTOFMEMORY) return TSTRING("not enough memory");
+  TSTRING text;
+  text.Format("read failure 0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+// S_OK when the stream ends right after the record; E_FAIL with the reason
+// when bytes follow it, or when reading past the record fails (for a
+// compressed file that is where the check of its data fails).
+HRESULT CheckRecordEnd(IStream* stream, TSTRING& reason) {
+  BYTE extra;
+  ULONG got = 0;
+  HRESULT hr = stream->Read(&extra, 1, &got);
+  if (FAILED(hr)) {
+    reason.Format("the data after the record does not check out (0x%08X)", static_cast<unsigned>(hr));
+    return E_FAIL;
+  }
+  if (got != 0) {
+    reason = "bytes follow the record";
+    return E_FAIL;
+  }
+  return S_OK;
+}
 
 HRESULT SeekBy(IStream* stream, LONGLONG move) {
   LARGE_INTEGER by;
@@ -162,6 +199,27 @@ HRESULT CNGramsTextClassifier::ReadWeights(IStream* stream) {
   return hr;
 }
 
+HRESULT CNGramsTextClassifier::CheckValues(TSTRING& reason) const {
+  if (!std::isfinite(m_dB)) {
+    reason = "the bias is not a finite number";
+    return E_FAIL;
+  }
+  for (DWORD i = 0; i < m_coefficients.GetSize(); ++i) {
+    if (!std::isfinite(m_coefficients[i])) {
+      reason.Format("coefficient %lu is not a finite number", static_cast<unsigned long>(i));
+      return E_FAIL;
+    }
+  }
+  const BYTE* entry = m_w.GetEntries();
+  for (DWORD i = 0; i < m_w.GetCount(); ++i, entry += m_w.GetElemSize()) {
+    if (!std::isfinite(LoadF32(entry))) {
+      reason.Format("weight %lu is not a finite number", static_cast<unsigned long>(i));
+      return E_FAIL;
+    }
+  }
+  return S_OK;
+}
+
 HRESULT CNGramsTextClassifier::GetUpdateNumber(IStream* stream, ULONG* number) {
   CNGramsTextClassifier header(5);
   HRESULT hr = header.SerializeRead(stream, true);
@@ -173,7 +231,7 @@ HRESULT CExtNGramsTextClassifier::OpenStream(const char* path, IStream** stream)
   if (stream == nullptr) return E_POINTER;
   *stream = nullptr;
   StreamHold file;
-  HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &file.p);
+  HRESULT hr = CFileAsIStream::CreateStreamOnRegularFile(path, &file.p);
   if (FAILED(hr)) return hr;
   BYTE magic[4];
   if ((hr = ReadStream(file.p, magic, 4)) != S_OK) return hr;
@@ -198,13 +256,20 @@ HRESULT CExtNGramsTextClassifier::OpenStream(const char* path, IStream** stream)
   return hr;
 }
 
-HRESULT CExtNGramsTextClassifier::LoadData(const char* path) {
+HRESULT CExtNGramsTextClassifier::LoadData(const char* path, TSTRING* why) {
+  TSTRING scratch;
+  TSTRING& reason = why != nullptr ? *why : scratch;
+  reason.Release();
   FILETIME modified = {0, 0};
   bool haveTime = false;
   {
     StreamHold plain;
-    HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &plain.p);
-    if (FAILED(hr)) return hr;
+    HRESULT hr = CFileAsIStream::CreateStreamOnRegularFile(path, &plain.p);
+    if (FAILED(hr)) {
+      // A file that is not there is missing, not refused.
+      if (errno != ENOENT) reason = OpenFailureText(errno);
+      return hr;
+    }
     STATSTG st;
     memset(&st, 0, sizeof st);
     if (SUCCEEDED(plain.p->Stat(&st, STATFLAG_NONAME))) {
@@ -217,12 +282,21 @@ HRESULT CExtNGramsTextClassifier::LoadData(const char* path) {
   }
   StreamHold record;
   HRESULT hr = OpenStream(path, &record.p);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    reason = hr == TYPE_E_CANTLOADLIBRARY ? TSTRING("gzlib.so or one of its functions is missing")
+                                          : RecordFailureText(hr);
+    return hr;
+  }
   // Read into a copy: a file that fails part-way leaves this classifier
   // as it was.
   CExtNGramsTextClassifier fresh(*this);
   hr = fresh.Serialize(record.p, 0);
-  if (hr != S_OK) return hr;
+  if (hr == S_OK) hr = CheckRecordEnd(record.p, reason);
+  if (hr == S_OK) hr = fresh.CheckValues(reason);
+  if (hr != S_OK) {
+    if (reason.IsEmpty()) reason = RecordFailureText(hr);
+    return hr;
+  }
   *this = fresh;
   // Without a time the next call loads again.
   m_ftLastWrite = haveTime ? modified : FILETIME{0, 0};
@@ -235,10 +309,12 @@ void CExtNGramsTextClassifier::Empty() {
 }
 
 HRESULT CExtNGramsTextClassifier::GetUpdateNumber(const char* path, ULONG* number) {
-  StreamHold stream;
-  HRESULT hr = OpenStream(path, &stream.p);
-  if (FAILED(hr)) return hr;
-  return CNGramsTextClassifier::GetUpdateNumber(stream.p, number);
+  // The number of a file that would not load is no number: the whole file
+  // is read and checked as LoadData reads it.
+  CExtNGramsTextClassifier probe;
+  HRESULT hr = ResultOfCall([&] { return probe.LoadData(path, nullptr); });
+  if (hr == S_OK && number != nullptr) *number = probe.GetUpdateNumber();
+  return hr;
 }
 
 }  // namespace telsor

@@ -7,7 +7,7 @@
 //   HRESULT hr = spam.LoadData("/data/Qor.bin");       // plain, "TLGZ" or enciphered
 //   double value = spam.EvaluateText("cheap pills")[0];
 //   ULONG update = 0;
-//   CExtNGramsTextClassifier::GetUpdateNumber("/data/Qor.bin", &update);  // header only
+//   CExtNGramsTextClassifier::GetUpdateNumber("/data/Qor.bin", &update);  // of a file that loads
 //
 // Record, current form (little-endian): "SCA" NUL, u32 header length L (4
 // when written), u32 update number (when L >= 4; L - 4 further bytes are
@@ -122,6 +122,10 @@ class CNGramsTextClassifier : public CSVMachine {
   void SetFullGramMatrixLimit(ULONG n) { m_dwFullGramLimit = n; }
   ULONG GetFullGramMatrixLimit() const { return m_dwFullGramLimit; }
 
+  // S_OK when b, the coefficients and every weight are finite numbers;
+  // else E_FAIL with the reason (the first value that is not).
+  HRESULT CheckValues(TSTRING& reason) const;
+
   // Exactly size bytes: a failing stream's code, E_FAIL when fewer come.
   static HRESULT ReadStream(IStream* stream, void* buffer, ULONG size);
   // The update number of the record at the stream's position (header only);
@@ -154,16 +158,25 @@ class CExtNGramsTextClassifier : public CNGramsTextClassifier {
   CExtNGramsTextClassifier() : CNGramsTextClassifier(5), m_ftLastWrite{0, 0} {}
 
   // A stream that yields the plain record of a data file in any storage
-  // form; the caller releases it. A file shorter than 4 bytes gives E_FAIL;
-  // open and read failures come back unchanged.
+  // form; the caller releases it. Only a regular file is opened (anything
+  // else gives E_FAIL at once, errno EISDIR or EINVAL); a file shorter than
+  // 4 bytes gives E_FAIL; open and read failures come back unchanged.
   static HRESULT OpenStream(const char* path, IStream** stream);
   // Loads the file unless its modification time equals the one recorded at
-  // the last successful load. A file that fails to load changes nothing
-  // (neither the classifier nor the recorded time).
-  HRESULT LoadData(const char* path);
+  // the last successful load. The file must hold exactly one record that
+  // reads whole (for a compressed file: whose data checks out to its end)
+  // and whose bias, coefficients and weights are finite numbers; anything
+  // else is refused with E_FAIL (or the stream's own failure) and changes
+  // nothing (neither the classifier nor the recorded time). *why, when
+  // given, gets the reason of a refusal ("not a regular file", "bytes
+  // follow the record", "the bias is not a finite number", ...); it stays
+  // empty when the file is not there, which is no refusal.
+  HRESULT LoadData(const char* path, TSTRING* why = nullptr);
   // Empties the classifier and forgets the time.
   void Empty() override;
-  // The update number of a data file, read from its header only.
+  // The update number of a data file that loads: the whole file is read
+  // and checked as LoadData does, so a refused file has none (its failure
+  // is returned and *number is not set).
   static HRESULT GetUpdateNumber(const char* path, ULONG* number);
   using CNGramsTextClassifier::GetUpdateNumber;
 

@@ -987,14 +987,20 @@ HRESULT CNGramsVector::Serialize(IStream* stream, int storing) {
   if (hr == S_OK) hr = ReadU32(stream, &count);
   if (hr != S_OK) return hr;
   if (entrySize != n + 4u) return E_FAIL;
+  // Every operation on two vectors relies on strictly ascending n-grams;
+  // they are checked as the entries arrive, so that bytes which are no
+  // vector (a run of zeros behind a huge count) end the read at once.
+  size_t checked = 0;
+  auto ascending = [&](const BYTE* items, size_t have) {
+    const size_t whole = have / entrySize;
+    const size_t from = checked == 0 ? 0 : checked - 1;
+    if (whole > from + 1 && !StrictlyAscending(items + from * entrySize, whole - from, n)) return false;
+    checked = whole;
+    return true;
+  };
   Block::Header* data;
-  hr = Block::ReadNew(stream, static_cast<size_t>(count) * entrySize, &data, E_FAIL);
+  hr = Block::ReadNew(stream, static_cast<size_t>(count) * entrySize, &data, E_FAIL, ascending);
   if (hr != S_OK) return hr;
-  // Every operation on two vectors relies on strictly ascending n-grams.
-  if (!StrictlyAscending(Block::Items(data), count, n)) {
-    Block::Release(data);
-    return E_FAIL;
-  }
   AttachData(data);
   m_dwCount = count;
   m_wN = n;

@@ -100,6 +100,14 @@ class CSharedBlock {
   // turned into host order. Nothing is allocated for count 0 (*out is the
   // empty block).
   static HRESULT ReadNew(IStream* stream, size_t count, Header** out, HRESULT shortCode) {
+    return ReadNew(stream, count, out, shortCode, [](const T*, size_t) { return true; });
+  }
+  // The same, with the elements checked as they arrive: check(items, have)
+  // sees the first have elements (as the record holds them) each time more
+  // have come, and false ends the read with E_FAIL before the block grows
+  // further, so bytes that cannot be a record cost no more than they show.
+  template <class Check>
+  static HRESULT ReadNew(IStream* stream, size_t count, Header** out, HRESULT shortCode, Check check) {
     *out = Nil();
     if (count == 0) return S_OK;
     if (count > (std::numeric_limits<size_t>::max() - sizeof(Header)) / sizeof(T))
@@ -123,6 +131,7 @@ class CSharedBlock {
       if (want > 0x40000000u / sizeof(T)) want = 0x40000000u / sizeof(T);
       PrepareToFill(Items(h) + have, want * sizeof(T));
       HRESULT hr = ReadField(stream, Items(h) + have, static_cast<ULONG>(want * sizeof(T)), shortCode);
+      if (hr == S_OK && !check(static_cast<const T*>(Items(h)), have + want)) hr = E_FAIL;
       if (hr != S_OK) {
         free(h);
         return hr;

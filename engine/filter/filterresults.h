@@ -25,7 +25,7 @@
 #define E_SIEVE_NO_STRING_TEST_CALLBACK ((int32_t)0xE00A0003u)  // header/address/envelope/exists/body/attachment
 #define E_SIEVE_NO_VALUE_TEST_CALLBACK ((int32_t)0xE00A0004u)   // size or x_spamtest callback missing
 #define E_SIEVE_TOO_DEEP ((int32_t)0xE00A0005u)               // command lists and tests nested too deep
-#define E_SIEVE_OPEN_FAILED ((int32_t)0xE00A0006u)            // script file or log file not opened
+#define E_SIEVE_OPEN_FAILED ((int32_t)0xE00A0006u)            // catalogue, script or log file: not a regular file, not opened or not read
 #define E_SIEVE_UNSUPPORTED_FEATURE ((int32_t)0xE00A0007u)    // require names an unknown capability
 #define E_SIEVE_BUILD_REQUIRE ((int32_t)0xE00A0008u)
 #define E_SIEVE_BUILD_IF ((int32_t)0xE00A0009u)

@@ -2,14 +2,17 @@
 // one clears the error record's code, runs its body, and turns whatever the
 // body throws into the record through ConvertCurrentException; the objects
 // the body built are released before that.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "filter/scaerror.h"
 #include "filter/scafilter.h"
 #include "filter/scamisc.h"
 #include "filter/scamodule.h"
 #include "foundation/inifile.h"
+#include "foundation/regularfile.h"
 #include "include/qorengine.h"
 #include "mime/message.h"
 #include "mime/rfc822parser.h"
@@ -22,8 +25,12 @@ namespace {
 // Contents larger than this go to temporary files.
 const ULONG kMaxContentInMemory = 4 * 1024 * 1024;
 
+// The record of a call that succeeds: code and detail 0, an empty text.
 void ClearErrorCode(SQorError* error) {
-  if (error != nullptr) error->code = 0;
+  if (error == nullptr) return;
+  error->code = 0;
+  error->detail = 0;
+  memset(error->message, 0, sizeof error->message);
 }
 
 // The update number of one classifier file; unknown when anything fails.
@@ -49,6 +56,10 @@ void FillVersion(const char* dataDir, SQorVersionInfo* version) {
   CIniFile ini;
   char errorText[1024];
   TSTRING path = CScaModuleImpl::BuildConnectionString(dataDir);
+  // Only a regular file is read: a FIFO there would hold the call for ever.
+  const int fd = OpenRegularFile(path.c_str());
+  if (fd < 0) return;
+  close(fd);
   if (ini.Load(path.c_str(), errorText, sizeof errorText) != 0) return;
   TSTRING value;
   if (ini.GetValue("UpdateNumber", value, "Information"))
@@ -76,11 +87,12 @@ QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineSpamTestMemory(uintptr_t, uint
                                                                   SQorError* error) {
   ClearErrorCode(error);
   try {
-    CScaModule module(dataDir, tempDir, host);
-    CSharedObjPtr<CRfc822Parser> parser = OpenParser(module);
-    // Bytes promised but not given are no empty message.
+    // Bytes promised but not given are no empty message (whatever the
+    // instance would say).
     if (message == nullptr && length != 0)
       return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(E_POINTER), "Unable assign message content.", error);
+    CScaModule module(dataDir, tempDir, host);
+    CSharedObjPtr<CRfc822Parser> parser = OpenParser(module);
     CRfc822Message parsed;
     HRESULT hr = parsed.PutContentAsString(static_cast<const unsigned char*>(message), length);
     if (hr != S_OK)
@@ -100,10 +112,15 @@ QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineSpamTestFile(uintptr_t, uintpt
                                                                 SQorCategoryScore* categories, SQorError* error) {
   ClearErrorCode(error);
   try {
+    // No path names no message: never an empty one scored. Nor is anything
+    // but a regular file read (a FIFO would hold the call for ever): the
+    // system's error is the detail (21 a directory, 22 anything else).
+    if (path == nullptr) return CreateError(QOR_ERROR_MESSAGE, ERROR_FILE_NOT_FOUND, "Unable to parse message.", error);
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) return CreateError(QOR_ERROR_MESSAGE, static_cast<DWORD>(errno), "Unable to parse message.", error);
+    close(fd);
     CScaModule module(dataDir, tempDir, host);
     CSharedObjPtr<CRfc822Parser> parser = OpenParser(module);
-    // No path names no message: never an empty one scored.
-    if (path == nullptr) return CreateError(QOR_ERROR_MESSAGE, ERROR_FILE_NOT_FOUND, "Unable to parse message.", error);
     CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path, FALSE);
     CRfc822Message parsed;
     HRESULT hr = parser->ParseMessage(file, PARSE_SCOPE_FULL, parsed);

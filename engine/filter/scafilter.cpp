@@ -84,6 +84,14 @@ double CScaFilter::CategoryTest(ULONG category) {
 
 namespace {
 
+// A filter that could not be set up for the message: want of memory is the
+// engine's memory exception, anything else the message's binding failure.
+void ThrowIfNotBound(HRESULT hr) {
+  if (hr == S_OK) return;
+  if (hr == ERROR_NOT_ENOUGH_MEMORY || hr == E_OUTOFMEMORY) AfxThrowMemoryException();
+  ThrowError(QOR_ERROR_MESSAGE, static_cast<DWORD>(hr), "Unable assign message content.");
+}
+
 // Runs the enabled scripts of the catalogue over the filter's message; the
 // category of the last script run.
 DWORD RunScripts(CSieveDataSource& store, CScaFilter& filter) {
@@ -109,9 +117,9 @@ DWORD RunScripts(CSieveDataSource& store, CScaFilter& filter) {
 void SpamTestMessage(CScaModule& module, CRfc822Message& message, int32_t threshold, uintptr_t,
                      int32_t* score, SQorCategoryScore* categories) {
   CScaFilter filter(module.GetMailClassifier());
-  filter.Initialize(module.GetTempDirectory());
+  ThrowIfNotBound(filter.Initialize(module.GetTempDirectory()));
   CRfc822Fields envelope;
-  filter.SetMessage(&message, &envelope);
+  ThrowIfNotBound(filter.SetMessage(&message, &envelope));
   const DWORD category = RunScripts(*module.GetSieveDataSource(), filter);
 
   int32_t result;

@@ -27,10 +27,12 @@
 // version; a script that cannot be fetched or fails is passed over; one
 // that rejected, discarded or stopped ends the list.
 //
-// Failures are thrown (scaerror.h): 9 "Failed to get script list.", 10
-// "Failed to extract mail features." (the extractor's code as detail; the
-// next XSpamTest tries again), 10 "Failed to classify spam.". The score
-// and the categories are written only on success.
+// Failures are thrown (scaerror.h): the engine's memory exception (code 5
+// "Not enough memory") when the filter cannot be set up for the message, 9
+// "Failed to get script list.", 10 "Failed to extract mail features." (the
+// extractor's code as detail; the next XSpamTest tries again), 10 "Failed
+// to classify spam.". The score and the categories are written only on
+// success.
 //
 // Threads: a filter belongs to one spam test; the classifier locks itself.
 #ifndef TELSOR_FILTER_SCAFILTER_H

@@ -26,7 +26,8 @@ int32_t ConvertScoreNoThrow(double x) {
 }
 
 int32_t ConvertScore(double x) {
-  if (x == DBL_MAX) ThrowError(QOR_ERROR_CLASSIFY, 0, "Score is invalid.");
+  // A score is -1000..1000 or none: a value that is no number has none.
+  if (x == DBL_MAX || isnan(x)) ThrowError(QOR_ERROR_CLASSIFY, 0, "Score is invalid.");
   return ConvertScoreNoThrow(x);
 }
 

@@ -38,7 +38,8 @@ extern const DWORD kCategoryIds[5];
 void CombinePathName(const TSTRING& dir, const TSTRING& name, TSTRING& out);
 // QOR_NO_SCORE for DBL_MAX (and for NaN); otherwise the score of x.
 int32_t ConvertScoreNoThrow(double x);
-// The same; DBL_MAX throws code 10 "Score is invalid." (scaerror.h).
+// The same; DBL_MAX (and NaN) throws code 10 "Score is invalid."
+// (scaerror.h): a score given back is always -1000..1000.
 int32_t ConvertScore(double x);
 // All five entries := value.
 void InitCategoryScore(int32_t value, SQorCategoryScore* record);

@@ -55,27 +55,29 @@ void CScaModuleImpl::DestroyInstance() {
 }
 
 void CScaModuleImpl::Init(const char* dataDir, const char* tempDir, void* host) {
-  m_strDataDir = dataDir;
+  // One folder name for every file in it: the catalogue and the classifier
+  // files are looked for in the same place.
+  m_strDataDir = CSieveXML::TrimFolderName(dataDir);
   m_strTempDir = tempDir;
   m_pHost = host;
   TSTRING spamFile;
   Misc::CombinePathName(m_strDataDir, TSTRING("Qor.bin"), spamFile);
   m_classifier.LoadData(spamFile.c_str());
   std::unique_ptr<CSieveXML> store(WithMemoryException([] { return new CSieveXML; }));
-  DWORD rc = store->Initialize(dataDir, nullptr);
+  DWORD rc = store->Initialize(m_strDataDir.c_str(), nullptr);
   if (rc != 0) ThrowError(QOR_ERROR_DATABASE, rc, "Failed to initialize database.");
   m_pDataSource = std::move(store);
 }
 
 TSTRING CScaModuleImpl::BuildConnectionString(const char* dataDir) {
   TSTRING path;
-  Misc::CombinePathName(TSTRING(dataDir), TSTRING("QorDat.bin"), path);
+  Misc::CombinePathName(CSieveXML::TrimFolderName(dataDir), TSTRING("QorDat.bin"), path);
   return path;
 }
 
 ULONG CScaModuleImpl::GetClassifierFileUpdateNumber(const char* dataDir, ULONG category) {
   TSTRING path;
-  Misc::CombinePathName(TSTRING(dataDir), TSTRING("Qor.bin"), path);
+  Misc::CombinePathName(CSieveXML::TrimFolderName(dataDir), TSTRING("Qor.bin"), path);
   ULONG number = CMailClassifier::NO_UPDATE_NUMBER;
   if (CMailClassifier::GetUpdateNumber(path.c_str(), category, &number) != 0) return 0xFFFFFFFFu;
   return number;

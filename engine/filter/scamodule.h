@@ -10,9 +10,11 @@
 //
 // There is no start call. The first CScaModule (the exported spam tests
 // build one per call) creates the instance under the instance mutex: it
-// keeps the directories and the host pointer, loads the classifiers from
-// "Qor.bin" in the data directory and the category files beside it (missing
-// ones leave that classifier empty) and opens the script store on the data
+// keeps the directories (the data directory trimmed of blanks and tabs at
+// both ends, CSieveXML::TrimFolderName, which every path in it is made
+// from) and the host pointer, loads the classifiers from "Qor.bin" in the
+// data directory and the category files beside it (missing or refused ones
+// leave that classifier empty) and opens the script store on the data
 // directory. A store that cannot be opened fails the creation with code 11
 // "Failed to initialize database." (the store's code as detail); nothing
 // remains and the next call tries again with its own arguments. Later
@@ -58,10 +60,11 @@ class CScaModuleImpl {
   void* GetHostPointer() const { return m_pHost; }
   CMailClassifier& GetMailClassifier() { return m_classifier; }
 
-  // The path of "QorDat.bin" in dataDir.
+  // The path of "QorDat.bin" in dataDir (trimmed as the instance trims it).
   static TSTRING BuildConnectionString(const char* dataDir);
   // The update number of "Qor.bin" in dataDir (category 0) or of one
-  // category file beside it; 0xFFFFFFFF when unknown.
+  // category file beside it; 0xFFFFFFFF when unknown, or when the file is
+  // refused (it would not load).
   static ULONG GetClassifierFileUpdateNumber(const char* dataDir, ULONG category);
 
  private:

@@ -16,13 +16,18 @@
 #include <new>
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/Wrapper4InputSource.hpp>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include "filter/filterresults.h"
 #include "foundation/errorroad.h"
+#include "foundation/regularfile.h"
 #include "foundation/throwcode.h"
 #include "foundation/win32.h"
 #include "mime/rfc2047text.h"
@@ -34,6 +39,9 @@ namespace telsor {
 namespace {
 
 const char kCatalogName[] = "SieveCatalog.xml";
+// Entity references one catalogue may expand (it declares none: a document
+// type is refused).
+const XMLSize_t kEntityExpansionLimit = 100;
 
 // The XML library's process-wide set-up, counted so that stores on several
 // threads may each bracket their reads with it.
@@ -55,20 +63,6 @@ class XmlSession {
   XmlSession& operator=(const XmlSession&) = delete;
 };
 
-// Notes that the parser reported an error and lets it go on.
-class DOMCountErrorHandler : public DOMErrorHandler {
- public:
-  bool handleError(const DOMError&) override {
-    m_bSawErrors = true;
-    return true;
-  }
-  void resetErrors() { m_bSawErrors = false; }
-  bool getSawErrors() const { return m_bSawErrors; }
-
- private:
-  bool m_bSawErrors = false;
-};
-
 // A DOM string as 8-bit text; one that cannot be transcoded is empty.
 TSTRING Text(const XMLCh* s) {
   if (s == nullptr) return TSTRING();
@@ -78,6 +72,77 @@ TSTRING Text(const XMLCh* s) {
   XMLString::release(&local);
   return out;
 }
+
+// Notes that the parser reported an error, keeps the first one's text and
+// place, and lets the parser go on (a fatal error ends the parse anyway).
+class DOMCountErrorHandler : public DOMErrorHandler {
+ public:
+  bool handleError(const DOMError& error) override {
+    if (!m_bSawErrors) {
+      m_bSawErrors = true;
+      m_strMessage = Text(error.getMessage());
+      if (const DOMLocator* where = error.getLocation()) {
+        m_nLine = static_cast<unsigned long>(where->getLineNumber());
+        m_nColumn = static_cast<unsigned long>(where->getColumnNumber());
+      }
+    }
+    return true;
+  }
+  void resetErrors() { m_bSawErrors = false; }
+  bool getSawErrors() const { return m_bSawErrors; }
+  // "Error during parsing: '<path>', line L, column C: <parser's message>".
+  TSTRING Describe(const char* path) const {
+    TSTRING text;
+    text.Format("Error during parsing: '%s', line %lu, column %lu: %s", path, m_nLine, m_nColumn,
+                m_strMessage.c_str());
+    return text;
+  }
+
+ private:
+  bool m_bSawErrors = false;
+  TSTRING m_strMessage;
+  unsigned long m_nLine = 0;
+  unsigned long m_nColumn = 0;
+};
+
+// The bytes of an open catalogue, read as the parser asks for them; a
+// failing read ends the input and is kept.
+class DescriptorStream : public BinInputStream {
+ public:
+  DescriptorStream(int fd, int* readError) : m_fd(fd), m_pReadError(readError) {}
+  XMLFilePos curPos() const override { return m_nPos; }
+  XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+    for (;;) {
+      const ssize_t n = read(m_fd, toFill, maxToRead);
+      if (n >= 0) {
+        m_nPos += static_cast<XMLFilePos>(n);
+        return static_cast<XMLSize_t>(n);
+      }
+      if (errno == EINTR) continue;
+      if (*m_pReadError == 0) *m_pReadError = errno;
+      return 0;
+    }
+  }
+  const XMLCh* getContentType() const override { return nullptr; }
+
+ private:
+  int m_fd;
+  int* m_pReadError;
+  XMLFilePos m_nPos = 0;
+};
+
+// The catalogue as the parser's input: the descriptor the store opened, so
+// the parser itself opens nothing.
+class DescriptorSource : public InputSource {
+ public:
+  DescriptorSource(int fd, const char* path, int* readError)
+      : InputSource(path), m_fd(fd), m_pReadError(readError) {}
+  BinInputStream* makeStream() const override { return new DescriptorStream(m_fd, m_pReadError); }
+
+ private:
+  int m_fd;
+  int* m_pReadError;
+};
 
 bool NameIs(const XMLCh* name, const char* wanted) { return strcasecmp(Text(name).c_str(), wanted) == 0; }
 
@@ -115,8 +180,15 @@ void WriteAll(int fd, const char* p, size_t n) {
 // One script file, written under an exclusive lock; a new file carries the
 // in-progress marker (others-execute) until its text is complete.
 void WriteScriptFile(const TSTRING& path, const TSTRING& text) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_SYNC, 0665);
-  if (fd < 0 && errno == EEXIST) fd = open(path.c_str(), O_RDWR | O_SYNC);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_SYNC | O_CLOEXEC, 0665);
+  // What is there already is written only when it is a regular file (a
+  // FIFO would take the text and then hold the write for ever).
+  if (fd < 0 && errno == EEXIST) fd = open(path.c_str(), O_RDWR | O_SYNC | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0 && CheckRegularFile(fd) != 0) {
+    const int error = errno;
+    close(fd);
+    ThrowCode(static_cast<DWORD>(error));
+  }
   if (fd < 0) ThrowCode(static_cast<DWORD>(errno));
   int rc;
   while ((rc = flock(fd, LOCK_EX)) < 0 && errno == EINTR) {
@@ -218,9 +290,7 @@ void ParseCatalogDocument(DOMNode* document, CCacheItemLSI& item, const TSTRING&
 
 // dir trimmed of blanks and tabs, with a "/" at the end.
 TSTRING Directory(const char* name) {
-  TSTRING dir(name == nullptr ? "" : name);
-  dir.TrimLeft(" \t");
-  dir.TrimRight(" \t");
+  TSTRING dir = CSieveXML::TrimFolderName(name);
   if (dir.IsEmpty() || dir[dir.GetLength() - 1] != '/') dir.append("/", 1);
   return dir;
 }
@@ -231,11 +301,16 @@ CSieveXML::CSieveXML() : CSieveDataSource(128, 2048) {}
 
 CSieveXML::~CSieveXML() {}
 
+TSTRING CSieveXML::TrimFolderName(const char* name) {
+  TSTRING dir(name == nullptr ? "" : name);
+  dir.TrimLeft(" \t");
+  dir.TrimRight(" \t");
+  return dir;
+}
+
 DWORD CSieveXML::Initialize(const char* catalogueDir, const char* fileDir) {
   m_strCatalogDir = Directory(catalogueDir);
-  TSTRING files(fileDir == nullptr ? "" : fileDir);
-  files.TrimLeft(" \t");
-  files.TrimRight(" \t");
+  const TSTRING files = TrimFolderName(fileDir);
   m_strFileDir = files.IsEmpty() ? m_strCatalogDir : Directory(files.c_str());
   if (access(m_strCatalogDir.c_str(), R_OK) != 0) return ERROR_PATH_NOT_FOUND;
   if (access(m_strFileDir.c_str(), R_OK | W_OK) != 0) return ERROR_PATH_NOT_FOUND;
@@ -298,32 +373,83 @@ HRESULT CSieveXML::DecodeScriptFile(const TSTRING& file, TSTRING& text) {
   return S_OK;
 }
 
+bool CSieveXML::tag_CATALOG_IDENTITY::operator==(const tag_CATALOG_IDENTITY& o) const {
+  return device == o.device && inode == o.inode && size == o.size && modified == o.modified &&
+         changed == o.changed && lstrcmpA(path.c_str(), o.path.c_str()) == 0;
+}
+
+bool CSieveXML::IdentityOf(int fd, const char* path, tag_CATALOG_IDENTITY& identity) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  identity.path = path;
+  identity.device = static_cast<ULONGLONG>(st.st_dev);
+  identity.inode = static_cast<ULONGLONG>(st.st_ino);
+  identity.size = static_cast<ULONGLONG>(st.st_size);
+  identity.modified = static_cast<LONGLONG>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  identity.changed = static_cast<LONGLONG>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return true;
+}
+
 HRESULT CSieveXML::ReadScriptInfoFromCatalog(const char* path, CSharedObjPtr<CCacheItemLSI>& item) {
   item->m_tRead = static_cast<int32_t>(time(nullptr));
-  FILE* probe = fopen(path, "rb");
-  if (probe == nullptr) return ERROR_FILE_NOT_FOUND;
-  fclose(probe);
+  // The catalogue is opened here, once, and only when it is a regular file;
+  // the parser reads this descriptor and opens nothing itself.
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return E_SIEVE_OPEN_FAILED;
+  struct FdHold {
+    int fd;
+    ~FdHold() { close(fd); }
+  } hold{fd};
+  tag_CATALOG_IDENTITY identity;
+  if (!IdentityOf(fd, path, identity)) return E_SIEVE_OPEN_FAILED;
+  {
+    std::lock_guard<std::mutex> lock(m_failedLock);
+    if (m_failed.result != S_OK && m_failed.identity == identity) {
+      PutErrDescription(m_failed.description.c_str());
+      return m_failed.result;
+    }
+  }
 
   TSTRING why;
+  bool parsing = false;       // an exception now comes from the catalogue's bytes
+  bool contentFault = false;  // the catalogue's own bytes are at fault
+  int readError = 0;
   DOMCountErrorHandler errors;
   DOMLSParser* parser = nullptr;
   {
     XmlSession session;
+    SecurityManager security;
     try {
       static const XMLCh ls[] = {chLatin_L, chLatin_S, chNull};
       DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(ls);
       parser = static_cast<DOMImplementationLS*>(impl)->createLSParser(
           DOMImplementationLS::MODE_SYNCHRONOUS, nullptr, XMLPlatformUtils::fgMemoryManager, nullptr);
+      // The catalogue is plain data: a document type (and with it every
+      // entity, internal or external, and every DTD to fetch) is an error,
+      // and nothing outside the file is loaded. The expansion limit stands
+      // guard should an entity ever get through.
+      security.setEntityExpansionLimit(kEntityExpansionLimit);
       DOMConfiguration* config = parser->getDomConfig();
       config->setParameter(XMLUni::fgDOMNamespaces, false);
       config->setParameter(XMLUni::fgXercesSchema, false);
+      config->setParameter(XMLUni::fgXercesLoadSchema, false);
+      config->setParameter(XMLUni::fgDOMDisallowDoctype, true);
+      config->setParameter(XMLUni::fgXercesLoadExternalDTD, false);
+      config->setParameter(XMLUni::fgXercesDoXInclude, false);
+      config->setParameter(XMLUni::fgXercesSecurityManager, static_cast<SecurityManager*>(&security));
       config->setParameter(XMLUni::fgDOMErrorHandler, static_cast<DOMErrorHandler*>(&errors));
       parser->resetDocumentPool();
-      DOMDocument* document = parser->parseURI(path);
-      if (document != nullptr) ParseCatalogDocument(document, *item, m_strFileDir);
+      Wrapper4InputSource input(new DescriptorSource(fd, path, &readError));
+      parsing = true;
+      DOMDocument* document = parser->parse(&input);
+      parsing = false;
+      if (document != nullptr && !errors.getSawErrors() && readError == 0)
+        ParseCatalogDocument(document, *item, m_strFileDir);
     } catch (const XMLException& e) {
+      contentFault = parsing;
       why.Format("Error during parsing: '%s'.Exception message is: %s", path, Text(e.getMessage()).c_str());
     } catch (const DOMException& e) {
+      contentFault = parsing;
       why.Format("DOM Error during parsing: '%s'.DOMException code is: %d", path, static_cast<int>(e.code));
       XMLCh message[2048];
       if (DOMImplementation::loadDOMExceptionMsg(e.code, message, 2047)) {
@@ -337,11 +463,26 @@ HRESULT CSieveXML::ReadScriptInfoFromCatalog(const char* path, CSharedObjPtr<CCa
     }
     if (parser != nullptr) parser->release();
   }
-  if (errors.getSawErrors() || !why.IsEmpty()) {
-    PutErrDescription(why.c_str());
-    return E_SIEVE_EXCEPTION;
+  if (readError != 0) {
+    why.Format("Error reading '%s': %s", path, strerror(readError));
+    contentFault = false;
+  } else if (errors.getSawErrors() && why.IsEmpty()) {
+    why = errors.Describe(path);
+    contentFault = true;
   }
-  return S_OK;
+  if (why.IsEmpty()) {
+    std::lock_guard<std::mutex> lock(m_failedLock);
+    m_failed = tag_FAILED_CATALOG();
+    return S_OK;
+  }
+  PutErrDescription(why.c_str());
+  if (contentFault) {
+    std::lock_guard<std::mutex> lock(m_failedLock);
+    m_failed.identity = identity;
+    m_failed.result = E_SIEVE_EXCEPTION;
+    m_failed.description = why;
+  }
+  return E_SIEVE_EXCEPTION;
 }
 
 HRESULT CSieveXML::GetListScriptInfo(CListSieveScriptInfo& list, const char* user, const char* domain) {
@@ -388,10 +529,21 @@ HRESULT CSieveXML::GetScriptContent(const char* id, TSTRING& text) {
     const time_t deadline = time(nullptr) + WAIT_FOR_WRITER_SECONDS;
     struct stat st;
     int rc;
-    while ((rc = stat(path.c_str(), &st)) == 0 && (st.st_mode & S_IXOTH) && time(nullptr) < deadline) Sleep(100);
-    if (rc != 0 || (st.st_mode & S_IXOTH)) return E_SIEVE_SCRIPT_NOT_FOUND;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) return static_cast<HRESULT>(errno);
+    // Only a regular file can carry the writer's mark: anything else is no
+    // script file, at once.
+    while ((rc = stat(path.c_str(), &st)) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXOTH) &&
+           time(nullptr) < deadline)
+      Sleep(100);
+    if (rc != 0) return E_SIEVE_SCRIPT_NOT_FOUND;
+    if (!S_ISREG(st.st_mode)) return E_SIEVE_OPEN_FAILED;
+    if (st.st_mode & S_IXOTH) return E_SIEVE_SCRIPT_NOT_FOUND;
+    const int fd = OpenRegularFile(path.c_str());
+    if (fd < 0) return errno == ENOENT ? E_SIEVE_SCRIPT_NOT_FOUND : E_SIEVE_OPEN_FAILED;
+    FILE* f = fdopen(fd, "rb");
+    if (f == nullptr) {
+      close(fd);
+      return E_OUTOFMEMORY;
+    }
     while ((rc = flock(fileno(f), LOCK_SH)) < 0 && errno == EINTR) {
     }
     if (rc < 0) {
@@ -408,7 +560,9 @@ HRESULT CSieveXML::GetScriptContent(const char* id, TSTRING& text) {
     }
     fclose(f);
     if (rc < 0) return E_SIEVE_SCRIPT_LOCK;
-    if (read != 0) return read == ERROR_FILE_NOT_FOUND ? E_SIEVE_SCRIPT_NOT_FOUND : static_cast<HRESULT>(read);
+    if (read == ERROR_FILE_NOT_FOUND) return E_SIEVE_SCRIPT_NOT_FOUND;
+    // A read that failed with a system error number is a failure too.
+    if (read != 0) return FAILED(read) ? static_cast<HRESULT>(read) : E_SIEVE_OPEN_FAILED;
     // Only memory can fail the decoder: that is reported, not an empty script.
     return DecodeScriptFile(TSTRING(text), text);
   });

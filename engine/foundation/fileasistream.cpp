@@ -10,6 +10,7 @@
 
 #include <new>
 
+#include "foundation/regularfile.h"
 #include "foundation/win32.h"
 
 namespace telsor {
@@ -40,30 +41,46 @@ int OpenFlags(DWORD access, DWORD disposition, mode_t* mode) {
   return flags | O_LARGEFILE;
 }
 
+// The result of an open that failed with err; errno keeps err.
+HRESULT OpenFailure(int err) {
+  errno = err;
+  return (err == EACCES || err == EPERM) ? E_ACCESSDENIED : E_FAIL;
+}
+
 }  // namespace
+
+HRESULT CFileAsIStream::Adopt(int fd, DWORD access, IStream** out) {
+  CFileAsIStream* stream = new (std::nothrow) CFileAsIStream;
+  if (stream == nullptr) {
+    close(fd);
+    return E_OUTOFMEMORY;
+  }
+  stream->AddRef();
+  stream->m_fd = fd;
+  stream->m_dwAccess = access;
+  return HandOut(stream, out);
+}
 
 HRESULT CFileAsIStream::CreateStreamOnFile(const char* path, DWORD access, DWORD,
                                            DWORD disposition, IStream** out) {
   if (out == nullptr || path == nullptr) return E_POINTER;
   *out = nullptr;
-  CFileAsIStream* stream = new (std::nothrow) CFileAsIStream;
-  if (stream == nullptr) return E_OUTOFMEMORY;
-  stream->AddRef();
   mode_t mode;
   int flags = OpenFlags(access, disposition, &mode);
   int fd;
   do {
     fd = open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    int err = errno;
-    stream->Release();
-    errno = err;
-    return (err == EACCES || err == EPERM) ? E_ACCESSDENIED : E_FAIL;
-  }
-  stream->m_fd = fd;
-  stream->m_dwAccess = access;
-  return HandOut(stream, out);
+  if (fd < 0) return OpenFailure(errno);
+  return Adopt(fd, access, out);
+}
+
+HRESULT CFileAsIStream::CreateStreamOnRegularFile(const char* path, IStream** out) {
+  if (out == nullptr || path == nullptr) return E_POINTER;
+  *out = nullptr;
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return OpenFailure(errno);
+  return Adopt(fd, GENERIC_READ, out);
 }
 
 CFileAsIStream::~CFileAsIStream() {

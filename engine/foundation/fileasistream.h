@@ -50,6 +50,11 @@ class CFileAsIStream : public CIStreamImpl {
   // permission is denied, E_FAIL for other open failures (*out null).
   static HRESULT CreateStreamOnFile(const char* path, DWORD access, DWORD share,
                                     DWORD disposition, IStream** out);
+  // Opens path for reading only when it names a regular file
+  // (foundation/regularfile.h): as CreateStreamOnFile with GENERIC_READ and
+  // OPEN_EXISTING, except that a directory, FIFO, socket or device is
+  // refused at once with E_FAIL (errno EISDIR or EINVAL), never opened.
+  static HRESULT CreateStreamOnRegularFile(const char* path, IStream** out);
 
   // One read of count bytes: 0 when all came, 1 when fewer (0 at the end),
   // E_FAIL on failure (*done untouched), E_POINTER for a null buffer.
@@ -70,6 +75,8 @@ class CFileAsIStream : public CIStreamImpl {
 
  private:
   CFileAsIStream() : m_fd(-1), m_dwAccess(0) {}
+  // A stream that owns fd (closed when no stream can be made).
+  static HRESULT Adopt(int fd, DWORD access, IStream** out);
 
   int m_fd;          // -1 when no file is open
   DWORD m_dwAccess;  // as given to the factory, reported by Stat

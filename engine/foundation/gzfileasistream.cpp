@@ -10,6 +10,7 @@
 #include <new>
 
 #include "foundation/errorroad.h"
+#include "foundation/regularfile.h"
 #include "foundation/strhelpers.h"
 #include "foundation/win32.h"
 
@@ -20,20 +21,26 @@ const char GZ_FILE_MAGIC[4] = {'T', 'L', 'G', 'Z'};
 namespace {
 
 const char GZ_LIBRARY[] = "gzlib.so";
+// zlib's Z_BUF_ERROR: what gzerror reports for input that ended in the
+// middle of a gzip member.
+const int kZBufError = -5;
 
 template <class PFN>
 PFN Bind(HMODULE library, const char* name) {
   return reinterpret_cast<PFN>(GetProcAddress(library, name));
 }
 
-// Reads the first four bytes of path; true when they are the magic, and then
-// fd is the open descriptor placed at offset 4.
-bool OpenAfterMagic(const char* path, int* fd) {
-  int f;
-  do {
-    f = open(path, O_RDONLY | O_LARGEFILE);
-  } while (f < 0 && errno == EINTR);
-  if (f < 0) return false;
+// What the first four bytes of a file opened for reading say.
+enum Head { NOT_A_FILE, PLAIN_GZIP, AFTER_MAGIC };
+
+// Opens path for reading when it is a regular file (never waiting on a FIFO
+// or a device) and reads its first four bytes: AFTER_MAGIC when they are
+// the magic, and then fd is the open descriptor placed at offset 4;
+// PLAIN_GZIP for another regular file (closed again); NOT_A_FILE when path
+// names no regular file that can be opened.
+Head OpenAfterMagic(const char* path, int* fd) {
+  int f = OpenRegularFile(path);
+  if (f < 0) return NOT_A_FILE;
   char head[4];
   size_t got = 0;
   while (got < sizeof head) {
@@ -44,10 +51,10 @@ bool OpenAfterMagic(const char* path, int* fd) {
   }
   if (got == sizeof head && memcmp(head, GZ_FILE_MAGIC, sizeof head) == 0) {
     *fd = f;
-    return true;
+    return AFTER_MAGIC;
   }
   close(f);
-  return false;
+  return PLAIN_GZIP;
 }
 
 }  // namespace
@@ -60,7 +67,8 @@ CGZFileAsIStream::CGZFileAsIStream()
       m_pfnSeek(nullptr),
       m_pfnRead(nullptr),
       m_pfnWrite(nullptr),
-      m_pfnDOpen(nullptr) {
+      m_pfnDOpen(nullptr),
+      m_pfnError(nullptr) {
   char path[MAX_PATH];
   DWORD n = GetModuleFileName(nullptr, path, sizeof path - 1);
   path[n < sizeof path ? n : sizeof path - 1] = '\0';
@@ -80,6 +88,7 @@ CGZFileAsIStream::CGZFileAsIStream()
   m_pfnRead = Bind<PFN_GZREAD>(m_hLibrary, "gzread");
   m_pfnWrite = Bind<PFN_GZWRITE>(m_hLibrary, "gzwrite");
   m_pfnDOpen = Bind<PFN_GZDOPEN>(m_hLibrary, "gzdopen");
+  m_pfnError = Bind<PFN_GZERROR>(m_hLibrary, "gzerror");
 }
 
 CGZFileAsIStream::~CGZFileAsIStream() {
@@ -93,7 +102,9 @@ HRESULT CGZFileAsIStream::Open(const char* path, const char* mode) {
   // Without gzclose the file could never be closed: treat it as missing.
   if (m_pfnOpen == nullptr || m_pfnClose == nullptr) return TYPE_E_CANTLOADLIBRARY;
   int fd = -1;
-  if (mode[0] == 'r' && mode[1] != '+' && OpenAfterMagic(path, &fd)) {
+  const Head head = mode[0] == 'r' && mode[1] != '+' ? OpenAfterMagic(path, &fd) : PLAIN_GZIP;
+  if (head == NOT_A_FILE) return E_FAIL;
+  if (head == AFTER_MAGIC) {
     if (m_pfnDOpen == nullptr) {
       close(fd);
       return TYPE_E_CANTLOADLIBRARY;
@@ -145,6 +156,11 @@ HRESULT CGZFileAsIStream::Read(void* buffer, ULONG count, ULONG* done) {
       if (n < 0) {
         hr = E_FAIL;
         n = 0;
+      } else if (static_cast<ULONG>(n) < count && m_pfnError != nullptr) {
+        // The end came: Z_BUF_ERROR (-5) says it came inside the member.
+        int error = 0;
+        m_pfnError(m_hFile, &error);
+        if (error == kZBufError) hr = E_FAIL;
       }
     }
   }

@@ -14,8 +14,8 @@
 //
 // Each stream object loads "gzlib.so" for itself: first from the directory of
 // the running executable, else by the plain name through the dynamic loader's
-// search. gzopen, gzclose, gzseek, gzread, gzwrite and gzdopen are bound by
-// name with zlib's own prototypes (64-bit z_off_t). A file that begins with
+// search. gzopen, gzclose, gzseek, gzread, gzwrite, gzdopen and gzerror are
+// bound by name with zlib's own prototypes (64-bit z_off_t). A file that begins with
 // the four bytes "TLGZ" is read from offset 4: the gzip member follows the
 // magic. Ownership and threads: see istreamimpl.h.
 #ifndef TELSOR_FOUNDATION_GZFILEASISTREAM_H
@@ -42,7 +42,8 @@ class CGZFileAsIStream : public CIStreamImpl {
   // holds GENERIC_WRITE or 0x00020000: then "r+bv" for disposition 3 and
   // "w+bv" otherwise; share is ignored. A read-only open of a file starting
   // with "TLGZ" reads the gzip member after it (gzdopen on a descriptor
-  // placed at offset 4).
+  // placed at offset 4); a read-only open of anything but a regular file
+  // (a directory, FIFO or device: foundation/regularfile.h) fails at once.
   // Returns 0 with *out holding one reference; E_POINTER for a null path or
   // out; E_OUTOFMEMORY without memory; TYPE_E_CANTLOADLIBRARY when the library or a needed
   // function is missing; E_FAIL when the open fails.
@@ -50,7 +51,9 @@ class CGZFileAsIStream : public CIStreamImpl {
                                     DWORD disposition, IStream** out);
 
   // n = gzread(count): 0 also for a short read (n in *done); E_FAIL on
-  // failure; TYPE_E_CANTLOADLIBRARY without gzread.
+  // failure, and for a short read where the compressed data ends in the
+  // middle of its member (a cut-off file; gzerror tells it, when the library
+  // has it); TYPE_E_CANTLOADLIBRARY without gzread.
   HRESULT Read(void* buffer, ULONG count, ULONG* done) override;
   // n = gzwrite(count): E_FAIL when nothing of a non-empty request was
   // written; without gzwrite E_FAIL (non-empty) or TYPE_E_CANTLOADLIBRARY (empty).
@@ -70,6 +73,7 @@ class CGZFileAsIStream : public CIStreamImpl {
   typedef int (*PFN_GZREAD)(gzFile file, void* buffer, unsigned count);
   typedef int (*PFN_GZWRITE)(gzFile file, const void* buffer, unsigned count);
   typedef gzFile (*PFN_GZDOPEN)(int fd, const char* mode);
+  typedef const char* (*PFN_GZERROR)(gzFile file, int* error);
 
   // Opens path in mode; 0, E_FAIL or TYPE_E_CANTLOADLIBRARY.
   HRESULT Open(const char* path, const char* mode);
@@ -83,6 +87,7 @@ class CGZFileAsIStream : public CIStreamImpl {
   PFN_GZREAD m_pfnRead;
   PFN_GZWRITE m_pfnWrite;
   PFN_GZDOPEN m_pfnDOpen;
+  PFN_GZERROR m_pfnError;  // optional: only tells a cut-off stream apart
 };
 
 }  // namespace telsor

@@ -24,7 +24,8 @@
 // only when none is testing.
 //
 // A result is 0 or the error code, which is also stored in the error record
-// (when one is given) with the code of its cause and a NUL-terminated text:
+// (when one is given) with the code of its cause and a NUL-terminated text
+// (on success: code and detail 0, the text empty):
 //   4  "An unexpected error occured."       anything but an engine exception
 //   5  the exception's own text              another engine exception
 //   8  "Unable assign message content."     message bytes not taken
@@ -105,22 +106,29 @@ QORENGINE_STATIC_ASSERT(sizeof(SQorVersionInfo) == 40, "SQorVersionInfo is 40 by
 
 // Spam-tests length bytes of message. score receives the score (not written
 // when null); categories (may be null: no category work) the category
-// scores; error (may be null) the error record.
+// scores; error (may be null) the error record. The same bytes give the
+// same code, score and categories here as from a file: a message built
+// past the parser's limits (nesting, number of parts) is scored from what
+// was parsed.
 QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineSpamTestMemory(
     uintptr_t reserved1, uintptr_t reserved2, const char* dataDir, const char* tempDir, void* host,
     const void* message, uint32_t length, int32_t threshold, uintptr_t reserved3, int32_t* score,
     SQorCategoryScore* categories, SQorError* error);
 
 // The same for the message in the file at path; the file is read in place and
-// never changed or removed. A file that cannot be read gives 8.
+// never changed or removed. A file that cannot be read gives 8, and so does
+// anything that is not a regular file (a directory, a FIFO, a device: at
+// once, never waiting on it), with the system's error number as detail.
 QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineSpamTestFile(
     uintptr_t reserved1, uintptr_t reserved2, const char* dataDir, const char* tempDir, void* host,
     const char* path, int32_t threshold, uintptr_t reserved3, int32_t* score,
     SQorCategoryScore* categories, SQorError* error);
 
 // The version and the update numbers of the files in dataDir; needs no engine
-// instance. Missing files give unknown numbers, not errors. A null version
-// is not written.
+// instance. Missing files give unknown numbers, not errors, and so do
+// classifier files that the engine refuses (damaged, not regular files):
+// a number is reported only for a file that loads. A null version is not
+// written.
 QORENGINE_EXPORT uint32_t QORENGINE_CALL QorEngineGetVersion(uintptr_t reserved1, uintptr_t reserved2,
                                                               const char* dataDir, uintptr_t reserved3,
                                                               uintptr_t reserved4, SQorVersionInfo* version,

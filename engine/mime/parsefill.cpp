@@ -201,17 +201,24 @@ HRESULT FillWatched(const CRfc822Parser& parser, CRfc822PartDescriptor& root, CR
 
 // The scan of the first size bytes of stream (standing at the message's
 // start), unless root was already scanned from the bytes in place, then the
-// filling; a failed scan, or one that met a failure of the bytes, is kept in
-// the message's status and returned.
+// filling. A scan that stopped short (at the limits of nesting or of parts)
+// keeps its result in the root's status and what it scanned is filled, as
+// a message file's parse does, so that the same bytes give the same tree
+// from memory and from a file; a failure of the bytes themselves (or one
+// thrown by the scan) is kept in the message's status and returned.
 HRESULT ScanAndFill(const CRfc822Parser& parser, CRfc822PartDescriptor& root, IStream* stream, ULONG size,
                     tag_PARSE_SCOPE scope, CRfc822Message& message, bool scanned = false) {
   CReadWatch* watch = nullptr;
   HRESULT hr = ResultOf([&] { watch = CReadWatch::New(stream, size); });
   if (hr == S_OK) {
     CStreamRef holder(watch);
-    if (!scanned) hr = ResultOfCall([&] { return root.Parse(watch, size); });
+    HRESULT scan = S_OK;
+    if (!scanned) hr = ResultOf([&] { scan = root.Parse(watch, size); });
     if (hr == S_OK) hr = watch->Failure();
-    if (hr == S_OK) return FillWatched(parser, root, *watch, scope, message);
+    if (hr == S_OK) {
+      if (scan != S_OK) root.m_dwStatus = static_cast<DWORD>(scan);
+      return FillWatched(parser, root, *watch, scope, message);
+    }
   }
   message.PutParseStatus(static_cast<DWORD>(hr));
   return hr;
@@ -226,17 +233,19 @@ HRESULT ParseContent(const CRfc822Parser& parser, tag_PARSE_SCOPE scope, CRfc822
   IStream* stream = nullptr;
   ULONG size = 0;
   bool scanned = false;
-  HRESULT hr = ResultOfCall([&]() -> HRESULT {
+  HRESULT hr = ResultOf([&] {
     CRfc822ContentData& content = message.GetContent();
     size = content.GetSize();
     stream = content.GetAsStream();
-    if (!content.IsInMemory()) return S_OK;
+    if (!content.IsInMemory()) return;
     // Bytes held in memory are scanned in place (the same tree as through
     // the stream, without its window copies); the filling reads the stream.
+    // A scan that stopped short is kept in the root's status (ScanAndFill).
     ULONG length = 0;
     const unsigned char* bytes = content.GetAsString(length);
     scanned = true;
-    return root.Parse(bytes, length < size ? length : size);
+    const HRESULT scan = root.Parse(bytes, length < size ? length : size);
+    if (scan != S_OK) root.m_dwStatus = static_cast<DWORD>(scan);
   });
   CStreamRef holder(stream);
   if (hr != S_OK) {

@@ -68,17 +68,27 @@ inline std::string Enciphered(const std::string& plain) {
   return out;
 }
 
+// A "TLGZ" file: the magic and one gzip member holding plain, then as many
+// zero bytes as asked (written a MiB at a time, so that the test holds
+// little of a large file).
+inline void WriteCompressed(const std::string& path, const std::string& plain, size_t zeros = 0) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "TLGZ", 4), 4);
+  gzFile gz = gzdopen(fd, zeros != 0 ? "wb1" : "wb");
+  ASSERT_NE(gz, nullptr);
+  ASSERT_EQ(gzwrite(gz, plain.data(), static_cast<unsigned>(plain.size())), static_cast<int>(plain.size()));
+  const std::string block(zeros < (1u << 20) ? zeros : (1u << 20), '\0');
+  for (size_t left = zeros; left > 0; left -= block.size())
+    ASSERT_EQ(gzwrite(gz, block.data(), static_cast<unsigned>(block.size())), static_cast<int>(block.size()));
+  ASSERT_EQ(gzclose(gz), Z_OK);
+}
+
 inline void WriteForm(const std::string& path, telsor::CNGramsTextClassifier& c, Form form) {
   std::string plain = PlainRecord(c, form == ORIGINAL);
   if (form == PLAIN || form == ORIGINAL) return WriteBytes(path, plain);
   if (form == CIPHER) return WriteBytes(path, Enciphered(plain));
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, "TLGZ", 4), 4);
-  gzFile gz = gzdopen(fd, "wb");
-  ASSERT_NE(gz, nullptr);
-  ASSERT_EQ(gzwrite(gz, plain.data(), static_cast<unsigned>(plain.size())), static_cast<int>(plain.size()));
-  ASSERT_EQ(gzclose(gz), Z_OK);
+  WriteCompressed(path, plain);
 }
 
 // Sets a file's modification time to the given second.

@@ -17,6 +17,7 @@
 #include "common/tempdir.h"
 #include "engine/classify/classifierfiles.h"
 #include "engine/filter/enginehost.h"
+#include "filter/filterresults.h"
 #include "filter/scamodule.h"
 #include "mime/message.h"
 #include "mime/rfc822parser.h"
@@ -164,7 +165,8 @@ TEST_F(ExportsTest, OneHostOneTable) {
        {NS, NS, NS, NS, NS}},
       {"later arguments are ignored", MEMORY, Data("missing"), plain, 0, 0, 0, nullptr, -124, {NS, NS, NS, NS, NS}},
       {"", UNINIT, "", "", 0, 0, 0, nullptr, 0, {}},
-      {"no catalogue", MEMORY, Data("empty"), plain, 0, 9, 2, "Failed to get script list.", kUnwritten,
+      {"no catalogue", MEMORY, Data("empty"), plain, 0, 9, static_cast<uint32_t>(E_SIEVE_OPEN_FAILED),
+       "Failed to get script list.", kUnwritten,
        kUnwrittenCategories},
       {"", UNINIT, "", "", 0, 0, 0, nullptr, 0, {}},
       {"scripts the store never enables", MEMORY, Data("discard"), plain, 1000, 0, 0, nullptr, -124,

@@ -126,6 +126,33 @@ TEST(GzStream, ReadsTheMemberAfterTheTlgzMagic) {
   s->Release();
 }
 
+// A member cut off in its trailer (the check of its data lost) or in its
+// data reads as a failure where its end should be; the whole one does not.
+TEST(GzStream, ACutOffMemberFailsAtItsEnd) {
+  TempDir dir;
+  const std::string record = Pattern(5000);
+  WriteGz(dir / "whole", record, "TLGZ");
+  const std::string whole = ReadFileBytes(dir / "whole");
+  struct Case {
+    const char* what;
+    size_t cut;  // bytes taken off the end
+    HRESULT atEnd;
+  } cases[] = {{"whole", 0, S_OK}, {"trailer cut", 3, E_FAIL}, {"data cut", 40, E_FAIL}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(dir / "cut", whole.substr(0, whole.size() - c.cut));
+    IStream* s = OpenGz(dir / "cut");
+    ASSERT_NE(s, nullptr);
+    std::string back(record.size() + 1, '\0');
+    ULONG got = 0;
+    EXPECT_EQ(s->Read(&back[0], static_cast<ULONG>(back.size()), &got), c.atEnd);
+    if (c.atEnd == S_OK) {
+      EXPECT_EQ(got, record.size());
+    }
+    s->Release();
+  }
+}
+
 // Runs the probe program (built into a directory without gzlib.so) with a
 // clean environment plus extra; returns its output line.
 std::string RunProbe(const std::string& file, const std::vector<std::string>& extra) {
