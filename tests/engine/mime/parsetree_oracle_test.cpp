@@ -6,8 +6,8 @@
 // in the table below with the side that is right. Skipped when $QOR_CORPORA
 // is not set (tools/test-all.sh sets it).
 //
-// Rules applied to every message (each is a difference of design, not of
-// one message):
+// Rules applied to every message (each is a difference in how the two read
+// all mail, not in one message):
 // - A part without Content-Type has an empty media type here; Python gives
 //   the default, text/plain (RFC 2045 section 5.2). Media types are compared
 //   without regard to case (RFC 2045 section 5.1).
@@ -21,7 +21,7 @@
 //   ends one more when the body ends in an empty line ("text\n\n--b" leaves
 //   "text"). RFC 2046 section 5.1.1 gives only the one line break to the
 //   delimiter, so Python is right to keep "text\n"; the scan keeps both
-//   line breaks with the delimiter by design (CR LF CR LF gives the right
+//   line breaks with the delimiter on purpose (CR LF CR LF gives the right
 //   answer, LF LF the shorter one). Accepted where a part in a multipart of
 //   a message with bare LF line ends lacks exactly Python's final "\n".
 #include <gtest/gtest.h>
