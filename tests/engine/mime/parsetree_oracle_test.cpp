@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "common/runprogram.h"
 #include "foundation/errorroad.h"
 #include "mime/anomalyflags.h"
 #include "mime/message.h"
@@ -168,11 +169,9 @@ TEST(ParseTreeOracle, LeavesAgreeWithPython) {
   std::string script = __FILE__;
   script = script.substr(0, script.rfind('/')) + "/parsetree_oracle.py";
   std::string command = "python3 '" + script + "' '" + corpora + "/python-email'";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+  const telsor_test::ProgramRun run = telsor_test::RunProgram(command);
   std::vector<std::pair<std::string, std::vector<PythonLeaf>>> messages;
-  std::string line;
-  while (mime_test::NextLine(pipe, line)) {
+  for (const std::string& line : telsor_test::Lines(run.output)) {
     std::istringstream in(line);
     std::string tag, first, second;
     in >> tag >> first >> second;
@@ -182,7 +181,7 @@ TEST(ParseTreeOracle, LeavesAgreeWithPython) {
       messages.back().second.push_back({FromHex(first), second == "*" ? "" : FromHex(second), second != "*"});
     }
   }
-  ASSERT_EQ(0, pclose(pipe)) << command;
+  ASSERT_EQ(0, run.status) << command;
   // Python's test set holds 47 messages; 11 of them carry defects.
   EXPECT_GT(messages.size(), 30u);
 
