@@ -11,8 +11,8 @@ cd "$(dirname "$0")/.."
 step() { echo "run-main: $*" >&2; }
 step "installing packages"
 bash tools/install-deps.sh
-step "building (build/normal)"
-bash tools/build.sh normal
+step "building the engine library, qorhost and qortrain (build/normal)"
+bash tools/build.sh --main normal
 model=${QOR_MODEL:-$HOME/.cache/telsor-model}
 step "checking the default spam model in $model"
 bash tools/default-model.sh "$model"

@@ -1,4 +1,4 @@
-// The items of n-gram training's two caches (classify/cachemgr.h): an
+// The items of n-gram training's two caches (foundation/cachemgr.h): an
 // example's n-gram vector by example index, and one Gram-matrix element by
 // an unordered pair of example indexes (tag_ELEM_INDEXES).
 //

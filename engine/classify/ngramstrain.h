@@ -23,7 +23,7 @@
 
 #include <memory>
 
-#include "classify/cachemgr.h"
+#include "foundation/cachemgr.h"
 #include "classify/gramcache.h"
 #include "classify/matrix.h"
 #include "classify/ngramsclassifier.h"

@@ -22,7 +22,7 @@
 #ifndef TELSOR_FILTER_SIEVEDATASOURCE_H
 #define TELSOR_FILTER_SIEVEDATASOURCE_H
 
-#include "classify/cachemgr.h"
+#include "foundation/cachemgr.h"
 #include "filter/scriptinfo.h"
 #include "filter/sievescript.h"
 #include "foundation/cpcriticalsection.h"

@@ -3,7 +3,9 @@
 
 #include <string.h>
 
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "foundation/strhelpers.h"
 #include "foundation/throwcode.h"
@@ -75,25 +77,21 @@ CRfc822HeadersParser::CRfc822HeadersParser(const unsigned char* data, ULONG leng
 CRfc822HeadersParser::CRfc822HeadersParser(IStream* stream, ULONG length)
     : CStreamReader(stream, length), m_dwLastFed(GetPos()), m_dwRangeStart(GetPos()) {}
 
-CRfc822HeadersParser::~CRfc822HeadersParser() {
-  if (m_bOwnEOL) delete m_pEOL;
-}
+CRfc822HeadersParser::~CRfc822HeadersParser() = default;
 
 void CRfc822HeadersParser::SetEOLSequence(const CSetEOLSequence* analysis, int copy) {
-  if (m_bOwnEOL) delete m_pEOL;
   m_pEOL = nullptr;
-  m_bOwnEOL = 0;
+  m_ownEOL.reset();
   if (copy != 0 && analysis != nullptr) {
-    CSetEOLSequence* own = new (std::nothrow) CSetEOLSequence;
-    if (own == nullptr) ThrowCode(static_cast<DWORD>(E_OUTOFMEMORY));
+    std::unique_ptr<CSetEOLSequence> own(new (std::nothrow) CSetEOLSequence);
+    if (!own) ThrowCode(static_cast<DWORD>(E_OUTOFMEMORY));
     try {
       *own = *analysis;
     } catch (...) {
-      delete own;
       ThrowCode(static_cast<DWORD>(E_OUTOFMEMORY));
     }
-    m_pEOL = own;
-    m_bOwnEOL = 1;
+    m_ownEOL = std::move(own);
+    m_pEOL = m_ownEOL.get();
   } else {
     m_pEOL = analysis;
   }
@@ -221,260 +219,314 @@ void CRfc822HeadersParser::ReadEndOfHeaders() {
   }
 }
 
+// ---- NextField in stages ----
+//
+// One call reads bytes one at a time through a small state machine: the
+// name (ReadNameByte, AcceptColon), the value with its folded lines
+// (ReadValueByte, AfterValueLineEnd), or a malformed line being skipped
+// (SkipLineByte). Runs of bytes that only count are passed a window at a
+// time (PassPlainBytes); a boundary met inside the block ends it there
+// (EndAtBoundary). The stages share the scan's record below.
+
+// Where one NextField call stands and what it has found.
+struct CRfc822HeadersParser::tag_FIELD_SCAN {
+  ULONG nameStart = 0;
+  ULONG nameLength = 0;
+  ULONG valueStart = 0;
+  ULONG valueLength = 0;
+  int state = AT_LINE_START;
+  int depth = 0;          // open parentheses in the name
+  bool escape = false;    // the name's last byte was an unescaped backslash
+  bool found = false;     // a field's colon was accepted
+  bool done = false;      // the field (or the block) ends here
+  DWORD runStart = 0;     // position of the run of line ends in m_run
+  DWORD result = 0;       // the block's end when no field is found
+};
+
 DWORD CRfc822HeadersParser::NextField(ULONG& nameStart, ULONG& nameLength, ULONG& valueStart,
                                       ULONG& valueLength) {
   nameStart = nameLength = valueStart = valueLength = 0;
-  bool found = false;
-  DWORD result = GetPos();
+  tag_FIELD_SCAN s;
+  s.result = GetPos();
   int c = CheckChar();
-  if (c == -1 || (m_wBoundaryLength != 0 && m_wMatched == m_wBoundaryLength)) return result;
+  if (c == -1 || (m_wBoundaryLength != 0 && m_wMatched == m_wBoundaryLength)) return s.result;
   if (IsEol(c)) {
     ReadEndOfHeaders();
     return GetPos();
   }
-
-  int state = AT_LINE_START;
-  int depth = 0;
-  bool escape = false;
-  DWORD runStart = 0;
   m_run.clear();
 
-  // The colon rule: once a line was malformed, only known names are fields.
-  auto colon = [&]() {
-    if (m_dwAnomalyFlags & ANOMALY_HEADER_STRICT) {
-      CFieldName name(*this, nameStart, nameLength);
-      if (!CRfc822Field::IsKnownHeader(name.c_str())) {
-        state = SKIPPING_LINE;
-        return;
-      }
-    }
-    found = true;
-    valueStart = GetPos();
-    state = AFTER_COLON;
-  };
-
-  bool done = false;
-  // The first byte after the line end of a value: a blank folds the value
-  // onto the next line, anything else starts the next field.
-  auto afterLineEnd = [&]() {
-    if (c == ' ') {
-      state = IN_VALUE;
-    } else if (c == '\t') {
-      state = AFTER_EOL_TAB;
-    } else {
-      --valueLength;
-      PutBackChar();
-      done = true;
-    }
-  };
-  // The boundary completed by the byte just read: the block ends two bytes
-  // before the boundary text.
-  auto boundaryMet = [&]() {
-    m_dwAnomalyFlags |= ANOMALY_BOUNDARY_IN_HEADER;
-    DWORD p = GetPos() - m_wBoundaryLength;
-    result = p > 1 ? p - 2 : 0;
-    if (result < m_dwRangeStart) result = m_dwRangeStart;
-    if (found && nameStart + nameLength > result) {
-      found = false;
-    } else if (found && valueStart + valueLength > result) {
-      if (valueLength >= m_wBoundaryLength) {
-        valueLength -= m_wBoundaryLength;
-      } else {
-        valueStart = valueStart + valueLength - m_wBoundaryLength;
-        valueLength = 0;
-      }
-    }
-    SetPos(result);
-  };
-
-  while (!done) {
-    if (state == IN_VALUE || state == SKIPPING_LINE || state == IN_NAME) {
-      // Inside a value or a skipped line every byte up to the line end only
-      // counts, inside a name every plain byte: those of the window are
-      // passed in one step.
-      ULONG n = 0;
-      const BYTE* p = Window(&n);
-      ULONG k = 0;
-      if (state != IN_NAME) {
-        k = static_cast<ULONG>(SpanExcept(p, n, '\r', '\n', '\n'));
-      } else {
-        while (k < n && g_PlainNameBytes.plain[p[k]]) ++k;
-      }
-      ULONG& counted = state == IN_VALUE ? valueLength : nameLength;
-      const ULONG hit = FeedBoundary(p, k);
-      if (hit != 0) {
-        if (state != SKIPPING_LINE) counted += hit - 1;
-        Skip(hit);
-        boundaryMet();
-        break;
-      }
-      if (state != SKIPPING_LINE) counted += k;
-      if (state == IN_NAME && k != 0) escape = false;
-      Skip(k);
-    }
+  while (!s.done) {
+    if (PassPlainBytes(s)) break;
     c = GetChar();
     if (c == -1) break;
     if (IsEol(c)) {
       ResetBoundaryLookup();
     } else if (m_wBoundaryLength != 0 && SequentialCheckBoundary(static_cast<unsigned char>(c))) {
-      boundaryMet();
+      EndAtBoundary(s);
       break;
     }
-
-    switch (state) {
+    switch (s.state) {
       case AT_LINE_START:
-        if (c == ' ' || c == '\t' || BreaksLineStart(c)) {
-          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-          state = SKIPPING_LINE;
-        } else {
-          nameStart = GetPos() - 1;
-          nameLength = 1;
-          depth = 0;
-          if (c == '(') {
-            depth = 1;
-            m_dwAnomalyFlags |= ANOMALY_NAME_COMMENT;
-          }
-          escape = false;
-          state = IN_NAME;
-        }
-        break;
-
       case IN_NAME:
-        if (c == '\r') {
-          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-          state = AFTER_SKIPPED_CR;
-        } else if (c == '\n') {
-          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-          state = AFTER_SKIPPED_LF;
-        } else if (c == ':' && !escape && depth == 0) {
-          colon();
-        } else if (c == ' ' || c == '\t') {
-          state = AFTER_NAME;
-        } else {
-          ++nameLength;
-          bool escaped = escape;
-          escape = false;
-          if (c == '(') {
-            m_dwAnomalyFlags |= ANOMALY_NAME_PARENTHESIS;
-            if (!escaped) ++depth;
-          } else if (c == ')') {
-            m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-            if (!escaped) --depth;
-          } else if (c == '\\') {
-            m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-            escape = !escaped;
-          } else if (BreaksName(c)) {
-            m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-            if (!escaped && depth == 0) state = SKIPPING_LINE;
-          }
-        }
-        break;
-
       case AFTER_NAME:
-        if (c == ':') {
-          colon();
-        } else if (c == '\r') {
-          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-          state = AFTER_SKIPPED_CR;
-        } else if (c == '\n') {
-          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-          state = AFTER_SKIPPED_LF;
-        } else if (c != ' ' && c != '\t') {
-          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-          state = SKIPPING_LINE;
-        }
+        ReadNameByte(s, c);
         break;
-
-      case AFTER_COLON:
-        if (c == ' ' || c == '\t') {
-          ++valueStart;
-        } else {
-          ++valueLength;
-          state = c == '\r' ? AFTER_VALUE_CR : c == '\n' ? AFTER_VALUE_LF : IN_VALUE;
-        }
-        break;
-
-      case IN_VALUE:
-        ++valueLength;
-        if (c == '\r') state = AFTER_VALUE_CR;
-        else if (c == '\n') state = AFTER_VALUE_LF;
-        break;
-
-      case AFTER_VALUE_CR:
-      case AFTER_VALUE_LF:
-        ++valueLength;
-        runStart = GetPos() - 2;
-        m_run.clear();
-        m_run.push_back(state == AFTER_VALUE_CR ? '\r' : '\n');
-        if (IsEol(c)) {
-          m_run.push_back(static_cast<char>(c));
-          if (!(state == AFTER_VALUE_CR && c == '\n')) m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
-          state = IN_VALUE_EOL_RUN;
-        } else {
-          m_dwAnomalyFlags |= ANOMALY_BAD_EOL;
-          afterLineEnd();
-        }
-        break;
-
-      case IN_VALUE_EOL_RUN:
-        ++valueLength;
-        if (IsEol(c)) {
-          m_run.push_back(static_cast<char>(c));
-        } else if (CountEquivalentEOL(std::string_view(m_run)) >= 2) {
-          // The run holds an empty line: the next call meets it.
-          SetPos(runStart);
-          if (m_run.size() <= valueLength) valueLength -= static_cast<ULONG>(m_run.size());
-          done = true;
-        } else {
-          afterLineEnd();
-        }
-        break;
-
-      case AFTER_EOL_TAB:
-        if (IsEol(c)) {
-          PutBackChar();
-          done = true;
-        } else {
-          ++valueLength;
-          state = IN_VALUE;
-        }
-        break;
-
       case SKIPPING_LINE:
-        if (c == '\r') state = AFTER_SKIPPED_CR;
-        else if (c == '\n') state = AFTER_SKIPPED_LF;
-        break;
-
       case AFTER_SKIPPED_CR:
       case AFTER_SKIPPED_LF:
-        runStart = GetPos() - 2;
-        m_run.clear();
-        m_run.push_back(state == AFTER_SKIPPED_CR ? '\r' : '\n');
-        if (IsEol(c)) {
-          m_run.push_back(static_cast<char>(c));
-          state = IN_SKIPPED_EOL_RUN;
-        } else {
-          PutBackChar();
-          state = AT_LINE_START;
-        }
-        break;
-
       case IN_SKIPPED_EOL_RUN:
-        if (IsEol(c)) {
-          m_run.push_back(static_cast<char>(c));
-        } else if (CountEquivalentEOL(std::string_view(m_run)) < 2) {
-          PutBackChar();
-          state = AT_LINE_START;
-        } else {
-          done = true;
-        }
+        SkipLineByte(s, c);
+        break;
+      default:
+        ReadValueByte(s, c);
         break;
     }
   }
 
-  if (found) return GetPos();
-  nameStart = nameLength = valueStart = valueLength = 0;
-  return result;
+  if (!s.found) return s.result;
+  nameStart = s.nameStart;
+  nameLength = s.nameLength;
+  valueStart = s.valueStart;
+  valueLength = s.valueLength;
+  return GetPos();
+}
+
+bool CRfc822HeadersParser::PassPlainBytes(tag_FIELD_SCAN& s) {
+  if (s.state != IN_VALUE && s.state != SKIPPING_LINE && s.state != IN_NAME) return false;
+  // Inside a value or a skipped line every byte up to the line end only
+  // counts, inside a name every plain byte: those of the window are passed
+  // in one step.
+  ULONG n = 0;
+  const BYTE* p = Window(&n);
+  ULONG k = 0;
+  if (s.state != IN_NAME) {
+    k = static_cast<ULONG>(SpanExcept(p, n, '\r', '\n', '\n'));
+  } else {
+    while (k < n && g_PlainNameBytes.plain[p[k]]) ++k;
+  }
+  ULONG& counted = s.state == IN_VALUE ? s.valueLength : s.nameLength;
+  const ULONG hit = FeedBoundary(p, k);
+  if (hit != 0) {
+    if (s.state != SKIPPING_LINE) counted += hit - 1;
+    Skip(hit);
+    EndAtBoundary(s);
+    return true;
+  }
+  if (s.state != SKIPPING_LINE) counted += k;
+  if (s.state == IN_NAME && k != 0) s.escape = false;
+  Skip(k);
+  return false;
+}
+
+void CRfc822HeadersParser::EndAtBoundary(tag_FIELD_SCAN& s) {
+  // The boundary was completed by the byte just read: the block ends two
+  // bytes before the boundary text.
+  m_dwAnomalyFlags |= ANOMALY_BOUNDARY_IN_HEADER;
+  DWORD p = GetPos() - m_wBoundaryLength;
+  s.result = p > 1 ? p - 2 : 0;
+  if (s.result < m_dwRangeStart) s.result = m_dwRangeStart;
+  if (s.found && s.nameStart + s.nameLength > s.result) {
+    s.found = false;
+  } else if (s.found && s.valueStart + s.valueLength > s.result) {
+    if (s.valueLength >= m_wBoundaryLength) {
+      s.valueLength -= m_wBoundaryLength;
+    } else {
+      s.valueStart = s.valueStart + s.valueLength - m_wBoundaryLength;
+      s.valueLength = 0;
+    }
+  }
+  SetPos(s.result);
+}
+
+void CRfc822HeadersParser::AcceptColon(tag_FIELD_SCAN& s) {
+  // Once a line was malformed, only known names are fields.
+  if (m_dwAnomalyFlags & ANOMALY_HEADER_STRICT) {
+    CFieldName name(*this, s.nameStart, s.nameLength);
+    if (!CRfc822Field::IsKnownHeader(name.c_str())) {
+      s.state = SKIPPING_LINE;
+      return;
+    }
+  }
+  s.found = true;
+  s.valueStart = GetPos();
+  s.state = AFTER_COLON;
+}
+
+void CRfc822HeadersParser::ReadNameByte(tag_FIELD_SCAN& s, int c) {
+  switch (s.state) {
+    case AT_LINE_START:
+      if (c == ' ' || c == '\t' || BreaksLineStart(c)) {
+        m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+        s.state = SKIPPING_LINE;
+      } else {
+        s.nameStart = GetPos() - 1;
+        s.nameLength = 1;
+        s.depth = 0;
+        if (c == '(') {
+          s.depth = 1;
+          m_dwAnomalyFlags |= ANOMALY_NAME_COMMENT;
+        }
+        s.escape = false;
+        s.state = IN_NAME;
+      }
+      break;
+
+    case IN_NAME:
+      if (c == '\r') {
+        m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+        s.state = AFTER_SKIPPED_CR;
+      } else if (c == '\n') {
+        m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+        s.state = AFTER_SKIPPED_LF;
+      } else if (c == ':' && !s.escape && s.depth == 0) {
+        AcceptColon(s);
+      } else if (c == ' ' || c == '\t') {
+        s.state = AFTER_NAME;
+      } else {
+        ++s.nameLength;
+        bool escaped = s.escape;
+        s.escape = false;
+        if (c == '(') {
+          m_dwAnomalyFlags |= ANOMALY_NAME_PARENTHESIS;
+          if (!escaped) ++s.depth;
+        } else if (c == ')') {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          if (!escaped) --s.depth;
+        } else if (c == '\\') {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          s.escape = !escaped;
+        } else if (BreaksName(c)) {
+          m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+          if (!escaped && s.depth == 0) s.state = SKIPPING_LINE;
+        }
+      }
+      break;
+
+    case AFTER_NAME:
+      if (c == ':') {
+        AcceptColon(s);
+      } else if (c == '\r') {
+        m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+        s.state = AFTER_SKIPPED_CR;
+      } else if (c == '\n') {
+        m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+        s.state = AFTER_SKIPPED_LF;
+      } else if (c != ' ' && c != '\t') {
+        m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+        s.state = SKIPPING_LINE;
+      }
+      break;
+  }
+}
+
+void CRfc822HeadersParser::AfterValueLineEnd(tag_FIELD_SCAN& s, int c) {
+  // The first byte after the line end of a value: a blank folds the value
+  // onto the next line, anything else starts the next field.
+  if (c == ' ') {
+    s.state = IN_VALUE;
+  } else if (c == '\t') {
+    s.state = AFTER_EOL_TAB;
+  } else {
+    --s.valueLength;
+    PutBackChar();
+    s.done = true;
+  }
+}
+
+void CRfc822HeadersParser::ReadValueByte(tag_FIELD_SCAN& s, int c) {
+  switch (s.state) {
+    case AFTER_COLON:
+      if (c == ' ' || c == '\t') {
+        ++s.valueStart;
+      } else {
+        ++s.valueLength;
+        s.state = c == '\r' ? AFTER_VALUE_CR : c == '\n' ? AFTER_VALUE_LF : IN_VALUE;
+      }
+      break;
+
+    case IN_VALUE:
+      ++s.valueLength;
+      if (c == '\r') s.state = AFTER_VALUE_CR;
+      else if (c == '\n') s.state = AFTER_VALUE_LF;
+      break;
+
+    case AFTER_VALUE_CR:
+    case AFTER_VALUE_LF:
+      ++s.valueLength;
+      s.runStart = GetPos() - 2;
+      m_run.clear();
+      m_run.push_back(s.state == AFTER_VALUE_CR ? '\r' : '\n');
+      if (IsEol(c)) {
+        m_run.push_back(static_cast<char>(c));
+        if (!(s.state == AFTER_VALUE_CR && c == '\n')) m_dwAnomalyFlags |= ANOMALY_MALFORMED_LINE;
+        s.state = IN_VALUE_EOL_RUN;
+      } else {
+        m_dwAnomalyFlags |= ANOMALY_BAD_EOL;
+        AfterValueLineEnd(s, c);
+      }
+      break;
+
+    case IN_VALUE_EOL_RUN:
+      ++s.valueLength;
+      if (IsEol(c)) {
+        m_run.push_back(static_cast<char>(c));
+      } else if (CountEquivalentEOL(std::string_view(m_run)) >= 2) {
+        // The run holds an empty line: the next call meets it.
+        SetPos(s.runStart);
+        if (m_run.size() <= s.valueLength) s.valueLength -= static_cast<ULONG>(m_run.size());
+        s.done = true;
+      } else {
+        AfterValueLineEnd(s, c);
+      }
+      break;
+
+    case AFTER_EOL_TAB:
+      if (IsEol(c)) {
+        PutBackChar();
+        s.done = true;
+      } else {
+        ++s.valueLength;
+        s.state = IN_VALUE;
+      }
+      break;
+  }
+}
+
+void CRfc822HeadersParser::SkipLineByte(tag_FIELD_SCAN& s, int c) {
+  switch (s.state) {
+    case SKIPPING_LINE:
+      if (c == '\r') s.state = AFTER_SKIPPED_CR;
+      else if (c == '\n') s.state = AFTER_SKIPPED_LF;
+      break;
+
+    case AFTER_SKIPPED_CR:
+    case AFTER_SKIPPED_LF:
+      s.runStart = GetPos() - 2;
+      m_run.clear();
+      m_run.push_back(s.state == AFTER_SKIPPED_CR ? '\r' : '\n');
+      if (IsEol(c)) {
+        m_run.push_back(static_cast<char>(c));
+        s.state = IN_SKIPPED_EOL_RUN;
+      } else {
+        PutBackChar();
+        s.state = AT_LINE_START;
+      }
+      break;
+
+    case IN_SKIPPED_EOL_RUN:
+      if (IsEol(c)) {
+        m_run.push_back(static_cast<char>(c));
+      } else if (CountEquivalentEOL(std::string_view(m_run)) < 2) {
+        // Malformed lines and a line end: the next line may be a field.
+        PutBackChar();
+        s.state = AT_LINE_START;
+      } else {
+        // An empty line after malformed lines: they belong to the body.
+        s.done = true;
+      }
+      break;
+  }
 }
 
 CFieldName::CFieldName(CRfc822HeadersParser& scanner, ULONG start, ULONG length) : m_bHadComment(false) {

@@ -101,8 +101,18 @@ class CRfc822HeadersParser : public CStreamReader {
   // how many were read when the last of them completed the boundary, else 0.
   ULONG FeedBoundary(const BYTE* p, ULONG n);
 
-  const CSetEOLSequence* m_pEOL = nullptr;
-  int m_bOwnEOL = 0;
+  // The stages of NextField (see headerscanner.cpp), over one call's scan.
+  struct tag_FIELD_SCAN;
+  bool PassPlainBytes(tag_FIELD_SCAN& s);
+  void EndAtBoundary(tag_FIELD_SCAN& s);
+  void AcceptColon(tag_FIELD_SCAN& s);
+  void ReadNameByte(tag_FIELD_SCAN& s, int c);
+  void AfterValueLineEnd(tag_FIELD_SCAN& s, int c);
+  void ReadValueByte(tag_FIELD_SCAN& s, int c);
+  void SkipLineByte(tag_FIELD_SCAN& s, int c);
+
+  const CSetEOLSequence* m_pEOL = nullptr;  // the analysis in use: the caller's or m_ownEOL
+  std::unique_ptr<CSetEOLSequence> m_ownEOL;
   DWORD m_dwAnomalyFlags = 0;
   TSTRING m_strBoundary;
   DWORD m_dwLastFed;                       // reader position after the last byte fed

@@ -8,11 +8,11 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
 
+#include "common/runprogram.h"
 #include "common/tempdir.h"
 
 using telsor_test::ReadFileBytes;
@@ -43,10 +43,7 @@ if [ -n "${FAKE_FAIL:-}" ]; then exit 1; fi
 echo "model ${options[*]}" >"$1/Qor.bin"
 )";
 
-struct ScriptRun {
-  int status;
-  std::string output;
-};
+using ScriptRun = telsor_test::ProgramRun;
 
 // Runs the script for the model folder; options empty: the default ones.
 ScriptRun DefaultModel(const TempDir& dir, const std::string& options, bool fail = false) {
@@ -55,15 +52,7 @@ ScriptRun DefaultModel(const TempDir& dir, const std::string& options, bool fail
   if (!options.empty()) command += " QOR_TRAIN_OPTIONS='" + options + "'";
   if (fail) command += " FAKE_FAIL=1";
   command += " bash " + std::string(QOR_SOURCE_DIR) + "/tools/default-model.sh " + (dir / "model") + " 2>&1";
-  ScriptRun run{-1, {}};
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return run;
-  char buffer[512];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) run.output.append(buffer, n);
-  const int status = pclose(p);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return telsor_test::RunProgram(command);
 }
 
 // How many trainings the stand-in has logged.

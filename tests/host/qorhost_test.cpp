@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/runprogram.h"
 #include "common/tempdir.h"
 
 using telsor_test::TempDir;
@@ -25,18 +25,8 @@ struct HostRun {
 };
 
 HostRun Qorhost(const std::string& args) {
-  HostRun run{-1, {}};
-  FILE* p = popen((std::string(QOR_QORHOST) + " " + args + " 2>&1").c_str(), "r");
-  if (p == nullptr) return run;
-  char line[4096];
-  while (fgets(line, sizeof line, p) != nullptr) {
-    std::string l(line);
-    if (!l.empty() && l.back() == '\n') l.pop_back();
-    run.lines.push_back(l);
-  }
-  int status = pclose(p);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  const telsor_test::ProgramRun run = telsor_test::RunProgram(std::string(QOR_QORHOST) + " " + args + " 2>&1");
+  return HostRun{run.status, telsor_test::Lines(run.output)};
 }
 
 // The lines that start with prefix.

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "classify/cachemgr.h"
+#include "foundation/cachemgr.h"
 #include "foundation/obj.h"
 
 class CTestItem : public telsor::CSharedObj {

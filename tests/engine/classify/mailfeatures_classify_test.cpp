@@ -4,7 +4,6 @@
 // extractor text).
 #include <gtest/gtest.h>
 #include <stdio.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <memory>
@@ -13,6 +12,7 @@
 #include "classify/maildataset.h"
 #include "classify/mailclassifier.h"
 #include "classify/mailfeatures.h"
+#include "common/runprogram.h"
 #include "common/tempdir.h"
 #include "foundation/results.h"
 #include "mime/message.h"
@@ -37,13 +37,9 @@ TEST(MailDataSet, TrainingTextIsTheExtractorsText) {
 #ifdef QOR_QORTRAIN
 
 int RunTrain(const std::string& args, std::string& out) {
-  FILE* p = popen((std::string(QOR_QORTRAIN) + " --quiet " + args + " 2>&1").c_str(), "r");
-  if (p == nullptr) return -1;
-  char buffer[256];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  telsor_test::ProgramRun run = telsor_test::RunProgram(std::string(QOR_QORTRAIN) + " --quiet " + args + " 2>&1");
+  out += run.output;
+  return run.status;
 }
 
 std::string Html(const std::string& subject, const std::string& words) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "classify/ngramsvector.h"
+#include "common/runprogram.h"
 #include "common/teststream.h"
 #include "recordbytes.h"
 
@@ -319,11 +320,9 @@ TEST(NGramsVectorTest, CreationAgreesWithOracleOnRealMail) {
   if (corpora == nullptr) GTEST_SKIP() << "QOR_CORPORA is not set";
   const std::string dir = std::string(corpora) + "/spamassassin/train/spam-1/";
   std::vector<std::string> texts;
-  FILE* list = popen(("ls " + dir + " 2>/dev/null | head -20").c_str(), "r");
-  ASSERT_NE(nullptr, list);
-  char name[4096];
-  while (fgets(name, sizeof name, list)) {
-    std::string path = dir + std::string(name, strcspn(name, "\n"));
+  const telsor_test::ProgramRun list = telsor_test::RunProgram("ls " + dir + " 2>/dev/null | head -20");
+  for (const std::string& name : telsor_test::Lines(list.output)) {
+    std::string path = dir + name;
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) continue;
     std::string text;
@@ -333,7 +332,6 @@ TEST(NGramsVectorTest, CreationAgreesWithOracleOnRealMail) {
     fclose(f);
     texts.push_back(text);
   }
-  pclose(list);
   ASSERT_FALSE(texts.empty()) << dir;
   for (const std::string& text : texts) {
     EXPECT_EQ(OracleEntries(text, 5, true), Make(5, text, true));

@@ -3,11 +3,11 @@
 // classifier, and show reports what the engine read.
 #include <gtest/gtest.h>
 #include <stdio.h>
-#include <sys/wait.h>
 
 #include <string>
 
 #include "classify/ngramsclassifier.h"
+#include "common/runprogram.h"
 #include "common/tempdir.h"
 
 #ifdef QOR_QORCLASSIFIER
@@ -15,15 +15,9 @@
 namespace {
 
 int RunTool(const std::string& args, std::string& out) {
-  std::string command = std::string(QOR_QORCLASSIFIER) + " " + args + " 2>/dev/null";
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return -1;
-  char buffer[256];
-  size_t n;
-  out.clear();
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  telsor_test::ProgramRun run = telsor_test::RunProgram(std::string(QOR_QORCLASSIFIER) + " " + args + " 2>/dev/null");
+  out = run.output;
+  return run.status;
 }
 
 TEST(QorClassifierTool, WritesEveryFormTheEngineReads) {

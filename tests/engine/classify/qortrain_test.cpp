@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "classify/ngramsclassifier.h"
+#include "common/runprogram.h"
 #include "common/tempdir.h"
 #include "foundation/results.h"
 
@@ -22,16 +22,9 @@
 namespace {
 
 int RunTrain(const std::string& args, std::string* err = nullptr) {
-  std::string command = std::string(QOR_QORTRAIN) + " --quiet " + args + " 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return -1;
-  char buffer[256];
-  size_t n;
-  std::string out;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  if (err != nullptr) *err = out;
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  telsor_test::ProgramRun run = telsor_test::RunProgram(std::string(QOR_QORTRAIN) + " --quiet " + args + " 2>&1");
+  if (err != nullptr) *err = run.output;
+  return run.status;
 }
 
 void Message(const std::string& path, const std::string& subject, const std::string& body) {

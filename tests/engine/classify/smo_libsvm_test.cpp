@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "classify/smo.h"
+#include "common/runprogram.h"
 #include "common/tempdir.h"
 #include "densesmo.h"
 
@@ -18,16 +19,7 @@
 
 namespace {
 
-std::string Run(const std::string& command) {
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return std::string();
-  char buffer[512];
-  size_t n;
-  std::string out;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
-}
+std::string Run(const std::string& command) { return telsor_test::RunProgram(command).output; }
 
 // svm-train's folder, or empty when it cannot be had.
 std::string LibsvmBin() {

@@ -1,11 +1,11 @@
 // sievetool, the command-line compiler, run as the real program.
 #include <stdio.h>
-#include <sys/wait.h>
 
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/runprogram.h"
 #include "common/tempdir.h"
 
 #ifdef QOR_SIEVETOOL
@@ -14,15 +14,9 @@ namespace {
 
 // Runs the tool; returns its exit status and what it wrote to stdout.
 int RunTool(const std::string& args, std::string& out) {
-  std::string command = std::string(QOR_SIEVETOOL) + " " + args + " 2>/dev/null";
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return -1;
-  char buffer[256];
-  size_t n;
-  out.clear();
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  telsor_test::ProgramRun run = telsor_test::RunProgram(std::string(QOR_SIEVETOOL) + " " + args + " 2>/dev/null");
+  out = run.output;
+  return run.status;
 }
 
 TEST(SieveTool, CheckAndPrint) {

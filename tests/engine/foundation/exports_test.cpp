@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "common/runprogram.h"
+
 namespace {
 
 // <build>/bin/<test program> -> <build>/lib/libqorengine.so
@@ -23,16 +25,7 @@ std::string LibraryPath() {
   return build + "/lib/libqorengine.so";
 }
 
-std::string Output(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
-}
+std::string Output(const std::string& command) { return telsor_test::RunProgram(command).output; }
 
 TEST(Exports, PlainWin32NamesAndTelsorClasses) {
   if (system("command -v nm >/dev/null 2>&1") != 0) GTEST_SKIP() << "nm is not installed";

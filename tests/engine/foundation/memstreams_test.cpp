@@ -38,7 +38,7 @@ IStream* OverText(const TSTRING& text) {
   return s;
 }
 
-TEST(StringStream, ExamplesOfTheDesign) {
+TEST(StringStream, WriteEndsTheTextAndCopyOntoItselfAppends) {
   TSTRING original("abcdef");
   IStream* s = OverText(original);
   ASSERT_EQ(s->Seek(Move(4), STREAM_SEEK_SET, nullptr), S_OK);
@@ -129,7 +129,7 @@ TEST(StringStream, RefusesToGrowPastTheLargestString) {
     ULONG count;
     HRESULT hr;
   } cases[] = {
-      {4294967295ll, 2, E_OUTOFMEMORY},  // the seek -1 of the design, then a write
+      {4294967295ll, 2, E_OUTOFMEMORY},  // a seek to -1 read as 32 bits, then a write
       {0x7FFFFFFFll, 1, E_OUTOFMEMORY},
       {0x7FFFFFFEll, 2, E_OUTOFMEMORY},
       {0, 0xFFFFFFFFu, E_OUTOFMEMORY},

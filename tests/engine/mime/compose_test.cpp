@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/runprogram.h"
 #include "common/tempdir.h"
 #include "common/teststream.h"
 #include "foundation/exception.h"
@@ -549,21 +550,9 @@ std::vector<std::string> PythonTree(const std::string& path) {
   std::string script = __FILE__;
   script = script.substr(0, script.rfind('/')) + "/compose_oracle.py";
   std::string command = "python3 '" + script + "' '" + path + "'";
-  std::vector<std::string> lines;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return lines;
-  std::string line;
-  int c;
-  while ((c = fgetc(pipe)) != EOF) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += static_cast<char>(c);
-    }
-  }
-  EXPECT_EQ(pclose(pipe), 0) << command;
-  return lines;
+  const telsor_test::ProgramRun run = telsor_test::RunProgram(command);
+  EXPECT_EQ(run.status, 0) << command;
+  return telsor_test::Lines(run.output);
 }
 
 TEST(Compose, PythonReadsTheSameTree) {

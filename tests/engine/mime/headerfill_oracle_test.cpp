@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/runprogram.h"
 #include "mime/anomalyflags.h"
 #include "mime/message.h"
 #include "mime/mimeresults.h"
@@ -64,13 +65,11 @@ TEST(HeaderFillOracle, AgreesWithPythonOnRealMail) {
   script = script.substr(0, script.rfind('/')) + "/headerfill_oracle.py";
   std::string command = "python3 '" + script + "' '" + root + "/spamassassin/train' '" + root + "/python-email' '" +
                         root + "/enmime'";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+  const telsor_test::ProgramRun run = telsor_test::RunProgram(command);
   CRfc822Parser parser;
   Counts ids, types, boundaries, subjects, froms;
   size_t messages = 0;
-  std::string line;
-  while (mime_test::NextLine(pipe, line)) {
+  for (const std::string& line : telsor_test::Lines(run.output)) {
     std::istringstream in(line);
     std::string path, id, typeCount, type, boundary, subjectCount, subject, from;
     in >> path >> id >> typeCount >> type >> boundary >> subjectCount >> subject >> from;
@@ -102,7 +101,7 @@ TEST(HeaderFillOracle, AgreesWithPythonOnRealMail) {
     }
     froms.Check(Lower(ours) == Lower(FromHex(from)), path + ": " + Show(ours) + " / " + Show(FromHex(from)));
   }
-  EXPECT_EQ(pclose(pipe), 0) << command;
+  EXPECT_EQ(run.status, 0) << command;
   EXPECT_GT(messages, 3000u);
   struct {
     const char* what;

@@ -85,15 +85,6 @@ inline std::string FromHex(const std::string& hex) {
   return out;
 }
 
-// The next line of f, without its line break; false at the end (a last
-// line without a line break is not taken).
-inline bool NextLine(FILE* f, std::string& line) {
-  line.clear();
-  int c;
-  while ((c = fgetc(f)) != EOF && c != '\n') line += static_cast<char>(c);
-  return c == '\n';
-}
-
 // The folder of real mail named by $QOR_CORPORA, or null when it is not set.
 inline const char* Corpora() {
   const char* corpora = getenv("QOR_CORPORA");

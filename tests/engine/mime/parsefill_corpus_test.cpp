@@ -9,12 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "common/runprogram.h"
 #include "mimetestutil.h"
 
 using mime_test::Corpora;
@@ -26,15 +26,9 @@ namespace {
 std::string Run(const char* options, const std::vector<std::string>& files, int& status) {
   std::string command = std::string(QOR_MIMEDUMP) + " " + options;
   for (const std::string& f : files) command += " '" + f + "'";
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  status = -1;
-  if (p == nullptr) return out;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  status = pclose(p);
-  return out;
+  telsor_test::ProgramRun run = telsor_test::RunProgram(command);
+  status = run.status;
+  return run.output;
 }
 
 size_t Count(const std::string& text, const std::string& what) {

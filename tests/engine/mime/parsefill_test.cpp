@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "codectestutil.h"
+#include "common/runprogram.h"
 #include "common/teststream.h"
 #include "engine/foundation/streamtestutil.h"
 #include "mime/applefile.h"
@@ -42,16 +43,7 @@ std::string WriteFile(const char* name, const std::string& bytes) {
   return path;
 }
 
-std::string Run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
-}
+std::string Run(const std::string& command) { return telsor_test::RunProgram(command).output; }
 
 // The tree dump of the file (read into memory) without the "==" line; the
 // dump of the file scanned from disk with every body in a temporary file

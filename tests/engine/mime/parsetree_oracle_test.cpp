@@ -6,8 +6,8 @@
 // in the table below with the side that is right. Skipped when $QOR_CORPORA
 // is not set (tools/test-all.sh sets it).
 //
-// Rules applied to every message (each is a difference of design, not of
-// one message):
+// Rules applied to every message (each is a difference in how the two read
+// all mail, not in one message):
 // - A part without Content-Type has an empty media type here; Python gives
 //   the default, text/plain (RFC 2045 section 5.2). Media types are compared
 //   without regard to case (RFC 2045 section 5.1).
@@ -21,7 +21,7 @@
 //   ends one more when the body ends in an empty line ("text\n\n--b" leaves
 //   "text"). RFC 2046 section 5.1.1 gives only the one line break to the
 //   delimiter, so Python is right to keep "text\n"; the scan keeps both
-//   line breaks with the delimiter by design (CR LF CR LF gives the right
+//   line breaks with the delimiter on purpose (CR LF CR LF gives the right
 //   answer, LF LF the shorter one). Accepted where a part in a multipart of
 //   a message with bare LF line ends lacks exactly Python's final "\n".
 #include <gtest/gtest.h>
@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "common/runprogram.h"
 #include "foundation/errorroad.h"
 #include "mime/anomalyflags.h"
 #include "mime/message.h"
@@ -168,11 +169,9 @@ TEST(ParseTreeOracle, LeavesAgreeWithPython) {
   std::string script = __FILE__;
   script = script.substr(0, script.rfind('/')) + "/parsetree_oracle.py";
   std::string command = "python3 '" + script + "' '" + corpora + "/python-email'";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+  const telsor_test::ProgramRun run = telsor_test::RunProgram(command);
   std::vector<std::pair<std::string, std::vector<PythonLeaf>>> messages;
-  std::string line;
-  while (mime_test::NextLine(pipe, line)) {
+  for (const std::string& line : telsor_test::Lines(run.output)) {
     std::istringstream in(line);
     std::string tag, first, second;
     in >> tag >> first >> second;
@@ -182,7 +181,7 @@ TEST(ParseTreeOracle, LeavesAgreeWithPython) {
       messages.back().second.push_back({FromHex(first), second == "*" ? "" : FromHex(second), second != "*"});
     }
   }
-  ASSERT_EQ(0, pclose(pipe)) << command;
+  ASSERT_EQ(0, run.status) << command;
   // Python's test set holds 47 messages; 11 of them carry defects.
   EXPECT_GT(messages.size(), 30u);
 

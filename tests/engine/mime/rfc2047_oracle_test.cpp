@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/runprogram.h"
 #include "mime/rfc2047text.h"
 #include "mimetestutil.h"
 
@@ -45,10 +46,8 @@ std::vector<Record> RunOracle(const std::string& corpora) {
   script = script.substr(0, script.rfind('/')) + "/rfc2047_oracle.py";
   std::string command = "python3 '" + script + "' '" + corpora + "'";
   std::vector<Record> records;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return records;
-  char line[1 << 16];
-  while (fgets(line, sizeof line, pipe) != nullptr) {
+  const telsor_test::ProgramRun run = telsor_test::RunProgram(command);
+  for (const std::string& line : telsor_test::Lines(run.output)) {
     std::istringstream in(line);
     Record r;
     std::string tag, a, b, c, d;
@@ -67,7 +66,7 @@ std::vector<Record> RunOracle(const std::string& corpora) {
     }
     records.push_back(r);
   }
-  EXPECT_EQ(pclose(pipe), 0) << command;
+  EXPECT_EQ(run.status, 0) << command;
   return records;
 }
 

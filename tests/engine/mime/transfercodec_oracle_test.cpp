@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/runprogram.h"
 #include "codectestutil.h"
 #include "mimetestutil.h"
 
@@ -45,14 +46,11 @@ TEST(TransferCodecOracle, AgreesWithPythonBinascii) {
   script = script.substr(0, script.rfind('/')) + "/transfercodec_oracle.py";
   std::string command = "python3 '" + script + "'";
   if (corpora != nullptr && corpora[0] != '\0') command += std::string(" '") + corpora + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+  const telsor_test::ProgramRun run = telsor_test::RunProgram(command);
 
   std::map<std::string, Tally> tallies;  // "G b64" ...
-  char* line = nullptr;
-  size_t capacity = 0;
   int failures = 0;
-  while (getline(&line, &capacity, pipe) > 0) {
+  for (const std::string& line : telsor_test::Lines(run.output)) {
     std::istringstream in(line);
     std::string source, encoding, rules, input, raw, canonical;
     in >> source >> encoding >> rules >> input >> raw >> canonical;
@@ -81,8 +79,7 @@ TEST(TransferCodecOracle, AgreesWithPythonBinascii) {
                     << "\nours  " << Show(ours.out.substr(0, 300)) << "\nwants " << Show(FromHex(canonical).substr(0, 300));
     }
   }
-  free(line);
-  EXPECT_EQ(pclose(pipe), 0) << command;
+  EXPECT_EQ(run.status, 0) << command;
   EXPECT_EQ(failures, 0);
 
   ASSERT_GT(tallies["G b64"].records, 0);

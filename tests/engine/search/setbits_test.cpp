@@ -1,5 +1,5 @@
-// Bit sets: the documented examples and random operation sequences against
-// std::vector<bool>.
+// Bit sets: growth, ranges, sharing and the record layout, and random
+// operation sequences against std::vector<bool>.
 #include <gtest/gtest.h>
 
 #include <algorithm>

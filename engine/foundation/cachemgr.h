@@ -2,19 +2,23 @@
 // slots, an ordered index from key to slot, second-chance (clock)
 // replacement, an optional reader/writer monitor so that several threads can
 // share one cache, and an optional provider that makes the object for a key
-// that is not cached.
+// that is not cached. N-gram training keeps its examples' vectors and
+// Gram-matrix elements in two (classify/gramcache.h), the script store its
+// script lists and compiled scripts in two (filter/sievedatasource.h).
 //
-//   typedef CCacheMgr<tag_ELEM_INDEXES, const tag_ELEM_INDEXES&, CGramMatrixElem,
-//                     NullObjProvider<const tag_ELEM_INDEXES&, CGramMatrixElem>>
-//       CElemCache;
-//   CElemCache cache(2048, 1);                 // 2048 slots, monitor on
-//   tag_ELEM_INDEXES id = {3, 7};
-//   CSharedObjPtr<CGramMatrixElem> e = cache.GetObject(id);   // null on a miss
-//   if (!e) {
-//     e = new CGramMatrixElem(0.25);           // made by the caller
-//     cache.InsertIntoCache(id, e);            // the cache takes its own reference
+//   class CValue : public CSharedObj {
+//    public:
+//     explicit CValue(double v) : value(v) {}
+//     const double value;
+//   };
+//   typedef CCacheMgr<DWORD, DWORD, CValue, NullObjProvider<DWORD, CValue>> CValueCache;
+//   CValueCache cache(2048, 1);                // 2048 slots, monitor on
+//   CSharedObjPtr<CValue> v = cache.GetObject(37);   // null on a miss
+//   if (!v) {
+//     v = new CValue(0.25);                    // made by the caller
+//     cache.InsertIntoCache(37, v);            // the cache takes its own reference
 //   }
-//   double k37 = e->GetValue();
+//   double k37 = v->value;
 //
 // Template parameters: the key (ordered by its operator<, or std::less), the
 // type in which a key is passed, the item (a CSharedObj descendant) and the
@@ -40,8 +44,8 @@
 // off belongs to one thread. An exception (out of memory, a provider's
 // failure) leaves the monitor released and passes on; evicted or replaced
 // items are released, not destroyed, so a caller's reference stays valid.
-#ifndef TELSOR_CLASSIFY_CACHEMGR_H
-#define TELSOR_CLASSIFY_CACHEMGR_H
+#ifndef TELSOR_FOUNDATION_CACHEMGR_H
+#define TELSOR_FOUNDATION_CACHEMGR_H
 
 #include <atomic>
 #include <map>
@@ -314,4 +318,4 @@ class CCacheMgr : public CObj {
 
 }  // namespace telsor
 
-#endif  // TELSOR_CLASSIFY_CACHEMGR_H
+#endif  // TELSOR_FOUNDATION_CACHEMGR_H
