@@ -43,13 +43,14 @@
 //                  trades missed spam for fewer false positives (default 0)
 //   --balance R    train on at most R ham (negative) messages per spam one,
 //                  a subset fixed by the seed (default: every message)
-//   --min-words N  leave out of training the messages whose training text has
-//                  fewer than N words (the mail classifier never gives the
-//                  spam classifier a text of fewer than five)
-//   --distinct     leave out of training a message whose training text
-//                  repeats that of an earlier message of its class
-//   --ham-copies K put each ham (negative) message K times (1 to 16) into the
-//                  training set (default 1)
+//   --min-words N  leave out of the spam classifier's training the messages
+//                  whose training text has fewer than N words (the mail
+//                  classifier never gives it a text of fewer than five)
+//   --distinct     leave out of the spam classifier's training a message
+//                  whose training text repeats that of an earlier message of
+//                  its class
+//   --ham-copies K put each ham message K times (1 to 16) into the spam
+//                  classifier's training set (default 1)
 //   --update N     the update number written into the files (default none)
 //   --seed S       seed of every random choice: the data set's shuffle, the
 //                  optimiser's picks and the folds of --cv (default 1)
