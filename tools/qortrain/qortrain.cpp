@@ -10,7 +10,13 @@
 // With --cv K nothing is written: the spam classifier is cross-validated
 // over the messages in K folds (each class dealt into the folds in an order
 // fixed by the seed), and each fold's false positives, false negatives at
-// the threshold 0 and 1 - AUC are printed, then those of all folds.
+// the engine's score 0 and 1 - AUC are printed, then those of all folds.
+// Each message is scored as the engine scores mail, whatever text the model
+// was trained on: the fold's model is written and loaded by a mail
+// classifier, which adds the metric of the message's features to the model's
+// value of its clean text (texts of five words or more); a message counts as
+// spam when its integer score is above 0. A message that cannot be parsed
+// has no score and counts as clean.
 // --list-folds only prints each message's fold, class and path (tab-separated),
 // for running another filter on the same folds; --scores FILE writes each
 // message's fold, class, value and path there as it is scored.
@@ -37,6 +43,14 @@
 //                  trades missed spam for fewer false positives (default 0)
 //   --balance R    train on at most R ham (negative) messages per spam one,
 //                  a subset fixed by the seed (default: every message)
+//   --min-words N  leave out of the spam classifier's training the messages
+//                  whose training text has fewer than N words (the mail
+//                  classifier never gives it a text of fewer than five)
+//   --distinct     leave out of the spam classifier's training a message
+//                  whose training text repeats that of an earlier message of
+//                  its class
+//   --ham-copies K put each ham message K times (1 to 16) into the spam
+//                  classifier's training set (default 1)
 //   --update N     the update number written into the files (default none)
 //   --seed S       seed of every random choice: the data set's shuffle, the
 //                  optimiser's picks and the folds of --cv (default 1)
@@ -56,16 +70,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "classify/mailclassifier.h"
 #include "classify/maildataset.h"
+#include "classify/mailfeatures.h"
 #include "classify/ngramsclassifier.h"
+#include "filter/scamisc.h"
 #include "foundation/fileasistream.h"
 #include "foundation/logsystem.h"
 #include "foundation/results.h"
 #include "foundation/win32.h"
+#include "mime/mimehelpers.h"
 
 using namespace telsor;
 
@@ -74,7 +94,7 @@ namespace {
 int Usage() {
   fputs(
       "usage: qortrain [--c C] [--tolerance T] [--keep K] [--shift D] [--balance R] [--update N] [--seed S]\n"
-      "                [--log FILE] [--whole | --body] [--quiet]\n"
+      "                [--min-words N] [--distinct] [--ham-copies K] [--log FILE] [--whole | --body] [--quiet]\n"
       "                OUTDIR --ham DIR... --spam DIR... [--category NN DIR...]...\n"
       "       qortrain --cv K [--list-folds] [--scores FILE] [options] --ham DIR... --spam DIR...\n"
       "       qortrain --stamp [options] --ham DIR... --spam DIR... [--category NN DIR...]...\n",
@@ -252,6 +272,9 @@ struct Options {
   unsigned seed = 1;
   double shift = 0.0;
   double balance = 0.0;
+  ULONG minWords = 0;
+  bool distinct = false;
+  ULONG hamCopies = 1;
 };
 
 // With --balance R: at most R negative messages per positive one, a subset
@@ -268,6 +291,54 @@ void Balance(const Options& o, std::vector<std::string>& negative, size_t positi
   std::vector<std::string> kept;
   for (size_t i : order) kept.push_back(negative[i]);
   negative.swap(kept);
+}
+
+// What the selection of training messages knows of one message file: a
+// digest of its training text and whether that text has fewer words than
+// --min-words asks for.
+struct TextInfo {
+  bool read = false;
+  unsigned long long digest = 0;
+  bool fewWords = false;
+};
+
+unsigned long long TextDigest(const TSTRING& text);
+
+// With --min-words N, the messages whose training text has fewer than N
+// words (as the mail classifier counts them: such texts are never given to
+// the spam classifier) are left out, and so are those that cannot be read;
+// with --distinct, a message whose training text repeats that of an earlier
+// message of its class. Texts are read once per run.
+void Select(const Options& o, std::vector<std::string>& files) {
+  if (o.minWords == 0 && !o.distinct) return;
+  static std::map<std::string, TextInfo> known;
+  std::set<unsigned long long> seen;
+  std::vector<std::string> kept;
+  for (const std::string& f : files) {
+    auto at = known.find(f);
+    if (at == known.end()) {
+      TextInfo info;
+      TSTRING text;
+      info.read = text.ReadFile(f.c_str()) == 0 && CMessageDataSet::TextOf(text);
+      if (info.read) {
+        info.digest = TextDigest(text);
+        info.fewWords = o.minWords > 0 && IsWordsCountLess(text, o.minWords);
+      }
+      at = known.emplace(f, info).first;
+    }
+    const TextInfo& info = at->second;
+    if (o.minWords > 0 && (!info.read || info.fewWords)) continue;
+    if (o.distinct && info.read && !seen.insert(info.digest).second) continue;
+    kept.push_back(f);
+  }
+  files.swap(kept);
+}
+
+// With --ham-copies K: each negative message K times in the set.
+std::vector<std::string> Copies(const std::vector<std::string>& files, ULONG copies) {
+  std::vector<std::string> out;
+  for (ULONG k = 0; k < copies; ++k) out.insert(out.end(), files.begin(), files.end());
+  return out;
 }
 
 // Trains one classifier on the staged folders.
@@ -304,12 +375,8 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
   return 0;
 }
 
-// Trains one classifier and writes it to out.
-int TrainAndWrite(const Options& o, const std::string& negative, const std::string& positive, const std::string& out,
-                  const char* what) {
-  CNGramsTextClassifier c(5);
-  const int status = TrainOne(o, negative, positive, what, c);
-  if (status != 0) return status;
+// Writes a trained classifier to out.
+int WriteClassifier(CNGramsTextClassifier& c, const std::string& out) {
   // Written beside and then renamed, so that an interrupted run leaves no
   // half-written data file under the real name.
   const std::string part = out + ".part";
@@ -328,11 +395,30 @@ int TrainAndWrite(const Options& o, const std::string& negative, const std::stri
   return 0;
 }
 
-// The spam classifier's value of a message file.
-double Score(const CNGramsTextClassifier& c, const std::string& path) {
-  TSTRING text;
-  if (text.ReadFile(path.c_str()) != 0 || !CMessageDataSet::TextOf(text)) return NAN;
-  return c.EvaluateText(text)[0];
+// Trains one classifier and writes it to out.
+int TrainAndWrite(const Options& o, const std::string& negative, const std::string& positive, const std::string& out,
+                  const char* what) {
+  CNGramsTextClassifier c(5);
+  const int status = TrainOne(o, negative, positive, what, c);
+  return status != 0 ? status : WriteClassifier(c, out);
+}
+
+// The engine's spam value of a message file with the spam classifier that
+// mail loaded: the mail classifier's value of the message's features and
+// clean text, whatever text the model was trained on. -HUGE_VAL for a
+// message that cannot be read or parsed, which the engine gives no score
+// (so it is never taken for spam).
+double Score(const CMailClassifier& mail, const std::string& path) {
+  TSTRING bytes;
+  if (bytes.ReadFile(path.c_str()) != 0) return -HUGE_VAL;
+  CMailFeatureExtractor taken(nullptr);
+  if (taken.ExtractFeatures(bytes.c_str(), static_cast<ULONG>(bytes.GetLength()), nullptr) != S_OK) return -HUGE_VAL;
+  return mail.ClassifySpam(taken, nullptr);
+}
+
+// Whether the engine scores a value as spam: its integer score above 0.
+bool ScoredSpam(double value) {
+  return value != -HUGE_VAL && Misc::ConvertScoreNoThrow(value) > 0;
 }
 
 // 1 - AUC of the values (spam above ham is right; ties count half).
@@ -389,24 +475,34 @@ int CrossValidate(const Options& o, int folds, bool listOnly, FILE* scores, cons
     const std::string ham = work + "/cv" + std::to_string(f) + "ham", spam = work + "/cv" + std::to_string(f) + "spam";
     staged.push_back(ham);
     staged.push_back(spam);
+    Select(o, train[0]);
+    Select(o, train[1]);
     Balance(o, train[0], train[1].size());
-    if (!StageFiles(ham, train[0]) || !StageFiles(spam, train[1])) return 2;
+    if (!StageFiles(ham, Copies(train[0], o.hamCopies)) || !StageFiles(spam, train[1])) return 2;
     CNGramsTextClassifier c(5);
     const std::string what = "fold " + std::to_string(f);
-    const int status = TrainOne(o, ham, spam, what.c_str(), c);
+    int status = TrainOne(o, ham, spam, what.c_str(), c);
+    // The fold's model is scored as the engine scores mail: written, loaded
+    // by a mail classifier and given each message's features and text.
+    const std::string modelDir = work + "/cv" + std::to_string(f) + "model";
+    staged.push_back(modelDir);
+    if (status == 0 && mkdir(modelDir.c_str(), 0700) != 0) status = 2;
+    if (status == 0) status = WriteClassifier(c, modelDir + "/Qor.bin");
     if (status != 0) return status;
+    CMailClassifier mail;
+    mail.LoadData((modelDir + "/Qor.bin").c_str());
     std::vector<std::pair<double, int>> scored;
     long fp = 0, fn = 0, nHam = 0, nSpam = 0;
     for (const auto& t : test) {
-      const double v = Score(c, t.first);
+      const double v = Score(mail, t.first);
       scored.push_back({v, t.second});
       if (scores != nullptr) fprintf(scores, "%d\t%s\t%.9g\t%s\n", f, t.second > 0 ? "spam" : "ham", v, t.first.c_str());
       if (t.second > 0) {
         ++nSpam;
-        fn += !(v > 0);
+        fn += !ScoredSpam(v);
       } else {
         ++nHam;
-        fp += v > 0;
+        fp += ScoredSpam(v);
       }
     }
     printf("%4d %4ld %5ld %10ld %10ld  %.5f\n", f, nHam, nSpam, fp, fn, OneMinusAuc(scored));
@@ -439,6 +535,12 @@ class CDigest {
   unsigned long long m_value = 0xcbf29ce484222325ULL;
 };
 
+unsigned long long TextDigest(const TSTRING& text) {
+  CDigest digest;
+  digest.Add(text.c_str(), static_cast<size_t>(text.GetLength()));
+  return digest.Value();
+}
+
 // The shortest decimal form that reads back as x.
 std::string Number(double x) {
   char text[64];
@@ -456,6 +558,9 @@ std::string OptionsText(const Options& o) {
   out += o.update == CNGramsTextClassifier::NO_UPDATE_NUMBER ? " --update none" : " --update " + std::to_string(o.update);
   out += " --seed " + std::to_string(o.seed) + " --shift " + Number(o.shift);
   out += o.balance > 0 ? " --balance " + Number(o.balance) : " --balance all";
+  if (o.minWords > 0) out += " --min-words " + std::to_string(o.minWords);
+  if (o.distinct) out += " --distinct";
+  if (o.hamCopies != 1) out += " --ham-copies " + std::to_string(o.hamCopies);
   const TextMode mode = CMessageDataSet::ms_mode;
   out += mode == TEXT_EXTRACTED ? " --text extracted" : mode == TEXT_WHOLE ? " --text whole" : " --text body";
   return out;
@@ -501,6 +606,10 @@ int main(int argc, char** argv) {
       (flag == "--quiet" ? quiet : flag == "--stamp" ? stampOnly : listFolds) = true;
       continue;
     }
+    if (flag == "--distinct") {
+      o.distinct = true;
+      continue;
+    }
     if (flag == "--body" || flag == "--whole") {
       CMessageDataSet::ms_mode = flag == "--body" ? TEXT_BODY : TEXT_WHOLE;
       continue;
@@ -521,6 +630,11 @@ int main(int argc, char** argv) {
     } else if (flag == "--balance") {
       o.balance = strtod(value, &end);
       if (!(o.balance >= 0)) return Usage();
+    } else if (flag == "--min-words") {
+      o.minWords = static_cast<ULONG>(strtoul(value, &end, 10));
+    } else if (flag == "--ham-copies") {
+      o.hamCopies = static_cast<ULONG>(strtoul(value, &end, 10));
+      if (o.hamCopies < 1 || o.hamCopies > 16) return Usage();
     } else if (flag == "--seed") {
       o.seed = static_cast<unsigned>(strtoul(value, &end, 0));
     } else if (flag == "--cv") {
@@ -608,8 +722,11 @@ int main(int argc, char** argv) {
     if (!ListFolders(ham, hamFiles) || !ListFolders(spam, spamFiles)) {
       status = 2;
     } else {
+      Select(o, hamFiles);
+      Select(o, spamFiles);
       Balance(o, hamFiles, spamFiles.size());
-      if (!StageFiles(work + "/ham", hamFiles) || !StageFiles(work + "/spam", spamFiles)) status = 2;
+      if (!StageFiles(work + "/ham", Copies(hamFiles, o.hamCopies)) || !StageFiles(work + "/spam", spamFiles))
+        status = 2;
     }
   }
   if (status == 0 && folds == 0)

@@ -113,6 +113,86 @@ TEST(QorTrainTool, BalanceThinsTheHam) {
   EXPECT_NE(log.find("10 messages (4 positive)"), std::string::npos) << log;
 }
 
+// The training set's composition: --min-words leaves out the messages whose
+// text has fewer words, --distinct the repeats of a text in a class, and
+// --ham-copies puts each ham message in the set that many times. 12 ham (4
+// of them repeats of an earlier text; 2 more, alike, of three words) and 4
+// spam.
+TEST(QorTrainTool, SelectionAndCopiesShapeTheTrainingSet) {
+  telsor_test::TempDir dir;
+  for (int i = 0; i < 12; ++i) {
+    const std::string body = i < 4 ? std::string(kHam[i]) + " thanks" : i < 8 ? std::string(kHam[i - 4]) + " thanks"
+                                                                               : std::string(kHam[i % 4]) + " " + std::to_string(i);
+    Message(dir / ("ham/" + std::to_string(i)), i >= 10 ? "hi" : "notes", i >= 10 ? "see you" : body);
+    if (i < 4) Message(dir / ("spam/" + std::to_string(i)), kSpam[i], std::string(kSpam[(i + 3) % 4]) + " click");
+  }
+  const std::string args = (dir / "out") + " --ham " + (dir / "ham") + " --spam " + (dir / "spam");
+  std::filesystem::create_directories(dir / "out");
+  const struct {
+    const char* options;
+    const char* counts;
+  } cases[] = {
+      {"", "16 messages (4 positive)"},
+      {"--min-words 5 ", "14 messages (4 positive)"},
+      {"--distinct ", "11 messages (4 positive)"},
+      {"--distinct --min-words 5 ", "10 messages (4 positive)"},
+      {"--ham-copies 2 ", "28 messages (4 positive)"},
+      {"--distinct --ham-copies 3 ", "25 messages (4 positive)"},
+  };
+  for (const auto& c : cases) {
+    std::string log;
+    ASSERT_EQ(RunTrain(std::string(c.options) + args, &log), 0) << c.options << log;
+    EXPECT_NE(log.find(c.counts), std::string::npos) << c.options << log;
+  }
+  std::string stamp;
+  ASSERT_EQ(RunTrain("--stamp --min-words 5 --distinct --ham-copies 2 --ham " + (dir / "ham") + " --spam " + (dir / "spam"),
+                     &stamp),
+            0);
+  EXPECT_NE(stamp.find("--balance all --min-words 5 --distinct --ham-copies 2 --text extracted\n"), std::string::npos)
+      << stamp;
+  EXPECT_EQ(RunTrain("--ham-copies 0 " + args), 2);
+  EXPECT_EQ(RunTrain("--min-words x " + args), 2);
+}
+
+// --cv scores each message as the engine scores mail: the mail classifier's
+// value of its features and text with the fold's model loaded from its file.
+// A text of fewer than five words never reaches the spam classifier, so a
+// plain short message scores the metric of no features alone, -0.124, which
+// the engine's integer score puts at -124: no spam.
+TEST(QorTrainTool, CrossValidationScoresAsTheEngine) {
+  telsor_test::TempDir dir;
+  for (int i = 0; i < 8; ++i) {
+    Message(dir / ("ham/" + std::to_string(i)), i == 0 ? "hi" : kHam[i % 4],
+            i == 0 ? "ok" : std::string(kHam[(i + 1) % 4]) + " thanks");
+    Message(dir / ("spam/" + std::to_string(i)), kSpam[i % 4], std::string(kSpam[(i + 3) % 4]) + " click here now");
+  }
+  std::string log;
+  ASSERT_EQ(RunTrain("--cv 2 --scores " + (dir / "scores") + " --ham " + (dir / "ham") + " --spam " + (dir / "spam"), &log),
+            0)
+      << log;
+  const std::string scores = telsor_test::ReadFileBytes(dir / "scores");
+  size_t lines = 0, positive = 0;
+  bool shortSeen = false;
+  for (size_t at = 0; at < scores.size(); at = scores.find('\n', at) + 1) {
+    char cls[8] = {0};
+    double value = 0;
+    int fold = -1;
+    ASSERT_EQ(sscanf(scores.c_str() + at, "%d\t%7s\t%lf", &fold, cls, &value), 3) << scores;
+    const size_t end = scores.find('\n', at);
+    const std::string path = scores.substr(scores.rfind('\t', end) + 1, end - scores.rfind('\t', end) - 1);
+    ++lines;
+    positive += (strcmp(cls, "spam") == 0) == (value > 0);
+    if (path == dir / "ham/0") {
+      shortSeen = true;
+      EXPECT_DOUBLE_EQ(value, -0.124) << scores;
+    }
+  }
+  EXPECT_EQ(lines, 16u);
+  EXPECT_TRUE(shortSeen) << scores;
+  EXPECT_GE(positive, 14u) << scores;
+  EXPECT_NE(log.find(" all    8     8"), std::string::npos) << log;
+}
+
 // The stamp of a model: the options as taken (one value however it is
 // spelled) and a digest of the training text, which a header that the
 // feature extractor leaves out does not change and a word of a body does.
