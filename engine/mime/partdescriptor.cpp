@@ -237,7 +237,10 @@ HRESULT CRfc822PartDescriptor::ParseIn(const tag_RANGE& r) {
       if (stream) SeekTo(r.stream, m_dwPartStart);
       if (HasPrefix(m_strMediaType, "multipart/", 10)) return ParseMultipartIn(r);
       if (HasPrefix(m_strMediaType, "message/rfc822", 14)) {
-        return ParseNestedMessageIn(Sub(r, headerLength, m_dwBodyStart, length - headerLength));
+        const tag_RANGE body = Sub(r, headerLength, m_dwBodyStart, length - headerLength);
+        // A pasted message is a hidden part of a text scanned as a message.
+        const bool pasted = m_pParent != nullptr && m_nKind == KIND_MESSAGE && (m_dwAnomalyFlags & ANOMALY_HIDDEN_PART) != 0;
+        return pasted ? ParseAnnouncedMessageIn(body) : ParseNestedMessageIn(body);
       }
       if (m_strMediaType.IsEmpty() || HasPrefix(m_strMediaType, "text/", 5)) return CheckTextForHiddenPartIn(r);
       return S_OK;
@@ -466,6 +469,31 @@ HRESULT CRfc822PartDescriptor::ParseNestedMessageIn(const tag_RANGE& r) {
   tag_RANGE rest = {r.data == nullptr ? nullptr : r.data + skipped, r.stream, r.length - skipped};
   HRESULT hr = ParseIn(rest);
   m_bEncodedMessage = 0;
+  return hr;
+}
+
+HRESULT CRfc822PartDescriptor::ParseAnnouncedMessageIn(const tag_RANGE& body) {
+  if (GetTotalCount() >= MAX_DESCRIPTORS) {
+    m_dwStatus = static_cast<DWORD>(E_MIME_TOO_MANY_PARTS);
+    return E_MIME_TOO_MANY_PARTS;
+  }
+  CRfc822PartDescriptor* child = CreateChild();
+  if (child == nullptr) {
+    m_dwStatus = NO_DESCRIPTOR;
+    return static_cast<HRESULT>(NO_DESCRIPTOR);
+  }
+  child->m_nKind = KIND_MESSAGE;
+  child->m_dwPartStart = child->m_dwHeaderEnd = child->m_dwBodyStart = m_dwBodyStart;
+  child->m_dwPartEnd = m_dwPartEnd;
+  child->m_dwPreambleStart = child->m_dwPreambleEnd = m_dwBodyStart;
+  child->m_dwEpilogueStart = child->m_dwEpilogueEnd = m_dwPartEnd;
+  HRESULT hr = ResultOf([&] {
+    child->m_strMediaType = m_strMediaType;
+    child->m_strTransferEncoding = m_strTransferEncoding;
+  });
+  child->m_bHasContentType = 1;
+  if (hr == S_OK) hr = child->ParseNestedMessageIn(body);
+  if (child->m_dwStatus == 0) child->m_dwStatus = static_cast<DWORD>(hr);
   return hr;
 }
 

@@ -119,6 +119,10 @@ const std::string kEncodedInnerB64 = "U3ViamVjdDogYjY0DQpDb250ZW50LVR5cGU6IHRleH
 // ":&D@" "=&AE" "<F4*" for "hi " "the" "re\n".
 const std::string kUuLines = "):&D@=&AE<F4*\r\n`\r\nend\r\n";
 const std::string kPasted = "From: bob@example.org\r\nSubject: fwd\r\n\r\nold text\r\n";
+// A pasted mail whose header announces a message, and that message.
+const std::string kAnnounced = "From: c@example.org\r\nSubject: inner\r\n\r\nhello\r\n";
+const std::string kPastedRfc822 =
+    "From: x@example.org\r\nSubject: fwd\r\nContent-Type: message/rfc822\r\n\r\n" + kAnnounced;
 
 std::string BinHexFile();
 
@@ -190,6 +194,14 @@ std::vector<tag_FIXTURE> Fixtures() {
         {"1.", 2, "text/plain", "", "", 0, "", "Hello,\r\nforwarded below:\r\n\r\n", 0, 0},
         {"2.", 1, "text/plain", "binary", "", 0, "", kPasted, 0x20, 0},
         {"2.1.", 2, "text/plain", "binary", "", 0, "", "old text\r\n", 0, 0}}},
+      // Pasted mail typed message/rfc822 keeps its own header; the message
+      // it announces is its child.
+      {"pastedrfc822", "Content-Type: text/plain\r\n\r\nSee below:\r\n\r\n" + kPastedRfc822,
+       {{"-", 1, "text/plain", "", "", 0, "", kWhole, 0x20, 0},
+        {"1.", 2, "text/plain", "", "", 0, "", "See below:\r\n\r\n", 0, 0},
+        {"2.", 1, "message/rfc822", "binary", "", 0, "", kPastedRfc822, 0x12C, 0},
+        {"2.1.", 1, "text/plain", "binary", "", 0, "", kAnnounced, 0, 0},
+        {"2.1.1.", 2, "text/plain", "binary", "", 0, "", "hello\r\n", 0, 0}}},
       // The same text in HTML is not searched for pasted mail.
       {"htmlpasted", "Content-Type: text/html\r\n\r\n<p>see</p>\r\n" + kPasted,
        {{"-", 1, "text/html", "", "", 0, "", kWhole, 0, 0},
@@ -260,6 +272,48 @@ TEST(ParseFillTool, FixtureTrees) {
     std::string path = WriteFile(f.name, f.message);
     EXPECT_EQ(Expected(f.message, f.tree), Dump(path)) << f.name;
     unlink(path.c_str());
+  }
+}
+
+// Every byte of a text that hides pasted mail lies in one of its pieces:
+// the lengths of the root's children in the dump add up to the body.
+TEST(ParseFillTool, PiecesOfAPastedMailAddUpToTheBody) {
+  const std::string text = "See below:\r\n\r\n";
+  const std::string typed = "From: x@y\nTo: z@w\nSubject: fwd\nContent-Type: message/rfc822\n\n";
+  const struct {
+    const char* name;
+    std::string message;
+  } cases[] = {
+      {"lf", "Subject: s\n\nSee below:\n\n" + typed + "From: c@d\nSubject: inner\n\nhello\n"},
+      {"crlf", "Content-Type: text/plain\r\n\r\n" + text + kPastedRfc822},
+      {"plain", "Content-Type: text/plain\r\n\r\n" + text + kPasted},
+      {"two", "Subject: s\r\n\r\n" + text + kPastedRfc822 + "\r\n" + kPastedRfc822},
+      {"base64",
+       "Subject: s\r\n\r\n" + text +
+           "From: x@y\r\nContent-Type: message/rfc822\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+           kEncodedInnerB64 + "\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = WriteFile(c.name, c.message);
+    const std::string dump = Dump(path);
+    unlink(path.c_str());
+    size_t headerEnd = c.message.find("\r\n\r\n");
+    headerEnd = headerEnd == std::string::npos ? c.message.find("\n\n") + 2 : headerEnd + 4;
+    size_t pieces = 0, count = 0;
+    for (size_t at = 0; at < dump.size();) {
+      size_t eol = dump.find('\n', at);
+      const std::string line = dump.substr(at, eol - at);
+      at = eol + 1;
+      // The root's children: indented once.
+      if (line.compare(0, 2, "  ") != 0 || line[2] == ' ') continue;
+      const size_t len = line.find(" len=");
+      ASSERT_NE(len, std::string::npos) << line;
+      pieces += std::stoul(line.substr(len + 5));
+      ++count;
+    }
+    EXPECT_GE(count, 2u) << dump;
+    EXPECT_EQ(pieces, c.message.size() - headerEnd) << dump;
   }
 }
 
