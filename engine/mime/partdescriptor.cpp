@@ -24,8 +24,8 @@ namespace telsor {
 
 namespace {
 
-// Out of memory for a new descriptor (the Win32 number).
-const DWORD NO_DESCRIPTOR = 8;
+// Out of memory for a new descriptor (the Win32 number, as a failing result).
+const HRESULT NO_DESCRIPTOR = ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
 
 const char kTrailingBlanks[] = " \t\r\n";
 
@@ -390,8 +390,8 @@ HRESULT CRfc822PartDescriptor::ParseMultipartIn(const tag_RANGE& r) {
     }
     CRfc822PartDescriptor* child = CreateChild();
     if (child == nullptr) {
-      m_dwStatus = NO_DESCRIPTOR;
-      return static_cast<HRESULT>(NO_DESCRIPTOR);
+      m_dwStatus = static_cast<DWORD>(NO_DESCRIPTOR);
+      return NO_DESCRIPTOR;
     }
     child->m_dwAnomalyFlags |= record.flags;
     child->m_nKind = KIND_BODY_PART;
@@ -479,8 +479,8 @@ HRESULT CRfc822PartDescriptor::ParseAnnouncedMessageIn(const tag_RANGE& body) {
   }
   CRfc822PartDescriptor* child = CreateChild();
   if (child == nullptr) {
-    m_dwStatus = NO_DESCRIPTOR;
-    return static_cast<HRESULT>(NO_DESCRIPTOR);
+    m_dwStatus = static_cast<DWORD>(NO_DESCRIPTOR);
+    return NO_DESCRIPTOR;
   }
   child->m_nKind = KIND_MESSAGE;
   child->m_dwPartStart = child->m_dwHeaderEnd = child->m_dwBodyStart = m_dwBodyStart;
@@ -521,7 +521,7 @@ HRESULT CRfc822PartDescriptor::CheckTextForHiddenPartIn(const tag_RANGE& r) {
       if (record.end < record.begin) continue;
       if (GetTotalCount() >= MAX_DESCRIPTORS) return E_MIME_TOO_MANY_PARTS;
       CRfc822PartDescriptor* child = CreateChild();
-      if (child == nullptr) Throw(static_cast<HRESULT>(NO_DESCRIPTOR));
+      if (child == nullptr) Throw(NO_DESCRIPTOR);
       child->m_dwAnomalyFlags |= record.flags;
       child->m_dwHeaderEnd = record.begin + offset;
       child->m_dwPartEnd = record.end + offset;

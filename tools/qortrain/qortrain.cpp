@@ -60,6 +60,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/errorroad.h"
 #include "classify/maildataset.h"
 #include "classify/ngramsclassifier.h"
 #include "foundation/fileasistream.h"
@@ -293,7 +294,7 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
   if (g_bar) fputc('\n', stderr);
   if (hr != S_OK) {
     fprintf(stderr, "qortrain: %s: training failed with code 0x%08X%s\n", what, static_cast<unsigned>(hr),
-            hr == ERROR_INVALID_DATA ? " (a class has no messages)" : "");
+            hr == telsor::ResultFromSystemError(ERROR_INVALID_DATA) ? " (a class has no messages)" : "");
     return 1;
   }
   if (o.keep >= 0) c.ReduceWeightVector(static_cast<ULONG>(o.keep), 0.0);

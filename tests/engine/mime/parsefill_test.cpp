@@ -17,6 +17,7 @@
 #include "codectestutil.h"
 #include "common/teststream.h"
 #include "engine/foundation/streamtestutil.h"
+#include "foundation/errorroad.h"
 #include "mime/applefile.h"
 #include "mime/binhex.h"
 #include "mime/bodypart.h"
@@ -341,7 +342,7 @@ const std::string kOnePart = "Subject: hi\r\nContent-Type: text/plain; charset=u
 TEST(ParseFill, MissingFileGivesNotFound) {
   CRfc822Message message;
   CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(TempPath("absent").c_str(), FALSE);
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Parser(4096)->ParseMessage(file, PARSE_SCOPE_FULL, message));
+  EXPECT_EQ(ResultFromSystemError(ERROR_FILE_NOT_FOUND), Parser(4096)->ParseMessage(file, PARSE_SCOPE_FULL, message));
 }
 
 TEST(ParseFill, UnreadableFileIsAFailureNotAnEmptyMessage) {
@@ -351,8 +352,8 @@ TEST(ParseFill, UnreadableFileIsAFailureNotAnEmptyMessage) {
   CRfc822Message message;
   CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(dir.c_str(), FALSE);
   HRESULT hr = Parser(1 << 20)->ParseMessage(file, PARSE_SCOPE_FULL, message);
-  EXPECT_EQ(EISDIR, hr);
-  EXPECT_EQ(static_cast<DWORD>(EISDIR), message.GetParseStatus());
+  EXPECT_EQ(ResultFromSystemError(EISDIR), hr);
+  EXPECT_EQ(static_cast<DWORD>(ResultFromSystemError(EISDIR)), message.GetParseStatus());
   rmdir(dir.c_str());
 }
 
@@ -623,9 +624,9 @@ TEST(ParseFill, EveryReadFailureOfTheStreamIsReturned) {
 TEST(ParseFill, AStreamShorterThanItsSizeIsAReadFailure) {
   CTestStream stream(kTwoParts);
   CRfc822Message message;
-  EXPECT_EQ(static_cast<HRESULT>(EIO), Parser(1 << 20)->ParseMessage(&stream, static_cast<ULONG>(kTwoParts.size() + 1),
+  EXPECT_EQ(ResultFromSystemError(EIO), Parser(1 << 20)->ParseMessage(&stream, static_cast<ULONG>(kTwoParts.size() + 1),
                                                                        PARSE_SCOPE_FULL, message));
-  EXPECT_EQ(static_cast<DWORD>(EIO), message.GetParseStatus());
+  EXPECT_EQ(static_cast<DWORD>(ResultFromSystemError(EIO)), message.GetParseStatus());
   // A stream handing out pieces of exactly its size parses whole.
   CTestStream pieces(kTwoParts);
   pieces.maxChunk = 1;
@@ -667,9 +668,47 @@ TEST(ParseFill, AFileThatReadsShortIsAReadFailure) {
   for (ULONG limit : {0ul, 4096ul}) {
     CRfc822Message message;
     CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path, FALSE);
-    EXPECT_EQ(static_cast<HRESULT>(EIO), Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message)) << limit;
-    EXPECT_EQ(static_cast<DWORD>(EIO), message.GetParseStatus()) << limit;
+    EXPECT_EQ(ResultFromSystemError(EIO), Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message)) << limit;
+    EXPECT_EQ(static_cast<DWORD>(ResultFromSystemError(EIO)), message.GetParseStatus()) << limit;
   }
+}
+
+// A message file cut to half its size between the size check and the read
+// (the parser's seam): a read failure on every road, in the file's memory
+// branch and its stream branch, never a signal.
+void CutToHalf(const char* path) {
+  struct stat st;
+  ASSERT_EQ(0, stat(path, &st));
+  EXPECT_EQ(0, truncate(path, st.st_size / 2));
+}
+
+TEST(ParseFill, AFileCutAfterItsSizeWasTakenIsAReadFailure) {
+  std::string message = "Subject: cut\r\nContent-Type: text/plain\r\n\r\n";
+  while (message.size() < 3 * 4096) message += "a line of text that the cut will lose\r\n";
+  const std::string path = TempPath("cut.eml");
+  CRfc822Parser::s_pfnFileSized = CutToHalf;
+  for (ULONG limit : {0ul, 1ul << 20}) {
+    SCOPED_TRACE(limit);
+    WriteFile("cut.eml", message);
+    CRfc822PartDescriptor root(nullptr);
+    const HRESULT scan = Parser(limit)->GetMIMEStructOfMsg(path.c_str(), root);
+    EXPECT_TRUE(FAILED(scan)) << std::hex << scan;
+    EXPECT_EQ(static_cast<DWORD>(scan), root.m_dwStatus);
+
+    WriteFile("cut.eml", message);
+    CRfc822Message parsed;
+    CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+    const HRESULT hr = Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, parsed);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(static_cast<DWORD>(hr), parsed.GetParseStatus());
+  }
+  CRfc822Parser::s_pfnFileSized = nullptr;
+  // Unchanged, the same file scans whole.
+  WriteFile("cut.eml", message);
+  CRfc822PartDescriptor root(nullptr);
+  EXPECT_EQ(S_OK, Parser(1 << 20)->GetMIMEStructOfMsg(path.c_str(), root));
+  EXPECT_EQ(static_cast<DWORD>(message.size()), root.m_dwPartEnd);
+  unlink(path.c_str());
 }
 
 }  // namespace
@@ -807,7 +846,7 @@ TEST(ParseFill, UnopenableFileIsAFailure) {
       CRfc822Message message;
       CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
       HRESULT hr = Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message);
-      const HRESULT expected = limit == 0 ? E_ACCESSDENIED : static_cast<HRESULT>(EACCES);
+      const HRESULT expected = limit == 0 ? E_ACCESSDENIED : ResultFromSystemError(EACCES);
       if (hr != expected || message.GetParseStatus() != static_cast<DWORD>(expected)) bad = bad * 10 + 1;
       if (message.GetParts(nullptr)->GetCount() != 0) bad = bad * 10 + 2;
     }
