@@ -75,6 +75,16 @@ void CutToHalf(const char* path) {
   EXPECT_EQ(0, truncate(path, st.st_size / 2));
 }
 
+// call's result with path holding bytes anew and cut to half of them
+// between its size check and its read.
+HRESULT WithFileCut(const std::string& path, const std::string& bytes, const std::function<HRESULT()>& call) {
+  WriteFileBytes(path, bytes);
+  CRfc822Parser::s_pfnFileSized = CutToHalf;
+  const HRESULT hr = call();
+  CRfc822Parser::s_pfnFileSized = nullptr;
+  return hr;
+}
+
 // A compiled script whose substring matcher record was damaged.
 std::string ScriptWithSubstring() {
   CSieveScript script;
@@ -100,34 +110,15 @@ TEST(FailingResults, EveryLoaderFailsWithAFailingResult) {
        ResultFromSystemError(ERROR_FILE_NOT_FOUND)},
       {"parse of a folder", [&] { return ParseFile(dir / "folder", 1 << 20); }, ResultFromSystemError(EISDIR)},
       {"parse of a file cut after its size was taken, in memory",
-       [&] {
-         WriteFileBytes(good, message);
-         CRfc822Parser::s_pfnFileSized = CutToHalf;
-         HRESULT hr = ParseFile(good, 1 << 20);
-         CRfc822Parser::s_pfnFileSized = nullptr;
-         return hr;
-       },
+       [&] { return WithFileCut(good, message, [&] { return ParseFile(good, 1 << 20); }); },
        ResultFromSystemError(EIO)},
       {"parse of a file cut after its size was taken, from disk",
-       [&] {
-         WriteFileBytes(good, message);
-         CRfc822Parser::s_pfnFileSized = CutToHalf;
-         HRESULT hr = ParseFile(good, 0);
-         CRfc822Parser::s_pfnFileSized = nullptr;
-         return hr;
-       },
-       ResultFromSystemError(EIO)},
+       [&] { return WithFileCut(good, message, [&] { return ParseFile(good, 0); }); }, ResultFromSystemError(EIO)},
       {"structure scan of a missing file", [&] { return ScanFile(missing, 1 << 20); },
        ResultFromSystemError(ERROR_FILE_NOT_FOUND)},
       {"structure scan of a folder", [&] { return ScanFile(dir / "folder", 1 << 20); }, ResultFromSystemError(EISDIR)},
       {"structure scan of a file cut after its size was taken",
-       [&] {
-         WriteFileBytes(good, message);
-         CRfc822Parser::s_pfnFileSized = CutToHalf;
-         HRESULT hr = ScanFile(good, 1 << 20);
-         CRfc822Parser::s_pfnFileSized = nullptr;
-         return hr;
-       },
+       [&] { return WithFileCut(good, message, [&] { return ScanFile(good, 1 << 20); }); },
        ResultFromSystemError(EIO)},
       {"stream shorter than its size",
        [&] {
