@@ -11,7 +11,9 @@ the file ("file", QorEngineSpamTestFile) or from memory (a one-message
 mailbox, QorEngineSpamTestMemory; qorhost's own copy of the bytes counts).
 The peak resident set of that child (getrusage, ru_maxrss) is printed with
 the peak of the same program on a one-line message (the fixed amount) and
-the ratio of what lies above that to the message's size. Not a timed test.
+the ratio of what lies above that to the message's size. Messages are
+written by a process of their own, as a child's peak includes the memory of
+the process it was forked from. Not a timed test.
 """
 import argparse
 import os
@@ -73,7 +75,18 @@ def peak_kib(qorhost, data, path):
     return usage.ru_maxrss
 
 
+def write_message(kind, size, path, form):
+    """Writes one message; runs in a process of its own (see main)."""
+    with open(path, "w") as f:
+        if form == "memory":
+            f.write("From bench Mon Jan  1 00:00:00 2024\n")
+        f.write(message(kind, size, random.Random(size)))
+
+
 def main():
+    if len(sys.argv) == 6 and sys.argv[1] == "--write":
+        write_message(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5])
+        return
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("qorhost")
     ap.add_argument("data")
@@ -81,21 +94,21 @@ def main():
     ap.add_argument("--kinds", default="text,html,oneline,base64")
     ap.add_argument("--form", choices=("file", "memory"), default="file")
     args = ap.parse_args()
-    rng = random.Random(1)
     with tempfile.TemporaryDirectory() as tmp:
-        def write(name, text):
+        # A child's peak counts the memory of the process it was forked
+        # from, so this one never holds a message: a process of its own
+        # writes each.
+        def write(name, kind, size):
             path = os.path.join(tmp, name)
-            with open(path, "w") as f:
-                if args.form == "memory":
-                    f.write("From bench Mon Jan  1 00:00:00 2024\n")
-                f.write(text)
+            subprocess.run([sys.executable, os.path.abspath(__file__), "--write", kind, str(size), path, args.form],
+                           check=True)
             return path
-        base = peak_kib(args.qorhost, args.data, write("small.eml", message("text", 100, rng))) / 1024
+        base = peak_kib(args.qorhost, args.data, write("small.eml", "text", 100)) / 1024
         print("fixed: %.1f MiB (a one-line message), form %s" % (base, args.form))
         print("%-8s %9s %11s %8s" % ("kind", "size MiB", "peak MiB", "ratio"))
         for kind in args.kinds.split(","):
             for mib in (int(s) for s in args.sizes.split(",")):
-                path = write("%s%d.eml" % (kind, mib), message(kind, mib << 20, rng))
+                path = write("%s%d.eml" % (kind, mib), kind, mib << 20)
                 size = os.path.getsize(path) / (1 << 20)
                 peak = peak_kib(args.qorhost, args.data, path) / 1024
                 os.unlink(path)
