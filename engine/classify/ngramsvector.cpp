@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "classify/recordio.h"
+#include "foundation/errorroad.h"
 #include "foundation/exception.h"
 #include "foundation/throwcode.h"
 
@@ -206,53 +208,93 @@ void RadixSort(ULONGLONG* keys, ULONGLONG* tmp, size_t count) {
 constexpr unsigned WideDigit(unsigned bits) { return (bits + (bits + 10) / 11 - 1) / ((bits + 10) / 11); }
 const size_t kWideSortFrom = 4096;
 
+// Windows sorted a chunk at a time: the scratch of the sort is fixed, and
+// what is kept between chunks is one count per distinct window.
+const size_t kKeyChunk = size_t(1) << 20;
+
+// A distinct window and how often it came.
+struct tag_KEY_COUNT {
+  ULONGLONG key;
+  size_t count;
+};
+
 // The entries of the grams windows of N bytes of the kept text, for N of 1
-// to 8: each window as a number whose order is the bytes' order, sorted,
-// then one entry per run of equal numbers. kept is released once read;
-// *data gets the new block; returns the number of entries.
+// to 8: each window as a number whose order is the bytes' order, sorted
+// (a chunk of windows at a time, merged into the runs of equal numbers
+// so far), then one entry per run of equal numbers. kept is released once
+// read; *data gets the new block, made for the distinct windows alone;
+// returns the number of entries. Memory beyond the text is a fixed scratch
+// plus a few words per distinct window, whatever the text's length.
 template <unsigned N>
 size_t KeyedEntries(std::unique_ptr<BYTE[]>& kept, size_t grams, Block::Header** data) {
-  std::unique_ptr<ULONGLONG[]> keys = NewOwnedArray<ULONGLONG>(grams);
+  const size_t chunk = grams < kKeyChunk ? grams : kKeyChunk;
+  std::unique_ptr<ULONGLONG[]> keys = NewOwnedArray<ULONGLONG>(chunk);
+  std::unique_ptr<ULONGLONG[]> tmp = NewOwnedArray<ULONGLONG>(chunk > 256 ? chunk : 0);
+  std::vector<tag_KEY_COUNT> runs, merged, chunkRuns;
   const ULONGLONG mask = N == 8 ? ~ULONGLONG(0) : (ULONGLONG(1) << (8 * (N % 8))) - 1;
   const BYTE* text = kept.get();
   ULONGLONG key = 0;
   for (size_t i = 0; i + 1 < N; ++i) key = (key << 8) | text[i];
-  for (size_t i = 0; i < grams; ++i) {
-    key = ((key << 8) | text[i + N - 1]) & mask;
-    keys[i] = key;
+  for (size_t from = 0; from < grams; from += chunk) {
+    const size_t count = grams - from < chunk ? grams - from : chunk;
+    for (size_t i = 0; i < count; ++i) {
+      key = ((key << 8) | text[from + i + N - 1]) & mask;
+      keys[i] = key;
+    }
+    if (count > 256) {
+      if (count >= kWideSortFrom)
+        RadixSort<8 * N, WideDigit(8 * N)>(keys.get(), tmp.get(), count);
+      else
+        RadixSort<8 * N, 8>(keys.get(), tmp.get(), count);
+    } else {
+      std::sort(keys.get(), keys.get() + count);
+    }
+    WithMemoryException([&] {
+      chunkRuns.clear();
+      for (size_t i = 0; i < count;) {
+        size_t j = i + 1;
+        while (j < count && keys[j] == keys[i]) ++j;
+        chunkRuns.push_back({keys[i], j - i});
+        i = j;
+      }
+      if (runs.empty()) {
+        runs.swap(chunkRuns);
+        return;
+      }
+      merged.clear();
+      merged.reserve(runs.size() + chunkRuns.size());
+      size_t a = 0, b = 0;
+      while (a < runs.size() || b < chunkRuns.size()) {
+        if (b == chunkRuns.size() || (a < runs.size() && runs[a].key < chunkRuns[b].key)) {
+          merged.push_back(runs[a++]);
+        } else if (a == runs.size() || chunkRuns[b].key < runs[a].key) {
+          merged.push_back(chunkRuns[b++]);
+        } else {
+          merged.push_back({runs[a].key, runs[a].count + chunkRuns[b].count});
+          ++a;
+          ++b;
+        }
+      }
+      runs.swap(merged);
+    });
   }
   kept.reset();
-  if (grams > 256) {
-    std::unique_ptr<ULONGLONG[]> tmp = NewOwnedArray<ULONGLONG>(grams);
-    if (grams >= kWideSortFrom)
-      RadixSort<8 * N, WideDigit(8 * N)>(keys.get(), tmp.get(), grams);
-    else
-      RadixSort<8 * N, 8>(keys.get(), tmp.get(), grams);
-  } else {
-    std::sort(keys.get(), keys.get() + grams);
-  }
-  // Room for every window; the block is cut to the entries made.
+  keys.reset();
+  tmp.reset();
+  WithMemoryException([&] {
+    std::vector<tag_KEY_COUNT>().swap(merged);
+    std::vector<tag_KEY_COUNT>().swap(chunkRuns);
+  });
+  const size_t distinct = runs.size();
+  if (distinct > 0xFFFFFFFFu) AfxThrowMemoryException();
   const size_t entrySize = N + 4u;
-  *data = Block::Alloc(grams * entrySize);
+  *data = Block::Alloc(distinct * entrySize);
   BYTE* out = Block::Items(*data);
-  size_t distinct = 0;
   const COccurrenceWeights& weight = OccurrenceWeights();
-  for (size_t i = 0; i < grams;) {
-    const ULONGLONG k = keys[i];
-    size_t j = i + 1;
-    while (j < grams && keys[j] == k) ++j;
-    PutWeight(out, weight(j - i));
-    StoreNGramKey<N>(out + 4, k);
+  for (const tag_KEY_COUNT& run : runs) {
+    PutWeight(out, weight(run.count));
+    StoreNGramKey<N>(out + 4, run.key);
     out += entrySize;
-    ++distinct;
-    i = j;
-  }
-  if (distinct > 0xFFFFFFFFu) {
-    Block::Release(*data);
-    AfxThrowMemoryException();
-  }
-  if (distinct < grams) {
-    if (Block::Header* cut = Block::TryGrow(*data, distinct * entrySize)) *data = cut;
   }
   (*data)->nCount = distinct * entrySize;
   return distinct;

@@ -249,7 +249,7 @@ HRESULT TestRawBody(CRfc822Part* part, SIEVE_KEYS keys, tag_FILTER_CTXT*) {
     return Verdict(SearchAnyKey(keys, reinterpret_cast<const char*>(content), length));
   } catch (...) {
     HRESULT hr = ResultOfCurrentException();
-    return hr == E_OUTOFMEMORY ? ERROR_NOT_ENOUGH_MEMORY : hr;
+    return hr == E_OUTOFMEMORY ? ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY) : hr;
   }
 }
 

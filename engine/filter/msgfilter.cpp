@@ -50,19 +50,19 @@ CSharedObjPtr<CSharedTmpFile> FileToParse(CRfc822Message& message, const char* p
 // The text of an envelope file, or the binding's failure code.
 HRESULT ReadEnvelopeText(const char* path, char** text) {
   struct stat st;
-  if (stat(path, &st) != 0) return ERROR_FILE_NOT_FOUND;
+  if (stat(path, &st) != 0) return ResultFromSystemError(ERROR_FILE_NOT_FOUND);
   FILE* in = fopen(path, "rt");
-  if (in == nullptr) return static_cast<HRESULT>(GetLastError());
+  if (in == nullptr) return ResultFromSystemError(GetLastError());
   size_t size = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
   char* buffer = static_cast<char*>(calloc(size + 1, 1));
   if (buffer == nullptr) {
     fclose(in);
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
   }
   // A short read keeps what arrived (the buffer stays NUL-terminated); a
   // file that opens but cannot be read (a directory) is no envelope text.
   (void)fread(buffer, 1, size, in);
-  const HRESULT readError = ferror(in) ? static_cast<HRESULT>(GetLastError()) : S_OK;
+  const HRESULT readError = ferror(in) ? ResultFromSystemError(GetLastError()) : S_OK;
   fclose(in);
   if (readError != S_OK) {
     free(buffer);
@@ -83,7 +83,7 @@ CMsgFilter::~CMsgFilter() {
 
 HRESULT CMsgFilter::Initialize(const char* tempDir) {
   char* copy = nullptr;
-  if (tempDir != nullptr && (copy = strdup(tempDir)) == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  if (tempDir != nullptr && (copy = strdup(tempDir)) == nullptr) return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
   free(m_pszTempDir);
   m_pszTempDir = copy;
   return S_OK;
@@ -143,7 +143,7 @@ HRESULT CMsgFilter::SetMessage(CRfc822Message* message, CRfc822Fields* envelope)
   FreeFilterContext();
   if (message == nullptr) return E_POINTER;
   tag_FILTER_CTXT* context = NewContext();
-  if (context == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  if (context == nullptr) return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
   m_pContext = context;
   context->pMessage = message;
   // The path is needed only to parse the message further; one parsed whole
@@ -155,8 +155,8 @@ HRESULT CMsgFilter::SetMessage(CRfc822Message* message, CRfc822Fields* envelope)
     HRESULT hr = ResultOf([&] { file = message->GetContentAsFile(); });
     if (hr == S_OK && file != nullptr && file->GetFileName() != nullptr &&
         (context->pszMessageFile = strdup(file->GetFileName())) == nullptr)
-      hr = ERROR_NOT_ENOUGH_MEMORY;
-    if (hr == E_OUTOFMEMORY) hr = ERROR_NOT_ENOUGH_MEMORY;
+      hr = ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
+    if (hr == E_OUTOFMEMORY) hr = ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
     if (hr != S_OK) {
       FreeFilterContext();
       return hr;
@@ -174,15 +174,15 @@ HRESULT CMsgFilter::SetMessage(const char* messageFile, const char* envelopeFile
   if (messageFile == nullptr) return S_OK;
   CSharedObjPtr<CSharedTmpFile> file;
   if (ResultOf([&] { file = new CSharedTmpFile(messageFile, FALSE); }) != S_OK || file->GetFileName() == nullptr)
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
   tag_FILTER_CTXT* context = NewContext();
-  if (context == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  if (context == nullptr) return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
   m_pContext = context;
   context->pszMessageFile = strdup(messageFile);
   context->pMessage = context->pszMessageFile != nullptr ? new (std::nothrow) CRfc822Message : nullptr;
   if (context->pMessage == nullptr) {
     FreeFilterContext();
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
   }
   context->bOwnMessage = TRUE;
   context->pMessage->PutContentAsFile(file);

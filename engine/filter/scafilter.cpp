@@ -88,7 +88,7 @@ namespace {
 // engine's memory exception, anything else the message's binding failure.
 void ThrowIfNotBound(HRESULT hr) {
   if (hr == S_OK) return;
-  if (hr == ERROR_NOT_ENOUGH_MEMORY || hr == E_OUTOFMEMORY) AfxThrowMemoryException();
+  if (hr == ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY) || hr == E_OUTOFMEMORY) AfxThrowMemoryException();
   ThrowError(QOR_ERROR_MESSAGE, static_cast<DWORD>(hr), "Unable assign message content.");
 }
 

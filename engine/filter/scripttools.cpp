@@ -91,7 +91,7 @@ HRESULT GetStringFromHGlobal(HGLOBAL handle, DWORD size, TSTRING& text) {
     const void* bytes = GlobalLock(handle);
     if (bytes == nullptr) {
       text.ReleaseBuffer(0);
-      return static_cast<HRESULT>(GetLastError());
+      return ResultFromSystemError(GetLastError());
     }
     memcpy(room, bytes, size);
     GlobalUnlock(handle);

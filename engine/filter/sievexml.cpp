@@ -163,14 +163,14 @@ void ReadParts(const TSTRING& text, const char* separators, WORD* const* fields,
 
 bool SafeIdentifier(const TSTRING& id) { return id.Find('/') < 0; }
 
-// Writes the whole buffer, however the system splits it; the error number
-// is thrown.
+// Writes the whole buffer, however the system splits it; the failing
+// result of the error number is thrown.
 void WriteAll(int fd, const char* p, size_t n) {
   while (n > 0) {
     ssize_t done = write(fd, p, n);
     if (done < 0) {
       if (errno == EINTR) continue;
-      ThrowCode(static_cast<DWORD>(errno));
+      ThrowCode(static_cast<DWORD>(ResultFromErrno()));
     }
     p += done;
     n -= static_cast<size_t>(done);
@@ -187,16 +187,16 @@ void WriteScriptFile(const TSTRING& path, const TSTRING& text) {
   if (fd >= 0 && CheckRegularFile(fd) != 0) {
     const int error = errno;
     close(fd);
-    ThrowCode(static_cast<DWORD>(error));
+    ThrowCode(static_cast<DWORD>(ResultFromSystemError(static_cast<DWORD>(error))));
   }
-  if (fd < 0) ThrowCode(static_cast<DWORD>(errno));
+  if (fd < 0) ThrowCode(static_cast<DWORD>(ResultFromErrno()));
   int rc;
   while ((rc = flock(fd, LOCK_EX)) < 0 && errno == EINTR) {
   }
   if (rc < 0) {
     const int error = errno;
     close(fd);
-    ThrowCode(static_cast<DWORD>(error));
+    ThrowCode(static_cast<DWORD>(ResultFromSystemError(static_cast<DWORD>(error))));
   }
   const int error = [&]() -> int {
     try {
@@ -214,7 +214,7 @@ void WriteScriptFile(const TSTRING& path, const TSTRING& text) {
   while (flock(fd, LOCK_UN) < 0 && errno == EINTR) {
   }
   close(fd);
-  if (error != 0) ThrowCode(static_cast<DWORD>(error));
+  if (error != 0) ThrowCode(static_cast<DWORD>(ResultFromSystemError(static_cast<DWORD>(error))));
 }
 
 // The record's fields from the children of a SCRIPT element; CDATA texts

@@ -19,7 +19,13 @@
 //     return hr;
 //   }
 //
-// Translation: DWORD thrown through ThrowCode -> the code; CException* ->
+// A system error (errno, a Win32 error number, the last error) becomes a
+// failing result in one place:
+//
+//   if (read(fd, buf, n) < 0) return telsor::ResultFromSystemError(errno);  // EIO -> 0x80070005
+//
+// Translation: DWORD thrown through ThrowCode -> the code (a system error
+// number thrown bare -> ResultFromSystemError of it); CException* ->
 // its GetResultCode(), then Delete(); std::bad_alloc -> E_OUTOFMEMORY;
 // anything else -> E_UNKNOWN_EXCEPTION. A DWORD of 0 (which nothing should
 // throw) still reads as a failure: E_FAIL.
@@ -41,6 +47,14 @@
 #include "foundation/wintypes.h"
 
 namespace telsor {
+
+// The failing result of a system error number: E_SYSTEM_ERROR_BASE plus the
+// number for 1 to 0xFFFF (FAILED() holds); a value that already is a
+// failing result is kept; 0 (no error recorded) and larger numbers give
+// E_FAIL.
+HRESULT ResultFromSystemError(DWORD error) noexcept;
+// ResultFromSystemError(errno), with EIO when errno holds none (a short read).
+HRESULT ResultFromErrno() noexcept;
 
 // Call only inside a catch handler (catch (...) is the usual one): the result
 // code of the exception being handled. An engine exception is released.

@@ -29,7 +29,7 @@ BOOL CopyFixedMessage(const char* text, char* buffer, UINT size) {
 
 const char* const kFileMessages[] = {
     nullptr,
-    "An unknown error occurred while accessing %s1.",
+    "An unknown error occurred while accessing %s.",
     "%s was not found.",
     "%s contains an invalid path.",
     "%s could not be opened because there are too many open files.",

@@ -16,8 +16,8 @@
 //   stream->Release();
 //
 // The Win32 error numbers below are what the system layer stores as the last
-// error itself; they are plain small numbers, not failure codes, and some
-// matchers return them as their result (ERROR_NOT_ENOUGH_MEMORY, 8).
+// error itself; they are plain small numbers, not failure codes: a boundary
+// that returns one as its result passes it through ResultFromSystemError.
 #ifndef TELSOR_FOUNDATION_RESULTS_H
 #define TELSOR_FOUNDATION_RESULTS_H
 
@@ -40,6 +40,11 @@
 #define TYPE_E_CANTLOADLIBRARY ((int32_t)0x8002802Fu)
 // Facility 0x00: an exception of unknown kind.
 #define E_UNKNOWN_EXCEPTION ((int32_t)0xE000FFFFu)
+// Facility 0x07: a system error (an errno value or a Win32 error number)
+// as a failing result, 0x80070000 plus the number; made only by
+// ResultFromSystemError (foundation/errorroad.h).
+#define FACILITY_SYSTEM 0x07
+#define E_SYSTEM_ERROR_BASE ((int32_t)0x80070000u)
 // A stored record of another format version (search matchers and compiled
 // filter scripts share this value).
 #define E_RECORD_VERSION ((int32_t)0xE00A00C9u)

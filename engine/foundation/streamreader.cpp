@@ -126,14 +126,28 @@ HRESULT CStreamReader::ReadData(DWORD from, DWORD to, TSTRING& out) {
     return ResultOf([&] { out.AssignCopy(static_cast<int>(to - p), reinterpret_cast<const char*>(bytes)); });
   }
   return ResultOf([&] {
+    // The room grows by doubling, up to the bytes asked for (the end of the
+    // data may be unknown yet), so a long range costs time linear in it.
     TSTRING text;
+    ULONGLONG room = 0;
+    ULONGLONG filled = 0;
+    char* buffer = nullptr;
     while (p < to && Load(p)) {
       ULONGLONG offset = p - m_nWinStart;
       ULONGLONG n = m_nWinLen - offset;
       if (n > to - p) n = to - p;
-      text.append(reinterpret_cast<const char*>(m_pData + offset), static_cast<int>(n));
+      if (filled + n > room) {
+        room = room * 2 > filled + n ? room * 2 : filled + n;
+        if (room > filled + (to - p)) room = filled + (to - p);
+        if (room > 0x7FFFFFFFull) AfxThrowMemoryException();
+        if (buffer != nullptr) text.ReleaseBuffer(static_cast<int>(filled));  // the bytes so far are kept
+        buffer = text.GetBuffer(static_cast<int>(room));
+      }
+      memcpy(buffer + filled, m_pData + offset, static_cast<size_t>(n));
+      filled += n;
       p += n;
     }
+    text.ReleaseBuffer(static_cast<int>(filled));
     out = text;
   });
 }

@@ -59,7 +59,11 @@ BOOL SystemTimeToTzSpecificLocalTime(const void* zone, const SYSTEMTIME* in, SYS
 DWORD GetTickCount(void);
 void Sleep(DWORD milliseconds);
 
-// Last error: the calling thread's errno.
+// Last error: the calling thread's errno. A Win32 number that the layer
+// sets itself (8, 13, 14, 18, 87, 206) is kept for GetLastError while errno
+// holds the nearest errno value (13 is EINVAL, not EACCES), so strerror
+// describes it; a later system failure that changes errno is the last
+// error again.
 void SetLastError(DWORD code);
 DWORD GetLastError(void);
 

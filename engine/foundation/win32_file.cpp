@@ -260,9 +260,9 @@ HANDLE FindFirstFile(LPCSTR pattern, WIN32_FIND_DATA* data) {
   }
   if (!FindNextFile(handle, data)) {
     // The caller learns why the search found nothing, not FindClose's 0.
-    int saved = errno;
+    const DWORD saved = GetLastError();
     FindClose(handle);
-    errno = saved;
+    SetLastError(saved);
     return INVALID_HANDLE_VALUE;
   }
   return handle;

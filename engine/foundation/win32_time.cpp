@@ -5,6 +5,7 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include "foundation/results.h"
 #include "foundation/win32.h"
 
 namespace {
@@ -138,7 +139,46 @@ void Sleep(DWORD milliseconds) {
   nanosleep(&ts, nullptr);
 }
 
-void SetLastError(DWORD code) { errno = static_cast<int>(code); }
-DWORD GetLastError(void) { return static_cast<DWORD>(errno); }
+}  // extern "C"
+
+namespace {
+// The Win32 number last set on this thread and the errno value that stood
+// for it.
+thread_local DWORD t_lastWin32 = 0;
+thread_local int t_lastWin32Errno = 0;
+
+// The errno value nearest to a Win32 number the layer sets; 0 for any
+// other number, which is an errno value itself.
+int ErrnoOfWin32(DWORD code) {
+  switch (code) {
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_INVALID_DATA:
+    case ERROR_INVALID_PARAMETER:
+      return EINVAL;
+    case ERROR_NO_MORE_FILES:
+      return ENODATA;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    default:
+      return 0;
+  }
+}
+}  // namespace
+
+extern "C" {
+
+void SetLastError(DWORD code) {
+  const int mapped = ErrnoOfWin32(code);
+  t_lastWin32 = mapped != 0 ? code : 0;
+  t_lastWin32Errno = mapped;
+  errno = mapped != 0 ? mapped : static_cast<int>(code);
+}
+
+DWORD GetLastError(void) {
+  if (t_lastWin32 != 0 && errno == t_lastWin32Errno) return t_lastWin32;
+  return static_cast<DWORD>(errno);
+}
 
 }  // extern "C"

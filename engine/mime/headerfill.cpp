@@ -205,7 +205,7 @@ HRESULT CRfc822Parser::FillRfc822PartHeaderInfo(IStream* stream, CRfc822Part& pa
 HRESULT CRfc822Parser::ParseHeader(const char* path, CRfc822Part& part) const {
   IStream* stream = nullptr;
   if (FAILED(CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &stream)))
-    return ERROR_FILE_NOT_FOUND;
+    return ResultFromSystemError(ERROR_FILE_NOT_FOUND);
   HRESULT hr = FillRfc822PartHeaderInfo(stream, part, CStreamReader::NO_LIMIT);
   stream->Release();
   tag_PARSE_SCOPE scope = part.GetParseScope();

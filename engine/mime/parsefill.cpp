@@ -17,13 +17,13 @@
 #include <fcntl.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "foundation/errorroad.h"
 #include "foundation/fileasistream.h"
 #include "foundation/istreamimpl.h"
+#include "foundation/regularfile.h"
 #include "foundation/win32.h"
 #include "mime/bodypart.h"
 #include "mime/message.h"
@@ -58,7 +58,7 @@ void KeepStatus(CRfc822Part& part, HRESULT hr) {
 }
 
 // What a read that ends before the message's size gives: an I/O error.
-const DWORD SHORT_READ = EIO;
+const HRESULT SHORT_READ = ResultFromSystemError(EIO);
 
 // A read-only view of the first size bytes of a stream that notes the first
 // failure of the bytes (see the top of this file).
@@ -88,7 +88,7 @@ class CReadWatch : public CIStreamImpl {
     const ULONGLONG due = m_nAt >= m_nSize ? 0 : (m_nSize - m_nAt < count ? m_nSize - m_nAt : count);
     m_nAt += got;
     if (FAILED(hr)) return Note(hr);
-    if (got < due) Note(static_cast<HRESULT>(SHORT_READ));
+    if (got < due) Note(SHORT_READ);
     return got == count ? S_OK : S_FALSE;
   }
   HRESULT Write(const void*, ULONG, ULONG* done) override {
@@ -131,6 +131,7 @@ bool StartsWith(const TSTRING& text, const char* prefix, int length) {
 ULONG FileSizeOf(const char* path, bool& known) {
   struct stat st;
   known = stat(path, &st) == 0;
+  if (known && CRfc822Parser::s_pfnFileSized != nullptr) CRfc822Parser::s_pfnFileSized(path);
   return known ? static_cast<ULONG>(st.st_size) : 0;
 }
 
@@ -152,26 +153,24 @@ HRESULT ScanFileStream(const char* path, ULONG size, CRfc822PartDescriptor& root
   });
 }
 
-// The system error of a failed read; a short read counts as an I/O error.
-DWORD ReadFailure() { return errno != 0 ? static_cast<DWORD>(errno) : SHORT_READ; }
-
-// Reads the whole file (size bytes) into text: 0, or the system error.
-DWORD ReadWholeFile(const char* path, ULONG size, TSTRING& text) {
+// Reads the whole file (size bytes) into text: S_OK, or the failing result
+// of the system error (a short read counts as an I/O error).
+HRESULT ReadWholeFile(const char* path, ULONG size, TSTRING& text) {
   char* buffer = text.GetBuffer(static_cast<int>(size));
   errno = 0;
-  int fd = open(path, O_RDONLY);
+  int fd = OpenRegularFile(path);
   if (fd < 0) {
     text.ReleaseBuffer(0);
-    return ReadFailure();
+    return ResultFromErrno();
   }
   ULONG got = 0;
-  DWORD failure = 0;
+  HRESULT failure = S_OK;
   while (got < size) {
     errno = 0;
     ssize_t n = read(fd, buffer + got, size - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      failure = ReadFailure();
+      failure = ResultFromErrno();
       break;
     }
     got += static_cast<ULONG>(n);
@@ -305,6 +304,8 @@ HRESULT FillMessageContent(const CRfc822Parser& parser, CRfc822PartDescriptor& d
 
 }  // namespace
 
+void (*CRfc822Parser::s_pfnFileSized)(const char* path) = nullptr;
+
 HRESULT CRfc822Parser::ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PARSE_SCOPE scope,
                                     CRfc822Message& message) const {
   CRfc822PartDescriptor root(nullptr);
@@ -323,14 +324,14 @@ HRESULT CRfc822Parser::ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PAR
   }
   bool known = false;
   const ULONG size = FileSizeOf(path, known);
-  if (!known) return ERROR_FILE_NOT_FOUND;
+  if (!known) return ResultFromSystemError(ERROR_FILE_NOT_FOUND);
   // A file that cannot be opened or read whole is no message.
   HRESULT unreadable = S_OK;
   if (size > m_nMaxContentSizeInMemory) {
     root.m_dwStatus = static_cast<DWORD>(ScanFileStream(path, size, root, unreadable));
   } else {
     TSTRING bytes;
-    HRESULT hr = ResultOfCall([&]() -> HRESULT { return static_cast<HRESULT>(ReadWholeFile(path, size, bytes)); });
+    HRESULT hr = ResultOfCall([&] { return ReadWholeFile(path, size, bytes); });
     if (hr == E_OUTOFMEMORY) {
       message.PutParseScope(scope);
       message.PutParseStatus(static_cast<DWORD>(E_OUTOFMEMORY));
@@ -390,26 +391,19 @@ HRESULT CRfc822Parser::GetMIMEStructOfMsg(const char* path, CRfc822PartDescripto
   root.m_nKind = CRfc822PartDescriptor::KIND_MESSAGE;
   bool known = false;
   const ULONG size = path != nullptr ? FileSizeOf(path, known) : 0;
-  if (!known) return ERROR_FILE_NOT_FOUND;
+  if (!known) return ResultFromSystemError(ERROR_FILE_NOT_FOUND);
   HRESULT hr;
   if (size > m_nMaxContentSizeInMemory) {
     HRESULT unreadable;
     hr = ScanFileStream(path, size, root, unreadable);
     if (unreadable != S_OK) hr = unreadable;
   } else {
-    int fd = open(path, O_RDONLY);
-    if (fd < 0) return static_cast<HRESULT>(errno);
-    static const unsigned char kNothing[1] = {0};
-    void* mapped = size == 0 ? nullptr : mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (mapped == MAP_FAILED) {
-      hr = static_cast<HRESULT>(errno);
-      close(fd);
-      return hr;
-    }
-    const unsigned char* bytes = mapped != nullptr ? static_cast<const unsigned char*>(mapped) : kNothing;
-    hr = ResultOfCall([&] { return root.Parse(bytes, size); });
-    if (mapped != nullptr) munmap(mapped, size);
-    close(fd);
+    // Read, not mapped: a file cut after its size was taken reads short
+    // (a read failure) where a mapping would fault.
+    TSTRING bytes;
+    hr = ResultOfCall([&] { return ReadWholeFile(path, size, bytes); });
+    if (hr == S_OK) hr = ResultOfCall(
+        [&] { return root.Parse(reinterpret_cast<const unsigned char*>(bytes.c_str()), static_cast<ULONG>(bytes.GetLength())); });
   }
   if (root.m_dwStatus == 0) root.m_dwStatus = static_cast<DWORD>(hr);
   return hr;

@@ -24,8 +24,8 @@ namespace telsor {
 
 namespace {
 
-// Out of memory for a new descriptor (the Win32 number).
-const DWORD NO_DESCRIPTOR = 8;
+// Out of memory for a new descriptor (the Win32 number, as a failing result).
+const HRESULT NO_DESCRIPTOR = ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
 
 const char kTrailingBlanks[] = " \t\r\n";
 
@@ -237,7 +237,10 @@ HRESULT CRfc822PartDescriptor::ParseIn(const tag_RANGE& r) {
       if (stream) SeekTo(r.stream, m_dwPartStart);
       if (HasPrefix(m_strMediaType, "multipart/", 10)) return ParseMultipartIn(r);
       if (HasPrefix(m_strMediaType, "message/rfc822", 14)) {
-        return ParseNestedMessageIn(Sub(r, headerLength, m_dwBodyStart, length - headerLength));
+        const tag_RANGE body = Sub(r, headerLength, m_dwBodyStart, length - headerLength);
+        // A pasted message is a hidden part of a text scanned as a message.
+        const bool pasted = m_pParent != nullptr && m_nKind == KIND_MESSAGE && (m_dwAnomalyFlags & ANOMALY_HIDDEN_PART) != 0;
+        return pasted ? ParseAnnouncedMessageIn(body) : ParseNestedMessageIn(body);
       }
       if (m_strMediaType.IsEmpty() || HasPrefix(m_strMediaType, "text/", 5)) return CheckTextForHiddenPartIn(r);
       return S_OK;
@@ -387,8 +390,8 @@ HRESULT CRfc822PartDescriptor::ParseMultipartIn(const tag_RANGE& r) {
     }
     CRfc822PartDescriptor* child = CreateChild();
     if (child == nullptr) {
-      m_dwStatus = NO_DESCRIPTOR;
-      return static_cast<HRESULT>(NO_DESCRIPTOR);
+      m_dwStatus = static_cast<DWORD>(NO_DESCRIPTOR);
+      return NO_DESCRIPTOR;
     }
     child->m_dwAnomalyFlags |= record.flags;
     child->m_nKind = KIND_BODY_PART;
@@ -469,6 +472,31 @@ HRESULT CRfc822PartDescriptor::ParseNestedMessageIn(const tag_RANGE& r) {
   return hr;
 }
 
+HRESULT CRfc822PartDescriptor::ParseAnnouncedMessageIn(const tag_RANGE& body) {
+  if (GetTotalCount() >= MAX_DESCRIPTORS) {
+    m_dwStatus = static_cast<DWORD>(E_MIME_TOO_MANY_PARTS);
+    return E_MIME_TOO_MANY_PARTS;
+  }
+  CRfc822PartDescriptor* child = CreateChild();
+  if (child == nullptr) {
+    m_dwStatus = static_cast<DWORD>(NO_DESCRIPTOR);
+    return NO_DESCRIPTOR;
+  }
+  child->m_nKind = KIND_MESSAGE;
+  child->m_dwPartStart = child->m_dwHeaderEnd = child->m_dwBodyStart = m_dwBodyStart;
+  child->m_dwPartEnd = m_dwPartEnd;
+  child->m_dwPreambleStart = child->m_dwPreambleEnd = m_dwBodyStart;
+  child->m_dwEpilogueStart = child->m_dwEpilogueEnd = m_dwPartEnd;
+  HRESULT hr = ResultOf([&] {
+    child->m_strMediaType = m_strMediaType;
+    child->m_strTransferEncoding = m_strTransferEncoding;
+  });
+  child->m_bHasContentType = 1;
+  if (hr == S_OK) hr = child->ParseNestedMessageIn(body);
+  if (child->m_dwStatus == 0) child->m_dwStatus = static_cast<DWORD>(hr);
+  return hr;
+}
+
 HRESULT CRfc822PartDescriptor::CheckTextForHiddenPartIn(const tag_RANGE& r) {
   if (!IsPlainEncoding()) return S_OK;
   const bool stream = r.stream != nullptr;
@@ -493,7 +521,7 @@ HRESULT CRfc822PartDescriptor::CheckTextForHiddenPartIn(const tag_RANGE& r) {
       if (record.end < record.begin) continue;
       if (GetTotalCount() >= MAX_DESCRIPTORS) return E_MIME_TOO_MANY_PARTS;
       CRfc822PartDescriptor* child = CreateChild();
-      if (child == nullptr) Throw(static_cast<HRESULT>(NO_DESCRIPTOR));
+      if (child == nullptr) Throw(NO_DESCRIPTOR);
       child->m_dwAnomalyFlags |= record.flags;
       child->m_dwHeaderEnd = record.begin + offset;
       child->m_dwPartEnd = record.end + offset;

@@ -161,6 +161,10 @@ class CRfc822PartDescriptor {
   ULONG ParseHeadersIn(const tag_RANGE& r);
   HRESULT ParseMultipartIn(const tag_RANGE& r);
   HRESULT ParseNestedMessageIn(const tag_RANGE& r);
+  // A pasted message (one found in a text) whose own header announces a
+  // message: it keeps its header block, and the body becomes its one child
+  // message, scanned in place (so every byte of the text stays in a part).
+  HRESULT ParseAnnouncedMessageIn(const tag_RANGE& body);
   HRESULT CheckTextForHiddenPartIn(const tag_RANGE& r);
   CSetEOLSequence* GetEOLSequenceIn(const tag_RANGE& r);
   // The body parser run over the whole part with this part's boundary,

@@ -137,8 +137,13 @@ class CRfc822Parser : public CSharedObj {
   HRESULT ParseMessage(IStream* stream, ULONG size, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
   // Fills message from a tree scanned over the message's content.
   HRESULT ParseMessage(CRfc822PartDescriptor& root, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
-  // The structure scan of a file alone (root emptied, kind 1).
+  // The structure scan of a file alone (root emptied, kind 1). The file is
+  // read, never mapped: one that shrinks meanwhile is a read failure.
   HRESULT GetMIMEStructOfMsg(const char* path, CRfc822PartDescriptor& root) const;
+  // For tests: called with the path between the size check of a message
+  // file and its read (null: nothing), so that a test can change the file
+  // there. Process-wide; set only while no parse runs.
+  static void (*s_pfnFileSized)(const char* path);
   // One part and its children from a scanned descriptor; offsets are
   // positions in stream. Part failures go to the parts' status.
   HRESULT FillRfc822Part(CRfc822PartDescriptor& descriptor, IStream* stream, tag_PARSE_SCOPE scope,

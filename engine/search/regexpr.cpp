@@ -81,7 +81,7 @@ HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len) {
   } catch (...) {
     hr = ResultOfCurrentException();
     // This boundary's own code for running out of memory.
-    if (hr == E_OUTOFMEMORY) hr = ERROR_NOT_ENOUGH_MEMORY;
+    if (hr == E_OUTOFMEMORY) hr = ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
   }
   m_scan.Clear();
   FreePattern();

@@ -63,7 +63,7 @@ HRESULT CSeekMultiWords::Compile(const char** words, int caseSensitive) {
   if (hr == S_OK) return S_OK;
   Cleanup();
   // This boundary's own code for running out of memory.
-  return hr == E_OUTOFMEMORY ? ERROR_NOT_ENOUGH_MEMORY : hr;
+  return hr == E_OUTOFMEMORY ? ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY) : hr;
 }
 
 HRESULT CSeekMultiWords::Build() {

@@ -13,9 +13,9 @@ namespace telsor {
 
 namespace {
 const DWORD kMaxPattern = 65534;
-const HRESULT kNoMemory = ERROR_NOT_ENOUGH_MEMORY;     // 8, from Compile
-const HRESULT kNoMemoryLoad = ERROR_OUTOFMEMORY;       // 14, while loading
-const HRESULT kBadRecord = ERROR_INVALID_DATA_RECORD;  // 1392
+const HRESULT kNoMemory = ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);  // from Compile
+const HRESULT kNoMemoryLoad = ResultFromSystemError(ERROR_OUTOFMEMORY);  // while loading
+const HRESULT kBadRecord = ResultFromSystemError(ERROR_INVALID_DATA_RECORD);
 const size_t kSmallPattern = 4096;  // working storage below this stays on the stack
 
 // Prefix function: pi[i] = longest proper border of s[0..i].

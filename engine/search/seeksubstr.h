@@ -30,10 +30,11 @@
 // shift per pattern position.
 //
 // Record: the base record, u32 table size S (0 without tables), S bytes.
-// Loading refuses with ERROR_INVALID_DATA_RECORD (1392) a record that ends
-// early, a table block shorter than 256 + 2 x length, a good-suffix shift
-// of 0, or a pattern without its tables; larger blocks load (the excess is
-// ignored). ERROR_OUTOFMEMORY (14): no memory.
+// Loading refuses with ResultFromSystemError(ERROR_INVALID_DATA_RECORD) a
+// record that ends early, a table block shorter than 256 + 2 x length, a
+// good-suffix shift of 0, or a pattern without its tables; larger blocks
+// load (the excess is ignored). ResultFromSystemError(ERROR_OUTOFMEMORY):
+// no memory (ERROR_NOT_ENOUGH_MEMORY when compiling).
 #ifndef TELSOR_SEARCH_SEEKSUBSTR_H
 #define TELSOR_SEARCH_SEEKSUBSTR_H
 

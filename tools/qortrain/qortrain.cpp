@@ -77,6 +77,7 @@
 #include <vector>
 
 #include "classify/mailclassifier.h"
+#include "foundation/errorroad.h"
 #include "classify/maildataset.h"
 #include "classify/mailfeatures.h"
 #include "classify/ngramsclassifier.h"
@@ -364,7 +365,7 @@ int TrainOne(const Options& o, const std::string& negative, const std::string& p
   if (g_bar) fputc('\n', stderr);
   if (hr != S_OK) {
     fprintf(stderr, "qortrain: %s: training failed with code 0x%08X%s\n", what, static_cast<unsigned>(hr),
-            hr == ERROR_INVALID_DATA ? " (a class has no messages)" : "");
+            hr == telsor::ResultFromSystemError(ERROR_INVALID_DATA) ? " (a class has no messages)" : "");
     return 1;
   }
   if (o.keep >= 0) c.ReduceWeightVector(static_cast<ULONG>(o.keep), 0.0);

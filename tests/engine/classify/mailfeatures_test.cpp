@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/errorroad.h"
 #include "classify/mailfeatures.h"
 #include "classify/mailmatchers.h"
 #include "common/tempdir.h"
@@ -495,7 +496,7 @@ TEST(MailFeatures, FileEntryPoint) {
 
   // A missing file: the parse's code, nothing extracted.
   CMailFeatureExtractor z(nullptr);
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, z.ExtractFeatures(TSTRING((dir / "absent").c_str()), nullptr));
+  EXPECT_EQ(ResultFromSystemError(ERROR_FILE_NOT_FOUND), z.ExtractFeatures(TSTRING((dir / "absent").c_str()), nullptr));
   EXPECT_TRUE(z.text.IsEmpty());
 }
 

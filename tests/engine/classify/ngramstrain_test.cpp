@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/errorroad.h"
 #include "classify/ngramsclassifier.h"
 #include "classify/ngramsdataset.h"
 #include "classify/ngramstrain.h"
@@ -189,9 +190,9 @@ TEST(NGramsTraining, BadSetsGiveClearCodes) {
   CNGramsOnFileDataSet set(5);
   // No spam: nothing to separate.
   set.Open((dir / "ham").c_str(), (dir / "none").c_str(), "*");
-  EXPECT_EQ(c.Train(set, 1.0, 1e-3, 1e-12), ERROR_INVALID_DATA);
+  EXPECT_EQ(c.Train(set, 1.0, 1e-3, 1e-12), ResultFromSystemError(ERROR_INVALID_DATA));
   set.Open((dir / "none").c_str(), (dir / "none").c_str(), "*");
-  EXPECT_EQ(c.Train(set, 1.0, 1e-3, 1e-12), ERROR_INVALID_DATA);
+  EXPECT_EQ(c.Train(set, 1.0, 1e-3, 1e-12), ResultFromSystemError(ERROR_INVALID_DATA));
   // Another n-gram length than the classifier's.
   CNGramsOnFileDataSet four(4);
   OpenSet(four, dir);

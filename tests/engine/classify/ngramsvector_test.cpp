@@ -315,6 +315,17 @@ TEST(NGramsVectorTest, LongTextsAgreeWithOracle) {
   }
 }
 
+TEST(NGramsVectorTest, TextsOfSeveralSortChunksAgreeWithOracle) {
+  // Over a million windows: sorted a chunk at a time and merged, with runs
+  // of equal windows that span the chunks' seams.
+  std::mt19937 rng(4242);
+  const std::vector<std::string> pieces = {"offer ", "money ", "cheap ", "pills ", "click ", "here\r\n",
+                                           "the ", "x", "\xc3\xa9t\xc3\xa9 ", "2024 "};
+  std::string text;
+  while (text.size() < 1500000) text += pieces[rng() % pieces.size()];
+  ASSERT_EQ(OracleEntries(text, 5, false), Make(5, text, false));
+}
+
 TEST(NGramsVectorTest, CreationAgreesWithOracleOnRealMail) {
   const char* corpora = getenv("QOR_CORPORA");
   if (corpora == nullptr) GTEST_SKIP() << "QOR_CORPORA is not set";

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/errorroad.h"
 #include "common/tempdir.h"
 #include "filter/filtertests.h"
 #include "filter/msgfilter.h"
@@ -26,6 +27,7 @@
 #include "search/seekexactstr.h"
 
 using telsor::CMsgFilter;
+using telsor::ResultFromSystemError;
 using telsor::CRfc822Message;
 using telsor::CRfc822Parser;
 using telsor::CSieveScript;
@@ -288,8 +290,8 @@ const TestRow kRows[] = {
     {"x_spamtest :value \"le\" \"0.5\"", "plain", false, 0.5, T, kNone},
     {"x_spamtest :value \"lt\" \"0.5\"", "plain", false, 0.5, F, kNone},
     // A message file that cannot be read is the parser's error.
-    {"header :contains \"Subject\" \"x\"", "missing", false, DBL_MAX, ERROR_FILE_NOT_FOUND, kNone},
-    {"body :raw :contains \"x\"", "missing", false, DBL_MAX, ERROR_FILE_NOT_FOUND, kNone},
+    {"header :contains \"Subject\" \"x\"", "missing", false, DBL_MAX, ResultFromSystemError(ERROR_FILE_NOT_FOUND), kNone},
+    {"body :raw :contains \"x\"", "missing", false, DBL_MAX, ResultFromSystemError(ERROR_FILE_NOT_FOUND), kNone},
 };
 
 class MsgFilterTest : public ::testing::Test {
@@ -555,11 +557,11 @@ TEST_F(MsgFilterTest, BindingsReleaseAndReplace) {
 TEST_F(MsgFilterTest, EnvelopeFiles) {
   const std::string plain = Write("plain.eml", kPlain);
   CRecordingFilter filter;
-  // Missing envelope file: 2 and nothing bound.
-  EXPECT_EQ(filter.SetMessage(plain.c_str(), (dir / "none.txt").c_str()), ERROR_FILE_NOT_FOUND);
+  // Missing envelope file: 2 as a failing result, and nothing bound.
+  EXPECT_EQ(filter.SetMessage(plain.c_str(), (dir / "none.txt").c_str()), ResultFromSystemError(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(filter.GetMessage(), nullptr);
   // A directory opens but cannot be read: its error, and nothing bound.
-  EXPECT_EQ(filter.SetMessage(plain.c_str(), dir.path().c_str()), EISDIR);
+  EXPECT_EQ(filter.SetMessage(plain.c_str(), dir.path().c_str()), ResultFromSystemError(EISDIR));
   EXPECT_EQ(filter.GetMessage(), nullptr);
   // An empty file is an envelope without fields.
   const std::string empty = Write("empty.txt", "");
@@ -654,7 +656,7 @@ TEST_F(MsgFilterTest, FailuresBecomeTheRunsResult) {
   CRecordingFilter filter;
   ASSERT_EQ(filter.SetMessage(&message, nullptr), S_OK);
   ASSERT_EQ(remove(path.c_str()), 0);
-  EXPECT_EQ(filter.Execute(Compiled("if body :raw :contains \"x\" { keep; }")), ENOENT);
+  EXPECT_EQ(filter.Execute(Compiled("if body :raw :contains \"x\" { keep; }")), ResultFromSystemError(ENOENT));
   // No parts below the message: no content type is found.
   EXPECT_EQ(filter.Execute(Compiled("if body :contains :content \"text\" \"\" { keep; }")), S_OK);
   EXPECT_EQ(filter.Actions(), "");

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/errorroad.h"
 #include "fakehost.h"
 #include "filter/scripttools.h"
 #include "foundation/globalmem.h"
@@ -104,7 +105,7 @@ TEST(SieveScriptTools, StringFromMemoryBlock) {
   // Not a memory block (zeros where a block's header would be): the lock
   // fails with the bad-handle error.
   unsigned char zeros[256] = {};
-  EXPECT_EQ(telsor::GetStringFromHGlobal(zeros + 128, 4, text), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(telsor::GetStringFromHGlobal(zeros + 128, 4, text), telsor::ResultFromSystemError(ERROR_INVALID_PARAMETER));
 }
 
 }  // namespace

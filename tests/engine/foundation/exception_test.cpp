@@ -97,37 +97,45 @@ TEST(BaseException, HasNoMessageAndReportsErrorNumber) {
 }
 
 TEST(FileException, MessagesForAllCauses) {
-  const char* const messages[] = {
-      "",
-      "An unknown error occurred while accessing %s1.",
-      "%s was not found.",
-      "%s contains an invalid path.",
-      "%s could not be opened because there are too many open files.",
-      "Access to %s was denied.",
-      "An invalid file handle was associated with %s.",
-      "%s could not be removed because it is the current directory.",
-      "%s could not be created because the directory is full.",
-      "Seek failed on %s",
-      "A hardware I/O error was reported while accessing %s.",
-      "A sharing violation occurred while accessing %s.",
-      "A locking violation occurred while accessing %s.",
-      "Disk full while accessing %s.",
-      "An attempt was made to access %s past its end.",
+  // A few causes written out in full, with the name where each text puts it.
+  struct Row {
+    int cause;
+    const char* name;
+    const char* want;
   };
-  for (int cause = 0; cause <= 14; ++cause) {
-    for (const char* name : {"/var/x.dat", static_cast<const char*>(nullptr)}) {
-      SCOPED_TRACE(cause);
-      std::string want = messages[cause];
-      size_t at = want.find("%s");
-      if (at != std::string::npos) want.replace(at, 2, name ? name : "an unnamed file");
-      CFileException e(cause, 0, name);
-      char buffer[256];
-      memset(buffer, 'Z', sizeof buffer);  // stale bytes
-      UINT help = 9;
-      EXPECT_EQ(e.GetErrorMessage(buffer, sizeof buffer, &help), 1);
-      EXPECT_EQ(std::string(buffer), want);
-      EXPECT_EQ(help, 0u);
-    }
+  const Row rows[] = {
+      {0, "/var/x.dat", ""},
+      {1, "/var/x.dat", "An unknown error occurred while accessing /var/x.dat."},
+      {1, nullptr, "An unknown error occurred while accessing an unnamed file."},
+      {2, "/var/x.dat", "/var/x.dat was not found."},
+      {5, "/var/x.dat", "Access to /var/x.dat was denied."},
+      {9, "/var/x.dat", "Seek failed on /var/x.dat"},
+      {13, nullptr, "Disk full while accessing an unnamed file."},
+      {14, "/var/x.dat", "An attempt was made to access /var/x.dat past its end."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.want);
+    CFileException e(row.cause, 0, row.name);
+    char buffer[256];
+    memset(buffer, 'Z', sizeof buffer);  // stale bytes
+    UINT help = 9;
+    EXPECT_EQ(e.GetErrorMessage(buffer, sizeof buffer, &help), 1);
+    EXPECT_EQ(std::string(buffer), row.want);
+    EXPECT_EQ(help, 0u);
+  }
+  // Every cause with a text names the file once, followed by a blank, a
+  // full stop or nothing.
+  for (int cause = 1; cause <= 14; ++cause) {
+    SCOPED_TRACE(cause);
+    CFileException e(cause, 0, "/var/x.dat");
+    char buffer[256];
+    EXPECT_EQ(e.GetErrorMessage(buffer, sizeof buffer, nullptr), 1);
+    std::string text(buffer);
+    size_t at = text.find("/var/x.dat");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(text.find("/var/x.dat", at + 1), std::string::npos);
+    std::string after = text.substr(at + 10);
+    EXPECT_TRUE(after.empty() || after[0] == ' ' || after[0] == '.') << text;
   }
 }
 

@@ -1,8 +1,11 @@
 // Time functions of the system layer, checked against the C library's timegm.
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <string.h>
 #include <time.h>
 
+#include "foundation/results.h"
 #include "foundation/win32.h"
 
 namespace {
@@ -131,10 +134,37 @@ TEST(SystemTime, NowAgreesWithFileTimeNow) {
 }
 
 TEST(LastError, IsErrno) {
-  SetLastError(206);
-  EXPECT_EQ(errno, 206);
+  SetLastError(EEXIST);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(EEXIST));
   errno = 2;
   EXPECT_EQ(GetLastError(), 2u);
+}
+
+// The layer's own Win32 numbers read back as set, while errno holds the
+// nearest errno value, so that strerror describes them.
+TEST(LastError, TheLayersOwnNumbersKeepTheirMeaningInErrno) {
+  const struct {
+    DWORD code;
+    int errnoValue;
+  } rows[] = {
+      {ERROR_NOT_ENOUGH_MEMORY, ENOMEM}, {ERROR_INVALID_DATA, EINVAL},       {ERROR_OUTOFMEMORY, ENOMEM},
+      {ERROR_NO_MORE_FILES, ENODATA},     {ERROR_INVALID_PARAMETER, EINVAL}, {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.code);
+    SetLastError(row.code);
+    EXPECT_EQ(GetLastError(), row.code);
+    EXPECT_EQ(errno, row.errnoValue);
+    EXPECT_STREQ(strerror(errno), strerror(row.errnoValue));
+  }
+  SetLastError(ERROR_INVALID_DATA);
+  EXPECT_STRNE(strerror(errno), strerror(EACCES));
+  // A system failure afterwards is the last error again.
+  errno = EBADF;
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(EBADF));
+  SetLastError(0);
+  EXPECT_EQ(GetLastError(), 0u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/errorroad.h"
 #include "common/tempdir.h"
 #include "common/teststream.h"
 #include "foundation/streamreader.h"
@@ -257,7 +258,7 @@ TEST(HeaderFill, ParseHeaderFromAFile) {
   CRfc822Parser parser;
   CRfc822Message missing;
   missing.PutHeaders("X: 1\r\n");
-  EXPECT_EQ(parser.ParseHeader((dir / "none.eml").c_str(), missing), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(parser.ParseHeader((dir / "none.eml").c_str(), missing), ResultFromSystemError(ERROR_FILE_NOT_FOUND));
   EXPECT_STREQ(missing.GetHeaders(), "X: 1\r\n");
   EXPECT_EQ(missing.GetParseScope(), PARSE_SCOPE_STRUCTURE);
 

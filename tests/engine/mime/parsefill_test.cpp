@@ -18,6 +18,7 @@
 #include "common/runprogram.h"
 #include "common/teststream.h"
 #include "engine/foundation/streamtestutil.h"
+#include "foundation/errorroad.h"
 #include "mime/applefile.h"
 #include "mime/binhex.h"
 #include "mime/bodypart.h"
@@ -111,6 +112,10 @@ const std::string kEncodedInnerB64 = "U3ViamVjdDogYjY0DQpDb250ZW50LVR5cGU6IHRleH
 // ":&D@" "=&AE" "<F4*" for "hi " "the" "re\n".
 const std::string kUuLines = "):&D@=&AE<F4*\r\n`\r\nend\r\n";
 const std::string kPasted = "From: bob@example.org\r\nSubject: fwd\r\n\r\nold text\r\n";
+// A pasted mail whose header announces a message, and that message.
+const std::string kAnnounced = "From: c@example.org\r\nSubject: inner\r\n\r\nhello\r\n";
+const std::string kPastedRfc822 =
+    "From: x@example.org\r\nSubject: fwd\r\nContent-Type: message/rfc822\r\n\r\n" + kAnnounced;
 
 std::string BinHexFile();
 
@@ -182,6 +187,14 @@ std::vector<tag_FIXTURE> Fixtures() {
         {"1.", 2, "text/plain", "", "", 0, "", "Hello,\r\nforwarded below:\r\n\r\n", 0, 0},
         {"2.", 1, "text/plain", "binary", "", 0, "", kPasted, 0x20, 0},
         {"2.1.", 2, "text/plain", "binary", "", 0, "", "old text\r\n", 0, 0}}},
+      // Pasted mail typed message/rfc822 keeps its own header; the message
+      // it announces is its child.
+      {"pastedrfc822", "Content-Type: text/plain\r\n\r\nSee below:\r\n\r\n" + kPastedRfc822,
+       {{"-", 1, "text/plain", "", "", 0, "", kWhole, 0x20, 0},
+        {"1.", 2, "text/plain", "", "", 0, "", "See below:\r\n\r\n", 0, 0},
+        {"2.", 1, "message/rfc822", "binary", "", 0, "", kPastedRfc822, 0x12C, 0},
+        {"2.1.", 1, "text/plain", "binary", "", 0, "", kAnnounced, 0, 0},
+        {"2.1.1.", 2, "text/plain", "binary", "", 0, "", "hello\r\n", 0, 0}}},
       // The same text in HTML is not searched for pasted mail.
       {"htmlpasted", "Content-Type: text/html\r\n\r\n<p>see</p>\r\n" + kPasted,
        {{"-", 1, "text/html", "", "", 0, "", kWhole, 0, 0},
@@ -255,6 +268,48 @@ TEST(ParseFillTool, FixtureTrees) {
   }
 }
 
+// Every byte of a text that hides pasted mail lies in one of its pieces:
+// the lengths of the root's children in the dump add up to the body.
+TEST(ParseFillTool, PiecesOfAPastedMailAddUpToTheBody) {
+  const std::string text = "See below:\r\n\r\n";
+  const std::string typed = "From: x@y\nTo: z@w\nSubject: fwd\nContent-Type: message/rfc822\n\n";
+  const struct {
+    const char* name;
+    std::string message;
+  } cases[] = {
+      {"lf", "Subject: s\n\nSee below:\n\n" + typed + "From: c@d\nSubject: inner\n\nhello\n"},
+      {"crlf", "Content-Type: text/plain\r\n\r\n" + text + kPastedRfc822},
+      {"plain", "Content-Type: text/plain\r\n\r\n" + text + kPasted},
+      {"two", "Subject: s\r\n\r\n" + text + kPastedRfc822 + "\r\n" + kPastedRfc822},
+      {"base64",
+       "Subject: s\r\n\r\n" + text +
+           "From: x@y\r\nContent-Type: message/rfc822\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+           kEncodedInnerB64 + "\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = WriteFile(c.name, c.message);
+    const std::string dump = Dump(path);
+    unlink(path.c_str());
+    size_t headerEnd = c.message.find("\r\n\r\n");
+    headerEnd = headerEnd == std::string::npos ? c.message.find("\n\n") + 2 : headerEnd + 4;
+    size_t pieces = 0, count = 0;
+    for (size_t at = 0; at < dump.size();) {
+      size_t eol = dump.find('\n', at);
+      const std::string line = dump.substr(at, eol - at);
+      at = eol + 1;
+      // The root's children: indented once.
+      if (line.compare(0, 2, "  ") != 0 || line[2] == ' ') continue;
+      const size_t len = line.find(" len=");
+      ASSERT_NE(len, std::string::npos) << line;
+      pieces += std::stoul(line.substr(len + 5));
+      ++count;
+    }
+    EXPECT_GE(count, 2u) << dump;
+    EXPECT_EQ(pieces, c.message.size() - headerEnd) << dump;
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -279,7 +334,7 @@ const std::string kOnePart = "Subject: hi\r\nContent-Type: text/plain; charset=u
 TEST(ParseFill, MissingFileGivesNotFound) {
   CRfc822Message message;
   CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(TempPath("absent").c_str(), FALSE);
-  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Parser(4096)->ParseMessage(file, PARSE_SCOPE_FULL, message));
+  EXPECT_EQ(ResultFromSystemError(ERROR_FILE_NOT_FOUND), Parser(4096)->ParseMessage(file, PARSE_SCOPE_FULL, message));
 }
 
 TEST(ParseFill, UnreadableFileIsAFailureNotAnEmptyMessage) {
@@ -289,8 +344,8 @@ TEST(ParseFill, UnreadableFileIsAFailureNotAnEmptyMessage) {
   CRfc822Message message;
   CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(dir.c_str(), FALSE);
   HRESULT hr = Parser(1 << 20)->ParseMessage(file, PARSE_SCOPE_FULL, message);
-  EXPECT_EQ(EISDIR, hr);
-  EXPECT_EQ(static_cast<DWORD>(EISDIR), message.GetParseStatus());
+  EXPECT_EQ(ResultFromSystemError(EISDIR), hr);
+  EXPECT_EQ(static_cast<DWORD>(ResultFromSystemError(EISDIR)), message.GetParseStatus());
   rmdir(dir.c_str());
 }
 
@@ -561,9 +616,9 @@ TEST(ParseFill, EveryReadFailureOfTheStreamIsReturned) {
 TEST(ParseFill, AStreamShorterThanItsSizeIsAReadFailure) {
   CTestStream stream(kTwoParts);
   CRfc822Message message;
-  EXPECT_EQ(static_cast<HRESULT>(EIO), Parser(1 << 20)->ParseMessage(&stream, static_cast<ULONG>(kTwoParts.size() + 1),
+  EXPECT_EQ(ResultFromSystemError(EIO), Parser(1 << 20)->ParseMessage(&stream, static_cast<ULONG>(kTwoParts.size() + 1),
                                                                        PARSE_SCOPE_FULL, message));
-  EXPECT_EQ(static_cast<DWORD>(EIO), message.GetParseStatus());
+  EXPECT_EQ(static_cast<DWORD>(ResultFromSystemError(EIO)), message.GetParseStatus());
   // A stream handing out pieces of exactly its size parses whole.
   CTestStream pieces(kTwoParts);
   pieces.maxChunk = 1;
@@ -605,9 +660,47 @@ TEST(ParseFill, AFileThatReadsShortIsAReadFailure) {
   for (ULONG limit : {0ul, 4096ul}) {
     CRfc822Message message;
     CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path, FALSE);
-    EXPECT_EQ(static_cast<HRESULT>(EIO), Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message)) << limit;
-    EXPECT_EQ(static_cast<DWORD>(EIO), message.GetParseStatus()) << limit;
+    EXPECT_EQ(ResultFromSystemError(EIO), Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message)) << limit;
+    EXPECT_EQ(static_cast<DWORD>(ResultFromSystemError(EIO)), message.GetParseStatus()) << limit;
   }
+}
+
+// A message file cut to half its size between the size check and the read
+// (the parser's seam): a read failure on every road, in the file's memory
+// branch and its stream branch, never a signal.
+void CutToHalf(const char* path) {
+  struct stat st;
+  ASSERT_EQ(0, stat(path, &st));
+  EXPECT_EQ(0, truncate(path, st.st_size / 2));
+}
+
+TEST(ParseFill, AFileCutAfterItsSizeWasTakenIsAReadFailure) {
+  std::string message = "Subject: cut\r\nContent-Type: text/plain\r\n\r\n";
+  while (message.size() < 3 * 4096) message += "a line of text that the cut will lose\r\n";
+  const std::string path = TempPath("cut.eml");
+  CRfc822Parser::s_pfnFileSized = CutToHalf;
+  for (ULONG limit : {0ul, 1ul << 20}) {
+    SCOPED_TRACE(limit);
+    WriteFile("cut.eml", message);
+    CRfc822PartDescriptor root(nullptr);
+    const HRESULT scan = Parser(limit)->GetMIMEStructOfMsg(path.c_str(), root);
+    EXPECT_TRUE(FAILED(scan)) << std::hex << scan;
+    EXPECT_EQ(static_cast<DWORD>(scan), root.m_dwStatus);
+
+    WriteFile("cut.eml", message);
+    CRfc822Message parsed;
+    CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
+    const HRESULT hr = Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, parsed);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(static_cast<DWORD>(hr), parsed.GetParseStatus());
+  }
+  CRfc822Parser::s_pfnFileSized = nullptr;
+  // Unchanged, the same file scans whole.
+  WriteFile("cut.eml", message);
+  CRfc822PartDescriptor root(nullptr);
+  EXPECT_EQ(S_OK, Parser(1 << 20)->GetMIMEStructOfMsg(path.c_str(), root));
+  EXPECT_EQ(static_cast<DWORD>(message.size()), root.m_dwPartEnd);
+  unlink(path.c_str());
 }
 
 }  // namespace
@@ -745,7 +838,7 @@ TEST(ParseFill, UnopenableFileIsAFailure) {
       CRfc822Message message;
       CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);
       HRESULT hr = Parser(limit)->ParseMessage(file, PARSE_SCOPE_FULL, message);
-      const HRESULT expected = limit == 0 ? E_ACCESSDENIED : static_cast<HRESULT>(EACCES);
+      const HRESULT expected = limit == 0 ? E_ACCESSDENIED : ResultFromSystemError(EACCES);
       if (hr != expected || message.GetParseStatus() != static_cast<DWORD>(expected)) bad = bad * 10 + 1;
       if (message.GetParts(nullptr)->GetCount() != 0) bad = bad * 10 + 2;
     }

@@ -9,6 +9,7 @@
 
 #include "common/allocprobe.h"
 #include "common/teststream.h"
+#include "foundation/errorroad.h"
 #include "search/dfatranstable.h"
 #include "search/regexpr.h"
 #include "search/searchresults.h"
@@ -23,7 +24,7 @@ using namespace telsor;
 
 namespace {
 const HRESULT kFail = E_FAIL;
-const HRESULT kBadRecord = ERROR_INVALID_DATA_RECORD;
+const HRESULT kBadRecord = ResultFromSystemError(ERROR_INVALID_DATA_RECORD);
 
 enum Kind { BASE, EXACT, DICTIONARY, SUBSTR, MATCHES, TABLE, SETBITS, REGEXPR, MULTIWORDS };
 
