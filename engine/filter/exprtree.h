@@ -45,6 +45,7 @@
 #include "foundation/plist.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
+#include "search/regexbudget.h"
 #include "search/seekpattern.h"
 
 namespace telsor {
@@ -565,8 +566,24 @@ class CKeyStr : public CTest {
   void LoadData(telsor::CNodeRecordReader& in) override;
 
   void CreatePatterns(const CListStrings* keys);
-  // A new matcher compiled for one key under the node's match type and comparator.
+  // A new matcher compiled for one key under the node's match type and
+  // comparator; :regex keys under the budget of the thread's current
+  // RegexBudgetScope, if any (a key refused because that budget is spent
+  // throws E_SIEVE_REGEX_BUDGET with the compiler's text).
   telsor::CSeekPattern* PatternFactory(const char* key) const;
+
+  // While one lives, the :regex keys compiled on its thread share budget
+  // (one parse of a script); scopes nest, the innermost counts.
+  class RegexBudgetScope {
+   public:
+    explicit RegexBudgetScope(telsor::CRegExprBudget* budget);
+    ~RegexBudgetScope();
+    RegexBudgetScope(const RegexBudgetScope&) = delete;
+    RegexBudgetScope& operator=(const RegexBudgetScope&) = delete;
+
+   private:
+    telsor::CRegExprBudget* m_pSaved;
+  };
   static void FreePatterns(telsor::CSeekPattern** patterns);
   void FreePatterns();
   // Keys printed back from the matchers (GetCount / GetPattern).

@@ -1,6 +1,7 @@
-// The tree written back as Sieve text. Texts are written exactly as stored,
-// between double quotes, never through a printf format; stream errors are
-// ignored (a failing stream gives truncated text).
+// The tree written back as Sieve text that compiles to the same tree.
+// Quoted texts are escaped (OutQuoted), multi-line texts dot-stuffed, and
+// neither goes through a printf format; stream errors are ignored (a failing
+// stream gives truncated text).
 #include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
@@ -40,9 +41,19 @@ void OutNumber(tag_PRINT_CTXT* ctx, uint64_t value) {
   Out(ctx, digits, static_cast<size_t>(n));
 }
 
+// Between double quotes, a double quote, a backslash and a carriage return
+// each behind a backslash, so the scanner reads back the same text.
 void OutQuoted(tag_PRINT_CTXT* ctx, const char* text) {
   Out(ctx, "\"");
-  if (text != nullptr) Out(ctx, text);
+  for (const char* p = text != nullptr ? text : ""; *p != '\0';) {
+    size_t plain = strcspn(p, "\"\\\r");
+    if (plain > 0) Out(ctx, p, plain);
+    p += plain;
+    if (*p == '\0') break;
+    Out(ctx, "\\");
+    Out(ctx, p, 1);
+    ++p;
+  }
   Out(ctx, "\"");
 }
 

@@ -45,9 +45,12 @@ TEST(SieveRecords, ExactBytesOfNodeRecords) {
   CSharedObjPtr<CExprTreeNode> fileinto = WithLine(new CCmdFILEINTO(Strings({"INBX"})), 2);
   EXPECT_EQ(StoredNode(*fileinto), Head(12, 2) + U16(1) + U32(5) + U16(4) + "INBX");
 
-  // A reject without a reason stores an empty quoted string.
+  // A reject without a reason stores a quoted string without text (length
+  // 0, then 0: none), one with an empty reason length 0, then 1.
   CSharedObjPtr<CExprTreeNode> reject = new CCmdREJECT(nullptr);
-  EXPECT_EQ(StoredNode(*reject), Head(11) + Head(1) + U32(0));
+  EXPECT_EQ(StoredNode(*reject), Head(11) + Head(1) + U32(0) + U8(0));
+  CSharedObjPtr<CExprTreeNode> rejectEmpty = new CCmdREJECT(new CQuotedString(""));
+  EXPECT_EQ(StoredNode(*rejectEmpty), Head(11) + Head(1) + U32(0) + U8(1));
 
   CSharedObjPtr<CExprTreeNode> size = new CTestSIZE(NUMBER_OVER, 1024);
   EXPECT_EQ(StoredNode(*size), Head(29) + U8(2) + U64(1024));
@@ -75,7 +78,7 @@ TEST(SieveRecords, ExactBytesOfNodeRecords) {
 TEST(SieveRecords, EmptyScriptIsThirtyBytes) {
   CSieveScript empty;
   const unsigned char expected[] = {0x54, 0x45, 0x4C, 0x53, 0x4F, 0x52, 0x5F, 0x53, 0x49, 0x45,
-                                    0x56, 0x45, 0x10, 0xE3, 0x05, 0x00, 0x12, 0x00, 0x00, 0x00,
+                                    0x56, 0x45, 0x5D, 0x0B, 0x06, 0x00, 0x12, 0x00, 0x00, 0x00,
                                     0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
   EXPECT_EQ(Stored(empty), std::string(reinterpret_cast<const char*>(expected), sizeof expected));
   EXPECT_EQ(Stored(empty), Container(Commands({})));
@@ -237,7 +240,7 @@ const Damage kDamage[] = {
     {"ends inside the magic", [] { return std::string("TELSOR_SI"); }, E_SIEVE_BAD_MAGIC},
     {"ends inside the checksum", [] { return Container(Commands({})).substr(0, 13); }, E_FAIL},
     {"ends inside the version", [] { return Container(Commands({})).substr(0, 15); }, E_RECORD_VERSION},
-    {"version 6", [] { return Container(Commands({}), 6); }, E_RECORD_VERSION},
+    {"version 7", [] { return Container(Commands({}), 7); }, E_RECORD_VERSION},
     {"version 3", [] { return Container(Commands({}), 3); }, E_RECORD_VERSION},
     {"ends inside the length", [] { return Container(Commands({})).substr(0, 18); }, E_FAIL},
     {"checksum field changed", [] { std::string c = Container(Commands({kKeep})); c[12] ^= 1; return c; },
