@@ -10,13 +10,13 @@ size_t Less(size_t left, size_t used) { return used < left ? left - used : 0; }
 
 }  // namespace
 
-// Each a fraction of what one pattern may use on its own (dfa.h, fa.h), so
-// that all keys together cost about what one costly key does.
+// At most what one pattern may use on its own (dfa.h, fa.h), most of them
+// half of it, so that all keys together cost about what one costly key does.
 const tag_REGEX_COSTS CRegExprBudget::kScriptTotal = {
-    size_t(1) << 16,  // states
-    size_t(1) << 22,  // state set entries
-    size_t(1) << 23,  // tree set entries
-    size_t(1) << 26,  // work
+    size_t(1) << 16,  // states: two keys of 32,768
+    size_t(1) << 21,  // state set entries
+    size_t(1) << 22,  // tree set entries
+    size_t(1) << 25,  // work
     size_t(64) << 20, // bytes held
 };
 
