@@ -443,6 +443,13 @@ class CCtrlIF : public CExprTreeNode {
   CCtrlIF(TYPE_NODE type, CTest* test, CListCommands* block, CCtrlELSIF* next);
   // The block between braces, at level + 1.
   void PrintBlock(tag_PRINT_CTXT* ctx, bool emptyLineWithoutBlock) const;
+  // This link alone: its keyword and test, then its block.
+  void PrintLink(tag_PRINT_CTXT* ctx) const;
+  // This link's record but for the next link: end field, test, block.
+  void StoreLink(telsor::CNodeRecordWriter& out) const;
+  void LoadLink(telsor::CNodeRecordReader& in);
+  // Printing, storing, loading and releasing walk a chain link by link, so
+  // that a chain of any length takes no more stack than one link.
 };
 
 // An elsif link (with a test, code 21) or an else link (without, code 22).

@@ -168,7 +168,7 @@ int CSieveLex::SkipHashComment() {
   do {
     c = yygetc();
   } while (c != '\n' && c != '\r' && c != 0 && c != -1);
-  if (c == 0) return Refuse(yylineno, m_nColumn - 1, "Unexpected NUL byte.");
+  if (c == 0) return Refuse(yylineno, m_nColumn, "Unexpected NUL byte.");
   m_nColumn = 0;
   m_nTokenColumn = 0;
   return c;
@@ -192,7 +192,7 @@ int CSieveLex::SkipBracketComment() {
     c = yygetc();
   }
   if (c == 0) {
-    Refuse(yylineno, m_nColumn - 1, "Unexpected NUL byte.");
+    Refuse(yylineno, m_nColumn, "Unexpected NUL byte.");
   } else {
     Refuse(line, column, "Unterminated comment.");
   }

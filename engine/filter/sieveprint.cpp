@@ -288,16 +288,15 @@ void CCtrlIF::PrintBlock(tag_PRINT_CTXT* ctx, bool emptyLineWithoutBlock) const 
   }
   OutIndent(ctx);
   Out(ctx, "}");
-  if (m_pNext != nullptr) m_pNext->Print(ctx);
 }
 
-void CCtrlIF::Print(tag_PRINT_CTXT* ctx) const {
-  Out(ctx, "if ");
-  if (m_pTest != nullptr) m_pTest->Print(ctx);
-  PrintBlock(ctx, false);
-}
-
-void CCtrlELSIF::Print(tag_PRINT_CTXT* ctx) const {
+void CCtrlIF::PrintLink(tag_PRINT_CTXT* ctx) const {
+  if (m_nType == NODE_IF) {
+    Out(ctx, "if ");
+    if (m_pTest != nullptr) m_pTest->Print(ctx);
+    PrintBlock(ctx, false);
+    return;
+  }
   Out(ctx, "\n");
   OutIndent(ctx);
   if (m_nType == NODE_ELSIF) {
@@ -308,6 +307,12 @@ void CCtrlELSIF::Print(tag_PRINT_CTXT* ctx) const {
   }
   PrintBlock(ctx, true);
 }
+
+void CCtrlIF::Print(tag_PRINT_CTXT* ctx) const {
+  for (const CCtrlIF* link = this; link != nullptr; link = link->m_pNext) link->PrintLink(ctx);
+}
+
+void CCtrlELSIF::Print(tag_PRINT_CTXT* ctx) const { CCtrlIF::Print(ctx); }
 
 // ---- tests
 

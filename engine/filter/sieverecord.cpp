@@ -327,7 +327,7 @@ void CNodeRecordReader::Body(CExprTreeNode& node) {
   node.LoadData(*this);
 }
 
-CSharedObjPtr<CExprTreeNode> CNodeRecordReader::Child(PLACE place) {
+CSharedObjPtr<CExprTreeNode> CNodeRecordReader::MakeChild(PLACE place) {
   WORD code = U16();
   if (!CodeFits(place, code)) ThrowCode(static_cast<DWORD>(E_FAIL));
   CExprTreeNode::TYPE_NODE type = static_cast<CExprTreeNode::TYPE_NODE>(code);
@@ -337,10 +337,12 @@ CSharedObjPtr<CExprTreeNode> CNodeRecordReader::Child(PLACE place) {
   if (hr != S_OK) ThrowCode(static_cast<DWORD>(place == PLACE_IF_TEST ? E_OUTOFMEMORY : hr));
   CSharedObjPtr<CExprTreeNode> node = made;
   if (!NodeFits(place, type)) ThrowCode(static_cast<DWORD>(E_FAIL));
-  if (m_nNesting >= SIEVE_RECORD_MAX_NESTING) ThrowCode(static_cast<DWORD>(E_FAIL));
-  ++m_nNesting;
-  Body(*node);
-  --m_nNesting;
+  return node;
+}
+
+CSharedObjPtr<CExprTreeNode> CNodeRecordReader::Child(PLACE place) {
+  CSharedObjPtr<CExprTreeNode> node = MakeChild(place);
+  Nested([&] { Body(*node); });
   return node;
 }
 
@@ -561,7 +563,7 @@ void CCtrlREQUIRE::LoadData(CNodeRecordReader& in) {
   m_ppCapabilities = in.StringArray();
 }
 
-void CCtrlIF::StoreData(CNodeRecordWriter& out) const {
+void CCtrlIF::StoreLink(CNodeRecordWriter& out) const {
   ULONGLONG endField = out.Position();
   out.SeekTo(endField + 4);
   out.OptionalNode(m_pTest);
@@ -570,10 +572,22 @@ void CCtrlIF::StoreData(CNodeRecordWriter& out) const {
   out.SeekTo(endField);
   out.U32(static_cast<DWORD>(end));
   out.SeekTo(end);
-  out.OptionalNode(m_pNext);
 }
 
-void CCtrlIF::LoadData(CNodeRecordReader& in) {
+// Each link's record ends with the next link's (flag, head, link, ...):
+// written and read here in one loop rather than link inside link.
+void CCtrlIF::StoreData(CNodeRecordWriter& out) const {
+  StoreLink(out);
+  for (const CCtrlELSIF* link = m_pNext; link != nullptr; link = link->m_pNext) {
+    out.U8(1);
+    out.U16(static_cast<WORD>(link->m_nType));
+    out.U32(link->m_nLine);
+    link->StoreLink(out);
+  }
+  out.U8(0);
+}
+
+void CCtrlIF::LoadLink(CNodeRecordReader& in) {
   DWORD end = in.U32();
   m_pTest = nullptr;
   m_pTest = telsor::As<CTest>(in.OptionalChild(CNodeRecordReader::PLACE_IF_TEST));
@@ -582,8 +596,23 @@ void CCtrlIF::LoadData(CNodeRecordReader& in) {
   if (static_cast<DWORD>(in.Position()) != end) telsor::ThrowCode(static_cast<DWORD>(E_FAIL));
   // An if and an elsif link have a test, an else link has none.
   if ((m_pTest == nullptr) != (m_nType == NODE_ELSE)) telsor::ThrowCode(static_cast<DWORD>(E_FAIL));
+}
+
+void CCtrlIF::LoadData(CNodeRecordReader& in) {
+  LoadLink(in);
   m_pNext = nullptr;
-  m_pNext = telsor::As<CCtrlELSIF>(in.OptionalChild(CNodeRecordReader::PLACE_NEXT));
+  CCtrlIF* tail = this;
+  for (;;) {
+    BYTE flag = in.U8();
+    if (flag > 1) telsor::ThrowCode(static_cast<DWORD>(E_FAIL));
+    if (flag == 0) return;
+    telsor::CSharedObjPtr<CCtrlELSIF> link = telsor::As<CCtrlELSIF>(in.MakeChild(CNodeRecordReader::PLACE_NEXT));
+    // Hooked on first: a link that fails to load goes with the chain.
+    tail->m_pNext = link;
+    tail = link;
+    link->m_nLine = in.U32();
+    in.Nested([&] { link->LoadLink(in); });
+  }
 }
 
 void CTestBoolean::StoreData(CNodeRecordWriter& out) const { out.U8(m_bValue ? 1 : 0); }

@@ -41,7 +41,8 @@
 //               empty pattern from none); it loads holding the empty key.
 // An if or an elsif/else link stores a u32 end position (the absolute
 // stream position just after its block) before its test, block and next
-// link. For example a keep at line 3 is 0E 00 03 00 00 00.
+// link; the links of a chain do not count as nesting. For example a keep
+// at line 3 is 0E 00 03 00 00 00.
 //
 // Records are read as hostile input: nesting is capped at
 // SIEVE_RECORD_MAX_NESTING records (0x80000008 beyond), every child must
@@ -62,6 +63,7 @@
 #include "filter/exprtree.h"
 #include "foundation/istream.h"
 #include "foundation/obj.h"
+#include "foundation/throwcode.h"
 #include "foundation/wintypes.h"
 #include "search/seekpattern.h"
 
@@ -145,6 +147,16 @@ class CNodeRecordReader {
   // Type code and record of a child for the place; the node comes back with
   // the pointer's reference only.
   CSharedObjPtr<CExprTreeNode> Child(PLACE place);
+  // The type code only: the node made for the place, its record unread.
+  CSharedObjPtr<CExprTreeNode> MakeChild(PLACE place);
+  // Runs load one nesting level deeper (refused past the cap).
+  template <class F>
+  void Nested(F load) {
+    if (m_nNesting >= SIEVE_RECORD_MAX_NESTING) ThrowCode(static_cast<DWORD>(E_FAIL));
+    ++m_nNesting;
+    load();
+    --m_nNesting;
+  }
   // The presence flag (0 or 1), then the child when present; null when absent.
   CSharedObjPtr<CExprTreeNode> OptionalChild(PLACE place);
   // A malloc'd copy of the text; null for none (and, in version 5 records,
