@@ -10,14 +10,14 @@ size_t Less(size_t left, size_t used) { return used < left ? left - used : 0; }
 
 }  // namespace
 
-// At most what one pattern may use on its own (dfa.h, fa.h), most of them
-// half of it, so that all keys together cost about what one costly key does.
+// A fraction of what one pattern may use on its own (dfa.h, fa.h): all keys
+// of a script together cost less than one pattern at its own limits.
 const tag_REGEX_COSTS CRegExprBudget::kScriptTotal = {
-    size_t(1) << 16,  // states: two keys of 32,768
-    size_t(1) << 21,  // state set entries
-    size_t(1) << 22,  // tree set entries
-    size_t(1) << 25,  // work
-    size_t(64) << 20, // bytes held
+    size_t(1) << 15,  // states: half of what one pattern may have
+    size_t(1) << 20,  // state set entries
+    size_t(1) << 21,  // tree set entries
+    size_t(1) << 24,  // work
+    size_t(32) << 20, // bytes held
 };
 
 tag_REGEX_COSTS CRegExprBudget::LimitsFor(const tag_REGEX_COSTS& own) const {
