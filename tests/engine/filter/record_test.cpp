@@ -395,3 +395,67 @@ TEST(SieveRecords, TooLongTextIsNotStored) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string PrintedTree(const CSieveScript& s) {
+  telsor::TSTRING text;
+  EXPECT_EQ(s.PrintToString(text), S_OK);
+  return text.c_str();
+}
+
+// Version 6 tells an empty text or key from none; version 5 forms, written
+// before, load as they always did (an empty text as none, a matcher holding
+// the empty key as one holding nothing).
+TEST(SieveRecords, EmptyTextsAndKeysByVersion) {
+  // reject "" as version 5 stores it: length 0 and nothing after.
+  const std::string reject5 = Head(11, 1) + Head(1, 1) + U32(0);
+  CSieveScript script;
+  ASSERT_EQ(Load(Container(Commands({reject5}), 5), script), S_OK);
+  CFakeHost v5;
+  EXPECT_EQ(v5.Run(script), S_OK);
+  EXPECT_EQ(v5.Calls(), "reject(null)");
+  // Version 6 adds the byte that tells: 1 an empty text, 0 none.
+  EXPECT_EQ(Load(Container(Commands({reject5}), 6), script), E_FAIL);
+  ASSERT_EQ(Load(Container(Commands({reject5 + U8(1)}), 6), script), S_OK);
+  CFakeHost v6;
+  EXPECT_EQ(v6.Run(script), S_OK);
+  EXPECT_EQ(v6.Calls(), "reject()");
+  EXPECT_EQ(Load(Container(Commands({reject5 + U8(2)}), 6), script), E_FAIL);
+
+  // A header test whose one exact matcher holds the empty key: its own
+  // record has pattern length 0, as one holding nothing has.
+  CSharedObjPtr<CTestHEADER> header = new CTestHEADER(nullptr, Strings({"Subject"}), Strings({""}));
+  ASSERT_NE(header->m_ppPatterns, nullptr);
+  CTestStream exact;
+  ASSERT_EQ(header->m_ppPatterns[0]->Serialize(&exact, 1), S_OK);
+  auto form = [&](unsigned kind, unsigned version) {
+    return Container(Head(17) + U32(1) + IfRecord(30, 20, U8(1) + HeaderTest(U8(kind) + exact.str()), KeepBlock()),
+                     version);
+  };
+  // What version 6 writes for it is the kind with 0x80 added.
+  CSieveScript parsed;
+  ASSERT_EQ(parsed.ParseString("if header :is \"Subject\" \"\" { keep; }", nullptr), S_OK);
+  EXPECT_NE(Stored(parsed).find(U16(1) + U8(0x81) + exact.str()), std::string::npos);
+
+  ASSERT_EQ(Load(form(0x81, 6), script), S_OK);
+  EXPECT_EQ(PrintedTree(script), PrintedTree(parsed));
+  ASSERT_EQ(Load(form(1, 5), script), S_OK);
+  EXPECT_EQ(PrintedTree(script), "if header :is \"Subject\" \n{\n  keep;\n}\n");
+  ASSERT_EQ(Load(form(1, 6), script), S_OK);
+  EXPECT_EQ(PrintedTree(script), "if header :is \"Subject\" \n{\n  keep;\n}\n");
+  // The mark is unknown to version 5, fits only one-pattern kinds, and
+  // only a matcher whose record holds nothing.
+  EXPECT_EQ(Load(form(0x81, 5), script), E_NOTIMPL);
+  EXPECT_EQ(Load(form(0x82, 6), script), E_NOTIMPL);
+  EXPECT_EQ(Load(form(0x86, 6), script), E_NOTIMPL);
+  CSharedObjPtr<CTestHEADER> full = new CTestHEADER(nullptr, Strings({"Subject"}), Strings({"x"}));
+  CTestStream holding;
+  ASSERT_EQ(full->m_ppPatterns[0]->Serialize(&holding, 1), S_OK);
+  EXPECT_EQ(Load(Container(Head(17) + U32(1) +
+                               IfRecord(30, 20, U8(1) + HeaderTest(U8(0x81) + holding.str()), KeepBlock())),
+                 script),
+            E_FAIL);
+}
+
+}  // namespace
