@@ -41,9 +41,31 @@ void OutNumber(tag_PRINT_CTXT* ctx, uint64_t value) {
   Out(ctx, digits, static_cast<size_t>(n));
 }
 
+// "text:", the lines (one that begins with a dot gets another), ".".
+void OutMultiline(tag_PRINT_CTXT* ctx, const char* text) {
+  Out(ctx, "text:\n");
+  const char* p = text != nullptr ? text : "";
+  while (*p != '\0') {
+    const char* end = strchr(p, '\n');
+    size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
+    if (*p == '.') Out(ctx, ".");
+    Out(ctx, p, len);
+    Out(ctx, "\n");
+    p += len;
+    if (*p == '\n') ++p;
+  }
+  Out(ctx, ".\n");
+}
+
 // Between double quotes, a double quote, a backslash and a carriage return
-// each behind a backslash, so the scanner reads back the same text.
+// each behind a backslash, so the scanner reads back the same text. A text
+// with a line feed (a key or list entry that was a multi-line string) can
+// only be written as a multi-line string.
 void OutQuoted(tag_PRINT_CTXT* ctx, const char* text) {
+  if (text != nullptr && strchr(text, '\n') != nullptr) {
+    OutMultiline(ctx, text);
+    return;
+  }
   Out(ctx, "\"");
   for (const char* p = text != nullptr ? text : ""; *p != '\0';) {
     size_t plain = strcspn(p, "\"\\\r");
@@ -142,20 +164,7 @@ void CListTags::Print(tag_PRINT_CTXT* ctx) const {
 
 void CQuotedString::Print(tag_PRINT_CTXT* ctx) const { OutQuoted(ctx, m_pText); }
 
-void CMultiline::Print(tag_PRINT_CTXT* ctx) const {
-  Out(ctx, "text:\n");
-  const char* p = m_pText != nullptr ? m_pText : "";
-  while (*p != '\0') {
-    const char* end = strchr(p, '\n');
-    size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
-    if (*p == '.') Out(ctx, ".");
-    Out(ctx, p, len);
-    Out(ctx, "\n");
-    p += len;
-    if (*p == '\n') ++p;
-  }
-  Out(ctx, ".\n");
-}
+void CMultiline::Print(tag_PRINT_CTXT* ctx) const { OutMultiline(ctx, m_pText); }
 
 void CListStrings::PrintStrArray(tag_PRINT_CTXT* ctx, const char* const* texts) {
   size_t count = 0;
