@@ -68,6 +68,11 @@ const std::vector<HostileRow>& HostileRows() {
        "Line: 4, Column: 0 : Expected a quoted string or multi-line string.\n"},
       {"a word before a line end: no negative column", "keep;\nabcdefghij\nkeep;", E_SIEVE_UNKNOWN_IDENTIFIER,
        "Line: 3, Column: 0 : Unrecognized command or it is not valid in this state.\n"},
+      {"a regex key with too many parts", "if header :regex \"S\" \"(x|y){200000}\" {}", E_SIEVE_BAD_HEADER_TEST,
+       "Line: 1, Column: 22 : [0xE00F0005] The regular expression has too many parts or repetitions.\n"},
+      {"a regex key of 65535 bytes", "if header :regex \"S\" \"" + std::string(65535, 'a') + "\" {}",
+       E_SIEVE_BAD_HEADER_TEST,
+       "Line: 1, Column: 22 : [0xE00F0004] The regular expression is too long (65535 bytes or more).\n"},
       {"50 nested blocks", std::string(50 * 9, ' '), E_SIEVE_TOO_DEEP, ""},   // text and line set below
       {"98 nested allof", "", E_SIEVE_TOO_DEEP, ""},
   };
