@@ -244,7 +244,9 @@ void CVacationTags::Print(tag_PRINT_CTXT* ctx) const {
     Out(ctx, ":addresses ");
     CListStrings::PrintStrArray(ctx, m_ppAddresses);
   }
-  if (m_nDays != 0) {
+  // Tags with nothing else to show print ":days 0", so that the command
+  // keeps its tags (a vacation with tags passes "" as the subject).
+  if (m_nDays != 0 || !any) {
     separate();
     Out(ctx, ":days ");
     OutNumber(ctx, m_nDays);

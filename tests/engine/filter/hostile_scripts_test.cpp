@@ -228,6 +228,8 @@ TEST(HostileScripts, PrintedTextsCompileBack) {
       {"reject \"\\a\\\r\";", "reject \"a\\\r\";\n", "reject(a\r)"},
       {"reject text:\nx\n..\n...x\n.\n;", "reject text:\nx\n..\n...x\n.\n;\n", "reject(x\n.\n..x\n)"},
       {"if header :is \"S\\\"\" \"\\\\\" { keep; }", "if header :is \"S\\\"\" \"\\\\\"\n{\n  keep;\n}\n", ""},
+      // Tags that hold only the default still print.
+      {"vacation :days 0 \"Away\";", "vacation :days 0 \"Away\";\n", "vacation(null,0,0,,Away)"},
       // A key that was a multi-line string prints as one.
       {"if header :is \"a\" text:\nx\n..\n.\n { keep; }", "if header :is \"a\" text:\nx\n..\n.\n\n{\n  keep;\n}\n", ""},
   };
