@@ -237,7 +237,20 @@ CCtrlIF::CCtrlIF(CTest* test, CListCommands* block, CCtrlELSIF* next)
 CCtrlIF::CCtrlIF(TYPE_NODE type, CTest* test, CListCommands* block, CCtrlELSIF* next)
     : CExprTreeNode(type, 0), m_pTest(test), m_pBlock(block), m_pNext(next) {}
 
-CCtrlIF::~CCtrlIF() {}
+CCtrlIF::~CCtrlIF() {
+  // The links behind this one are released one after another: a link that
+  // only its predecessor holds is unhooked from its own successor first.
+  telsor::CSharedObjPtr<CCtrlELSIF> next = m_pNext;
+  m_pNext = nullptr;
+  while (next != nullptr) {
+    LONG held = next->AddRef();   // ours, this call's and any other holder's
+    next->Release();
+    if (held != 2) break;         // someone else holds it: its chain stays
+    telsor::CSharedObjPtr<CCtrlELSIF> after = next->m_pNext;
+    next->m_pNext = nullptr;
+    next = after;
+  }
+}
 
 CCtrlELSIF::CCtrlELSIF(CTest* test, CListCommands* block, CCtrlELSIF* next)
     : CCtrlIF(test != nullptr ? NODE_ELSIF : NODE_ELSE, test, block, next) {}

@@ -45,6 +45,7 @@
 #include "foundation/plist.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
+#include "search/regexbudget.h"
 #include "search/seekpattern.h"
 
 namespace telsor {
@@ -442,6 +443,13 @@ class CCtrlIF : public CExprTreeNode {
   CCtrlIF(TYPE_NODE type, CTest* test, CListCommands* block, CCtrlELSIF* next);
   // The block between braces, at level + 1.
   void PrintBlock(tag_PRINT_CTXT* ctx, bool emptyLineWithoutBlock) const;
+  // This link alone: its keyword and test, then its block.
+  void PrintLink(tag_PRINT_CTXT* ctx) const;
+  // This link's record but for the next link: end field, test, block.
+  void StoreLink(telsor::CNodeRecordWriter& out) const;
+  void LoadLink(telsor::CNodeRecordReader& in);
+  // Printing, storing, loading and releasing walk a chain link by link, so
+  // that a chain of any length takes no more stack than one link.
 };
 
 // An elsif link (with a test, code 21) or an else link (without, code 22).
@@ -565,8 +573,24 @@ class CKeyStr : public CTest {
   void LoadData(telsor::CNodeRecordReader& in) override;
 
   void CreatePatterns(const CListStrings* keys);
-  // A new matcher compiled for one key under the node's match type and comparator.
+  // A new matcher compiled for one key under the node's match type and
+  // comparator; :regex keys under the budget of the thread's current
+  // RegexBudgetScope, if any (a key refused because that budget is spent
+  // throws E_SIEVE_REGEX_BUDGET with the compiler's text).
   telsor::CSeekPattern* PatternFactory(const char* key) const;
+
+  // While one lives, the :regex keys compiled on its thread share budget
+  // (one parse of a script); scopes nest, the innermost counts.
+  class RegexBudgetScope {
+   public:
+    explicit RegexBudgetScope(telsor::CRegExprBudget* budget);
+    ~RegexBudgetScope();
+    RegexBudgetScope(const RegexBudgetScope&) = delete;
+    RegexBudgetScope& operator=(const RegexBudgetScope&) = delete;
+
+   private:
+    telsor::CRegExprBudget* m_pSaved;
+  };
   static void FreePatterns(telsor::CSeekPattern** patterns);
   void FreePatterns();
   // Keys printed back from the matchers (GetCount / GetPattern).

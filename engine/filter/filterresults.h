@@ -51,6 +51,7 @@
 #define E_SIEVE_BAD_RELATIONAL ((int32_t)0xE00A0034u)         // relational name, or :count without a numeric comparator
 #define E_SIEVE_BAD_COMPARATOR ((int32_t)0xE00A0035u)
 #define E_SIEVE_BUILD_ADDRESS_PART ((int32_t)0xE00A0036u)
+#define E_SIEVE_REGEX_BUDGET ((int32_t)0xE00A0037u)           // the script's :regex keys outgrew their shared budget
 
 // Conflicting actions.
 #define E_SIEVE_REJECT_CONFLICT ((int32_t)0xE00A0064u)        // reject after fileinto, redirect or keep

@@ -108,6 +108,18 @@ void CKeyStr::FreePatterns() {
   m_ppPatterns = nullptr;
 }
 
+namespace {
+
+thread_local telsor::CRegExprBudget* t_pRegexBudget = nullptr;
+
+}  // namespace
+
+CKeyStr::RegexBudgetScope::RegexBudgetScope(telsor::CRegExprBudget* budget) : m_pSaved(t_pRegexBudget) {
+  t_pRegexBudget = budget;
+}
+
+CKeyStr::RegexBudgetScope::~RegexBudgetScope() { t_pRegexBudget = m_pSaved; }
+
 CSeekPattern* CKeyStr::PatternFactory(const char* key) const {
   int caseSensitive = m_nComparator != COMPARATOR_ASCII_CASEMAP ? 1 : 0;
   CSeekPattern* matcher = nullptr;
@@ -134,10 +146,14 @@ CSeekPattern* CKeyStr::PatternFactory(const char* key) const {
     default:
       AfxThrowMemoryException();
   }
-  HRESULT hr = matcher->Compile(key, caseSensitive, 0);
+  HRESULT hr = m_nMatchType == MATCH_REGEX
+                   ? static_cast<telsor::CRegExpr*>(matcher)->Compile(key, caseSensitive, 0, t_pRegexBudget)
+                   : matcher->Compile(key, caseSensitive, 0);
   if (hr != S_OK) {
     telsor::TSTRING message;
     if (m_nMatchType == MATCH_REGEX) message = static_cast<telsor::CRegExpr*>(matcher)->GetErrorText();
+    if (m_nMatchType == MATCH_REGEX && t_pRegexBudget != nullptr && t_pRegexBudget->IsSpent())
+      hr = E_SIEVE_REGEX_BUDGET;
     delete matcher;
     throw new CExprTreeException(static_cast<DWORD>(hr), message);
   }

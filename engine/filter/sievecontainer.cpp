@@ -13,7 +13,8 @@ namespace telsor {
 namespace {
 
 const char kMagic[12] = {'T', 'E', 'L', 'S', 'O', 'R', '_', 'S', 'I', 'E', 'V', 'E'};
-const WORD kVersionWritten = 5;
+const WORD kVersionWritten = SIEVE_RECORD_VERSION;
+const WORD kVersion5 = SIEVE_RECORD_VERSION_5;
 const WORD kVersionOld = 4;
 const ULONG kChecksumPiece = 4096;
 
@@ -83,7 +84,7 @@ HRESULT CSieveScript::Serialize(IStream* stream, int store) {
   WORD stored = LoadU16(field);
   if ((hr = ReadField(stream, field, 2, E_RECORD_VERSION)) != S_OK) return hr;
   WORD version = LoadU16(field);
-  if (version != kVersionWritten && version != kVersionOld) return E_RECORD_VERSION;
+  if (version != kVersionWritten && version != kVersion5 && version != kVersionOld) return E_RECORD_VERSION;
   if ((hr = ReadField(stream, field, 4, E_FAIL)) != S_OK) return hr;
   DWORD length = LoadU32(field);
   if ((hr = StreamPosition(stream, &rootRecord)) != S_OK) return hr;
@@ -98,7 +99,8 @@ HRESULT CSieveScript::Serialize(IStream* stream, int store) {
   CSharedObjPtr<CExprTreeNode> root;
   hr = ResultOf([&] { root = new CListCommands; });
   if (hr != S_OK) return hr;
-  hr = root->Serialize(stream, 0);
+  // Version 4 differs from 5 in the container only.
+  hr = LoadNodeRecord(*root, stream, version == kVersionWritten ? kVersionWritten : kVersion5);
   // A tree that did not load whole is not kept.
   if (hr == S_OK) m_pRoot = root;
   return hr;

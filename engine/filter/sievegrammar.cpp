@@ -3,6 +3,8 @@
 // construction of tests, commands and controls.
 #include "filter/sievegrammar.h"
 
+#include "search/regexbudget.h"
+
 #include <errno.h>
 #include <float.h>
 #include <stdarg.h>
@@ -24,6 +26,8 @@ const RelationalRow kRelationals[] = {
 
 const char kRelationalMessage[] =
     "Expected one of the following relational-match specifications: \"gt\", \"ge\", \"lt\",\"le\",\"eq\",\"ne\".";
+
+const char kTooDeep[] = "Parser stack full: nesting too deep.";
 
 // Capabilities a script may require beyond the keywords and tags.
 const char* const kRequireList[] = {
@@ -54,7 +58,22 @@ int CSieveGrammar::yyparse(CSieveLex* lexer) {
   m_pLexer = lexer;
   m_nResult = 0;
   CSieveParseParam param = {this, lexer};
+  // The :regex keys of one script share one budget.
+  telsor::CRegExprBudget budget(telsor::CRegExprBudget::kScriptTotal);
+  CKeyStr::RegexBudgetScope scope(&budget);
   int rc = sieveparse(&param);
+  // A byte the scanner refused fails the parse whatever the grammar made of
+  // the shortened input.
+  if (lexer->GetFailure() != 0) {
+    ClearExpressionTree();
+    return lexer->GetFailure();
+  }
+  if (rc != 0 && budget.IsSpent()) return E_SIEVE_REGEX_BUDGET;
+  if (rc == 2) {
+    // The parser's stack is full: blocks or tests nest deeper than it holds.
+    PrintError("%s", kTooDeep);
+    return E_SIEVE_TOO_DEEP;
+  }
   if (rc != 0 && m_nResult != 0) return m_nResult;
   return rc;
 }
@@ -316,6 +335,17 @@ CExprTreeNode* CSieveGrammar::NewCtrlELSIF(CExprTreeNode* test, CExprTreeNode* b
   UnRegister(block);
   UnRegister(next);
   return made;
+}
+
+int CSieveGrammar::AppendELSIF(CExprTreeNode*& chain, CExprTreeNode* link) {
+  if (link == nullptr) return 0;
+  if (chain == nullptr) {
+    chain = link;  // stays registered as the chain's head
+    return 1;
+  }
+  static_cast<CCtrlELSIF*>(chain)->AddELSIF(static_cast<CCtrlELSIF*>(link));
+  UnRegister(link);
+  return 1;
 }
 
 CExprTreeNode* CSieveGrammar::NewCtrlIF(CExprTreeNode* test, CExprTreeNode* block, CExprTreeNode* chain,

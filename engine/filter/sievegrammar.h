@@ -8,8 +8,11 @@
 //   CExprTreeNode* root = grammar.GetExpressionTree();   // null: empty script
 //
 // yyparse returns 0 when the script is accepted; 1 for a syntax error that
-// no error rule covers; 2 when the parser's 200-entry stack is full; else
-// the result code of the error rule or semantic check that ended the parse,
+// no error rule covers; E_SIEVE_TOO_DEEP with the error line "Parser stack
+// full: nesting too deep." when the parser's 200-entry stack is full (49
+// nested if blocks fit, 50 do not; an elsif chain of any length takes no
+// stack); the scanner's E_SIEVE_SYNTAX for a byte it refused; else the
+// result code of the error rule or semantic check that ended the parse,
 // whose message stands in the scanner's error text. Every node an action
 // makes is registered with the scanner and unregistered when a parent takes
 // it, so whatever a failed parse built goes with the scanner.
@@ -56,6 +59,8 @@ class CSieveGrammar {
   CExprTreeNode* NewCmdSTOP();
   CExprTreeNode* NewCtrlIF(CExprTreeNode* test, CExprTreeNode* block, CExprTreeNode* chain, CExprTreeNode* elseBlock);
   CExprTreeNode* NewCtrlELSIF(CExprTreeNode* test, CExprTreeNode* block, CExprTreeNode* next);
+  // Appends link to the end of chain (null: link becomes the chain).
+  int AppendELSIF(CExprTreeNode*& chain, CExprTreeNode* link);
   CExprTreeNode* MoveReqStmtsToCmdList(CExprTreeNode* requires, CExprTreeNode* commands);
 
   // A new node made by an action: registered, with its line.

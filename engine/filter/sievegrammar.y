@@ -24,6 +24,8 @@
 static int sievelex(SIEVESTYPE* value, CSieveParseParam* param) {
   int token = param->lexer->yylex();
   *value = param->lexer->GetValue();
+  // A byte the scanner refused ends the input; its error line stands.
+  if (param->lexer->GetFailure() != 0) return 0;
   return token;
 }
 
@@ -144,12 +146,15 @@ command
   | ';'                                       { ERR(E_SIEVE_SYNTAX, "Expected a command or a test expression."); }
   ;
 
+  /* Left-recursive: a chain of any length takes no parser stack. */
 elsif_statements
   : %empty                                    { $$.node = nullptr; $$.line = 0; }
-  | ELSIF_ test block_commands elsif_statements
-                                              { $$.node = G->NewCtrlELSIF($2.node, $3.node, $4.node);
-                                                if ($$.node == nullptr) FAIL(E_SIEVE_BUILD_ELSIF);
-                                                $$.node->m_nLine = $1.line; }
+  | elsif_statements ELSIF_ test block_commands
+                                              { CExprTreeNode* link = G->NewCtrlELSIF($3.node, $4.node, nullptr);
+                                                if (link == nullptr) FAIL(E_SIEVE_BUILD_ELSIF);
+                                                link->m_nLine = $2.line;
+                                                $$ = $1;
+                                                if (!G->AppendELSIF($$.node, link)) FAIL(E_SIEVE_BUILD_ELSIF); }
   ;
 
 action

@@ -75,7 +75,7 @@ static_assert(sizeof kKeywords / sizeof kKeywords[0] == 45, "44 keyword rows and
 }  // namespace
 
 CSieveLex::CSieveLex()
-    : m_nColumn(0), m_nTokenColumn(0), m_string(4096), m_value(), m_pInput(nullptr), m_registry(10) {}
+    : m_nColumn(0), m_nTokenColumn(0), m_bAfterCR(false), m_bInputEnded(false), m_nFailure(0), m_string(4096), m_value(), m_pInput(nullptr), m_registry(10) {}
 
 CSieveLex::~CSieveLex() { UnRegisterAllObjects(); }
 
@@ -90,12 +90,16 @@ void CSieveLex::SetInput(std::istream* in) {
 // ---- counting
 
 void CSieveLex::CountChar(int c) {
+  bool afterCR = m_bAfterCR;
+  m_bAfterCR = c == '\r';
   switch (c) {
     case '\n':
-      ++yylineno;
+      // The line feed of a CR LF pair ends the line the CR ended.
+      if (!afterCR) ++yylineno;
       m_nColumn = 0;
       break;
     case '\r':
+      ++yylineno;
       m_nColumn = 0;
       break;
     case '\t':
@@ -110,7 +114,10 @@ void CSieveLex::CountChar(int c) {
 int CSieveLex::LexerInput(char* buffer, int size) {
   (void)size;   // one character at a time, so the counters never run ahead
   int n = CSieveFlexLexer::LexerInput(buffer, 1);
-  if (n > 0) CountChar(static_cast<unsigned char>(buffer[0]));
+  if (n > 0)
+    CountChar(static_cast<unsigned char>(buffer[0]));
+  else
+    m_bInputEnded = true;
   return n;
 }
 
@@ -121,7 +128,23 @@ void CSieveLex::LexerError(const char* message) {
   telsor::ThrowCode(static_cast<DWORD>(E_FAIL));
 }
 
-void CSieveLex::MarkTokenStart() { m_nTokenColumn = m_nColumn - yyleng; }
+void CSieveLex::MarkTokenStart() { SetTokenColumn(m_nColumn - yyleng); }
+
+int CSieveLex::Refuse(int line, int column, const char* message) {
+  if (m_nFailure != 0) return 0;
+  int saved = yylineno;
+  yylineno = line;
+  SetTokenColumn(column);
+  PrintError("%s", message);
+  yylineno = saved;
+  m_nFailure = E_SIEVE_SYNTAX;
+  return 0;
+}
+
+int CSieveLex::NulByte(bool inString) {
+  MarkTokenStart();
+  return Refuse(yylineno, m_nTokenColumn, inString ? "NUL byte in a string." : "Unexpected NUL byte.");
+}
 
 // One character through the scanner's buffer, or -1 at the end of input (a
 // NUL byte reads as 0). What was read before counts as consumed, so the
@@ -129,7 +152,7 @@ void CSieveLex::MarkTokenStart() { m_nTokenColumn = m_nColumn - yyleng; }
 int CSieveLex::yygetc() {
   yytext = yy_c_buf_p;
   int c = yyinput();
-  if (c == 0 && (yyin.eof() || yyin.fail())) return -1;
+  if (c == 0 && m_bInputEnded) return -1;
   return c;
 }
 
@@ -144,13 +167,16 @@ int CSieveLex::SkipHashComment() {
   int c;
   do {
     c = yygetc();
-  } while (c != '\n' && c != 0 && c != -1);
+  } while (c != '\n' && c != '\r' && c != 0 && c != -1);
+  if (c == 0) return Refuse(yylineno, m_nColumn, "Unexpected NUL byte.");
   m_nColumn = 0;
   m_nTokenColumn = 0;
   return c;
 }
 
 int CSieveLex::SkipBracketComment() {
+  const int line = yylineno;
+  const int column = m_nColumn - 2;
   m_nTokenColumn = m_nColumn;
   int c = yygetc();
   while (c != 0 && c != -1) {
@@ -164,6 +190,11 @@ int CSieveLex::SkipBracketComment() {
       continue;
     }
     c = yygetc();
+  }
+  if (c == 0) {
+    Refuse(yylineno, m_nColumn, "Unexpected NUL byte.");
+  } else {
+    Refuse(line, column, "Unterminated comment.");
   }
   return c;
 }
@@ -221,7 +252,7 @@ int CSieveLex::LongNumber() {
     c = yygetc();
   }
   PushBack(c);
-  m_nTokenColumn = m_nColumn - static_cast<int>(text.size());
+  SetTokenColumn(m_nColumn - static_cast<int>(text.size()));
   return NumberValue(text.c_str(), static_cast<long>(text.size()));
 }
 
@@ -230,7 +261,7 @@ int CSieveLex::LongToken(bool tag) {
   int c = yygetc();
   for (; IsIdentifierChar(c); c = yygetc()) text += static_cast<char>(c);
   PushBack(c);
-  m_nTokenColumn = m_nColumn - static_cast<int>(text.size());
+  SetTokenColumn(m_nColumn - static_cast<int>(text.size()));
   m_value.line = static_cast<ULONG>(yylineno);
   // Longer than every keyword and tag: unknown.
   if (tag) {
@@ -287,6 +318,8 @@ void CSieveLex::yyerror(const char* format, ...) {
 }
 
 void CSieveLex::VPrintError(const char* format, va_list args) {
+  // After a refused byte the parse only winds down: its own line stands alone.
+  if (m_nFailure != 0) return;
   va_list copy;
   va_copy(copy, args);
   int bound = telsor::FormatLenVA(format, copy);

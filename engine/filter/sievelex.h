@@ -10,10 +10,18 @@
 //   if (rc != 0) fputs(lex.GetErrorText(), stderr);  // "Line: <n>, Column: <m> : ...\n"
 //
 // Counting: every character that the scanner reads (look-ahead and comment
-// text included) moves the counters: a line feed starts a new line at column
-// 0, a carriage return goes back to column 0, a tab moves to the next
+// text included) moves the counters: a line feed, a carriage return, or the
+// two as a pair start a new line at column 0, a tab moves to the next
 // multiple of 4, anything else adds one. The scanner reads one character at
-// a time, so the counters stand just past what it has looked at.
+// a time, so the counters stand just past what it has looked at; a token's
+// column is never below 0.
+//
+// Bytes that cannot stand in a script end the parse with E_SIEVE_SYNTAX and
+// one error line at their place: a NUL byte outside a comment ("Unexpected
+// NUL byte." or, in a string, "NUL byte in a string."), and a bracket
+// comment that never closes ("Unterminated comment.", at the "/*"). After
+// such an error the scanner gives only the end of input and records no
+// further line (GetFailure tells).
 //
 // The registry holds one reference to every node made during the parse and
 // not yet adopted by a parent; the destructor releases what is left, so a
@@ -83,6 +91,9 @@ class CSieveLex : public CSieveFlexLexer {
   void VPrintError(const char* format, va_list args);
   const char* GetErrorText() const { return m_strError.c_str(); }
 
+  // E_SIEVE_SYNTAX after a byte or comment the scanner refused, else 0.
+  HRESULT GetFailure() const { return m_nFailure; }
+
   void RegisterObject(CExprTreeNode* node);
   void UnRegisterObject(CExprTreeNode* node);
   void UnRegisterAllObjects();
@@ -93,6 +104,10 @@ class CSieveLex : public CSieveFlexLexer {
 
  private:
   void MarkTokenStart();
+  void SetTokenColumn(int column) { m_nTokenColumn = column > 0 ? column : 0; }
+  // Records the error line at line and column and ends the scan.
+  int Refuse(int line, int column, const char* message);
+  int NulByte(bool inString);
   void CountChar(int c);
   int yygetc();
   void PushBack(int c);
@@ -107,6 +122,9 @@ class CSieveLex : public CSieveFlexLexer {
 
   int m_nColumn;
   int m_nTokenColumn;
+  bool m_bAfterCR;
+  bool m_bInputEnded;  // the stream has no more characters
+  HRESULT m_nFailure;
   telsor::TSTRING m_strError;
   telsor::CBufferedWriter m_string;
   tag_SIEVE_VALUE m_value;

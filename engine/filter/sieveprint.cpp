@@ -1,6 +1,7 @@
-// The tree written back as Sieve text. Texts are written exactly as stored,
-// between double quotes, never through a printf format; stream errors are
-// ignored (a failing stream gives truncated text).
+// The tree written back as Sieve text that compiles to the same tree.
+// Quoted texts are escaped (OutQuoted), multi-line texts dot-stuffed, and
+// neither goes through a printf format; stream errors are ignored (a failing
+// stream gives truncated text).
 #include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
@@ -40,9 +41,41 @@ void OutNumber(tag_PRINT_CTXT* ctx, uint64_t value) {
   Out(ctx, digits, static_cast<size_t>(n));
 }
 
+// "text:", the lines (one that begins with a dot gets another), ".".
+void OutMultiline(tag_PRINT_CTXT* ctx, const char* text) {
+  Out(ctx, "text:\n");
+  const char* p = text != nullptr ? text : "";
+  while (*p != '\0') {
+    const char* end = strchr(p, '\n');
+    size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
+    if (*p == '.') Out(ctx, ".");
+    Out(ctx, p, len);
+    Out(ctx, "\n");
+    p += len;
+    if (*p == '\n') ++p;
+  }
+  Out(ctx, ".\n");
+}
+
+// Between double quotes, a double quote, a backslash and a carriage return
+// each behind a backslash, so the scanner reads back the same text. A text
+// with a line feed (a key or list entry that was a multi-line string) can
+// only be written as a multi-line string.
 void OutQuoted(tag_PRINT_CTXT* ctx, const char* text) {
+  if (text != nullptr && strchr(text, '\n') != nullptr) {
+    OutMultiline(ctx, text);
+    return;
+  }
   Out(ctx, "\"");
-  if (text != nullptr) Out(ctx, text);
+  for (const char* p = text != nullptr ? text : ""; *p != '\0';) {
+    size_t plain = strcspn(p, "\"\\\r");
+    if (plain > 0) Out(ctx, p, plain);
+    p += plain;
+    if (*p == '\0') break;
+    Out(ctx, "\\");
+    Out(ctx, p, 1);
+    ++p;
+  }
   Out(ctx, "\"");
 }
 
@@ -131,20 +164,7 @@ void CListTags::Print(tag_PRINT_CTXT* ctx) const {
 
 void CQuotedString::Print(tag_PRINT_CTXT* ctx) const { OutQuoted(ctx, m_pText); }
 
-void CMultiline::Print(tag_PRINT_CTXT* ctx) const {
-  Out(ctx, "text:\n");
-  const char* p = m_pText != nullptr ? m_pText : "";
-  while (*p != '\0') {
-    const char* end = strchr(p, '\n');
-    size_t len = end != nullptr ? static_cast<size_t>(end - p) : strlen(p);
-    if (*p == '.') Out(ctx, ".");
-    Out(ctx, p, len);
-    Out(ctx, "\n");
-    p += len;
-    if (*p == '\n') ++p;
-  }
-  Out(ctx, ".\n");
-}
+void CMultiline::Print(tag_PRINT_CTXT* ctx) const { OutMultiline(ctx, m_pText); }
 
 void CListStrings::PrintStrArray(tag_PRINT_CTXT* ctx, const char* const* texts) {
   size_t count = 0;
@@ -224,7 +244,9 @@ void CVacationTags::Print(tag_PRINT_CTXT* ctx) const {
     Out(ctx, ":addresses ");
     CListStrings::PrintStrArray(ctx, m_ppAddresses);
   }
-  if (m_nDays != 0) {
+  // Tags with nothing else to show print ":days 0", so that the command
+  // keeps its tags (a vacation with tags passes "" as the subject).
+  if (m_nDays != 0 || !any) {
     separate();
     Out(ctx, ":days ");
     OutNumber(ctx, m_nDays);
@@ -277,16 +299,15 @@ void CCtrlIF::PrintBlock(tag_PRINT_CTXT* ctx, bool emptyLineWithoutBlock) const 
   }
   OutIndent(ctx);
   Out(ctx, "}");
-  if (m_pNext != nullptr) m_pNext->Print(ctx);
 }
 
-void CCtrlIF::Print(tag_PRINT_CTXT* ctx) const {
-  Out(ctx, "if ");
-  if (m_pTest != nullptr) m_pTest->Print(ctx);
-  PrintBlock(ctx, false);
-}
-
-void CCtrlELSIF::Print(tag_PRINT_CTXT* ctx) const {
+void CCtrlIF::PrintLink(tag_PRINT_CTXT* ctx) const {
+  if (m_nType == NODE_IF) {
+    Out(ctx, "if ");
+    if (m_pTest != nullptr) m_pTest->Print(ctx);
+    PrintBlock(ctx, false);
+    return;
+  }
   Out(ctx, "\n");
   OutIndent(ctx);
   if (m_nType == NODE_ELSIF) {
@@ -297,6 +318,12 @@ void CCtrlELSIF::Print(tag_PRINT_CTXT* ctx) const {
   }
   PrintBlock(ctx, true);
 }
+
+void CCtrlIF::Print(tag_PRINT_CTXT* ctx) const {
+  for (const CCtrlIF* link = this; link != nullptr; link = link->m_pNext) link->PrintLink(ctx);
+}
+
+void CCtrlELSIF::Print(tag_PRINT_CTXT* ctx) const { CCtrlIF::Print(ctx); }
 
 // ---- tests
 

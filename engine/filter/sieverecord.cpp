@@ -58,6 +58,17 @@ CSeekPattern* NewMatcher(BYTE kind) {
   return matcher;
 }
 
+// Added to a one-pattern matcher's kind when it holds the empty key.
+const BYTE kKindEmptyKey = 0x80;
+
+bool IsOnePatternKind(BYTE kind) {
+  return kind == KIND_EXACT || kind == KIND_MATCHES || kind == KIND_SUBSTR || kind == KIND_REGEX;
+}
+
+bool HoldsEmptyKey(BYTE kind, const CSeekPattern* matcher) {
+  return IsOnePatternKind(kind) && matcher->GetLength() == 0 && matcher->GetPattern(0) != nullptr;
+}
+
 void Check(HRESULT hr) {
   if (hr != S_OK) ThrowCode(static_cast<DWORD>(hr));
 }
@@ -220,6 +231,10 @@ void CNodeRecordWriter::StringValue(const char* text) {
   size_t len = text != nullptr ? strlen(text) : 0;
   if (len > 0xFFFFFFFFu) ThrowCode(static_cast<DWORD>(E_FAIL));
   U32(static_cast<DWORD>(len));
+  if (len == 0) {
+    U8(text != nullptr ? 1 : 0);
+    return;
+  }
   Bytes(text, len);
 }
 
@@ -249,6 +264,7 @@ void CNodeRecordWriter::PatternList(const CSeekPattern* const* patterns) {
   for (size_t i = 0; i < count; ++i) {
     BYTE kind = KindOf(patterns[i]);
     if (kind == 0) ThrowCode(static_cast<DWORD>(E_FAIL));
+    if (HoldsEmptyKey(kind, patterns[i])) kind |= kKindEmptyKey;
     U8(kind);
     // Storing does not change a matcher; Serialize takes both directions.
     Check(const_cast<CSeekPattern*>(patterns[i])->Serialize(m_pStream, 1));
@@ -311,7 +327,7 @@ void CNodeRecordReader::Body(CExprTreeNode& node) {
   node.LoadData(*this);
 }
 
-CSharedObjPtr<CExprTreeNode> CNodeRecordReader::Child(PLACE place) {
+CSharedObjPtr<CExprTreeNode> CNodeRecordReader::MakeChild(PLACE place) {
   WORD code = U16();
   if (!CodeFits(place, code)) ThrowCode(static_cast<DWORD>(E_FAIL));
   CExprTreeNode::TYPE_NODE type = static_cast<CExprTreeNode::TYPE_NODE>(code);
@@ -321,10 +337,12 @@ CSharedObjPtr<CExprTreeNode> CNodeRecordReader::Child(PLACE place) {
   if (hr != S_OK) ThrowCode(static_cast<DWORD>(place == PLACE_IF_TEST ? E_OUTOFMEMORY : hr));
   CSharedObjPtr<CExprTreeNode> node = made;
   if (!NodeFits(place, type)) ThrowCode(static_cast<DWORD>(E_FAIL));
-  if (m_nNesting >= SIEVE_RECORD_MAX_NESTING) ThrowCode(static_cast<DWORD>(E_FAIL));
-  ++m_nNesting;
-  Body(*node);
-  --m_nNesting;
+  return node;
+}
+
+CSharedObjPtr<CExprTreeNode> CNodeRecordReader::Child(PLACE place) {
+  CSharedObjPtr<CExprTreeNode> node = MakeChild(place);
+  Nested([&] { Body(*node); });
   return node;
 }
 
@@ -337,7 +355,15 @@ CSharedObjPtr<CExprTreeNode> CNodeRecordReader::OptionalChild(PLACE place) {
 
 char* CNodeRecordReader::StringValue() {
   DWORD len = U32();
-  if (len == 0) return nullptr;
+  if (len == 0) {
+    if (m_nVersion == SIEVE_RECORD_VERSION_5) return nullptr;
+    BYTE given = U8();
+    if (given > 1) ThrowCode(static_cast<DWORD>(E_FAIL));
+    if (given == 0) return nullptr;
+    char* empty = strdup("");
+    if (empty == nullptr) AfxThrowMemoryException();
+    return empty;
+  }
   std::string text;
   while (text.size() < len) {
     size_t have = text.size();
@@ -386,9 +412,20 @@ CSeekPattern** CNodeRecordReader::PatternList() {
   MatcherList read;
   for (WORD i = 0; i < count; ++i) {
     BYTE kind = U8();
+    bool emptyKey = false;
+    if (m_nVersion != SIEVE_RECORD_VERSION_5 && (kind & kKindEmptyKey) != 0) {
+      kind = static_cast<BYTE>(kind & ~kKindEmptyKey);
+      if (!IsOnePatternKind(kind)) ThrowCode(static_cast<DWORD>(E_NOTIMPL));
+      emptyKey = true;
+    }
     read.items.push_back(nullptr);
-    read.items.back() = NewMatcher(kind);
-    Check(read.items.back()->Serialize(m_pStream, 0));
+    CSeekPattern* matcher = read.items.back() = NewMatcher(kind);
+    Check(matcher->Serialize(m_pStream, 0));
+    if (emptyKey) {
+      // Its record holds no pattern; it is made again from the empty key.
+      if (matcher->GetCount() != 0) ThrowCode(static_cast<DWORD>(E_FAIL));
+      Check(matcher->Compile("", matcher->IsCaseSensitive(), 0));
+    }
   }
   CSeekPattern** array = static_cast<CSeekPattern**>(calloc(static_cast<size_t>(count) + 1, sizeof(CSeekPattern*)));
   if (array == nullptr) AfxThrowMemoryException();
@@ -403,6 +440,15 @@ using telsor::CNodeRecordReader;
 using telsor::CNodeRecordWriter;
 
 // ---- Serialize and the data of each class
+
+namespace telsor {
+
+HRESULT LoadNodeRecord(CExprTreeNode& node, IStream* stream, WORD version) {
+  if (stream == nullptr) return E_POINTER;
+  return ResultOf([&] { CNodeRecordReader(stream, version).Body(node); });
+}
+
+}  // namespace telsor
 
 HRESULT CExprTreeNode::Serialize(IStream* stream, int store) {
   if (stream == nullptr) return E_POINTER;
@@ -470,10 +516,10 @@ void CCmdREJECT::StoreData(CNodeRecordWriter& out) const {
     out.Node(*m_pReason);
     return;
   }
-  // A reject without a reason stores an empty quoted string.
+  // A reject without a reason stores a quoted string without text.
   out.U16(NODE_QUOTED_STRING);
   out.U32(0);
-  out.U32(0);
+  out.StringValue(nullptr);
 }
 
 void CCmdREJECT::LoadData(CNodeRecordReader& in) {
@@ -517,7 +563,7 @@ void CCtrlREQUIRE::LoadData(CNodeRecordReader& in) {
   m_ppCapabilities = in.StringArray();
 }
 
-void CCtrlIF::StoreData(CNodeRecordWriter& out) const {
+void CCtrlIF::StoreLink(CNodeRecordWriter& out) const {
   ULONGLONG endField = out.Position();
   out.SeekTo(endField + 4);
   out.OptionalNode(m_pTest);
@@ -526,10 +572,22 @@ void CCtrlIF::StoreData(CNodeRecordWriter& out) const {
   out.SeekTo(endField);
   out.U32(static_cast<DWORD>(end));
   out.SeekTo(end);
-  out.OptionalNode(m_pNext);
 }
 
-void CCtrlIF::LoadData(CNodeRecordReader& in) {
+// Each link's record ends with the next link's (flag, head, link, ...):
+// written and read here in one loop rather than link inside link.
+void CCtrlIF::StoreData(CNodeRecordWriter& out) const {
+  StoreLink(out);
+  for (const CCtrlELSIF* link = m_pNext; link != nullptr; link = link->m_pNext) {
+    out.U8(1);
+    out.U16(static_cast<WORD>(link->m_nType));
+    out.U32(link->m_nLine);
+    link->StoreLink(out);
+  }
+  out.U8(0);
+}
+
+void CCtrlIF::LoadLink(CNodeRecordReader& in) {
   DWORD end = in.U32();
   m_pTest = nullptr;
   m_pTest = telsor::As<CTest>(in.OptionalChild(CNodeRecordReader::PLACE_IF_TEST));
@@ -538,8 +596,23 @@ void CCtrlIF::LoadData(CNodeRecordReader& in) {
   if (static_cast<DWORD>(in.Position()) != end) telsor::ThrowCode(static_cast<DWORD>(E_FAIL));
   // An if and an elsif link have a test, an else link has none.
   if ((m_pTest == nullptr) != (m_nType == NODE_ELSE)) telsor::ThrowCode(static_cast<DWORD>(E_FAIL));
+}
+
+void CCtrlIF::LoadData(CNodeRecordReader& in) {
+  LoadLink(in);
   m_pNext = nullptr;
-  m_pNext = telsor::As<CCtrlELSIF>(in.OptionalChild(CNodeRecordReader::PLACE_NEXT));
+  CCtrlIF* tail = this;
+  for (;;) {
+    BYTE flag = in.U8();
+    if (flag > 1) telsor::ThrowCode(static_cast<DWORD>(E_FAIL));
+    if (flag == 0) return;
+    telsor::CSharedObjPtr<CCtrlELSIF> link = telsor::As<CCtrlELSIF>(in.MakeChild(CNodeRecordReader::PLACE_NEXT));
+    // Hooked on first: a link that fails to load goes with the chain.
+    tail->m_pNext = link;
+    tail = link;
+    link->m_nLine = in.U32();
+    in.Nested([&] { link->LoadLink(in); });
+  }
 }
 
 void CTestBoolean::StoreData(CNodeRecordWriter& out) const { out.U8(m_bValue ? 1 : 0); }

@@ -27,17 +27,22 @@
 // so the root command list's record holds the whole tree. Building blocks:
 //   child       the child's record; an optional one is preceded by a u8
 //               flag (1 present, 0 absent)
-//   string      u32 length, the bytes (an empty or null text has length 0
-//               and loads as null)
+//   string      u32 length, the bytes; from version 6 a length of 0 is
+//               followed by a u8: 1 an empty text, 0 none (in version 5
+//               both have length 0 and load as none)
 //   str array   u16 count, u32 total (sum of length + 1), then per text a
 //               u16 length and the bytes; a null array has count 0 and
 //               loads as null again
 //   patterns    u16 count, then per matcher a u8 kind (1 exact, 2 multi-word,
 //               3 wildcard, 4 substring, 5 regex, 6 dictionary) and the
-//               matcher's own record (search layer)
+//               matcher's own record (search layer). From version 6 a
+//               one-pattern matcher (1, 3, 4, 5) that holds the empty key
+//               has 0x80 added to its kind (its own record cannot tell an
+//               empty pattern from none); it loads holding the empty key.
 // An if or an elsif/else link stores a u32 end position (the absolute
 // stream position just after its block) before its test, block and next
-// link. For example a keep at line 3 is 0E 00 03 00 00 00.
+// link; the links of a chain do not count as nesting. For example a keep
+// at line 3 is 0E 00 03 00 00 00.
 //
 // Records are read as hostile input: nesting is capped at
 // SIEVE_RECORD_MAX_NESTING records (0x80000008 beyond), every child must
@@ -58,6 +63,7 @@
 #include "filter/exprtree.h"
 #include "foundation/istream.h"
 #include "foundation/obj.h"
+#include "foundation/throwcode.h"
 #include "foundation/wintypes.h"
 #include "search/seekpattern.h"
 
@@ -65,6 +71,15 @@ namespace telsor {
 
 // Records nested deeper than this are refused.
 const DWORD SIEVE_RECORD_MAX_NESTING = 1000;
+
+// The record layout written (the container's version field); version 5
+// records load as they always did.
+const WORD SIEVE_RECORD_VERSION = 6;
+const WORD SIEVE_RECORD_VERSION_5 = 5;
+
+// Loads the node's line and data from a record of that version (its type
+// code read already); the result as CExprTreeNode::Serialize gives it.
+HRESULT LoadNodeRecord(CExprTreeNode& node, IStream* stream, WORD version);
 
 
 class CNodeRecordWriter {
@@ -116,7 +131,8 @@ class CNodeRecordReader {
     PLACE_IN_TAGS,         // 4, 5, 6, 9, 10
   };
 
-  explicit CNodeRecordReader(IStream* stream) : m_pStream(stream), m_nNesting(0) {}
+  explicit CNodeRecordReader(IStream* stream, WORD version = SIEVE_RECORD_VERSION)
+      : m_pStream(stream), m_nNesting(0), m_nVersion(version) {}
 
   BYTE U8();
   WORD U16();
@@ -131,9 +147,20 @@ class CNodeRecordReader {
   // Type code and record of a child for the place; the node comes back with
   // the pointer's reference only.
   CSharedObjPtr<CExprTreeNode> Child(PLACE place);
+  // The type code only: the node made for the place, its record unread.
+  CSharedObjPtr<CExprTreeNode> MakeChild(PLACE place);
+  // Runs load one nesting level deeper (refused past the cap).
+  template <class F>
+  void Nested(F load) {
+    if (m_nNesting >= SIEVE_RECORD_MAX_NESTING) ThrowCode(static_cast<DWORD>(E_FAIL));
+    ++m_nNesting;
+    load();
+    --m_nNesting;
+  }
   // The presence flag (0 or 1), then the child when present; null when absent.
   CSharedObjPtr<CExprTreeNode> OptionalChild(PLACE place);
-  // A malloc'd copy of the text, null for an empty one.
+  // A malloc'd copy of the text; null for none (and, in version 5 records,
+  // for an empty one).
   char* StringValue();
   // A string array (CListStrings::FreeStrArray frees it); null when it
   // holds no text.
@@ -149,6 +176,7 @@ class CNodeRecordReader {
 
   IStream* m_pStream;
   DWORD m_nNesting;
+  WORD m_nVersion;
 };
 
 }  // namespace telsor

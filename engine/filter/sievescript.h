@@ -90,10 +90,11 @@ class CSieveScript {
 
   // store non-zero writes the compiled form at the stream's position:
   //   "TELSOR_SIEVE" (12 bytes), u16 CRC-16/XMODEM of the bytes from the
-  //   version field to the end, u16 version 5, u32 length (the container's
+  //   version field to the end, u16 version 6, u32 length (the container's
   //   size less 12), then the root command list's record (sieverecord.h)
   // and leaves the stream just after it; an empty script stores an empty
-  // command list. 0 loads one (versions 4 and 5) from the position:
+  // command list. 0 loads one (versions 4, 5 and 6; 4 and 5 without the
+  // empty texts and keys that 6 keeps, sieverecord.h) from the position:
   // E_SIEVE_BAD_MAGIC, E_RECORD_VERSION, E_SIEVE_BAD_CHECKSUM, E_FAIL for a
   // cut-short header field, the records' codes; the script is unchanged
   // when the header fails and empty when the records fail. The stream must

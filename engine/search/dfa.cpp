@@ -167,7 +167,8 @@ void ToClassMasks(std::vector<tag_BYTEMASK>& masks, const tag_BYTE_CLASSES& clas
 // byte 0's, which never moves.
 class CStateSets {
  public:
-  CStateSets(size_t width, size_t expected) : m_width(width), m_byHash(64, std::make_pair(uint64_t(0), kNoIndex)) {
+  CStateSets(size_t width, size_t expected, const tag_REGEX_COSTS& limits, tag_REGEX_COSTS& used)
+      : m_width(width), m_byHash(64, std::make_pair(uint64_t(0), kNoIndex)), m_limits(limits), m_used(used) {
     rows.reserve(width * expected);
     m_begin.reserve(expected);
     m_size.reserve(expected);
@@ -178,9 +179,11 @@ class CStateSets {
 
   // A new state of the set. Throws E_SEEK_TOO_MANY_STATES past the limits.
   WORD Add(tag_DWORD_RUN set, uint64_t hash) {
-    if (Count() >= CDFA::MAX_STATES) ThrowTooManyStates();
+    if (Count() >= m_limits.states) ThrowTooManyStates();
     m_entries += set.size();
-    if (m_entries > CDFA::MAX_STATE_ENTRIES) ThrowTooManyStates();
+    m_used.states = Count() + 1;
+    m_used.stateEntries = m_entries;
+    if (m_entries > m_limits.stateEntries) ThrowTooManyStates();
     const DWORD id = static_cast<DWORD>(Count());
     if (m_blocks.empty() || m_blockFree < set.size()) {
       m_blockSize = std::max(std::max(2 * m_blockSize, size_t(4096)), set.size());
@@ -236,6 +239,8 @@ class CStateSets {
   std::vector<DWORD> m_size;
   size_t m_entries = 0;
   std::vector<std::pair<uint64_t, DWORD>> m_byHash;
+  const tag_REGEX_COSTS& m_limits;
+  tag_REGEX_COSTS& m_used;
 };
 
 // The set of one move being gathered: its members in the order they came,
@@ -245,7 +250,8 @@ class CStateSets {
 // follow lists, whose unions would take seconds.
 class CGathered {
  public:
-  explicit CGathered(const CFA& fa) : m_fa(fa), m_posStamp(fa.GetPositionCount(), 0), m_setStamp(fa.GetSetCount(), 0) {
+  CGathered(const CFA& fa, size_t limit, size_t& used)
+      : m_fa(fa), m_posStamp(fa.GetPositionCount(), 0), m_setStamp(fa.GetSetCount(), 0), m_limit(limit), m_used(used) {
     m_members.reserve(fa.GetPositionCount());
   }
 
@@ -278,7 +284,8 @@ class CGathered {
   }
   void CountWork(size_t n) {
     m_work += n;
-    if (m_work > CDFA::MAX_WORK) ThrowTooManyStates();
+    m_used = m_work;
+    if (m_work > m_limit) ThrowTooManyStates();
   }
   // Stamp marks positions in a new generation (the set at hand is then
   // stale); Holds tells whether all of these carry it.
@@ -311,6 +318,8 @@ class CGathered {
   std::vector<DWORD> m_setStamp;
   DWORD m_generation = 0;
   size_t m_work = 0;
+  const size_t m_limit;
+  size_t& m_used;
 };
 
 // ---- F's moves ----
@@ -516,7 +525,7 @@ void ExpandState(size_t i, DWORD classes, const std::vector<tag_BYTEMASK>& class
 
 }  // namespace
 
-CDFA::CDFA() {}
+CDFA::CDFA() { m_limits = OwnLimits(); }
 
 CDFA::~CDFA() {}
 
@@ -526,7 +535,10 @@ void CDFA::Clear() {
   CFA::Clear();
 }
 
+tag_REGEX_COSTS CDFA::OwnLimits() { return tag_REGEX_COSTS{MAX_STATES, MAX_STATE_ENTRIES, MAX_SET_ENTRIES, MAX_WORK, SIZE_MAX}; }
+
 void CDFA::BuildFromRegExpr(const char* pattern) {
+  m_used = tag_REGEX_COSTS{0, 0, 0, 0, 0};
   WithMemoryException([&] {
     Clear();
     BuildSyntaxTree(pattern);
@@ -543,9 +555,9 @@ void CDFA::ConstructStates() {
     ToClassMasks(classMasks, classes);
     const bool unanchored = IsUnanchored() != 0;
     const size_t width = classes.count + 1;
-    CStateSets states(width, GetNodeCount() < 1024 ? GetNodeCount() : 1024);
+    CStateSets states(width, GetNodeCount() < 1024 ? GetNodeCount() : 1024, m_limits, m_used);
     states.Add(GetFirstPos(), HashPositions(GetFirstPos()));
-    CGathered gathered(*this);
+    CGathered gathered(*this, m_limits.work, m_used.work);
     tag_START_MOVES f = MovesOfStart(*this, classMasks, classes.count, gathered);
     if (unanchored) GroupStartMoves(f, classes.count, gathered);
     tag_CLASS_LISTS lists(classes.count);

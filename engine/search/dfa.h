@@ -51,6 +51,10 @@ class CDFA : public CFA {
   CDFA();
   ~CDFA() override;
 
+  // The limits above (and the tree's, fa.h) as costs; a compile's limits
+  // start here and a budget may lower them (SetLimits, regexbudget.h).
+  static tag_REGEX_COSTS OwnLimits();
+
   // Releases the table and its rows, then clears the syntax tree.
   void Clear() override;
   // Clear, parse, build the automaton. On success the table holds the

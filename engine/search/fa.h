@@ -56,6 +56,7 @@
 #include "foundation/exception.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
+#include "search/regexbudget.h"
 #include "search/searchresults.h"
 #include "search/setbits.h"
 
@@ -168,6 +169,13 @@ class CFA {
   // CAT(tree, END) and computes every position set. Throws (see above).
   void BuildSyntaxTree(const char* pattern);
 
+  // The limits the next compile runs under (by default the class's own:
+  // MAX_SET_ENTRIES here, the rest unbounded until CDFA sets them) and what
+  // the last one used; a limit reached throws as above.
+  void SetLimits(const tag_REGEX_COSTS& limits) { m_limits = limits; }
+  const tag_REGEX_COSTS& GetLimits() const { return m_limits; }
+  const tag_REGEX_COSTS& GetUsed() const { return m_used; }
+
   // Lexer (the pattern must have been set by BuildSyntaxTree; without one
   // E_POINTER is thrown).
   tag_TOKEN_REGEXPR GetLexToken();
@@ -238,6 +246,8 @@ class CFA {
   std::vector<DWORD> m_followStart;
   DWORD m_nRootFirst;
   size_t m_nSetEntries;
+  tag_REGEX_COSTS m_limits;
+  tag_REGEX_COSTS m_used;
 
  private:
   DWORD AddPosition(DWORD position);

@@ -10,6 +10,7 @@
 // Positions are numbered by a left-to-right post-order walk, so the
 // positions of a left subtree are all below those of the right one and the
 // set unions of concatenation and alternation are plain merges.
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -27,7 +28,9 @@ CFA::CFA()
       m_bUnanchored(1),
       m_bFoldCase(false),
       m_nRootFirst(0),
-      m_nSetEntries(0) {}
+      m_nSetEntries(0),
+      m_limits{SIZE_MAX, SIZE_MAX, MAX_SET_ENTRIES, SIZE_MAX, SIZE_MAX},
+      m_used{0, 0, 0, 0, 0} {}
 
 CFA::~CFA() {}
 
@@ -285,7 +288,8 @@ void CFA::BuildSyntaxTree(const char* pattern) {
 
 void CFA::CountEntries(size_t more) {
   m_nSetEntries += more;
-  if (m_nSetEntries > MAX_SET_ENTRIES)
+  if (m_nSetEntries > m_used.treeEntries) m_used.treeEntries = m_nSetEntries;
+  if (m_nSetEntries > m_limits.treeEntries)
     throw new CFAException(static_cast<DWORD>(E_SEEK_TOO_MANY_NODES), nullptr);
 }
 

@@ -40,7 +40,17 @@ void CRegExpr::PrepareScan(CDFATransTable* table, const tag_CLASS_ROWS* rows) {
   m_scan.Prepare(table, map, ScanMode(), kStreamBlock, {}, true, rows);
 }
 
+const char CRegExpr::kTooManyStates[] = "The regular expression needs too many automaton states.";
+const char CRegExpr::kPatternTooLong[] = "The regular expression is too long (65535 bytes or more).";
+const char CRegExpr::kTooManyNodes[] = "The regular expression has too many parts or repetitions.";
+const char CRegExpr::kBudgetSpent[] =
+    "The regular expressions together need more automaton states or memory than their budget allows.";
+
 HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len) {
+  return Compile(pattern, caseSensitive, len, nullptr);
+}
+
+HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len, CRegExprBudget* budget) {
   m_scan.Clear();
   m_flags = 0;
   m_strError = "";
@@ -48,7 +58,14 @@ HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len) {
   m_bCaseSensitive = caseSensitive != 0;
   if (pattern == nullptr) return E_POINTER;
   if (len == 0) len = static_cast<DWORD>(strnlen(pattern, kMaxPattern + 1));
-  if (len > kMaxPattern) return E_SEEK_PATTERN_TOO_LONG;
+  if (len > kMaxPattern) {
+    m_strError = kPatternTooLong;
+    return E_SEEK_PATTERN_TOO_LONG;
+  }
+  if (budget != nullptr && budget->IsSpent()) {
+    m_strError = kBudgetSpent;
+    return E_SEEK_TOO_MANY_STATES;
+  }
   HRESULT hr = CSeekPattern::Compile(pattern, caseSensitive, len);
   if (hr != S_OK) return hr;
 
@@ -61,10 +78,13 @@ HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len) {
     if (slashes % 2 == 0) m_flags |= FLAG_EOL;
   }
 
+  const tag_REGEX_COSTS own = CDFA::OwnLimits();
+  const tag_REGEX_COSTS limits = budget != nullptr ? budget->LimitsFor(own) : own;
+  CDFA dfa;
+  dfa.SetLimits(limits);
   try {
     // The automaton is built from the original text, case folded after
     // lexing (see fa.h), limited to the bytes the pattern text holds.
-    CDFA dfa;
     WithMemoryException([&] {
       std::string original(n, '\0');
       strncpy(&original[0], pattern, n);
@@ -72,12 +92,34 @@ HRESULT CRegExpr::Compile(const char* pattern, int caseSensitive, DWORD len) {
       dfa.BuildFromRegExpr(original.c_str());
     });
     PrepareScan(dfa.GetTable(), &dfa.GetClassRows());
-    return S_OK;
+    if (budget == nullptr) return S_OK;
+    tag_REGEX_COSTS used = dfa.GetUsed();
+    used.bytes = GetBytesHeld();
+    budget->Spend(used);
+    if (used.bytes <= limits.bytes) return S_OK;
+    budget->MarkSpent();
+    hr = E_SEEK_TOO_MANY_STATES;
+    m_strError = kBudgetSpent;
   } catch (CFAException* e) {
-    // The compiler's message is kept beside the code.
+    // The compiler's message is kept beside the code; the limits have texts
+    // of their own.
     hr = e->GetResultCode();
     m_strError = e->GetMessage();
     e->Delete();
+    if (budget != nullptr) {
+      budget->Spend(dfa.GetUsed());
+      if (hr == E_SEEK_TOO_MANY_STATES || hr == E_SEEK_TOO_MANY_NODES) {
+        if (CRegExprBudget::ReachedLowered(own, limits, dfa.GetUsed())) {
+          budget->MarkSpent();
+          hr = E_SEEK_TOO_MANY_STATES;
+          m_strError = kBudgetSpent;
+        }
+      }
+    }
+    if (m_strError.IsEmpty()) {
+      if (hr == E_SEEK_TOO_MANY_STATES) m_strError = kTooManyStates;
+      if (hr == E_SEEK_TOO_MANY_NODES) m_strError = kTooManyNodes;
+    }
   } catch (...) {
     hr = ResultOfCurrentException();
     // This boundary's own code for running out of memory.

@@ -27,8 +27,10 @@
 // Compile results: 0; E_POINTER without a pattern; E_SEEK_PATTERN_TOO_LONG
 // for 0xFFFF bytes or more; E_SEEK_SYNTAX (GetErrorText names the error and
 // its position); E_SEEK_TOO_MANY_NODES; E_SEEK_TOO_MANY_STATES;
-// ERROR_NOT_ENOUGH_MEMORY (8) when memory runs out. A failed compile leaves
-// the matcher empty (no pattern, no table): it finds nothing.
+// ERROR_NOT_ENOUGH_MEMORY (8) when memory runs out. The three limits come
+// with their texts (kPatternTooLong, kTooManyNodes, kTooManyStates). A
+// failed compile leaves the matcher empty (no pattern, no table): it finds
+// nothing.
 //
 // Record: u8 version 1, the base record, u8 flags, u8 has-table, then the
 // table record when has-table is non-zero. A version other than 1 gives
@@ -43,6 +45,7 @@
 #include "foundation/tstring.h"
 #include "search/dfascan.h"
 #include "search/dfatranstable.h"
+#include "search/regexbudget.h"
 #include "search/searchresults.h"
 #include "search/seekpattern.h"
 
@@ -56,6 +59,17 @@ class CRegExpr : public CSeekPattern {
   ~CRegExpr() override;
 
   HRESULT Compile(const char* pattern, int caseSensitive, DWORD len) override;
+  // The same under a budget shared with other patterns (regexbudget.h;
+  // null: this pattern's own limits only). A compile that reaches a limit
+  // the budget lowered fails with E_SEEK_TOO_MANY_STATES, the error text
+  // kBudgetSpent and the budget marked spent.
+  HRESULT Compile(const char* pattern, int caseSensitive, DWORD len, CRegExprBudget* budget);
+
+  // Error texts of the limits (the syntax errors carry the lexer's own).
+  static const char kTooManyStates[];
+  static const char kPatternTooLong[];
+  static const char kTooManyNodes[];
+  static const char kBudgetSpent[];
   DWORD Search(const char* text, DWORD len, DWORD* matchLen) const override;
   // Reads up to maxBytes from the stream's position in blocks of 512 bytes
   // and returns the absolute offset; -1 for maxBytes 0 or a failing Seek.

@@ -19,12 +19,14 @@
 #include "common/tempdir.h"
 #include "filter/filtertests.h"
 #include "filter/msgfilter.h"
+#include "filter/scripttools.h"
 #include "filter/sievescript.h"
 #include "foundation/throwcode.h"
 #include "mime/message.h"
 #include "mime/rfc822parser.h"
 #include "search/seekdictionary.h"
 #include "search/seekexactstr.h"
+#include "records.h"
 
 using telsor::CMsgFilter;
 using telsor::ResultFromSystemError;
@@ -723,6 +725,52 @@ TEST_F(MsgFilterTest, ScriptsRunOneAfterAnotherOnOneBinding) {
   for (const char* text : scripts) EXPECT_EQ(filter.Execute(Compiled(text)), S_OK) << text;
   EXPECT_EQ(filter.Actions(), "fileinto[A] keep");
   EXPECT_EQ(filter.setCount, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Empty keys survive the compiled form: a script compiled by
+// CompileScriptContent and loaded again keeps a message with an empty Cc
+// exactly as the parsed script does, and prints the same.
+TEST_F(MsgFilterTest, EmptyKeysSurviveTheCompiledForm) {
+  const std::string bytes = "From: a@b.c\r\nCc: \r\nSubject: hi\r\n\r\nbody\r\n";
+  const std::string withCc = "From: a@b.c\r\nCc: x@y.z\r\nSubject: hi\r\n\r\nbody\r\n";
+  const char* const scripts[] = {
+      "if header :matches \"Cc\" \"\" { keep; }",
+      "if header :is \"Cc\" \"\" { keep; }",
+      "if header :contains \"Cc\" \"\" { keep; }",
+      "if header :regex \"Cc\" \"\" { keep; }",
+      "if header :is \"Cc\" [\"\", \"nobody\"] { keep; }",
+  };
+  for (const char* text : scripts) {
+    SCOPED_TRACE(text);
+    CSieveScript parsed = Compiled(text);
+    telsor::TSTRING compiled;
+    ASSERT_EQ(telsor::CompileScriptContent(text, compiled), S_OK);
+    CSieveScript loaded;
+    ASSERT_EQ(rec::Load(std::string(compiled.c_str(), static_cast<size_t>(compiled.GetLength())), loaded), S_OK);
+    telsor::TSTRING a, b;
+    ASSERT_EQ(parsed.PrintToString(a), S_OK);
+    ASSERT_EQ(loaded.PrintToString(b), S_OK);
+    EXPECT_STREQ(a.c_str(), b.c_str());
+    for (const std::string* message : {&bytes, &withCc}) {
+      ParsedMessage m(*message, dir.path());
+      CRecordingFilter first, second;
+      EXPECT_EQ(first.Execute(parsed, &m.message, nullptr), S_OK);
+      EXPECT_EQ(second.Execute(loaded, &m.message, nullptr), S_OK);
+      EXPECT_EQ(second.Actions(), first.Actions());
+      if (message == &bytes && text == scripts[0]) {
+        EXPECT_EQ(first.Actions(), "keep");
+      }
+    }
+  }
+  // The :matches run: kept with the empty Cc, not with a full one.
+  ParsedMessage full(withCc, dir.path());
+  CRecordingFilter filter;
+  EXPECT_EQ(filter.Execute(Compiled(scripts[0]), &full.message, nullptr), S_OK);
+  EXPECT_EQ(filter.Actions(), "");
 }
 
 }  // namespace

@@ -164,14 +164,15 @@ TEST(SieveParser, NestingIsBoundedByTheParserStack) {
   CSieveScript s;
   EXPECT_EQ(s.ParseString(Nested(49).c_str(), nullptr), S_OK);
   EXPECT_NE(s.GetRoot(), nullptr);
-  EXPECT_EQ(s.ParseString(Nested(50).c_str(), nullptr), E_SIEVE_SYNTAX);
+  EXPECT_EQ(s.ParseString(Nested(50).c_str(), nullptr), E_SIEVE_TOO_DEEP);
   EXPECT_EQ(s.GetRoot(), nullptr);
-  EXPECT_STREQ(s.GetErrorDescription(), "");
+  EXPECT_STREQ(s.GetErrorDescription(), "Line: 1, Column: 445 : Parser stack full: nesting too deep.\n");
   // Other deep constructs end the same way, with nothing leaked.
   std::string nots = "if ";
   for (int i = 0; i < 500; ++i) nots += "not ";
   nots += "true {}";
-  EXPECT_EQ(s.ParseString(nots.c_str(), nullptr), E_SIEVE_SYNTAX);
+  EXPECT_EQ(s.ParseString(nots.c_str(), nullptr), E_SIEVE_TOO_DEEP);
+  EXPECT_NE(std::string(s.GetErrorDescription()).find("nesting too deep"), std::string::npos);
 }
 
 TEST(SieveParser, Numbers) {
@@ -226,7 +227,8 @@ TEST(SieveScanner, EndOfInputInsideAStringGivesNoString) {
   EXPECT_EQ(s.ParseString("reject \"open", nullptr), E_SIEVE_SYNTAX);
   EXPECT_STREQ(s.GetErrorDescription(), "Line: 1, Column: 8 : Expected a quoted string or multi-line string.\n");
   EXPECT_EQ(s.ParseString("reject text:\nno end\n", nullptr), E_SIEVE_SYNTAX);
-  EXPECT_EQ(s.ParseString("keep; /* open comment", nullptr), S_OK);
+  EXPECT_EQ(s.ParseString("keep; /* open comment", nullptr), E_SIEVE_SYNTAX);
+  EXPECT_STREQ(s.GetErrorDescription(), "Line: 1, Column: 7 : Unterminated comment.\n");
 }
 
 TEST(SieveScanner, ErrorLinesCarryTheLine) {
@@ -330,12 +332,13 @@ namespace {
 TEST(SieveScanner, LongRuns) {
   CSieveScript s;
   std::string word(40, 'w');
-  // A word followed by a line feed: the look-ahead has moved to line 2, and
-  // the column (look-ahead minus length) goes below 0, short or long alike.
+  // A word followed by a line feed: the look-ahead has moved to line 3, and
+  // the column (look-ahead minus length) would go below 0, short or long
+  // alike: it stops at 0.
   EXPECT_EQ(s.ParseString(("keep;\nabcdefghij\nkeep;"), nullptr), E_SIEVE_UNKNOWN_IDENTIFIER);
-  EXPECT_STREQ(s.GetErrorDescription(), "Line: 3, Column: -10 : Unrecognized command or it is not valid in this state.\n");
+  EXPECT_STREQ(s.GetErrorDescription(), "Line: 3, Column: 0 : Unrecognized command or it is not valid in this state.\n");
   EXPECT_EQ(s.ParseString(("keep;\n" + word + "\nkeep;").c_str(), nullptr), E_SIEVE_UNKNOWN_IDENTIFIER);
-  EXPECT_STREQ(s.GetErrorDescription(), "Line: 3, Column: -40 : Unrecognized command or it is not valid in this state.\n");
+  EXPECT_STREQ(s.GetErrorDescription(), "Line: 3, Column: 0 : Unrecognized command or it is not valid in this state.\n");
   EXPECT_EQ(s.ParseString(("keep; " + word + " keep;").c_str(), nullptr), E_SIEVE_UNKNOWN_IDENTIFIER);
   EXPECT_STREQ(s.GetErrorDescription(), "Line: 1, Column: 7 : Unrecognized command or it is not valid in this state.\n");
   EXPECT_EQ(s.ParseString(("if body :" + word + " \"x\" {}").c_str(), nullptr), E_SIEVE_UNKNOWN_TAG);

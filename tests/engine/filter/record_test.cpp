@@ -45,9 +45,12 @@ TEST(SieveRecords, ExactBytesOfNodeRecords) {
   CSharedObjPtr<CExprTreeNode> fileinto = WithLine(new CCmdFILEINTO(Strings({"INBX"})), 2);
   EXPECT_EQ(StoredNode(*fileinto), Head(12, 2) + U16(1) + U32(5) + U16(4) + "INBX");
 
-  // A reject without a reason stores an empty quoted string.
+  // A reject without a reason stores a quoted string without text (length
+  // 0, then 0: none), one with an empty reason length 0, then 1.
   CSharedObjPtr<CExprTreeNode> reject = new CCmdREJECT(nullptr);
-  EXPECT_EQ(StoredNode(*reject), Head(11) + Head(1) + U32(0));
+  EXPECT_EQ(StoredNode(*reject), Head(11) + Head(1) + U32(0) + U8(0));
+  CSharedObjPtr<CExprTreeNode> rejectEmpty = new CCmdREJECT(new CQuotedString(""));
+  EXPECT_EQ(StoredNode(*rejectEmpty), Head(11) + Head(1) + U32(0) + U8(1));
 
   CSharedObjPtr<CExprTreeNode> size = new CTestSIZE(NUMBER_OVER, 1024);
   EXPECT_EQ(StoredNode(*size), Head(29) + U8(2) + U64(1024));
@@ -75,7 +78,7 @@ TEST(SieveRecords, ExactBytesOfNodeRecords) {
 TEST(SieveRecords, EmptyScriptIsThirtyBytes) {
   CSieveScript empty;
   const unsigned char expected[] = {0x54, 0x45, 0x4C, 0x53, 0x4F, 0x52, 0x5F, 0x53, 0x49, 0x45,
-                                    0x56, 0x45, 0x10, 0xE3, 0x05, 0x00, 0x12, 0x00, 0x00, 0x00,
+                                    0x56, 0x45, 0x5D, 0x0B, 0x06, 0x00, 0x12, 0x00, 0x00, 0x00,
                                     0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
   EXPECT_EQ(Stored(empty), std::string(reinterpret_cast<const char*>(expected), sizeof expected));
   EXPECT_EQ(Stored(empty), Container(Commands({})));
@@ -237,7 +240,7 @@ const Damage kDamage[] = {
     {"ends inside the magic", [] { return std::string("TELSOR_SI"); }, E_SIEVE_BAD_MAGIC},
     {"ends inside the checksum", [] { return Container(Commands({})).substr(0, 13); }, E_FAIL},
     {"ends inside the version", [] { return Container(Commands({})).substr(0, 15); }, E_RECORD_VERSION},
-    {"version 6", [] { return Container(Commands({}), 6); }, E_RECORD_VERSION},
+    {"version 7", [] { return Container(Commands({}), 7); }, E_RECORD_VERSION},
     {"version 3", [] { return Container(Commands({}), 3); }, E_RECORD_VERSION},
     {"ends inside the length", [] { return Container(Commands({})).substr(0, 18); }, E_FAIL},
     {"checksum field changed", [] { std::string c = Container(Commands({kKeep})); c[12] ^= 1; return c; },
@@ -389,6 +392,70 @@ TEST(SieveRecords, TooLongTextIsNotStored) {
   CSharedObjPtr<CCmdFILEINTO> fits = new CCmdFILEINTO(Strings({folder.c_str()}));
   CTestStream t;
   EXPECT_EQ(fits->Serialize(&t, 1), S_OK);
+}
+
+}  // namespace
+
+namespace {
+
+std::string PrintedTree(const CSieveScript& s) {
+  telsor::TSTRING text;
+  EXPECT_EQ(s.PrintToString(text), S_OK);
+  return text.c_str();
+}
+
+// Version 6 tells an empty text or key from none; version 5 forms, written
+// before, load as they always did (an empty text as none, a matcher holding
+// the empty key as one holding nothing).
+TEST(SieveRecords, EmptyTextsAndKeysByVersion) {
+  // reject "" as version 5 stores it: length 0 and nothing after.
+  const std::string reject5 = Head(11, 1) + Head(1, 1) + U32(0);
+  CSieveScript script;
+  ASSERT_EQ(Load(Container(Commands({reject5}), 5), script), S_OK);
+  CFakeHost v5;
+  EXPECT_EQ(v5.Run(script), S_OK);
+  EXPECT_EQ(v5.Calls(), "reject(null)");
+  // Version 6 adds the byte that tells: 1 an empty text, 0 none.
+  EXPECT_EQ(Load(Container(Commands({reject5}), 6), script), E_FAIL);
+  ASSERT_EQ(Load(Container(Commands({reject5 + U8(1)}), 6), script), S_OK);
+  CFakeHost v6;
+  EXPECT_EQ(v6.Run(script), S_OK);
+  EXPECT_EQ(v6.Calls(), "reject()");
+  EXPECT_EQ(Load(Container(Commands({reject5 + U8(2)}), 6), script), E_FAIL);
+
+  // A header test whose one exact matcher holds the empty key: its own
+  // record has pattern length 0, as one holding nothing has.
+  CSharedObjPtr<CTestHEADER> header = new CTestHEADER(nullptr, Strings({"Subject"}), Strings({""}));
+  ASSERT_NE(header->m_ppPatterns, nullptr);
+  CTestStream exact;
+  ASSERT_EQ(header->m_ppPatterns[0]->Serialize(&exact, 1), S_OK);
+  auto form = [&](unsigned kind, unsigned version) {
+    return Container(Head(17) + U32(1) + IfRecord(30, 20, U8(1) + HeaderTest(U8(kind) + exact.str()), KeepBlock()),
+                     version);
+  };
+  // What version 6 writes for it is the kind with 0x80 added.
+  CSieveScript parsed;
+  ASSERT_EQ(parsed.ParseString("if header :is \"Subject\" \"\" { keep; }", nullptr), S_OK);
+  EXPECT_NE(Stored(parsed).find(U16(1) + U8(0x81) + exact.str()), std::string::npos);
+
+  ASSERT_EQ(Load(form(0x81, 6), script), S_OK);
+  EXPECT_EQ(PrintedTree(script), PrintedTree(parsed));
+  ASSERT_EQ(Load(form(1, 5), script), S_OK);
+  EXPECT_EQ(PrintedTree(script), "if header :is \"Subject\" \n{\n  keep;\n}\n");
+  ASSERT_EQ(Load(form(1, 6), script), S_OK);
+  EXPECT_EQ(PrintedTree(script), "if header :is \"Subject\" \n{\n  keep;\n}\n");
+  // The mark is unknown to version 5, fits only one-pattern kinds, and
+  // only a matcher whose record holds nothing.
+  EXPECT_EQ(Load(form(0x81, 5), script), E_NOTIMPL);
+  EXPECT_EQ(Load(form(0x82, 6), script), E_NOTIMPL);
+  EXPECT_EQ(Load(form(0x86, 6), script), E_NOTIMPL);
+  CSharedObjPtr<CTestHEADER> full = new CTestHEADER(nullptr, Strings({"Subject"}), Strings({"x"}));
+  CTestStream holding;
+  ASSERT_EQ(full->m_ppPatterns[0]->Serialize(&holding, 1), S_OK);
+  EXPECT_EQ(Load(Container(Head(17) + U32(1) +
+                               IfRecord(30, 20, U8(1) + HeaderTest(U8(0x81) + holding.str()), KeepBlock())),
+                 script),
+            E_FAIL);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ inline uint16_t Crc16(const std::string& bytes) {
 }
 
 // "TELSOR_SIEVE", checksum, version, length, then the root record.
-inline std::string Container(const std::string& root, unsigned version = 5) {
+inline std::string Container(const std::string& root, unsigned version = 6) {
   std::string rest = U16(version) + U32(static_cast<uint32_t>(root.size() + 8)) + root;
   return "TELSOR_SIEVE" + U16(Crc16(rest)) + rest;
 }

@@ -11,6 +11,7 @@
 
 #include "chainrecord.h"
 #include "common/cputime.h"
+#include "search/dfa.h"
 #include "search/regexpr.h"
 #include "common/teststream.h"
 
@@ -421,3 +422,53 @@ TEST(RegExprTest, LongChainRecordLoadsAndSearchesQuickly) {
   EXPECT_EQ(kNone, re.Search("\x07\x07x", 0, nullptr));  // no move on x: the scan dies
   EXPECT_LT(timer.Seconds(), bound);
 }
+
+namespace {
+
+// The limits come with texts of their own.
+TEST(RegExprTest, LimitErrorsHaveTexts) {
+  CRegExpr re;
+  EXPECT_EQ(E_SEEK_PATTERN_TOO_LONG, re.Compile(std::string(0xFFFF, 'a').c_str(), 1, 0));
+  EXPECT_STREQ(CRegExpr::kPatternTooLong, re.GetErrorText());
+  EXPECT_EQ(E_SEEK_TOO_MANY_STATES, re.Compile("[ab]*a[ab]{16}", 1, 0));
+  EXPECT_STREQ(CRegExpr::kTooManyStates, re.GetErrorText());
+  EXPECT_EQ(E_SEEK_TOO_MANY_NODES, re.Compile("(x|y){200000}", 1, 0));
+  EXPECT_STREQ(CRegExpr::kTooManyNodes, re.GetErrorText());
+  for (const char* text : {CRegExpr::kPatternTooLong, CRegExpr::kTooManyStates, CRegExpr::kTooManyNodes})
+    EXPECT_GT(strlen(text), 20u);
+  // A success clears the text.
+  EXPECT_EQ(S_OK, re.Compile("a+b", 1, 0));
+  EXPECT_STREQ("", re.GetErrorText());
+}
+
+// Patterns compiled under one budget share it: what one used is gone for
+// the next, and a compile that reaches a limit the budget lowered marks it
+// spent (its own limits alone do not).
+TEST(RegExprTest, PatternsShareABudget) {
+  telsor::tag_REGEX_COSTS total = telsor::CDFA::OwnLimits();
+  total.states = 3000;
+  telsor::CRegExprBudget budget(total);
+  CRegExpr a, b, c;
+  EXPECT_EQ(S_OK, a.Compile("(a|b)*a(a|b){10}", 1, 0, &budget));   // 2048 states
+  EXPECT_FALSE(budget.IsSpent());
+  EXPECT_LE(budget.Left().states, 3000u - 2048u);
+  DWORD len = 0;
+  EXPECT_EQ(0u, a.Search("abbbbbbbbbb", 0, &len));
+  EXPECT_EQ(E_SEEK_TOO_MANY_STATES, b.Compile("(a|b)*a(a|b){10}", 1, 0, &budget));
+  EXPECT_TRUE(budget.IsSpent());
+  EXPECT_STREQ(CRegExpr::kBudgetSpent, b.GetErrorText());
+  EXPECT_EQ(SEEK_NOT_FOUND, b.Search("abbbbbbbbbb", 0, &len));
+  // Spent: even a small pattern is refused at once.
+  EXPECT_EQ(E_SEEK_TOO_MANY_STATES, c.Compile("x", 1, 0, &budget));
+  EXPECT_STREQ(CRegExpr::kBudgetSpent, c.GetErrorText());
+
+  // A pattern beyond its own limits does not mark a large budget spent,
+  // though what it used before failing is gone.
+  telsor::CRegExprBudget large(telsor::CDFA::OwnLimits());
+  EXPECT_EQ(E_SEEK_TOO_MANY_STATES, c.Compile("[ab]*a[ab]{16}", 1, 0, &large));
+  EXPECT_STREQ(CRegExpr::kTooManyStates, c.GetErrorText());
+  EXPECT_FALSE(large.IsSpent());
+  EXPECT_EQ(0u, large.Left().states);
+}
+
+}  // namespace
