@@ -23,6 +23,13 @@
 //     stream->Release();
 //   }
 //
+// A text is refused, with an error line, for a NUL byte anywhere, an unclosed
+// "/*" comment, or blocks and tests nested past the parser's 200-entry stack
+// (E_SIEVE_TOO_DEEP, "nesting too deep"); an elsif chain of any
+// length takes no stack. The :regex keys of one parse share one budget
+// (search/regexbudget.h); a script that outgrows it fails with
+// E_SIEVE_REGEX_BUDGET.
+//
 // Assignment shares the tree (it is never changed after it is built), so
 // copies are cheap and may run on different threads at once; one
 // CSieveScript object itself is used by one thread at a time. Parsing keeps
