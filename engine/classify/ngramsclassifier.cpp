@@ -22,14 +22,6 @@ const BYTE CNGramsTextClassifier::ms_abyOriginalNGramsTextClassifierSignature[4]
 
 namespace {
 
-// Releases a stream on every way out.
-struct StreamHold {
-  IStream* p = nullptr;
-  ~StreamHold() {
-    if (p != nullptr) p->Release();
-  }
-};
-
 // Why a data file could not be opened, from the open's errno.
 TSTRING OpenFailureText(int error) {
   if (error == EISDIR || error == EINVAL) return TSTRING("not a regular file");
@@ -230,30 +222,24 @@ HRESULT CNGramsTextClassifier::GetUpdateNumber(IStream* stream, ULONG* number) {
 HRESULT CExtNGramsTextClassifier::OpenStream(const char* path, IStream** stream) {
   if (stream == nullptr) return E_POINTER;
   *stream = nullptr;
-  StreamHold file;
-  HRESULT hr = CFileAsIStream::CreateStreamOnRegularFile(path, &file.p);
+  CStreamPtr file;
+  HRESULT hr = CFileAsIStream::CreateStreamOnRegularFile(path, file.Out());
   if (FAILED(hr)) return hr;
   BYTE magic[4];
-  if ((hr = ReadStream(file.p, magic, 4)) != S_OK) return hr;
-  if (FAILED(hr = StreamSeekTo(file.p, 0))) return hr;
+  if ((hr = ReadStream(file, magic, 4)) != S_OK) return hr;
+  if (FAILED(hr = StreamSeekTo(file, 0))) return hr;
   if (memcmp(magic, ms_abyOriginalSignature, 4) == 0 || memcmp(magic, ms_abyDynaHeaderSignature, 4) == 0) {
-    *stream = file.p;
-    file.p = nullptr;
+    *stream = file.Detach();
     return S_OK;
   }
   if (memcmp(magic, GZ_FILE_MAGIC, 4) == 0) {
-    file.p->Release();
-    file.p = nullptr;
+    file = nullptr;
     return CGZFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, stream);
   }
-  CSimpleCipher* cipher = new (std::nothrow) CSimpleCipher(file.p);
+  CStreamPtr cipher = new (std::nothrow) CSimpleCipher(file);
   if (cipher == nullptr) return E_OUTOFMEMORY;
-  hr = cipher->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream));
-  if (FAILED(hr)) {
-    delete cipher;
-    return hr;
-  }
-  return hr;
+  *stream = cipher.Detach();
+  return S_OK;
 }
 
 HRESULT CExtNGramsTextClassifier::LoadData(const char* path, TSTRING* why) {
@@ -263,8 +249,8 @@ HRESULT CExtNGramsTextClassifier::LoadData(const char* path, TSTRING* why) {
   FILETIME modified = {0, 0};
   bool haveTime = false;
   {
-    StreamHold plain;
-    HRESULT hr = CFileAsIStream::CreateStreamOnRegularFile(path, &plain.p);
+    CStreamPtr plain;
+    HRESULT hr = CFileAsIStream::CreateStreamOnRegularFile(path, plain.Out());
     if (FAILED(hr)) {
       // A file that is not there is missing, not refused.
       if (errno != ENOENT) reason = OpenFailureText(errno);
@@ -272,7 +258,7 @@ HRESULT CExtNGramsTextClassifier::LoadData(const char* path, TSTRING* why) {
     }
     STATSTG st;
     memset(&st, 0, sizeof st);
-    if (SUCCEEDED(plain.p->Stat(&st, STATFLAG_NONAME))) {
+    if (SUCCEEDED(plain->Stat(&st, STATFLAG_NONAME))) {
       haveTime = true;
       modified = st.mtime;
       if (modified.dwLowDateTime == m_ftLastWrite.dwLowDateTime &&
@@ -280,8 +266,8 @@ HRESULT CExtNGramsTextClassifier::LoadData(const char* path, TSTRING* why) {
         return S_OK;
     }
   }
-  StreamHold record;
-  HRESULT hr = OpenStream(path, &record.p);
+  CStreamPtr record;
+  HRESULT hr = OpenStream(path, record.Out());
   if (FAILED(hr)) {
     reason = hr == TYPE_E_CANTLOADLIBRARY ? TSTRING("gzlib.so or one of its functions is missing")
                                           : RecordFailureText(hr);
@@ -290,8 +276,8 @@ HRESULT CExtNGramsTextClassifier::LoadData(const char* path, TSTRING* why) {
   // Read into a copy: a file that fails part-way leaves this classifier
   // as it was.
   CExtNGramsTextClassifier fresh(*this);
-  hr = fresh.Serialize(record.p, 0);
-  if (hr == S_OK) hr = CheckRecordEnd(record.p, reason);
+  hr = fresh.Serialize(record, 0);
+  if (hr == S_OK) hr = CheckRecordEnd(record, reason);
   if (hr == S_OK) hr = fresh.CheckValues(reason);
   if (hr != S_OK) {
     if (reason.IsEmpty()) reason = RecordFailureText(hr);

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "classify/recordio.h"
 #include "foundation/errorroad.h"
@@ -81,14 +82,9 @@ inline ULONGLONG CNGramsWeightIndex::SlotImage(ULONGLONG key) {
 CNGramsWeightIndex* CNGramsWeightIndex::Create(const CNGramsVector& w) {
   const WORD n = w.GetLenNGrams();
   if (n < 1 || n > 8 || w.GetCount() == 0) return nullptr;
-  CNGramsWeightIndex* index = new CNGramsWeightIndex;
-  try {
-    index->Build(w);
-  } catch (...) {
-    delete index;
-    throw;
-  }
-  return index;
+  std::unique_ptr<CNGramsWeightIndex> index(new CNGramsWeightIndex);
+  index->Build(w);
+  return index.release();
 }
 
 CNGramsWeightIndex::CSlotMemory::~CSlotMemory() { Free(); }

@@ -38,12 +38,10 @@ HRESULT ReadClassObject(IStream* stream, std::unique_ptr<T>* out) {
   if (hr != S_OK) return hr;
   CRTTI* record = RegisteredClass(name);
   if (record == nullptr) return E_FAIL;
-  CObj* object = record->CreateObject();
-  T* typed = dynamic_cast<T*>(object);
-  if (typed == nullptr) {
-    delete object;
-    return E_FAIL;
-  }
+  std::unique_ptr<CObj> object(record->CreateObject());
+  T* typed = dynamic_cast<T*>(object.get());
+  if (typed == nullptr) return E_FAIL;
+  object.release();
   out->reset(typed);
   return S_OK;
 }
@@ -201,12 +199,9 @@ HRESULT CMetricSVMachine::LoadParts(IStream* stream) {
   CRTTI* record = RegisteredClass(name);
   if (record == nullptr) return E_FAIL;
   m_pKernel.reset();
-  CObj* object = record->CreateObject();
-  kernel.reset(dynamic_cast<CKernel*>(object));
-  if (kernel == nullptr) {
-    delete object;
-    return E_FAIL;
-  }
+  std::unique_ptr<CObj> object(record->CreateObject());
+  if (dynamic_cast<CKernel*>(object.get()) == nullptr) return E_FAIL;
+  kernel.reset(dynamic_cast<CKernel*>(object.release()));
   hr = kernel->Serialize(stream, 0);
   m_pKernel = std::move(kernel);
   return hr;

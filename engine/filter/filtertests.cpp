@@ -105,18 +105,17 @@ bool TypeSelects(const char* listed, const char* type) {
 
 // The Subject of the message, RFC 2047 words decoded, made once per binding.
 const char* DecodedSubject(tag_FILTER_CTXT* context) {
-  if (context->pszSubject == nullptr) {
-    TSTRING subject = context->pMessage->Subject();
+  if (context->GetSubject() == nullptr) {
+    TSTRING subject = context->GetMessage()->Subject();
     int open = subject.Find("=?");
     if (open >= 0 && subject.Find("?=", open + 2) >= 0) {
       CRfc2047Text words(subject);
       words.Parse();
       subject = words.GetDecodedText();
     }
-    context->pszSubject = strdup(subject.c_str());
-    if (context->pszSubject == nullptr) AfxThrowMemoryException();
+    WithMemoryException([&] { context->PutSubject(subject.c_str()); });
   }
-  return context->pszSubject;
+  return context->GetSubject();
 }
 
 // Runs fn(field) for the field at first and each following one of the same
@@ -256,12 +255,12 @@ HRESULT TestRawBody(CRfc822Part* part, SIEVE_KEYS keys, tag_FILTER_CTXT*) {
 HRESULT CheckBodyData(CRfc822Part* part, const char* type, SIEVE_KEYS keys, tag_FILTER_CTXT* context) {
   ULONG length = 0;
   const char* data = nullptr;
-  switch (context->dwBodyTransform) {
+  switch (context->GetBodyTransform()) {
     case BODY_TRANSFORM_TEXT: {
-      if (context->pBodyCache == nullptr) return S_SIEVE_FALSE;
+      CBodyTransformCache& cache = context->GetBodyCache();
       const tag_KEY_BODY_TRANSFORM_DATA key = {part, static_cast<int32_t>(BODY_TRANSFORM_TEXT)};
-      CBodyTransformCache::iterator at = context->pBodyCache->find(key);
-      if (at == context->pBodyCache->end()) {
+      CBodyTransformCache::iterator at = cache.find(key);
+      if (at == cache.end()) {
         const unsigned char* content = part->GetContentAsString(length);
         TSTRING text(reinterpret_cast<const char*>(content), content != nullptr ? static_cast<int>(length) : 0);
         if (strcasecmp(type, "text/html") == 0) {
@@ -271,7 +270,7 @@ HRESULT CheckBodyData(CRfc822Part* part, const char* type, SIEVE_KEYS keys, tag_
         } else if (strcasecmp(type, "text/plain") == 0) {
           FoldWhiteSpace(text);
         }
-        at = WithMemoryException([&] { return context->pBodyCache->emplace(key, text).first; });
+        at = WithMemoryException([&] { return cache.emplace(key, text).first; });
       }
       data = at->second.c_str();
       length = static_cast<ULONG>(at->second.GetLength());
@@ -336,7 +335,7 @@ HRESULT SieveTestSize(NUMBER_CMP_OPERATOR op, uint64_t limit, void* user) {
   tag_FILTER_CTXT* context = ContextOf(user);
   HRESULT hr = LoadMessageScope(context, PARSE_SCOPE_HEADER_ONLY);
   if (hr != S_OK) return hr;
-  const uint64_t size = context->pMessage->GetContent().GetSize();
+  const uint64_t size = context->GetMessage()->GetContent().GetSize();
   if (op == NUMBER_UNDER) return Verdict(size < limit);
   if (op == NUMBER_OVER) return Verdict(size > limit);
   return Verdict(size == limit);
@@ -348,7 +347,7 @@ HRESULT SieveTestAddress(ADDRESS_PART part, SIEVE_STRINGS names, SIEVE_KEYS keys
   tag_FILTER_CTXT* context = ContextOf(user);
   HRESULT hr = LoadMessageScope(context, PARSE_SCOPE_HEADER_ONLY);
   if (hr != S_OK) return hr;
-  CRfc822Fields& fields = context->pMessage->GetFields(CRfc822Fields::ORDER_BY_NAME);
+  CRfc822Fields& fields = context->GetMessage()->GetFields(CRfc822Fields::ORDER_BY_NAME);
   for (SIEVE_STRINGS name = names; name != nullptr && *name != nullptr; ++name) {
     hr = TestAddressHeader(fields, *name, part, keys, comparator, matchType, relation);
     if (hr != S_SIEVE_FALSE) return hr;
@@ -359,10 +358,10 @@ HRESULT SieveTestAddress(ADDRESS_PART part, SIEVE_STRINGS names, SIEVE_KEYS keys
 HRESULT SieveTestEnvelope(ADDRESS_PART part, SIEVE_STRINGS names, SIEVE_KEYS keys, TYPE_COMPARATOR comparator,
                           MATCH_TYPES matchType, RELATIONAL_MATCH_TYPE relation, void* user) {
   tag_FILTER_CTXT* context = ContextOf(user);
-  if (context == nullptr || context->pEnvelope == nullptr) return E_SIEVE_NO_STRING_TEST_CALLBACK;
+  if (context == nullptr || context->GetEnvelope() == nullptr) return E_SIEVE_NO_STRING_TEST_CALLBACK;
   if (keys == nullptr) return S_SIEVE_FALSE;
   for (SIEVE_STRINGS name = names; name != nullptr && *name != nullptr; ++name) {
-    HRESULT hr = TestAddressHeader(*context->pEnvelope, *name, part, keys, comparator, matchType, relation);
+    HRESULT hr = TestAddressHeader(*context->GetEnvelope(), *name, part, keys, comparator, matchType, relation);
     if (hr != S_SIEVE_FALSE) return hr;
   }
   return S_SIEVE_FALSE;
@@ -374,7 +373,7 @@ HRESULT SieveTestHeader(SIEVE_STRINGS names, SIEVE_KEYS keys, TYPE_COMPARATOR co
   tag_FILTER_CTXT* context = ContextOf(user);
   HRESULT hr = LoadMessageScope(context, PARSE_SCOPE_HEADER_ONLY);
   if (hr != S_OK) return hr;
-  CRfc822Fields& fields = context->pMessage->GetFields(CRfc822Fields::ORDER_BY_NAME);
+  CRfc822Fields& fields = context->GetMessage()->GetFields(CRfc822Fields::ORDER_BY_NAME);
   // One value against the keys; true ends the test.
   ULONG count = 0;
   auto test = [&](const char* value) {
@@ -413,7 +412,7 @@ HRESULT SieveTestExists(SIEVE_STRINGS names, void* user) {
   HRESULT hr = LoadMessageScope(context, PARSE_SCOPE_HEADER_ONLY);
   if (hr != S_OK) return hr;
   if (names == nullptr) return S_SIEVE_TRUE;
-  CRfc822Fields& fields = context->pMessage->GetFields(CRfc822Fields::ORDER_BY_NAME);
+  CRfc822Fields& fields = context->GetMessage()->GetFields(CRfc822Fields::ORDER_BY_NAME);
   for (SIEVE_STRINGS name = names; *name != nullptr; ++name)
     if (!fields.IsExist(*name)) return S_SIEVE_FALSE;
   return S_SIEVE_TRUE;
@@ -424,10 +423,10 @@ HRESULT SieveTestBody(DWORD transform, SIEVE_STRINGS contentTypes, SIEVE_KEYS ke
   tag_FILTER_CTXT* context = ContextOf(user);
   HRESULT hr = LoadMessageScope(context, PARSE_SCOPE_FULL);
   if (hr != S_OK) return hr;
-  context->dwBodyTransform = transform;
+  context->PutBodyTransform(transform);
   if (contentTypes != nullptr && contentTypes[0] != nullptr)
-    return TestBodyForEachPart(context->pMessage, contentTypes, keys, context);
-  return TestRawBody(context->pMessage, keys, context);
+    return TestBodyForEachPart(context->GetMessage(), contentTypes, keys, context);
+  return TestRawBody(context->GetMessage(), keys, context);
 }
 
 HRESULT SieveTestAttachment(SIEVE_KEYS keys, void* user) {
@@ -435,13 +434,13 @@ HRESULT SieveTestAttachment(SIEVE_KEYS keys, void* user) {
   tag_FILTER_CTXT* context = ContextOf(user);
   HRESULT hr = LoadMessageScope(context, PARSE_SCOPE_FULL);
   if (hr != S_OK) return hr;
-  return TestAttachmentForEachPart(context->pMessage, keys, context);
+  return TestAttachmentForEachPart(context->GetMessage(), keys, context);
 }
 
 HRESULT SieveTestXSpamTest(RELATIONAL_MATCH_TYPE relation, double value, void* user) {
   tag_FILTER_CTXT* context = ContextOf(user);
-  if (context == nullptr || context->pFilter == nullptr) return E_POINTER;
-  const double spam = context->pFilter->XSpamTest();
+  if (context == nullptr || context->GetFilter() == nullptr) return E_POINTER;
+  const double spam = context->GetFilter()->XSpamTest();
   if (value == DBL_MAX) return Verdict(relation == RELATIONAL_EQ && spam == DBL_MAX);
   if (spam == DBL_MAX) return S_SIEVE_FALSE;
   switch (relation) {

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include <memory>
 #include <new>
 
 #include "filter/exprtree.h"
@@ -122,61 +123,57 @@ CKeyStr::RegexBudgetScope::~RegexBudgetScope() { t_pRegexBudget = m_pSaved; }
 
 CSeekPattern* CKeyStr::PatternFactory(const char* key) const {
   int caseSensitive = m_nComparator != COMPARATOR_ASCII_CASEMAP ? 1 : 0;
-  CSeekPattern* matcher = nullptr;
+  std::unique_ptr<CSeekPattern> matcher;
   telsor::TSTRING rewritten;
   switch (m_nMatchType) {
     case MATCH_IS:
     case MATCH_COUNT:
     case MATCH_VALUE:
-      matcher = NewMatcher<telsor::CSeekExactStr>();
+      matcher.reset(NewMatcher<telsor::CSeekExactStr>());
       break;
     case MATCH_CONTAINS:
-      matcher = NewMatcher<telsor::CSeekSubstr>();
+      matcher.reset(NewMatcher<telsor::CSeekSubstr>());
       break;
     case MATCH_MATCHES:
-      matcher = NewMatcher<telsor::CSeekMatches>(telsor::SEEK_CAPS_NONE);
+      matcher.reset(NewMatcher<telsor::CSeekMatches>(telsor::SEEK_CAPS_NONE));
       if (telsor::g_bQuorMailWebCompatible && key != nullptr) {
         rewritten = WebCompatibleKey(key);
         key = rewritten.c_str();
       }
       break;
     case MATCH_REGEX:
-      matcher = NewMatcher<telsor::CRegExpr>();
+      matcher.reset(NewMatcher<telsor::CRegExpr>());
       break;
     default:
       AfxThrowMemoryException();
   }
   HRESULT hr = m_nMatchType == MATCH_REGEX
-                   ? static_cast<telsor::CRegExpr*>(matcher)->Compile(key, caseSensitive, 0, t_pRegexBudget)
+                   ? static_cast<telsor::CRegExpr*>(matcher.get())->Compile(key, caseSensitive, 0, t_pRegexBudget)
                    : matcher->Compile(key, caseSensitive, 0);
   if (hr != S_OK) {
     telsor::TSTRING message;
-    if (m_nMatchType == MATCH_REGEX) message = static_cast<telsor::CRegExpr*>(matcher)->GetErrorText();
+    if (m_nMatchType == MATCH_REGEX) message = static_cast<telsor::CRegExpr*>(matcher.get())->GetErrorText();
     if (m_nMatchType == MATCH_REGEX && t_pRegexBudget != nullptr && t_pRegexBudget->IsSpent())
       hr = E_SIEVE_REGEX_BUDGET;
-    delete matcher;
     throw new CExprTreeException(static_cast<DWORD>(hr), message);
   }
-  return matcher;
+  return matcher.release();
 }
 
 CSeekPattern* CreateMultiWordsPattern(const char** words, MATCH_TYPES matchType, int caseSensitive) {
   HRESULT hr;
-  CSeekPattern* matcher;
+  std::unique_ptr<CSeekPattern> matcher;
   if (matchType == MATCH_CONTAINS) {
     telsor::CSeekMultiWords* m = NewMatcher<telsor::CSeekMultiWords>();
-    matcher = m;
+    matcher.reset(m);
     hr = m->Compile(words, caseSensitive);
   } else {
     telsor::CSeekDictionary* d = NewMatcher<telsor::CSeekDictionary>();
-    matcher = d;
+    matcher.reset(d);
     hr = d->Compile(words, caseSensitive);
   }
-  if (hr != S_OK) {
-    delete matcher;
-    CExprTreeException::Throw(static_cast<DWORD>(hr), "");
-  }
-  return matcher;
+  if (hr != S_OK) CExprTreeException::Throw(static_cast<DWORD>(hr), "");
+  return matcher.release();
 }
 
 namespace {

@@ -7,7 +7,9 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "filter/filtertests.h"
 #include "foundation/errorroad.h"
@@ -47,80 +49,54 @@ CSharedObjPtr<CSharedTmpFile> FileToParse(CRfc822Message& message, const char* p
   return file;
 }
 
-// The text of an envelope file, or the binding's failure code.
-HRESULT ReadEnvelopeText(const char* path, char** text) {
+// Out of memory while binding reads as the system error ERROR_NOT_ENOUGH_MEMORY, however it was thrown.
+HRESULT BindingResult(HRESULT hr) { return hr == E_OUTOFMEMORY ? ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY) : hr; }
+
+// The text of an envelope file (NUL-terminated, in a zeroed buffer one
+// byte longer than the file), or the binding's failure code.
+HRESULT ReadEnvelopeText(const char* path, std::vector<char>& text) {
   struct stat st;
   if (stat(path, &st) != 0) return ResultFromSystemError(ERROR_FILE_NOT_FOUND);
   FILE* in = fopen(path, "rt");
   if (in == nullptr) return ResultFromSystemError(GetLastError());
   size_t size = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
-  char* buffer = static_cast<char*>(calloc(size + 1, 1));
-  if (buffer == nullptr) {
+  HRESULT hr = BindingResult(ResultOf([&] { text.assign(size + 1, 0); }));
+  if (hr != S_OK) {
     fclose(in);
-    return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
+    return hr;
   }
   // A short read keeps what arrived (the buffer stays NUL-terminated); a
   // file that opens but cannot be read (a directory) is no envelope text.
-  (void)fread(buffer, 1, size, in);
+  (void)fread(text.data(), 1, size, in);
   const HRESULT readError = ferror(in) ? ResultFromSystemError(GetLastError()) : S_OK;
   fclose(in);
-  if (readError != S_OK) {
-    free(buffer);
-    return readError;
-  }
-  *text = buffer;
-  return S_OK;
+  return readError;
 }
 
 }  // namespace
 
-CMsgFilter::CMsgFilter() : m_pContext(nullptr), m_pszTempDir(nullptr) { memset(&m_InterpCtxt, 0, sizeof m_InterpCtxt); }
+CMsgFilter::CMsgFilter() { memset(&m_InterpCtxt, 0, sizeof m_InterpCtxt); }
 
-CMsgFilter::~CMsgFilter() {
-  FreeFilterContext();
-  free(m_pszTempDir);
-}
+CMsgFilter::~CMsgFilter() = default;
 
 HRESULT CMsgFilter::Initialize(const char* tempDir) {
   char* copy = nullptr;
   if (tempDir != nullptr && (copy = strdup(tempDir)) == nullptr) return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
-  free(m_pszTempDir);
-  m_pszTempDir = copy;
+  m_pszTempDir.reset(copy);
   return S_OK;
 }
 
-CRfc822Message* CMsgFilter::GetMessage() const { return m_pContext != nullptr ? m_pContext->pMessage : nullptr; }
-CRfc822Fields* CMsgFilter::GetEnvelope() const { return m_pContext != nullptr ? m_pContext->pEnvelope : nullptr; }
-
-tag_FILTER_CTXT* CMsgFilter::NewContext() {
-  tag_FILTER_CTXT* context = static_cast<tag_FILTER_CTXT*>(calloc(1, sizeof(tag_FILTER_CTXT)));
-  if (context == nullptr) return nullptr;
-  context->pBodyCache = new (std::nothrow) CBodyTransformCache;
-  if (context->pBodyCache == nullptr) {
-    free(context);
-    return nullptr;
-  }
-  context->pFilter = this;
-  return context;
-}
+CRfc822Message* CMsgFilter::GetMessage() const { return m_pContext != nullptr ? m_pContext->GetMessage() : nullptr; }
+CRfc822Fields* CMsgFilter::GetEnvelope() const { return m_pContext != nullptr ? m_pContext->GetEnvelope() : nullptr; }
 
 void CMsgFilter::FreeFilterContext() {
   memset(&m_InterpCtxt, 0, sizeof m_InterpCtxt);
-  tag_FILTER_CTXT* context = m_pContext;
-  if (context == nullptr) return;
-  m_pContext = nullptr;
-  if (context->bOwnMessage) delete context->pMessage;
-  if (context->bOwnEnvelope) delete context->pEnvelope;
-  delete context->pBodyCache;
-  free(context->pszMessageFile);
-  free(context->pszSubject);
-  memset(context, 0, sizeof *context);
-  free(context);
+  m_pContext.reset();
 }
 
 void CMsgFilter::FillInterpContext() {
   memset(&m_InterpCtxt, 0, sizeof m_InterpCtxt);
-  m_InterpCtxt.testUserData = m_pContext;
+  m_InterpCtxt.testUserData = m_pContext.get();
   m_InterpCtxt.size = SieveTestSize;
   m_InterpCtxt.address = SieveTestAddress;
   m_InterpCtxt.envelope = SieveTestEnvelope;
@@ -142,27 +118,23 @@ void CMsgFilter::FillInterpContext() {
 HRESULT CMsgFilter::SetMessage(CRfc822Message* message, CRfc822Fields* envelope) {
   FreeFilterContext();
   if (message == nullptr) return E_POINTER;
-  tag_FILTER_CTXT* context = NewContext();
-  if (context == nullptr) return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
-  m_pContext = context;
-  context->pMessage = message;
+  HRESULT hr = BindingResult(ResultOf([&] { m_pContext = std::make_unique<tag_FILTER_CTXT>(this, message); }));
+  if (hr != S_OK) return hr;
   // The path is needed only to parse the message further; one parsed whole
   // already never is, so its content is not written out for nothing.
   if (message->GetParseScope() != PARSE_SCOPE_FULL) {
     if (message->GetContent().GetTempDir().IsEmpty() && m_pszTempDir != nullptr)
-      message->GetContent().PutTempDir(m_pszTempDir);
-    CSharedObjPtr<CSharedTmpFile> file;
-    HRESULT hr = ResultOf([&] { file = message->GetContentAsFile(); });
-    if (hr == S_OK && file != nullptr && file->GetFileName() != nullptr &&
-        (context->pszMessageFile = strdup(file->GetFileName())) == nullptr)
-      hr = ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
-    if (hr == E_OUTOFMEMORY) hr = ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
+      message->GetContent().PutTempDir(m_pszTempDir.get());
+    hr = BindingResult(ResultOf([&] {
+      CSharedObjPtr<CSharedTmpFile> file = message->GetContentAsFile();
+      if (file != nullptr && file->GetFileName() != nullptr) m_pContext->PutMessageFile(file->GetFileName());
+    }));
     if (hr != S_OK) {
       FreeFilterContext();
       return hr;
     }
   }
-  context->pEnvelope = envelope;
+  m_pContext->PutEnvelope(envelope);
   if (envelope != nullptr) envelope->Sort(CRfc822Fields::ORDER_BY_NAME);
   FillInterpContext();
   OnSetMessage();
@@ -175,36 +147,30 @@ HRESULT CMsgFilter::SetMessage(const char* messageFile, const char* envelopeFile
   CSharedObjPtr<CSharedTmpFile> file;
   if (ResultOf([&] { file = new CSharedTmpFile(messageFile, FALSE); }) != S_OK || file->GetFileName() == nullptr)
     return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
-  tag_FILTER_CTXT* context = NewContext();
-  if (context == nullptr) return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
-  m_pContext = context;
-  context->pszMessageFile = strdup(messageFile);
-  context->pMessage = context->pszMessageFile != nullptr ? new (std::nothrow) CRfc822Message : nullptr;
-  if (context->pMessage == nullptr) {
+  HRESULT hr = BindingResult(ResultOf([&] {
+    m_pContext = std::make_unique<tag_FILTER_CTXT>(this, std::make_unique<CRfc822Message>());
+    m_pContext->PutMessageFile(messageFile);
+    m_pContext->GetMessage()->PutContentAsFile(file);
+  }));
+  if (hr != S_OK) {
     FreeFilterContext();
-    return ResultFromSystemError(ERROR_NOT_ENOUGH_MEMORY);
+    return hr;
   }
-  context->bOwnMessage = TRUE;
-  context->pMessage->PutContentAsFile(file);
 
   if (envelopeFile != nullptr) {
-    char* text = nullptr;
-    HRESULT hr = ReadEnvelopeText(envelopeFile, &text);
+    std::vector<char> text;
+    hr = ReadEnvelopeText(envelopeFile, text);
     if (hr != S_OK) {
       FreeFilterContext();
       return hr;
     }
-    CRfc822Fields* fields = new (std::nothrow) CRfc822Fields;
-    if (fields != nullptr) {
-      if (CRfc822Parser::CreateFieldsCollection(text, *fields, 1) == S_OK) {
-        fields->Sort(CRfc822Fields::ORDER_BY_NAME);
-        context->pEnvelope = fields;
-        context->bOwnEnvelope = TRUE;
-      } else {
-        delete fields;
-      }
+    // An envelope the field parser refuses (or no memory for one) is no
+    // envelope, not an error.
+    std::unique_ptr<CRfc822Fields> fields(new (std::nothrow) CRfc822Fields);
+    if (fields != nullptr && CRfc822Parser::CreateFieldsCollection(text.data(), *fields, 1) == S_OK) {
+      fields->Sort(CRfc822Fields::ORDER_BY_NAME);
+      m_pContext->PutEnvelope(std::move(fields));
     }
-    free(text);
   }
   FillInterpContext();
   OnSetMessage();
@@ -234,20 +200,20 @@ void CMsgFilter::ActionStop() {}
 double CMsgFilter::XSpamTest() { return DBL_MAX; }
 
 HRESULT LoadMessageScope(tag_FILTER_CTXT* context, tag_PARSE_SCOPE wanted) {
-  if (context == nullptr || context->pMessage == nullptr) return E_POINTER;
-  CRfc822Message& message = *context->pMessage;
+  if (context == nullptr || context->GetMessage() == nullptr) return E_POINTER;
+  CRfc822Message& message = *context->GetMessage();
   // A message parsed whole needs nothing, not even a session.
   if (message.GetParseScope() == PARSE_SCOPE_FULL) return S_OK;
   return ResultOfCall([&]() -> HRESULT {
     if (message.GetParser() == nullptr) {
       CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-      HRESULT hr = parser->OpenSession(context->pFilter != nullptr ? context->pFilter->GetTempDirectory() : nullptr);
+      HRESULT hr = parser->OpenSession(context->GetFilter() != nullptr ? context->GetFilter()->GetTempDirectory() : nullptr);
       if (hr != S_OK) return hr;
       parser->PutMaxContentSizeInMemory(kMaxContentInMemory);
       message.SetParser(parser);
     }
     CRfc822Parser* parser = message.GetParser();
-    const char* path = context->pszMessageFile;
+    const char* path = context->GetMessageFile();
     switch (message.GetParseScope()) {
       case PARSE_SCOPE_STRUCTURE:
         if (wanted == PARSE_SCOPE_STRUCTURE) return S_OK;

@@ -20,7 +20,7 @@
 //
 // A message comes either by file (SetMessage(path, envelopePath): the
 // filter makes and owns the message, parsed lazily, and the envelope read
-// from the envelope file) or already built (SetMessage(message, envelope):
+// from the envelope file; the context holds them) or already built (SetMessage(message, envelope):
 // the caller keeps owning both; a message parsed whole beforehand is never
 // parsed again). A test that needs the header parses only the header, a
 // body or attachment test parses the whole message, once (LoadMessageScope).
@@ -42,8 +42,12 @@
 
 #include <float.h>
 #include <stdint.h>
+#include <stdlib.h>
 
 #include <map>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "filter/sieveinterp.h"
 #include "filter/sievescript.h"
@@ -71,18 +75,57 @@ struct tag_KEY_BODY_TRANSFORM_DATA {
 // The text a body test derived from each part under each transform.
 typedef std::map<tag_KEY_BODY_TRANSFORM_DATA, TSTRING> CBodyTransformCache;
 
-// The message context of one binding (zero-filled with calloc, freed with
-// free by FreeFilterContext).
-struct tag_FILTER_CTXT {
-  char* pszMessageFile;             // path of the file holding the content (malloc copy), or null
-  CRfc822Message* pMessage;
-  BOOL bOwnMessage;                 // the filter made the message and deletes it
-  CRfc822Fields* pEnvelope;         // sorted by name; null when there is none
-  BOOL bOwnEnvelope;
-  CMsgFilter* pFilter;              // back pointer, for XSpamTest and the temporary directory
-  CBodyTransformCache* pBodyCache;  // new'd with the context
-  DWORD dwBodyTransform;            // transform of the body test being run
-  char* pszSubject;                 // decoded Subject (malloc copy), made by the first header test
+// The message context of one binding. It owns what the filter made for
+// it (a message and an envelope read from files, the path and Subject
+// copies, the body-transform cache) and only points at what the caller
+// keeps owning; all of it goes with the context.
+class tag_FILTER_CTXT {
+ public:
+  // A context for a message the caller keeps owning.
+  tag_FILTER_CTXT(CMsgFilter* filter, CRfc822Message* message) : m_pMessage(message), m_pFilter(filter) {}
+  // A context that owns its message.
+  tag_FILTER_CTXT(CMsgFilter* filter, std::unique_ptr<CRfc822Message> message)
+      : m_pMessage(message.get()), m_pOwnedMessage(std::move(message)), m_pFilter(filter) {}
+
+  CRfc822Message* GetMessage() const { return m_pMessage; }
+  // Sorted by name; null when there is none.
+  CRfc822Fields* GetEnvelope() const { return m_pEnvelope; }
+  void PutEnvelope(CRfc822Fields* envelope) {  // the caller's
+    m_pOwnedEnvelope.reset();
+    m_pEnvelope = envelope;
+  }
+  void PutEnvelope(std::unique_ptr<CRfc822Fields> envelope) {  // the context's
+    m_pEnvelope = envelope.get();
+    m_pOwnedEnvelope = std::move(envelope);
+  }
+  // Path of the file holding the content, or null. Putting a copy may throw
+  // std::bad_alloc.
+  const char* GetMessageFile() const { return m_messageFile ? m_messageFile->c_str() : nullptr; }
+  void PutMessageFile(const char* path) { m_messageFile.emplace(path); }
+  // The decoded Subject, or null before the first header test made it.
+  const char* GetSubject() const { return m_subject ? m_subject->c_str() : nullptr; }
+  void PutSubject(const char* subject) { m_subject.emplace(subject); }
+  // For XSpamTest and the temporary directory.
+  CMsgFilter* GetFilter() const { return m_pFilter; }
+  CBodyTransformCache& GetBodyCache() { return m_BodyCache; }
+  const CBodyTransformCache& GetBodyCache() const { return m_BodyCache; }
+  // The transform of the body test being run.
+  DWORD GetBodyTransform() const { return m_dwBodyTransform; }
+  void PutBodyTransform(DWORD transform) { m_dwBodyTransform = transform; }
+
+  tag_FILTER_CTXT(const tag_FILTER_CTXT&) = delete;
+  tag_FILTER_CTXT& operator=(const tag_FILTER_CTXT&) = delete;
+
+ private:
+  CRfc822Message* m_pMessage;
+  std::unique_ptr<CRfc822Message> m_pOwnedMessage;  // null: the caller's
+  CRfc822Fields* m_pEnvelope = nullptr;
+  std::unique_ptr<CRfc822Fields> m_pOwnedEnvelope;  // null: the caller's or none
+  CMsgFilter* m_pFilter;
+  std::optional<std::string> m_messageFile;
+  std::optional<std::string> m_subject;
+  CBodyTransformCache m_BodyCache;
+  DWORD m_dwBodyTransform = 0;
 };
 
 class CMsgFilter {
@@ -113,8 +156,8 @@ class CMsgFilter {
 
   CRfc822Message* GetMessage() const;     // null when none is bound
   CRfc822Fields* GetEnvelope() const;     // null when none is bound
-  const char* GetTempDirectory() const { return m_pszTempDir; }   // null before Initialize
-  tag_FILTER_CTXT* GetFilterContext() const { return m_pContext; }
+  const char* GetTempDirectory() const { return m_pszTempDir.get(); }   // null before Initialize
+  tag_FILTER_CTXT* GetFilterContext() const { return m_pContext.get(); }
   const tag_SIEVE_INTERP_CTXT& GetInterpContext() const { return m_InterpCtxt; }
 
   // Told after every successful binding.
@@ -142,14 +185,15 @@ class CMsgFilter {
   CMsgFilter& operator=(const CMsgFilter&) = delete;
 
  private:
-  // A zeroed context with its back pointer and cache, or null.
-  tag_FILTER_CTXT* NewContext();
   // The interpreter context for the current binding.
   void FillInterpContext();
 
-  tag_FILTER_CTXT* m_pContext;
+  std::unique_ptr<tag_FILTER_CTXT> m_pContext;
   tag_SIEVE_INTERP_CTXT m_InterpCtxt;
-  char* m_pszTempDir;   // malloc copy, or null
+  struct CFree {
+    void operator()(char* p) const { free(p); }
+  };
+  std::unique_ptr<char, CFree> m_pszTempDir;  // strdup copy, or null
 };
 
 // Makes sure the bound message is parsed at least as far as wanted needs:

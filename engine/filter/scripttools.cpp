@@ -39,8 +39,8 @@ HRESULT CompileScriptContent(const char* text, TSTRING& compiled) {
   if (length > UINT_MAX / kCompiledPerTextByte) return E_OUTOFMEMORY;
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, static_cast<UINT>(length * kCompiledPerTextByte));
   if (block == nullptr) return E_OUTOFMEMORY;
-  IStream* stream = nullptr;
-  hr = CreateStreamOnHGlobal(block, FALSE, &stream);
+  CStreamPtr stream;
+  hr = CreateStreamOnHGlobal(block, FALSE, stream.Out());
   if (hr != S_OK) {
     GlobalFree(block);
     return hr;
@@ -53,7 +53,7 @@ HRESULT CompileScriptContent(const char* text, TSTRING& compiled) {
     zero.QuadPart = 0;
     hr = stream->Seek(zero, STREAM_SEEK_CUR, &end);
   }
-  stream->Release();
+  stream = nullptr;
   if (hr == S_OK && end.QuadPart > 0xFFFFFFFFu) hr = E_OUTOFMEMORY;
   if (hr == S_OK) hr = GetStringFromHGlobal(block, static_cast<DWORD>(end.QuadPart), compiled);
   GlobalFree(block);

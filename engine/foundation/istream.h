@@ -2,15 +2,17 @@
 //
 // Every stream (file, string, memory handle, gzip, cipher) implements IStream
 // with the fourteen operations below, in this slot order. Results are 32-bit
-// codes: 0 success, 1 fewer bytes than asked, bit 31 set a failure.
+// codes: 0 success, 1 fewer bytes than asked, bit 31 set a failure. A
+// CStreamPtr holds the reference a function hands out and releases it on
+// every way out:
 //
-//   IStream* stream = nullptr;
-//   CTstringAsIStream::CreateStreamOnTSTRING("record", &stream);
+//   CStreamPtr stream;
+//   HRESULT hr = CTstringAsIStream::CreateStreamOnTSTRING("record", stream.Out());
+//   if (FAILED(hr)) return hr;
 //   BYTE buf[64];
 //   ULONG got = 0;
-//   HRESULT hr = stream->Read(buf, sizeof buf, &got);   // S_FALSE: 6 of 64 bytes
-//   stream->Release();                  // the last Release destroys the stream
-//   if (FAILED(hr)) return hr;
+//   hr = stream->Read(buf, sizeof buf, &got);   // S_FALSE: 6 of 64 bytes
+//   return FAILED(hr) ? hr : S_OK;         // the holder's Release destroys the stream
 //
 // Ownership: streams are reference counted; a holder calls AddRef and later
 // Release. AddRef and Release are atomic; all other operations assume one
@@ -20,6 +22,7 @@
 
 #include <string.h>
 
+#include "foundation/obj.h"
 #include "foundation/wintypes.h"
 
 // 16-byte identifier; compared byte for byte over all 16 bytes.
@@ -97,6 +100,12 @@ class IStream : public ISequentialStream {
 };
 
 namespace telsor {
+
+// One reference to a stream, released when the holder goes (CSharedObjPtr,
+// foundation/obj.h). A reference handed out by a function (a Create...
+// through IStream**, GetAsStream's result) is taken over, not added to:
+// stream.Out() or CStreamPtr::Adopt(p). Detach() hands it on.
+typedef CSharedObjPtr<IStream> CStreamPtr;
 
 // The stream's absolute position (*position is 0 when the Seek fails);
 // moving it to one; moving it to its end (*end: the new position, which is

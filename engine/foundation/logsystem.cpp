@@ -67,11 +67,10 @@ void FlushLocked() {
   // a nested flush may already have taken records.
   while (!s_pQueue->IsEmpty()) {
     void* head = s_pQueue->GetHeadPosition();
-    CLogMsgStorage* rec = s_pQueue->GetAt(head);
+    std::unique_ptr<CLogMsgStorage> rec(s_pQueue->GetAt(head));
     s_pQueue->RemoveAt(head);
     if (s_pStream != nullptr) WriteLine(s_pStream, *rec);
     if (file != nullptr) WriteLine(file, *rec);
-    delete rec;
   }
   if (file != nullptr) fclose(file);
 }

@@ -86,7 +86,15 @@ class CSharedObj : public CObj {
   mutable LONG m_nRefCount;
 };
 
-// Holds one reference to a CSharedObj descendant (or nothing).
+// Holds one reference to a CSharedObj descendant, or to any object with
+// AddRef and Release such as an IStream (or nothing). A reference that a
+// function hands out through T** is taken over with Out(), and one the
+// holder gives away with Detach():
+//
+//   CSharedObjPtr<IStream> stream;
+//   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, stream.Out());  // adopted, count 1
+//   if (FAILED(hr)) return hr;
+//   *out = stream.Detach();                                         // the caller's now
 template <class T>
 class CSharedObjPtr {
  public:
@@ -113,6 +121,25 @@ class CSharedObjPtr {
   CSharedObjPtr& operator=(const CSharedObjPtr& other) {
     if (m_p == other.m_p) return *this;
     return *this = other.m_p;
+  }
+
+  // Takes over a reference already held (no AddRef): the holder releases it.
+  static CSharedObjPtr Adopt(T* p) {
+    CSharedObjPtr held;
+    held.m_p = p;
+    return held;
+  }
+  // Releases what is held; the address of the now empty pointer, for a
+  // function that hands out a reference through T**.
+  T** Out() {
+    *this = nullptr;
+    return &m_p;
+  }
+  // Gives the reference away unreleased; the holder is left empty.
+  T* Detach() {
+    T* p = m_p;
+    m_p = nullptr;
+    return p;
   }
 
   T* operator->() const { return m_p; }

@@ -28,14 +28,9 @@ BYTE CSimpleCipher::Decipher(BYTE stored, ULONGLONG position) {
   return static_cast<BYTE>(stored ^ KeyAt(position));
 }
 
-CSimpleCipher::CSimpleCipher(IStream* inner) : m_pInner(inner), m_nPos(0), m_bPosKnown(false) {
-  if (m_pInner != nullptr) m_pInner->AddRef();
-}
+CSimpleCipher::CSimpleCipher(IStream* inner) : m_pInner(inner), m_nPos(0), m_bPosKnown(false) {}
 
-CSimpleCipher::~CSimpleCipher() {
-  if (m_pInner != nullptr) m_pInner->Release();
-  m_pInner = nullptr;
-}
+CSimpleCipher::~CSimpleCipher() = default;
 
 HRESULT CSimpleCipher::Position(ULONGLONG* position) {
   if (!m_bPosKnown) {

@@ -54,7 +54,7 @@ class CSimpleCipher : public CIStreamImpl {
   // The inner stream's position, asked for when not known.
   HRESULT Position(ULONGLONG* position);
 
-  IStream* m_pInner;
+  CStreamPtr m_pInner;
   ULONGLONG m_nPos;
   bool m_bPosKnown;
 };

@@ -36,6 +36,8 @@
 #ifndef TELSOR_FOUNDATION_STATEMACHINE_H
 #define TELSOR_FOUNDATION_STATEMACHINE_H
 
+#include <memory>
+
 // Payload of one event; the machine deletes it through this destructor.
 class CEventData {
  public:
@@ -73,7 +75,7 @@ class CStateMachine {
 
   int m_nMaxStates;
   bool m_bEventGenerated;
-  CEventData* m_pEventData;
+  std::unique_ptr<CEventData> m_pEventData;  // the pending event's
 };
 
 #endif  // TELSOR_FOUNDATION_STATEMACHINE_H

@@ -8,18 +8,6 @@
 
 namespace telsor {
 
-namespace {
-
-// Releases a stream on every way out.
-struct StreamHold {
-  IStream* p = nullptr;
-  ~StreamHold() {
-    if (p != nullptr) p->Release();
-  }
-};
-
-}  // namespace
-
 CAppleFile::CAppleFile() = default;
 
 CAppleFile::~CAppleFile() = default;
@@ -35,13 +23,11 @@ void CAppleFile::PutCode(char (&field)[5], const char* code) {
 
 HRESULT CAppleFile::EncodeBinHex(IStream* out) {
   return ResultOfCall([&]() -> HRESULT {
-    StreamHold data;
-    StreamHold resource;
-    data.p = m_dataFork.GetAsStream();
-    resource.p = m_resFork.GetAsStream();
+    CStreamPtr data = CStreamPtr::Adopt(m_dataFork.GetAsStream());
+    CStreamPtr resource = CStreamPtr::Adopt(m_resFork.GetAsStream());
     TSTRING name = m_strFileName;
-    return EncodeBinHex40(out, name.c_str(), 0, m_szFileType, m_szFileCreator, m_wFinderFlags, data.p,
-                          static_cast<LONG>(m_dataFork.GetSize()), resource.p,
+    return EncodeBinHex40(out, name.c_str(), 0, m_szFileType, m_szFileCreator, m_wFinderFlags, data,
+                          static_cast<LONG>(m_dataFork.GetSize()), resource,
                           static_cast<LONG>(m_resFork.GetSize()));
   });
 }

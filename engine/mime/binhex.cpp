@@ -150,16 +150,12 @@ HRESULT DecodeFork(CBinHexDecodeCtxt& ctx, IStream* out, DWORD length, BYTE* buf
 // ------------------------------------------------------------- encoder
 
 CBinHexEncodeCtxt::CBinHexEncodeCtxt()
-    : m_pOut(nullptr), m_nColumn(0), m_nRunCount(1), m_nLastByte(-1), m_abPending(), m_nPending(0),
+    : m_nColumn(0), m_nRunCount(1), m_nLastByte(-1), m_abPending(), m_nPending(0),
       m_achText(), m_nText(0) {}
 
-CBinHexEncodeCtxt::~CBinHexEncodeCtxt() {
-  if (m_pOut != nullptr) m_pOut->Release();
-}
+CBinHexEncodeCtxt::~CBinHexEncodeCtxt() = default;
 
 void CBinHexEncodeCtxt::Bind(IStream* out, ULONG column) {
-  if (out != nullptr) out->AddRef();
-  if (m_pOut != nullptr) m_pOut->Release();
   m_pOut = out;
   m_nColumn = column;
 }

@@ -92,7 +92,7 @@ class CBinHexEncodeCtxt {
   void CloseRun();
   void FlushText();
 
-  IStream* m_pOut;
+  CStreamPtr m_pOut;
   ULONG m_nColumn;
   ULONG m_nRunCount;  // occurrences of the last byte in the current run
   LONG m_nLastByte;   // -1 before the first byte

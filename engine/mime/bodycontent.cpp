@@ -23,24 +23,6 @@ namespace telsor {
 
 namespace {
 
-// Releases the stream it holds when it goes.
-class CStreamHolder {
- public:
-  CStreamHolder() = default;
-  ~CStreamHolder() { Reset(); }
-  IStream** Out() { return &m_pStream; }
-  IStream* Get() const { return m_pStream; }
-  void Reset() {
-    if (m_pStream != nullptr) m_pStream->Release();
-    m_pStream = nullptr;
-  }
-  CStreamHolder(const CStreamHolder&) = delete;
-  CStreamHolder& operator=(const CStreamHolder&) = delete;
-
- private:
-  IStream* m_pStream = nullptr;
-};
-
 // The stream moved to its end: its size.
 ULONG SeekToEnd(IStream* stream) {
   ULONGLONG end = 0;
@@ -50,7 +32,7 @@ ULONG SeekToEnd(IStream* stream) {
 
 // An empty file made by the parser, opened as a stream without sharing.
 void OpenTmpFile(const CRfc822Parser& parser, const char* prefix, DWORD access,
-                 CSharedObjPtr<CSharedTmpFile>& file, CStreamHolder& stream) {
+                 CSharedObjPtr<CSharedTmpFile>& file, CStreamPtr& stream) {
   file = parser.GetTmpFile(prefix);
   if (FAILED(CFileAsIStream::CreateStreamOnFile(file->GetFileName(), access, 0, OPEN_EXISTING, stream.Out())))
     ThrowCode(ERROR_FILE_NOT_FOUND);
@@ -80,11 +62,11 @@ HRESULT CRfc822Parser::FillRfc822BodyContent(IStream* source, ULONG start, ULONG
   const int contentClass = part.GetContentClass();
   part.GetContent().PutTempDir(m_strTempDir);
   const ULONG length = end - start;
-  CStreamHolder output;
+  CStreamPtr output;
   CSharedObjPtr<CSharedTmpFile> file;
   return ResultOfCall([&]() -> HRESULT {
     if (length > m_nMaxContentSizeInMemory || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, output.Out()))) {
-      output.Reset();
+      output = nullptr;
       OpenTmpFile(*this, contentClass == CRfc822Part::CONTENT_CLASS_MESSAGE ? "MSG" : "BDY",
                   GENERIC_READ | GENERIC_WRITE, file, output);
     }
@@ -93,24 +75,24 @@ HRESULT CRfc822Parser::FillRfc822BodyContent(IStream* source, ULONG start, ULONG
     if (encoding == CONTENT_ENCODING_UUENCODE) {
       part.PutAttachment(1);
       CUUencodedFile uu;
-      ThrowIfFailed(uu.Decode(output.Get(), source, length));
+      ThrowIfFailed(uu.Decode(output, source, length));
       if (part.GetAttachmentName().IsEmpty()) part.PutAttachmentName(uu.GetName().c_str());
     } else if (mediaType != nullptr && strcasecmp(mediaType, "application/mac-binhex40") == 0 &&
                contentClass != CRfc822Part::CONTENT_CLASS_MESSAGE &&
                (encoding <= CONTENT_ENCODING_BINARY || encoding == CONTENT_ENCODING_BINHEX)) {
-      return FillBodyContentMacBinHex40(output.Get(), file, source, length, part);
+      return FillBodyContentMacBinHex40(output, file, source, length, part);
     } else {
-      ThrowIfFailed(DecodeStream(output.Get(), source, encoding, length));
+      ThrowIfFailed(DecodeStream(output, source, encoding, length));
     }
 
-    const ULONG size = SeekToEnd(output.Get());
+    const ULONG size = SeekToEnd(output);
     if (file != nullptr) {
-      output.Reset();
+      output = nullptr;
       part.PutContentAsFile(file);
       return S_OK;
     }
     if (size == 0) part.GetContent().Empty();
-    TakeMemory(output.Get(), size,
+    TakeMemory(output, size,
                [&](const unsigned char* bytes, ULONG n) { return part.PutContentAsString(bytes, n); });
     return S_OK;
   });
@@ -119,11 +101,11 @@ HRESULT CRfc822Parser::FillRfc822BodyContent(IStream* source, ULONG start, ULONG
 HRESULT CRfc822Parser::FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPtr<CSharedTmpFile>& dataFile,
                                                   IStream* source, ULONG length, CRfc822Part& part) const {
   if (part.GetContentClass() != CRfc822Part::CONTENT_CLASS_BODY_PART) return ERROR_INVALID_DATA;
-  CStreamHolder resource;
+  CStreamPtr resource;
   CSharedObjPtr<CSharedTmpFile> resourceFile;
   return ResultOfCall([&]() -> HRESULT {
     if (dataFile != nullptr || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, resource.Out()))) {
-      resource.Reset();
+      resource = nullptr;
       OpenTmpFile(*this, "RES", GENERIC_WRITE, resourceFile, resource);
     }
     char name[64];
@@ -134,11 +116,11 @@ HRESULT CRfc822Parser::FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPt
     memset(creator, 0, sizeof creator);
     unsigned short flags = 0;
     unsigned char version = 0;
-    ThrowIfFailed(DecodeBinHex40(dataOut, resource.Get(), source, length, name, version, type, creator, flags));
+    ThrowIfFailed(DecodeBinHex40(dataOut, resource, source, length, name, version, type, creator, flags));
     name[sizeof name - 1] = '\0';
     if (name[0] != '\0' && part.GetAttachmentName().IsEmpty()) part.PutAttachmentName(name);
     const ULONG dataSize = SeekToEnd(dataOut);
-    const ULONG resourceSize = SeekToEnd(resource.Get());
+    const ULONG resourceSize = SeekToEnd(resource);
 
     CSharedObjPtr<CAppleFile> apple = new CAppleFile;
     apple->PutFormat(CAppleFile::FORMAT_BINHEX40);
@@ -153,13 +135,13 @@ HRESULT CRfc822Parser::FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPt
       apple->PutDataForkAsFile(dataFile);
     }
     if (resourceFile == nullptr) {
-      TakeMemory(resource.Get(), resourceSize,
+      TakeMemory(resource, resourceSize,
                  [&](unsigned char* bytes, ULONG n) { return apple->PutResForkAsString(bytes, n); });
     } else {
-      resource.Reset();
+      resource = nullptr;
       apple->PutResForkAsFile(resourceFile);
     }
-    resource.Reset();
+    resource = nullptr;
     apple->DataFork().PutTempDir(m_strTempDir);
     apple->ResourceFork().PutTempDir(m_strTempDir);
     static_cast<CRfc822BodyPart&>(part).PutAppleFile(apple);

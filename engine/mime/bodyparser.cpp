@@ -384,26 +384,15 @@ CRfcBodyParser::CRfcBodyParser(IStream* stream, ULONG length, ULONG bodyStart, T
                                TSTRING& mediaType)
     : m_dwBase(0), m_nDataKind(1), m_pData(nullptr), m_pStream(stream) {
   if (m_pStream != nullptr) {
-    m_pStream->AddRef();
     ULONGLONG at = 0;
-    HRESULT hr = StreamPosition(m_pStream, &at);
-    if (FAILED(hr)) {
-      m_pStream->Release();
-      ThrowCode(static_cast<DWORD>(hr));
-    }
+    ThrowIfFailed(StreamPosition(m_pStream, &at));
     m_dwBase = static_cast<DWORD>(at);
   }
-  try {
-    Init(length, bodyStart, boundary, split, mediaType);
-  } catch (...) {
-    if (m_pStream != nullptr) m_pStream->Release();
-    throw;
-  }
+  Init(length, bodyStart, boundary, split, mediaType);
 }
 
 void CRfcBodyParser::Init(ULONG length, ULONG bodyStart, TSTRING& boundary, int split, TSTRING& mediaType) {
   m_pEOL = nullptr;
-  m_bOwnEOL = 0;
   // Positions are 32-bit: the part ends at the last position there is.
   m_dwDataLength = length > 0xFFFFFFFFu - m_dwBase ? 0xFFFFFFFFu - m_dwBase : length;
   m_dwBodyStart = bodyStart > m_dwDataLength ? m_dwDataLength : bodyStart;
@@ -419,21 +408,17 @@ void CRfcBodyParser::Init(ULONG length, ULONG bodyStart, TSTRING& boundary, int 
   }
 }
 
-CRfcBodyParser::~CRfcBodyParser() {
-  if (m_bOwnEOL) delete m_pEOL;
-  if (m_pStream != nullptr) m_pStream->Release();
-}
+CRfcBodyParser::~CRfcBodyParser() = default;
 
 void CRfcBodyParser::SetEOLSequence(const CSetEOLSequence* analysis, int copy) {
-  if (m_bOwnEOL) delete m_pEOL;
   m_pEOL = nullptr;
-  m_bOwnEOL = 0;
+  m_pOwnedEOL.reset();
   if (analysis == nullptr || copy == 0) {
     m_pEOL = analysis;
     return;
   }
-  m_pEOL = WithMemoryException([&] { return new CSetEOLSequence(*analysis); });
-  m_bOwnEOL = 1;
+  m_pOwnedEOL = WithMemoryException([&] { return std::make_unique<const CSetEOLSequence>(*analysis); });
+  m_pEOL = m_pOwnedEOL.get();
 }
 
 BOOL CRfcBodyParser::IsDataNull() const {

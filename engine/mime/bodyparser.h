@@ -34,6 +34,7 @@
 #ifndef TELSOR_MIME_BODYPARSER_H
 #define TELSOR_MIME_BODYPARSER_H
 
+#include <memory>
 #include <vector>
 
 #include "foundation/istream.h"
@@ -154,12 +155,12 @@ class CRfcBodyParser {
   DWORD m_dwDataLength;
   DWORD m_dwBodyStart;
   DWORD m_dwBase;
-  const CSetEOLSequence* m_pEOL;
-  int m_bOwnEOL;
+  const CSetEOLSequence* m_pEOL;                   // the caller's or m_pOwnedEOL
+  std::unique_ptr<const CSetEOLSequence> m_pOwnedEOL;  // the parser's copy, or null
   int m_bSplit;
   int m_nDataKind;  // 0 buffer, 1 stream
   const unsigned char* m_pData;
-  IStream* m_pStream;
+  CStreamPtr m_pStream;
   std::vector<tag_PART_LAYOUT> m_records;
   mutable DWORD m_dwCloseSearchBudget;  // bytes the pasted messages' closing searches may still read
   CSeekSubstr m_Delimiter;

@@ -47,23 +47,6 @@ void AppendParameter(TSTRING& line, const char* lead, const TSTRING& value) {
   Append(line, "\"");
 }
 
-// Releases a stream on every way out.
-class CStreamHold {
- public:
-  explicit CStreamHold(IStream* stream) : m_p(stream) {}
-  ~CStreamHold() { Release(); }
-  void Release() {
-    if (m_p != nullptr) m_p->Release();
-    m_p = nullptr;
-  }
-  IStream* get() const { return m_p; }
-  CStreamHold(const CStreamHold&) = delete;
-  CStreamHold& operator=(const CStreamHold&) = delete;
-
- private:
-  IStream* m_p;
-};
-
 // The header of a message ended with its own blank line: a body part that
 // follows it directly writes its content without another one.
 void WriteChildContent(CRfc822Part* child, IStream* stream, BOOL blankLine) {
@@ -207,23 +190,23 @@ void CRfc822BodyPart::WriteContent(IStream* stream, BOOL blankLine) {
     GetParts(nullptr)->Compose(stream);
     return;
   }
-  CStreamHold content(GetContent().GetAsStream());
+  CStreamPtr content = CStreamPtr::Adopt(GetContent().GetAsStream());
   if (blankLine) WriteString(stream, "\r\n", 2);
   tag_CONTENT_ENCODING encoding = GetEncodingType(GetContentTransferEncoding().c_str());
   ULONGLONG length = ~0ull;
-  if (BeginsWith(GetContentMediaType(), "message/rfc822")) GetStreamLenghWithoutEndDot(content.get(), length);
+  if (BeginsWith(GetContentMediaType(), "message/rfc822")) GetStreamLenghWithoutEndDot(content, length);
   HRESULT hr;
   if (encoding == CONTENT_ENCODING_UUENCODE) {
     CUUencodedFile file;
     // A "begin" line needs a name: the attachment's when the type has none.
     file.PutName(!GetName().IsEmpty() ? GetName() : GetAttachmentName());
-    hr = file.Encode(stream, content.get(), length);
+    hr = file.Encode(stream, content, length);
   } else if (m_pAppleFile != nullptr && (strcasecmp(GetContentMediaType().c_str(), "application/mac-binhex40") == 0 ||
                                          strcasecmp(GetContentMediaType().c_str(), "application/applefile") == 0)) {
-    content.Release();
+    content = nullptr;
     hr = m_pAppleFile->EncodeWithMIME(stream, encoding);
   } else {
-    hr = EncodeStream(stream, content.get(), encoding, length);
+    hr = EncodeStream(stream, content, encoding, length);
   }
   ThrowIfFailed(hr);
 }
@@ -236,10 +219,10 @@ void CRfc822Message::EncodeContent(IStream*) {}
 void CRfc822Message::Compose(IStream* stream) {
   if (!GetContent().IsEmpty()) {
     // A message that holds its bytes is written as stored.
-    CStreamHold content(GetContent().GetAsStream());
+    CStreamPtr content = CStreamPtr::Adopt(GetContent().GetAsStream());
     ULONGLONG length = 0;
-    GetStreamLenghWithoutEndDot(content.get(), length);
-    ThrowIfFailed(EncodeStream(stream, content.get(), CONTENT_ENCODING_8BIT, length));
+    GetStreamLenghWithoutEndDot(content, length);
+    ThrowIfFailed(EncodeStream(stream, content, CONTENT_ENCODING_8BIT, length));
     return;
   }
   ComposeMessageHeader(stream);
@@ -270,10 +253,9 @@ void CRfc822Message::Compose(IStream* stream) {
 
 HRESULT CRfc822Message::ComposeToFile(const char* path) {
   if (path == nullptr) return E_POINTER;
-  IStream* file = nullptr;
-  HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, &file);
+  CStreamPtr file;
+  HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, file.Out());
   if (FAILED(hr)) return hr;
-  CStreamHold hold(file);
   ULARGE_INTEGER zero;
   zero.QuadPart = 0;
   hr = file->SetSize(zero);

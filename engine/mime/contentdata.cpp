@@ -155,15 +155,12 @@ IStream* CRfc822ContentData::GetAsStream() const {
                                                      OPEN_EXISTING, &stream));
     return stream;
   }
-  ThrowIfFailed(CTstringAsIStream::CreateStreamOnTSTRING(TSTRING(), &stream));
+  CStreamPtr empty;
+  ThrowIfFailed(CTstringAsIStream::CreateStreamOnTSTRING(TSTRING(), empty.Out()));
   ULARGE_INTEGER zero;
   zero.QuadPart = 0;
-  HRESULT hr = stream->SetSize(zero);
-  if (FAILED(hr)) {
-    stream->Release();
-    ThrowCode(static_cast<DWORD>(hr));
-  }
-  return stream;
+  ThrowIfFailed(empty->SetSize(zero));
+  return empty.Detach();
 }
 
 CSharedObjPtr<CSharedTmpFile> CRfc822ContentData::GetAsFile() {

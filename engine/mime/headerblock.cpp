@@ -60,12 +60,10 @@ HRESULT CRfc822Parser::ExtractHeaders(IStream* stream, TSTRING& headers) const {
 }
 
 HRESULT CRfc822Parser::ExtractHeaders(const char* path, TSTRING& headers) const {
-  IStream* stream = nullptr;
-  HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &stream);
+  CStreamPtr stream;
+  HRESULT hr = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, stream.Out());
   if (FAILED(hr)) return hr;
-  hr = ExtractHeaders(stream, headers);
-  stream->Release();
-  return hr;
+  return ExtractHeaders(stream, headers);
 }
 
 }  // namespace telsor

@@ -203,11 +203,11 @@ HRESULT CRfc822Parser::FillRfc822PartHeaderInfo(IStream* stream, CRfc822Part& pa
 }
 
 HRESULT CRfc822Parser::ParseHeader(const char* path, CRfc822Part& part) const {
-  IStream* stream = nullptr;
-  if (FAILED(CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &stream)))
+  CStreamPtr stream;
+  if (FAILED(CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, stream.Out())))
     return ResultFromSystemError(ERROR_FILE_NOT_FOUND);
   HRESULT hr = FillRfc822PartHeaderInfo(stream, part, CStreamReader::NO_LIMIT);
-  stream->Release();
+  stream = nullptr;
   tag_PARSE_SCOPE scope = part.GetParseScope();
   if (scope == PARSE_SCOPE_STRUCTURE)
     part.PutParseScope(PARSE_SCOPE_HEADER_ONLY);

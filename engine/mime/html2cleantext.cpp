@@ -35,7 +35,6 @@ const char kScriptClose[] = "\r\n</SCRIPT>\r\n";
 
 CHtml2CleanText::CHtml2CleanText(ULONG options)
     : CStateMachine(3),
-      m_pTokenizer(nullptr),
       m_nTextRoom(0),
       m_lstUrls(10),
       m_dwFlags(HTF_TEXT_VISIBLE),
@@ -59,7 +58,7 @@ void CHtml2CleanText::ZeroCounters() {
   m_bLongWord = 0;
 }
 
-CHtml2CleanText::~CHtml2CleanText() { delete m_pTokenizer; }
+CHtml2CleanText::~CHtml2CleanText() = default;
 
 const StateFunc* CHtml2CleanText::GetStateMap() {
   static const StateFunc m_astStateMap[] = {
@@ -75,15 +74,12 @@ void CHtml2CleanText::SetDefaultCharacterSet(const char*) {}
 void CHtml2CleanText::SetCharacterSet(const char*) {}
 
 HRESULT CHtml2CleanText::Execute(TSTRING& text, int, const char* defaultCharset) {
-  delete m_pTokenizer;
-  m_pTokenizer = nullptr;
-  CHTMLTokenizer* tokenizer = nullptr;
+  m_pTokenizer.reset();
   HRESULT hr = ResultOf([&] {
-    tokenizer = new CHTMLTokenizer(reinterpret_cast<const unsigned char*>(text.c_str()),
-                                   static_cast<ULONG>(text.GetLength()));
+    m_pTokenizer = std::make_unique<CHTMLTokenizer>(reinterpret_cast<const unsigned char*>(text.c_str()),
+                                                    static_cast<ULONG>(text.GetLength()));
   });
   if (FAILED(hr)) return E_OUTOFMEMORY;
-  m_pTokenizer = tokenizer;
 
   m_strTagName.AssignCopy(0, nullptr);
   m_strText.Release();
@@ -101,8 +97,7 @@ HRESULT CHtml2CleanText::Execute(TSTRING& text, int, const char* defaultCharset)
   ExternalEvent(0, nullptr);
 
   if ((m_dwOptions & HTO_INLINE_URLS) == 0) SaveUrls();
-  delete m_pTokenizer;
-  m_pTokenizer = nullptr;
+  m_pTokenizer.reset();
 
   text = m_strText;
   text.FreeExtra();

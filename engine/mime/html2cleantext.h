@@ -39,6 +39,7 @@
 #ifndef TELSOR_MIME_HTML2CLEANTEXT_H
 #define TELSOR_MIME_HTML2CLEANTEXT_H
 
+#include <memory>
 #include <vector>
 
 #include "foundation/plist.h"
@@ -148,7 +149,7 @@ class CHtml2CleanText : public CStateMachine {
   void SaveUrl(const TSTRING& url, bool inBrackets);
   void SaveUrls();
 
-  CHTMLTokenizer* m_pTokenizer;  // owned; only during Execute
+  std::unique_ptr<CHTMLTokenizer> m_pTokenizer;  // only during Execute
   TSTRING m_strText;             // the clean text being built
   ULONG m_nTextRoom;             // capacity reserved in m_strText
   TSTRING m_strTagName;          // the tag being read ("/B" for an end tag)

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include <memory>
 #include <new>
 
 #include "foundation/exception.h"
@@ -82,22 +83,21 @@ void CByteScratch::Grow(ULONG more) {
   // The bytes must fit a TSTRING.
   if (room > 0x7FFFFFFFull) room = 0x7FFFFFFFull;
   if (want > room) AfxThrowMemoryException();
-  char* fresh = new (std::nothrow) char[room];
+  std::unique_ptr<char[]> fresh(new (std::nothrow) char[room]);
   if (fresh == nullptr) AfxThrowMemoryException();
-  if (m_nUsed != 0) memcpy(fresh, m_pBytes, m_nUsed);
-  delete[] m_pBytes;
-  m_pBytes = fresh;
+  if (m_nUsed != 0) memcpy(fresh.get(), m_pBytes.get(), m_nUsed);
+  m_pBytes = std::move(fresh);
   m_nRoom = static_cast<ULONG>(room);
 }
 
 void CByteScratch::Put(const char* p, ULONG n) {
   if (n > m_nRoom - m_nUsed) Grow(n);
-  if (n != 0) memcpy(m_pBytes + m_nUsed, p, n);
+  if (n != 0) memcpy(m_pBytes.get() + m_nUsed, p, n);
   m_nUsed += n;
 }
 
 void CByteScratch::MoveTo(TSTRING& text) {
-  text.AssignCopy(static_cast<int>(m_nUsed), m_pBytes);
+  text.AssignCopy(static_cast<int>(m_nUsed), m_pBytes.get());
   m_nUsed = 0;
 }
 

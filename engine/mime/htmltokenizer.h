@@ -40,6 +40,8 @@
 #ifndef TELSOR_MIME_HTMLTOKENIZER_H
 #define TELSOR_MIME_HTMLTOKENIZER_H
 
+#include <memory>
+
 #include "foundation/streamreader.h"
 #include "foundation/tstring.h"
 #include "foundation/wintypes.h"
@@ -76,15 +78,14 @@ struct tag_HTML_TOKEN {
 // CMemoryException*.
 class CByteScratch {
  public:
-  CByteScratch() : m_pBytes(nullptr), m_nUsed(0), m_nRoom(0) {}
-  ~CByteScratch() { delete[] m_pBytes; }
+  CByteScratch() : m_nUsed(0), m_nRoom(0) {}
   void Put(char c) {
     if (m_nUsed == m_nRoom) Grow(1);
     m_pBytes[m_nUsed++] = c;
   }
   void Put(const char* p, ULONG n);
   ULONG Size() const { return m_nUsed; }
-  const char* Data() const { return m_pBytes; }
+  const char* Data() const { return m_pBytes.get(); }
   void Clear() { m_nUsed = 0; }
   void Truncate(ULONG n) { if (n < m_nUsed) m_nUsed = n; }
   // text := the bytes (its buffer reused when it can); the scratch is emptied.
@@ -96,7 +97,7 @@ class CByteScratch {
  private:
   void Grow(ULONG more);
 
-  char* m_pBytes;  // owned
+  std::unique_ptr<char[]> m_pBytes;
   ULONG m_nUsed;
   ULONG m_nRoom;
 };

@@ -165,8 +165,8 @@ const char* CRfc822Part::GetHeaders() {
   }
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<UINT>(size));
   if (block == nullptr) return m_strHeaders.c_str();
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(block, TRUE, &stream))) {
+  CStreamPtr stream;
+  if (FAILED(CreateStreamOnHGlobal(block, TRUE, stream.Out()))) {
     GlobalFree(block);
     return m_strHeaders.c_str();
   }
@@ -184,7 +184,6 @@ const char* CRfc822Part::GetHeaders() {
     GlobalUnlock(current);
     m_strHeaders = text;
   });
-  stream->Release();
   return m_strHeaders.c_str();
 }
 

@@ -37,21 +37,6 @@ namespace telsor {
 
 namespace {
 
-// Releases the stream it holds when it goes.
-class CStreamRef {
- public:
-  explicit CStreamRef(IStream* stream) : m_pStream(stream) {}
-  ~CStreamRef() {
-    if (m_pStream != nullptr) m_pStream->Release();
-  }
-  IStream* Get() const { return m_pStream; }
-  CStreamRef(const CStreamRef&) = delete;
-  CStreamRef& operator=(const CStreamRef&) = delete;
-
- private:
-  IStream* m_pStream;
-};
-
 // Records a result in the part's status unless a failure is there already.
 void KeepStatus(CRfc822Part& part, HRESULT hr) {
   if (part.GetParseStatus() == 0) part.PutParseStatus(static_cast<DWORD>(hr));
@@ -143,10 +128,10 @@ HRESULT ScanFileStream(const char* path, ULONG size, CRfc822PartDescriptor& root
   unreadable = CFileAsIStream::CreateStreamOnFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &stream);
   if (FAILED(unreadable)) return unreadable;
   unreadable = S_OK;
-  CStreamRef holder(stream);
+  CStreamPtr holder = CStreamPtr::Adopt(stream);
   return ResultOfCall([&]() -> HRESULT {
     CReadWatch* watch = CReadWatch::New(stream, size);
-    CStreamRef watchHolder(watch);
+    CStreamPtr watchHolder = CStreamPtr::Adopt(watch);
     HRESULT hr = root.Parse(watch, size);
     unreadable = watch->Failure();
     return hr;
@@ -210,7 +195,7 @@ HRESULT ScanAndFill(const CRfc822Parser& parser, CRfc822PartDescriptor& root, IS
   CReadWatch* watch = nullptr;
   HRESULT hr = ResultOf([&] { watch = CReadWatch::New(stream, size); });
   if (hr == S_OK) {
-    CStreamRef holder(watch);
+    CStreamPtr holder = CStreamPtr::Adopt(watch);
     HRESULT scan = S_OK;
     if (!scanned) hr = ResultOf([&] { scan = root.Parse(watch, size); });
     if (hr == S_OK) hr = watch->Failure();
@@ -246,7 +231,7 @@ HRESULT ParseContent(const CRfc822Parser& parser, tag_PARSE_SCOPE scope, CRfc822
     const HRESULT scan = root.Parse(bytes, length < size ? length : size);
     if (scan != S_OK) root.m_dwStatus = static_cast<DWORD>(scan);
   });
-  CStreamRef holder(stream);
+  CStreamPtr holder = CStreamPtr::Adopt(stream);
   if (hr != S_OK) {
     message.PutParseStatus(static_cast<DWORD>(hr));
     return hr;
@@ -377,8 +362,8 @@ HRESULT CRfc822Parser::ParseMessage(CRfc822PartDescriptor& root, tag_PARSE_SCOPE
     stream = message.GetContent().GetAsStream();
     watch = CReadWatch::New(stream, message.GetContent().GetSize());
   });
-  CStreamRef holder(stream);
-  CStreamRef watchHolder(watch);
+  CStreamPtr holder = CStreamPtr::Adopt(stream);
+  CStreamPtr watchHolder = CStreamPtr::Adopt(watch);
   if (hr != S_OK) {
     message.PutParseStatus(static_cast<DWORD>(hr));
     return hr;

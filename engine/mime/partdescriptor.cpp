@@ -44,7 +44,6 @@ void SeekTo(IStream* stream, ULONGLONG position) {
 
 CRfc822PartDescriptor::CRfc822PartDescriptor(CRfc822PartDescriptor* parent)
     : m_pParent(parent),
-      m_pEOL(nullptr),
       m_Children(10),
       m_nKind(KIND_UNCLASSIFIED),
       m_dwPartStart(0),
@@ -70,7 +69,6 @@ CRfc822PartDescriptor::~CRfc822PartDescriptor() {
     void* head = m_Children.GetHeadPosition();
     delete m_Children.GetAt(head);  // unlinks itself
   }
-  delete m_pEOL;
 }
 
 DWORD CRfc822PartDescriptor::GetTotalCount() const {
@@ -252,10 +250,10 @@ HRESULT CRfc822PartDescriptor::ParseIn(const tag_RANGE& r) {
 }
 
 CSetEOLSequence* CRfc822PartDescriptor::GetEOLSequenceIn(const tag_RANGE& r) {
-  if (m_pEOL != nullptr) return m_pEOL;
+  if (m_pEOL != nullptr) return m_pEOL.get();
   if (m_nKind != KIND_MESSAGE) {
     for (CRfc822PartDescriptor* p = m_pParent; p != nullptr; p = p->m_pParent) {
-      if (p->m_pEOL != nullptr) return p->m_pEOL;
+      if (p->m_pEOL != nullptr) return p->m_pEOL.get();
       if (p->m_nKind == KIND_MESSAGE) break;
     }
   }
@@ -264,8 +262,8 @@ CSetEOLSequence* CRfc822PartDescriptor::GetEOLSequenceIn(const tag_RANGE& r) {
   if (FAILED(hr)) Throw(hr);
   if (eol->HasInvalidEOL()) m_dwAnomalyFlags |= ANOMALY_BAD_EOL;
   if (eol->HasControlChars()) m_dwAnomalyFlags |= ANOMALY_CONTROL_CHARS;
-  m_pEOL = eol.release();
-  return m_pEOL;
+  m_pEOL = std::move(eol);
+  return m_pEOL.get();
 }
 
 ULONG CRfc822PartDescriptor::ParseHeadersIn(const tag_RANGE& r) {

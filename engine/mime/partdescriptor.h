@@ -119,7 +119,7 @@ class CRfc822PartDescriptor {
   void ClearAll();
 
   CRfc822PartDescriptor* m_pParent;   // not owned
-  CSetEOLSequence* m_pEOL;            // made by this descriptor; null when an ancestor's applies
+  std::unique_ptr<CSetEOLSequence> m_pEOL;  // made by this descriptor; null when an ancestor's applies
   CPList<CRfc822PartDescriptor*, CRfc822PartDescriptor*> m_Children;
   int32_t m_nKind;                    // KIND_*
   DWORD m_dwPartStart;                // the header block's first byte

@@ -335,7 +335,7 @@ TEST_F(MsgFilterTest, EightTestsOverFixtureMessages) {
     inMemory.spam = row.spam;
     run = inMemory.Execute(script, &parsed.message, row.envelope ? &fields : nullptr);
     EXPECT_EQ(Verdict(inMemory, run), row.expected) << "in memory";
-    EXPECT_EQ(inMemory.GetFilterContext()->pszMessageFile, nullptr);
+    EXPECT_EQ(inMemory.GetFilterContext()->GetMessageFile(), nullptr);
   }
 }
 
@@ -462,8 +462,8 @@ TEST_F(MsgFilterTest, HeaderTestsParseTheHeaderOnlyAndBodyTestsParseOnce) {
   EXPECT_EQ(filter.Actions(), "keep");
   EXPECT_EQ(filter.GetMessage()->GetParseScope(), kHeader);
   EXPECT_EQ(filter.GetMessage()->GetParts(nullptr)->GetCount(), 0u);
-  ASSERT_NE(filter.GetFilterContext()->pszSubject, nullptr);
-  EXPECT_STREQ(filter.GetFilterContext()->pszSubject, "plain subject");
+  ASSERT_NE(filter.GetFilterContext()->GetSubject(), nullptr);
+  EXPECT_STREQ(filter.GetFilterContext()->GetSubject(), "plain subject");
 
   CSieveScript body = Compiled("if body :text :contains \"cheap\" { discard; }");
   EXPECT_EQ(filter.Execute(body), S_OK);
@@ -472,13 +472,13 @@ TEST_F(MsgFilterTest, HeaderTestsParseTheHeaderOnlyAndBodyTestsParseOnce) {
   ASSERT_EQ(parts->GetCount(), 2u);   // the two alternatives
   telsor::CRfc822Part* top = parts->GetAt(parts->GetHeadPosition());
   // Both text parts converted once, under transform 1.
-  EXPECT_EQ(filter.GetFilterContext()->pBodyCache->size(), 2u);
+  EXPECT_EQ(filter.GetFilterContext()->GetBodyCache().size(), 2u);
 
   // Running again neither re-parses nor converts again.
   EXPECT_EQ(filter.Execute(body), S_OK);
   parts = filter.GetMessage()->GetParts(nullptr);
   EXPECT_EQ(parts->GetAt(parts->GetHeadPosition()), top);
-  EXPECT_EQ(filter.GetFilterContext()->pBodyCache->size(), 2u);
+  EXPECT_EQ(filter.GetFilterContext()->GetBodyCache().size(), 2u);
   EXPECT_EQ(filter.Actions(), "keep discard discard");
   // The header still answers after the whole parse.
   filter.actions.clear();
@@ -494,7 +494,7 @@ TEST_F(MsgFilterTest, CachedTextIsWhatTheKeysSee) {
   ASSERT_EQ(filter.SetMessage(path.c_str(), nullptr), S_OK);
   ASSERT_EQ(filter.Execute(Compiled("if body :text :is \"a b\" { keep; }")), S_OK);
   ASSERT_EQ(filter.Actions(), "keep");
-  auto* cache = filter.GetFilterContext()->pBodyCache;
+  auto* cache = &filter.GetFilterContext()->GetBodyCache();
   ASSERT_EQ(cache->size(), 1u);
   cache->begin()->second = "replaced text";
   filter.actions.clear();
@@ -508,7 +508,7 @@ TEST_F(MsgFilterTest, UnparsedMessageBoundInMemoryGoesToAFileAndParsesLazily) {
   CRecordingFilter filter;
   ASSERT_EQ(filter.Initialize(dir.path().c_str()), S_OK);
   ASSERT_EQ(filter.SetMessage(&message, nullptr), S_OK);
-  const char* file = filter.GetFilterContext()->pszMessageFile;
+  const char* file = filter.GetFilterContext()->GetMessageFile();
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(std::string(file).compare(0, dir.path().size() + 1, dir.path() + "/"), 0) << file;
   EXPECT_EQ(filter.Execute(Compiled("if header :is \"Subject\" \"files\" { keep; }")), S_OK);
@@ -531,13 +531,13 @@ TEST_F(MsgFilterTest, BindingsReleaseAndReplace) {
   ASSERT_EQ(filter.SetMessage(plain.c_str(), nullptr), S_OK);
   EXPECT_EQ(filter.setCount, 1);
   EXPECT_EQ(filter.Execute(Compiled("if header :contains \"Subject\" \"offer\" { keep; }")), S_OK);
-  EXPECT_NE(filter.GetFilterContext()->pszSubject, nullptr);
+  EXPECT_NE(filter.GetFilterContext()->GetSubject(), nullptr);
 
   // A second binding starts from nothing: new message, no cached Subject.
   ASSERT_EQ(filter.SetMessage(html.c_str(), nullptr), S_OK);
   EXPECT_EQ(filter.setCount, 2);
-  EXPECT_STREQ(filter.GetFilterContext()->pszMessageFile, html.c_str());
-  EXPECT_EQ(filter.GetFilterContext()->pszSubject, nullptr);
+  EXPECT_STREQ(filter.GetFilterContext()->GetMessageFile(), html.c_str());
+  EXPECT_EQ(filter.GetFilterContext()->GetSubject(), nullptr);
   EXPECT_EQ(filter.Execute(Compiled("if header :contains \"Subject\" \"offer\" { discard; }")), S_OK);
   EXPECT_EQ(filter.Actions(), "keep");
 
@@ -637,7 +637,7 @@ TEST_F(MsgFilterTest, TheBaseFilterDoesNothingAndHasNoSpamValue) {
   // The interpreter context names the filter for actions and the context for tests.
   EXPECT_EQ(filter.GetInterpContext().actionUserData, &filter);
   EXPECT_EQ(filter.GetInterpContext().testUserData, filter.GetFilterContext());
-  EXPECT_EQ(filter.GetFilterContext()->pFilter, &filter);
+  EXPECT_EQ(filter.GetFilterContext()->GetFilter(), &filter);
 }
 
 // ---- Failures on the way
