@@ -103,6 +103,16 @@ CRfc822PartDescriptor* CRfc822PartDescriptor::CreateChild() {
   return child;
 }
 
+HRESULT CRfc822PartDescriptor::CreateCountedChild(CRfc822PartDescriptor*& child) {
+  HRESULT hr = S_OK;
+  if (GetTotalCount() >= MAX_DESCRIPTORS)
+    hr = E_MIME_TOO_MANY_PARTS;
+  else if ((child = CreateChild()) == nullptr)
+    hr = NO_DESCRIPTOR;
+  if (hr != S_OK) m_dwStatus = static_cast<DWORD>(hr);
+  return hr;
+}
+
 void CRfc822PartDescriptor::RemoveChild(CRfc822PartDescriptor* child) {
   void* pos = m_Children.Find(child);
   if (pos == nullptr) return;
@@ -382,15 +392,9 @@ HRESULT CRfc822PartDescriptor::ParseMultipartIn(const tag_RANGE& r) {
   const DWORD offset = stream ? 0 : m_dwPartStart;
   for (const tag_PART_LAYOUT& record : records) {
     if (record.end < record.begin || record.end - record.begin == m_dwPartEnd - m_dwPartStart) continue;
-    if (GetTotalCount() >= MAX_DESCRIPTORS) {
-      m_dwStatus = static_cast<DWORD>(E_MIME_TOO_MANY_PARTS);
-      return E_MIME_TOO_MANY_PARTS;
-    }
-    CRfc822PartDescriptor* child = CreateChild();
-    if (child == nullptr) {
-      m_dwStatus = static_cast<DWORD>(NO_DESCRIPTOR);
-      return NO_DESCRIPTOR;
-    }
+    CRfc822PartDescriptor* child = nullptr;
+    hr = CreateCountedChild(child);
+    if (hr != S_OK) return hr;
     child->m_dwAnomalyFlags |= record.flags;
     child->m_nKind = KIND_BODY_PART;
     child->m_dwPartStart = record.begin + offset;
@@ -471,21 +475,15 @@ HRESULT CRfc822PartDescriptor::ParseNestedMessageIn(const tag_RANGE& r) {
 }
 
 HRESULT CRfc822PartDescriptor::ParseAnnouncedMessageIn(const tag_RANGE& body) {
-  if (GetTotalCount() >= MAX_DESCRIPTORS) {
-    m_dwStatus = static_cast<DWORD>(E_MIME_TOO_MANY_PARTS);
-    return E_MIME_TOO_MANY_PARTS;
-  }
-  CRfc822PartDescriptor* child = CreateChild();
-  if (child == nullptr) {
-    m_dwStatus = static_cast<DWORD>(NO_DESCRIPTOR);
-    return NO_DESCRIPTOR;
-  }
+  CRfc822PartDescriptor* child = nullptr;
+  HRESULT hr = CreateCountedChild(child);
+  if (hr != S_OK) return hr;
   child->m_nKind = KIND_MESSAGE;
   child->m_dwPartStart = child->m_dwHeaderEnd = child->m_dwBodyStart = m_dwBodyStart;
   child->m_dwPartEnd = m_dwPartEnd;
   child->m_dwPreambleStart = child->m_dwPreambleEnd = m_dwBodyStart;
   child->m_dwEpilogueStart = child->m_dwEpilogueEnd = m_dwPartEnd;
-  HRESULT hr = ResultOf([&] {
+  hr = ResultOf([&] {
     child->m_strMediaType = m_strMediaType;
     child->m_strTransferEncoding = m_strTransferEncoding;
   });

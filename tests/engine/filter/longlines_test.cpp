@@ -49,7 +49,7 @@ class LongLinesTest : public ::testing::Test {
   double Cost(size_t length, bool folded, bool file, size_t* size) {
     const std::string path = dir / "m.eml";
     double best = 1e9;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 5; ++i) {
       const std::string message = LongHeader(length, folded, ++m_nSalt);
       *size = message.size();
       if (file) WriteFileBytes(path, message);
@@ -80,11 +80,13 @@ TEST_F(LongLinesTest, AFileCostsTimeLinearInItsLongestLine) {
       perByte[i] = file / static_cast<double>(size);
       if (i == 2) memory = Cost(base * factor, folded, false, &size);
     }
-    // The cost of a byte stays put as the line grows (a small floor keeps
-    // the timer's grain out of the shortest case).
+    // The cost of a byte stays put as the line grows: each tenfold step
+    // costs at most 3x per byte over the steps before it, where a reader
+    // that copies the line again for every piece costs about 10x (a small
+    // floor keeps the timer's grain out of the shortest case).
     const double floor = 1e-8 * kSanitizerSlowdown;
     EXPECT_LT(perByte[1], 3 * std::max(perByte[0], floor)) << perByte[0] << " " << perByte[1];
-    EXPECT_LT(perByte[2], 3 * std::max(perByte[0], floor)) << perByte[0] << " " << perByte[2];
+    EXPECT_LT(perByte[2], 3 * std::max({perByte[0], perByte[1], floor})) << perByte[1] << " " << perByte[2];
     // From a file within twice the memory form.
     EXPECT_LT(file, 2 * memory + 0.01 * kSanitizerSlowdown) << file << " " << memory;
   }
