@@ -37,7 +37,7 @@ class CMailOnFileDataSet : public CNGramsOnFileDataSet {
 
   // text := the extractor's text of the length bytes of a message. S_OK or
   // the parse's code (text then unchanged).
-  static HRESULT MessageText(const char* bytes, ULONG length, TSTRING& text);
+  [[nodiscard]] static HRESULT MessageText(const char* bytes, ULONG length, TSTRING& text);
 
  private:
   CMailFeatureExtractor m_extractor;

@@ -107,14 +107,14 @@ class CMailFeatureExtractor : public CObj {
 
   // Fills every member but tmpDirectory and version from message, which
   // was parsed with its bodies (scope 1 or 3). Returns S_OK.
-  HRESULT ExtractFeatures(CRfc822Message& message);
+  [[nodiscard]] HRESULT ExtractFeatures(CRfc822Message& message);
   // Parses the file fileName (never removed) with parser, or with a parser
   // of its own when null, then extracts. S_OK, E_OUTOFMEMORY, or the first
   // failure of the session, the parse or the extraction.
-  HRESULT ExtractFeatures(const TSTRING& fileName, CRfc822Parser* parser);
+  [[nodiscard]] HRESULT ExtractFeatures(const TSTRING& fileName, CRfc822Parser* parser);
   // Parses the length bytes of a message held in memory with parser (or
   // one of its own, as above), then extracts; the same results.
-  HRESULT ExtractFeatures(const char* bytes, ULONG length, CRfc822Parser* parser);
+  [[nodiscard]] HRESULT ExtractFeatures(const char* bytes, ULONG length, CRfc822Parser* parser);
 
   // A non-zero version has the HTML converter write URLs in place, so that
   // no link is followed.
@@ -169,7 +169,7 @@ class CMailFeatureExtractor : public CObj {
   void ConvertHtml(CHtml2CleanText& converter, TSTRING& html);
   // Extracts from a message whose content is set, parsed by parser or by a
   // session of the extractor's own.
-  HRESULT ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
+  [[nodiscard]] HRESULT ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
                           const CSharedObjPtr<CSharedTmpFile>* file);
 
   // The first part, in pre-order from root, whose Content-ID is cid.

@@ -105,7 +105,7 @@ inline HRESULT WriteF64(IStream* s, double v) {
 }
 
 // Writes size bytes in pieces a 32-bit count can carry; S_OK for none.
-inline HRESULT WriteBytes(IStream* s, const void* data, size_t size) {
+[[nodiscard]] inline HRESULT WriteBytes(IStream* s, const void* data, size_t size) {
   const BYTE* p = static_cast<const BYTE*>(data);
   HRESULT hr = S_OK;
   while (size > 0) {

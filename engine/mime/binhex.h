@@ -119,7 +119,7 @@ class CBinHexDecodeCtxt {
   // sets the error).
   int DecodeChar();
   // S_OK, or E_MIME_BINHEX_MALFORMED once a bad character or marker came.
-  HRESULT GetError() const { return m_hrError; }
+  [[nodiscard]] HRESULT GetError() const { return m_hrError; }
   // Whether GetChar has read a colon (the closing one, after the data).
   BOOL ReachedColon() const { return m_bColon; }
 

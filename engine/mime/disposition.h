@@ -31,7 +31,7 @@ class CRfc2045DispType {
   ~CRfc2045DispType();
 
   // Replaces the whole content by the parse of length bytes at data; S_OK.
-  HRESULT Parse(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT Parse(const unsigned char* data, ULONG length);
 
   const TSTRING& GetDispositionType() const { return m_strType; }
   void PutDispositionType(const TSTRING& type) { m_strType = type; }

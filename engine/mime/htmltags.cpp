@@ -345,7 +345,8 @@ void CHtml2CleanText::ProcessStyleAttribute(TSTRING&) {}
 // "charset").
 void CHtml2CleanText::ProcessMetaContent(const TSTRING& value) {
   CRfc2045ContentMediaType type;
-  type.Parse(reinterpret_cast<const unsigned char*>(value.c_str()), static_cast<ULONG>(value.GetLength()));
+  // Tolerant: a value it cannot read in full keeps what it could read.
+  (void)type.Parse(reinterpret_cast<const unsigned char*>(value.c_str()), static_cast<ULONG>(value.GetLength()));
   if (lstrcmpiA(type.GetMediaType().c_str(), "charset") == 0) return;
   CRfc2045ParameterList& parameters = type.GetParameters();
   void* charset = FindAttribute("charset", parameters);

@@ -34,7 +34,7 @@ class CRfc2045ContentMediaType {
   ~CRfc2045ContentMediaType();
 
   // Replaces the whole content by the parse of length bytes at data; S_OK.
-  HRESULT Parse(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT Parse(const unsigned char* data, ULONG length);
 
   const TSTRING& GetMediaType() const { return m_strMediaType; }
   void PutMediaType(const TSTRING& mediaType) { m_strMediaType = mediaType; }

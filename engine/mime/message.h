@@ -69,7 +69,7 @@ class CRfc822Message : public CRfc822Part {
   CRfc822Parser* GetParser() const { return m_pParser; }
   // file becomes the content, then parser (bound first; null: the bound
   // one) parses it. E_POINTER when no parser is bound.
-  HRESULT Parse(CSharedObjPtr<CSharedTmpFile>& file, CRfc822Parser* parser, tag_PARSE_SCOPE scope);
+  [[nodiscard]] HRESULT Parse(CSharedObjPtr<CSharedTmpFile>& file, CRfc822Parser* parser, tag_PARSE_SCOPE scope);
 
   // CRfc822Part::Clear, the parser let go, the header data emptied; the
   // MIME-formatted flag stays.
@@ -95,7 +95,7 @@ class CRfc822Message : public CRfc822Part {
   void Compose(IStream* stream) override;
   // Compose into the file at path, created or truncated. S_OK, E_POINTER
   // for a null path, the file stream's code, or the failure's (above).
-  HRESULT ComposeToFile(const char* path);
+  [[nodiscard]] HRESULT ComposeToFile(const char* path);
   // The message header block, ending with the blank line.
   void ComposeMessageHeader(IStream* stream);
   // The MIME content lines of the message header (MIME-formatted only).

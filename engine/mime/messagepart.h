@@ -162,8 +162,8 @@ class CRfc822Part {
   static TSTRING CreateBoundary();
 
   // Content. S_OK, or E_OUTOFMEMORY with the content left empty.
-  HRESULT PutContentAsString(const unsigned char* data, ULONG length);
-  HRESULT PutContentAsString(const char* text);
+  [[nodiscard]] HRESULT PutContentAsString(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT PutContentAsString(const char* text);
   void PutContentAsFile(CSharedObjPtr<CSharedTmpFile>& file);
   // The bytes (read from the file first when only it holds them); valid
   // until the content changes. Throws the system error number as DWORD

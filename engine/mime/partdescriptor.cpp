@@ -310,7 +310,8 @@ DWORD CRfc822PartDescriptor::ParseHeaders(CRfc822HeadersParser& scanner) {
         return scanner.SetPos(nameStart);
       }
       CRfc2045ContentMediaType mediaType;
-      mediaType.Parse(reinterpret_cast<const unsigned char*>(v.c_str()), static_cast<ULONG>(v.GetLength()));
+      // Tolerant: a value it cannot read in full keeps what it could read.
+      (void)mediaType.Parse(reinterpret_cast<const unsigned char*>(v.c_str()), static_cast<ULONG>(v.GetLength()));
       m_strMediaType = mediaType.GetMediaType();
       void* pos = FindAttribute("boundary", mediaType.GetParameters());
       if (pos != nullptr) {
