@@ -379,7 +379,7 @@ TEST(SieveScanner, LongRuns) {
   };
   for (const std::string& run : runs) {
     time_t start = time(nullptr);
-    s.ParseString(run.c_str(), nullptr);
+    (void)s.ParseString(run.c_str(), nullptr);  // the test looks at what the parse left, whatever its result
     EXPECT_LE(time(nullptr) - start, 5) << run.substr(0, 20);
   }
 }
