@@ -12,11 +12,11 @@
 //   CPolynomialKernel k(2, 1.0, 1.0);           // (x.y + 1)^2
 //   double v = k.Evaluate(x, y);                 // 25
 //   TSTRING(k.GetRuntimeClass()->m_lpszClassName).Serialize(stream, 1);
-//   k.Serialize(stream, 1);                      // scale, offset, degree
+//   hr = k.Serialize(stream, 1);                 // scale, offset, degree
 //   LARGE_INTEGER zero = {};
 //   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
 //   TSTRING name;
-//   hr = name.Serialize(stream, 0);              // "CPolynomialKernel"
+//   if (SUCCEEDED(hr)) hr = name.Serialize(stream, 0);   // "CPolynomialKernel"
 //   CRTTI* rec = SUCCEEDED(hr) ? GetRTTI(name.c_str()) : nullptr;   // null: not registered
 //   std::unique_ptr<CKernel> r(rec ? static_cast<CKernel*>(rec->CreateObject()) : nullptr);
 //   if (r) hr = r->Serialize(stream, 0);         // factory defaults, then the record's values

@@ -68,7 +68,8 @@ class CMailClassifier {
   CMailClassifier& operator=(const CMailClassifier&) = delete;
 
   // Runs the extractor over message (the envelope is not used); its result.
-  [[nodiscard]] HRESULT ExtractFeatures(CMailFeatureExtractor& extractor, CRfc822Message& message, CRfc822Fields* envelope) const;
+  [[nodiscard]] HRESULT ExtractFeatures(CMailFeatureExtractor& extractor, CRfc822Message& message,
+                                        CRfc822Fields* envelope) const;
   // The metric of the features; appends "I<index>;" for each present
   // feature to info.
   double SpamTestMetric(const CRealVector& features, TSTRING& info) const;

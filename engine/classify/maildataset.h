@@ -9,7 +9,7 @@
 //   CNGramsTextClassifier spam(5);
 //   HRESULT hr = spam.Train(set, 10.0, 0.001, 1e-12);
 //   TSTRING text;
-//   CMailOnFileDataSet::MessageText("Subject: hi\r\n\r\nbody\r\n", 21, text);  // "hi\r\n\r\n;\r\nbody\r\n"
+//   hr = CMailOnFileDataSet::MessageText("Subject: hi\r\n\r\nbody\r\n", 21, text);  // "hi\r\n\r\n;\r\nbody\r\n"
 //
 // Each record's bytes are parsed in memory by the set's own parser session
 // (contents over 10 MiB go to temporary files in the system's folder). A

@@ -4,7 +4,8 @@
 //
 //   CRfc822Message message;                     // parsed with its bodies
 //   CMailFeatureExtractor extractor(nullptr);   // one per caller, reused
-//   extractor.ExtractFeatures(message);
+//   HRESULT hr = extractor.ExtractFeatures(message);
+//   if (FAILED(hr)) return hr;
 //   CMailClassifier classifier;
 //   double spam = classifier.ClassifySpam(extractor, nullptr);
 //   bool htmlOnly = extractor.features[MAIL_FEATURE_HTML_ONLY] == 1.0;
@@ -170,7 +171,7 @@ class CMailFeatureExtractor : public CObj {
   // Extracts from a message whose content is set, parsed by parser or by a
   // session of the extractor's own.
   [[nodiscard]] HRESULT ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
-                          const CSharedObjPtr<CSharedTmpFile>* file);
+                                        const CSharedObjPtr<CSharedTmpFile>* file);
 
   // The first part, in pre-order from root, whose Content-ID is cid.
   CRfc822Part* FindContentID(CRfc822Part* root, const char* cid);

@@ -7,7 +7,7 @@
 //   HRESULT hr = spam.LoadData("/data/Qor.bin");       // plain, "TLGZ" or enciphered
 //   double value = spam.EvaluateText("cheap pills")[0];
 //   ULONG update = 0;
-//   CExtNGramsTextClassifier::GetUpdateNumber("/data/Qor.bin", &update);  // of a file that loads
+//   hr = CExtNGramsTextClassifier::GetUpdateNumber("/data/Qor.bin", &update);  // of a file that loads
 //
 // Record, current form (little-endian): "SCA" NUL, u32 header length L (4
 // when written), u32 update number (when L >= 4; L - 4 further bytes are
@@ -104,7 +104,8 @@ class CNGramsTextClassifier : public CSVMachine {
   [[nodiscard]] HRESULT Train(CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
   // The same on a Gram matrix given by the caller, (i, j) the kernel value
   // of examples i and j.
-  [[nodiscard]] HRESULT Train(const CMatrix& gram, CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
+  [[nodiscard]] HRESULT Train(const CMatrix& gram, CNGramsOnFileDataSet& set, double C, double tolerance,
+                              double epsilon);
   // b and w from a finished optimisation over the set: b the middle of the
   // two thresholds, w the sum of y alpha v / |v| over the support vectors.
   void ProcessTrainResults(CNGramsOnFileDataSet& set, const CSMOptimization& smo);

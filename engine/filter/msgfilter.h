@@ -11,10 +11,10 @@
 //     HRESULT ActionDiscard() override { discarded = 1; return S_OK; }
 //   };
 //   CMyFilter filter;
-//   filter.Initialize("/tmp");                   // where a parser session keeps its files
+//   HRESULT hr = filter.Initialize("/tmp");      // where a parser session keeps its files
 //   telsor::CSieveScript script;
-//   script.ParseString("if header :contains \"Subject\" \"win\" { discard; }", nullptr);
-//   HRESULT hr = filter.Execute(script, "/var/mail/msg.eml", nullptr);
+//   if (SUCCEEDED(hr)) hr = script.ParseString("if header :contains \"Subject\" \"win\" { discard; }", nullptr);
+//   if (SUCCEEDED(hr)) hr = filter.Execute(script, "/var/mail/msg.eml", nullptr);
 //   // 0 and filter.discarded set when the Subject holds "win"; only the
 //   // header of the file was parsed, the first body test parses the rest
 //
@@ -166,7 +166,7 @@ class CMsgFilter {
   // than 0 ends the run with it. The base does nothing and returns 0.
   [[nodiscard]] virtual HRESULT ActionRedirect(SIEVE_STRINGS targets);
   [[nodiscard]] virtual HRESULT ActionVacation(SIEVE_STRINGS addresses, uint64_t days, int mime, const char* subject,
-                                 const char* reason);
+                                               const char* reason);
   [[nodiscard]] virtual HRESULT ActionReject(const char* text);
   [[nodiscard]] virtual HRESULT ActionFileinto(SIEVE_STRINGS targets);
   [[nodiscard]] virtual HRESULT ActionDiscard();

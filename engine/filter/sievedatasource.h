@@ -9,7 +9,7 @@
 //   HRESULT hr = store.GetListScriptInfo(scripts, nullptr, nullptr);  // cached per user, domain
 //   CSieveScript script;
 //   hr = store.GetCompiledScript("AB1", script);   // compiled once, then from the cache
-//   store.ClearCacheScriptContent("AB1");          // upper case, as the cache keys it
+//   hr = store.ClearCacheScriptContent("AB1");     // upper case, as the cache keys it
 //   TSTRING why = store.GetErrDescription();       // a copy, never cleared
 //
 // Caches: 'listCapacity' and 'compiledCapacity' slots, second-chance
@@ -80,21 +80,22 @@ class CSieveDataSource {
   [[nodiscard]] virtual HRESULT AddScriptStatsInfo(CListScriptStatsInfo& list);
   [[nodiscard]] virtual HRESULT GetArchiveScriptInfo(CListArchiveScriptInfo& list, SYSTEMTIME* when);
   [[nodiscard]] virtual HRESULT GetArchiveInfo(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
-                                 CSharedObjPtr<CArchiveScaEngineInfo>& engine, SYSTEMTIME* when);
-  virtual HRESULT GetArchiveInfo2(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
-                                  CSharedObjPtr<CArchiveScaEngineInfo>& engine, const char* version,
-                                  SYSTEMTIME* when);
+                                               CSharedObjPtr<CArchiveScaEngineInfo>& engine, SYSTEMTIME* when);
+  [[nodiscard]] virtual HRESULT GetArchiveInfo2(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
+                                                CSharedObjPtr<CArchiveScaEngineInfo>& engine, const char* version,
+                                                SYSTEMTIME* when);
   [[nodiscard]] virtual HRESULT GetArchiveLatestScriptInfo(CListArchiveScriptInfo& list);
-  [[nodiscard]] virtual HRESULT GetArchiveLatestInfo(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
-                                       CSharedObjPtr<CArchiveScaEngineInfo>& engine);
+  [[nodiscard]] virtual HRESULT GetArchiveLatestInfo(CListArchiveScriptInfo& scripts,
+                                                     CListArchiveKirsaDefInfo& definitions,
+                                                     CSharedObjPtr<CArchiveScaEngineInfo>& engine);
   [[nodiscard]] virtual HRESULT RestoreScriptInfo(ULONG archive);
   [[nodiscard]] virtual HRESULT GetArchiveScriptContent(ULONG archive, TSTRING& text);
   [[nodiscard]] virtual HRESULT AutoUpdate(CArchiveScriptInfo& info, TSTRING& text, int flags);
   [[nodiscard]] virtual HRESULT GetArchiveKirsaDefContent(const char* name, ULONG first, ULONG second,
-                                            CSharedObjPtr<CSharedTmpFile>& file);
+                                                          CSharedObjPtr<CSharedTmpFile>& file);
   [[nodiscard]] virtual HRESULT UpdateKirsaDefFile(ULONG number, const char* path);
   [[nodiscard]] virtual HRESULT GetArchiveScaEngineContent(const char* name, ULONG first, ULONG second, ULONG third,
-                                             CSharedObjPtr<CSharedTmpFile>& file);
+                                                           CSharedObjPtr<CSharedTmpFile>& file);
   [[nodiscard]] virtual HRESULT UpdateScaEngineFile(ULONG number, const char* path);
   [[nodiscard]] virtual HRESULT GetCompiledScript(const char* id, CSieveScript& script);
   [[nodiscard]] virtual HRESULT GetScriptContent(const char* id, TSTRING& text);

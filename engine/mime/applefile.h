@@ -11,8 +11,8 @@
 //   file->PutFileName("Read Me");
 //   file->PutFileType("TEXT");                 // at most 4 characters kept
 //   file->PutFileCreator("ttxt");
-//   file->PutDataForkAsString(bytes, 6);
-//   hr = file->EncodeWithMIME(out, CONTENT_ENCODING_7BIT);
+//   hr = file->PutDataForkAsString(bytes, 6);
+//   if (SUCCEEDED(hr)) hr = file->EncodeWithMIME(out, CONTENT_ENCODING_7BIT);
 //   // out holds "(This file must be converted with BinHex 4.0)" and the block
 //   out->Release();
 //
@@ -75,7 +75,9 @@ class CAppleFile : public CSharedObj {
 
   // The forks' contents (PutAsFile / PutAsString of CRfc822ContentData).
   void PutResForkAsFile(CSharedObjPtr<CSharedTmpFile>& file) { m_resFork.PutAsFile(file); }
-  [[nodiscard]] HRESULT PutResForkAsString(unsigned char* data, ULONG length) { return m_resFork.PutAsString(data, length); }
+  [[nodiscard]] HRESULT PutResForkAsString(unsigned char* data, ULONG length) {
+    return m_resFork.PutAsString(data, length);
+  }
   void PutDataForkAsFile(CSharedObjPtr<CSharedTmpFile>& file) { m_dataFork.PutAsFile(file); }
   [[nodiscard]] HRESULT PutDataForkAsString(unsigned char* data, ULONG length) {
     return m_dataFork.PutAsString(data, length);

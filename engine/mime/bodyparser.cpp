@@ -890,7 +890,7 @@ DWORD CRfcBodyParser::GetEmbeddedBoundary(CStreamReader& reader, TSTRING& bounda
   }
   if (!value.empty()) {
     CRfc2045ContentMediaType mediaType;
-    // Tolerant: a value it cannot read in full keeps what it could read.
+    // Always S_OK: what the parse cannot read is left out of the value.
     (void)mediaType.Parse(reinterpret_cast<const unsigned char*>(value.data()), static_cast<ULONG>(value.size()));
     void* pos = FindAttribute("boundary", mediaType.GetParameters());
     if (pos != nullptr) {

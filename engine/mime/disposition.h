@@ -3,8 +3,8 @@
 //
 //   static const char value[] = "attachment; filename=\" report.pdf. \"";
 //   CRfc2045DispType disp;
-//   disp.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
-//   // never fails, never reads past length
+//   HRESULT hr = disp.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
+//   // S_OK: never fails, never reads past length
 //   TSTRING type = disp.GetDispositionType();   // "attachment" (case kept)
 //   TSTRING file = disp.GetFilename();          // "report.pdf"
 //

@@ -4,8 +4,8 @@
 //
 //   static const char value[] = "multipart/mixed; boundary='b1'; charset=utf-8";
 //   CRfc2045ContentMediaType ct;
-//   ct.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
-//   // never fails, never reads past length
+//   HRESULT hr = ct.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
+//   // S_OK: never fails, never reads past length
 //   TSTRING type = ct.GetMediaType();       // "multipart/mixed" (case kept)
 //   TSTRING boundary = ct.GetBoundary();    // "b1": quotes (double or single) removed
 //   TSTRING name = ct.GetName();            // RFC 2047 decoded and trimmed

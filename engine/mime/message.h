@@ -11,9 +11,9 @@
 //   message.Subject() = "Report";
 //   CRfc822BodyPart* text = message.AddBodyPart(-1);
 //   text->PutContentMediaType("text/plain");
-//   text->PutContentAsString("See attachment.\r\n");
+//   HRESULT hr = text->PutContentAsString("See attachment.\r\n");
 //   message.AddAttachment(file)->PutAttachmentName("report.pdf");
-//   HRESULT hr = message.ComposeToFile("/tmp/out.eml");
+//   if (SUCCEEDED(hr)) hr = message.ComposeToFile("/tmp/out.eml");
 //   // Date, From, Subject, To, MIME-Version, "Content-Type: multipart/mixed;"
 //   // with a new boundary, the preamble line, the two parts between
 //   // delimiter lines; S_OK, or the failure's code

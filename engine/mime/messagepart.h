@@ -6,7 +6,7 @@
 //   CRfc822Message message;
 //   CRfc822BodyPart* text = message.AddBodyPart(-1);     // number 1, depth 1
 //   text->PutContentMediaType("text", "plain");          // "text/plain"
-//   text->PutContentAsString("Hello\r\n");
+//   HRESULT hr = text->PutContentAsString("Hello\r\n");  // S_OK or E_OUTOFMEMORY
 //   CRfc822Message* inner = message.AddMessage(-1);      // number 2
 //   CRfc822BodyPart* deep = inner->AddBodyPart(-1);      // number 1 of inner
 //   TSTRING where;

@@ -108,7 +108,7 @@ class CRfc822Parser : public CSharedObj {
   // (CStreamReader::NO_LIMIT: to the end). A part whose header was filled
   // before (scope 2 or 3) is left alone. S_OK, E_MIME_NAME_TOO_LONG (the
   // fields before it stay), or a stream failure code.
-  HRESULT FillRfc822PartHeaderInfo(IStream* stream, CRfc822Part& part, ULONG length) const;
+  [[nodiscard]] HRESULT FillRfc822PartHeaderInfo(IStream* stream, CRfc822Part& part, ULONG length) const;
   // The same from the start of the file at path, then the scope raised to
   // include the header (0 -> 2, 1 -> 3) whatever the filling gave.
   // ERROR_FILE_NOT_FOUND (part untouched) when the file cannot be opened.
@@ -129,7 +129,8 @@ class CRfc822Parser : public CSharedObj {
   // size cannot be read; a file that cannot be opened or read gives that
   // error (also in the message's status); a failed scan is only recorded
   // in the message's status. Scope 2 reads the top-level header only.
-  [[nodiscard]] HRESULT ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  [[nodiscard]] HRESULT ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PARSE_SCOPE scope,
+                                     CRfc822Message& message) const;
   // From the message's content (set before); a failed scan is returned.
   [[nodiscard]] HRESULT ParseMessage(tag_PARSE_SCOPE scope, CRfc822Message& message) const;
   // From the first size bytes of a stream standing at its start; the
@@ -146,25 +147,26 @@ class CRfc822Parser : public CSharedObj {
   static void (*s_pfnFileSized)(const char* path);
   // One part and its children from a scanned descriptor; offsets are
   // positions in stream. Part failures go to the parts' status.
-  HRESULT FillRfc822Part(CRfc822PartDescriptor& descriptor, IStream* stream, tag_PARSE_SCOPE scope,
-                         CRfc822Part& part) const;
+  [[nodiscard]] HRESULT FillRfc822Part(CRfc822PartDescriptor& descriptor, IStream* stream, tag_PARSE_SCOPE scope,
+                                       CRfc822Part& part) const;
   // Header filling seeded from a descriptor (its media type, transfer
   // encoding, disposition and flags), then the header block at its start.
-  HRESULT FillRfc822PartHeaderInfo(CRfc822PartDescriptor& descriptor, IStream* stream, CRfc822Part& part) const;
+  [[nodiscard]] HRESULT FillRfc822PartHeaderInfo(CRfc822PartDescriptor& descriptor, IStream* stream,
+                                                 CRfc822Part& part) const;
   // Decodes the bytes [start, end) of source into part's content: in
   // memory when end - start is not above the limit, else into a "MSG"
   // (message part) or "BDY" file. Uuencode gives an attachment with the
   // begin line's name; an application/mac-binhex40 body part a CAppleFile.
   // A part already filled (scope 1 or 3) is left alone. ERROR_INVALID_DATA
   // when start is after end; the content changes only on success.
-  HRESULT FillRfc822BodyContent(IStream* source, ULONG start, ULONG end, const char* mediaType,
-                                tag_CONTENT_ENCODING encoding, CRfc822Part& part) const;
+  [[nodiscard]] HRESULT FillRfc822BodyContent(IStream* source, ULONG start, ULONG end, const char* mediaType,
+                                              tag_CONTENT_ENCODING encoding, CRfc822Part& part) const;
   // The BinHex 4.0 file of length bytes of source: data fork to dataOut
   // (in dataFile, or in memory when that is null), resource fork to memory
   // or a "RES" file, both forks and the header into a CAppleFile of the
   // body part, whose content becomes the data fork.
-  HRESULT FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPtr<CSharedTmpFile>& dataFile, IStream* source,
-                                     ULONG length, CRfc822Part& part) const;
+  [[nodiscard]] HRESULT FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPtr<CSharedTmpFile>& dataFile,
+                                                   IStream* source, ULONG length, CRfc822Part& part) const;
 
   static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
   // One group entry ("display name: members;"): its members go to list.
