@@ -12,11 +12,11 @@
 //   CPolynomialKernel k(2, 1.0, 1.0);           // (x.y + 1)^2
 //   double v = k.Evaluate(x, y);                 // 25
 //   TSTRING(k.GetRuntimeClass()->m_lpszClassName).Serialize(stream, 1);
-//   k.Serialize(stream, 1);                      // scale, offset, degree
+//   hr = k.Serialize(stream, 1);                 // scale, offset, degree
 //   LARGE_INTEGER zero = {};
 //   stream->Seek(zero, STREAM_SEEK_SET, nullptr);
 //   TSTRING name;
-//   hr = name.Serialize(stream, 0);              // "CPolynomialKernel"
+//   if (SUCCEEDED(hr)) hr = name.Serialize(stream, 0);   // "CPolynomialKernel"
 //   CRTTI* rec = SUCCEEDED(hr) ? GetRTTI(name.c_str()) : nullptr;   // null: not registered
 //   std::unique_ptr<CKernel> r(rec ? static_cast<CKernel*>(rec->CreateObject()) : nullptr);
 //   if (r) hr = r->Serialize(stream, 0);         // factory defaults, then the record's values
@@ -54,7 +54,7 @@ class CKernel : public CObj {
   // A new kernel of the same class and parameters, owned by the caller.
   virtual CKernel* Clone() const = 0;
   virtual double Evaluate(const CRealVector& x, const CRealVector& y) const = 0;
-  virtual HRESULT Serialize(IStream* stream, int storing) = 0;
+  [[nodiscard]] virtual HRESULT Serialize(IStream* stream, int storing) = 0;
   using CObj::Serialize;
 
   static CRTTI classCKernel;
@@ -66,7 +66,7 @@ class CDotProductKernel : public CKernel {
   CRTTI* GetRuntimeClass() const override;
   CKernel* Clone() const override;
   double Evaluate(const CRealVector& x, const CRealVector& y) const override;
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
   using CObj::Serialize;
   double GetScale() const { return m_dScale; }
 
@@ -84,7 +84,7 @@ class CPolynomialKernel : public CKernel {
   CRTTI* GetRuntimeClass() const override;
   CKernel* Clone() const override;
   double Evaluate(const CRealVector& x, const CRealVector& y) const override;
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
   using CObj::Serialize;
   DWORD GetDegree() const { return m_dwDegree; }
   double GetScale() const { return m_dScale; }
@@ -106,7 +106,7 @@ class CGaussianKernel : public CKernel {
   CRTTI* GetRuntimeClass() const override;
   CKernel* Clone() const override;
   double Evaluate(const CRealVector& x, const CRealVector& y) const override;
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
   using CObj::Serialize;
   // gamma = -0.5 / sigma^2; a sigma of exactly 0.0 becomes 7.0.
   void SetVariance(double sigma);
@@ -127,7 +127,7 @@ class CSigmoidKernel : public CKernel {
   CRTTI* GetRuntimeClass() const override;
   CKernel* Clone() const override;
   double Evaluate(const CRealVector& x, const CRealVector& y) const override;
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
   using CObj::Serialize;
   double GetScale() const { return m_dScale; }
   double GetOffset() const { return m_dOffset; }

@@ -49,7 +49,7 @@ class CMachine {
   // Called by the trainer after each successful step; nothing here.
   virtual void OnEachIteration(CTrainer& trainer);
   // Writes (storing non-zero) or reads the machine's record.
-  virtual HRESULT Serialize(IStream* stream, int storing) = 0;
+  [[nodiscard]] virtual HRESULT Serialize(IStream* stream, int storing) = 0;
   // The machine's values for a vector or a text; empty here.
   virtual CRealVector EvaluateRealVector(const CRealVector& x) const;
   virtual CRealVector EvaluateText(const TSTRING& text) const;

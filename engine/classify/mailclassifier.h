@@ -68,7 +68,8 @@ class CMailClassifier {
   CMailClassifier& operator=(const CMailClassifier&) = delete;
 
   // Runs the extractor over message (the envelope is not used); its result.
-  HRESULT ExtractFeatures(CMailFeatureExtractor& extractor, CRfc822Message& message, CRfc822Fields* envelope) const;
+  [[nodiscard]] HRESULT ExtractFeatures(CMailFeatureExtractor& extractor, CRfc822Message& message,
+                                        CRfc822Fields* envelope) const;
   // The metric of the features; appends "I<index>;" for each present
   // feature to info.
   double SpamTestMetric(const CRealVector& features, TSTRING& info) const;
@@ -96,7 +97,7 @@ class CMailClassifier {
   // The update number of the spam file (category 0) or of a category file
   // that loads (the whole file is checked); *number is NO_UPDATE_NUMBER on
   // any failure, a refused file too.
-  static HRESULT GetUpdateNumber(const char* fileName, ULONG category, ULONG* number);
+  [[nodiscard]] static HRESULT GetUpdateNumber(const char* fileName, ULONG category, ULONG* number);
 
   // The number of loaded categories and whether one is loaded (for tests
   // and hosts' reports).

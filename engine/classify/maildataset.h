@@ -9,7 +9,7 @@
 //   CNGramsTextClassifier spam(5);
 //   HRESULT hr = spam.Train(set, 10.0, 0.001, 1e-12);
 //   TSTRING text;
-//   CMailOnFileDataSet::MessageText("Subject: hi\r\n\r\nbody\r\n", 21, text);  // "hi\r\n\r\n;\r\nbody\r\n"
+//   hr = CMailOnFileDataSet::MessageText("Subject: hi\r\n\r\nbody\r\n", 21, text);  // "hi\r\n\r\n;\r\nbody\r\n"
 //
 // Each record's bytes are parsed in memory by the set's own parser session
 // (contents over 10 MiB go to temporary files in the system's folder). A
@@ -37,7 +37,7 @@ class CMailOnFileDataSet : public CNGramsOnFileDataSet {
 
   // text := the extractor's text of the length bytes of a message. S_OK or
   // the parse's code (text then unchanged).
-  static HRESULT MessageText(const char* bytes, ULONG length, TSTRING& text);
+  [[nodiscard]] static HRESULT MessageText(const char* bytes, ULONG length, TSTRING& text);
 
  private:
   CMailFeatureExtractor m_extractor;

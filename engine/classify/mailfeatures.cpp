@@ -341,7 +341,9 @@ void CMailFeatureExtractor::AppendPartMarker(CRfc822Part* part) {
 
 void CMailFeatureExtractor::ConvertHtml(CHtml2CleanText& converter, TSTRING& html) {
   Append(htmlText, html);
-  converter.Execute(html, 0, nullptr);
+  // A conversion that fails (no memory for its tokenizer) leaves the HTML
+  // as it was: the features are then read from the markup itself.
+  (void)converter.Execute(html, 0, nullptr);
   SetMetricHTML(converter, html);
   Append(text, html);
 }

@@ -4,7 +4,8 @@
 //
 //   CRfc822Message message;                     // parsed with its bodies
 //   CMailFeatureExtractor extractor(nullptr);   // one per caller, reused
-//   extractor.ExtractFeatures(message);
+//   HRESULT hr = extractor.ExtractFeatures(message);
+//   if (FAILED(hr)) return hr;
 //   CMailClassifier classifier;
 //   double spam = classifier.ClassifySpam(extractor, nullptr);
 //   bool htmlOnly = extractor.features[MAIL_FEATURE_HTML_ONLY] == 1.0;
@@ -107,14 +108,14 @@ class CMailFeatureExtractor : public CObj {
 
   // Fills every member but tmpDirectory and version from message, which
   // was parsed with its bodies (scope 1 or 3). Returns S_OK.
-  HRESULT ExtractFeatures(CRfc822Message& message);
+  [[nodiscard]] HRESULT ExtractFeatures(CRfc822Message& message);
   // Parses the file fileName (never removed) with parser, or with a parser
   // of its own when null, then extracts. S_OK, E_OUTOFMEMORY, or the first
   // failure of the session, the parse or the extraction.
-  HRESULT ExtractFeatures(const TSTRING& fileName, CRfc822Parser* parser);
+  [[nodiscard]] HRESULT ExtractFeatures(const TSTRING& fileName, CRfc822Parser* parser);
   // Parses the length bytes of a message held in memory with parser (or
   // one of its own, as above), then extracts; the same results.
-  HRESULT ExtractFeatures(const char* bytes, ULONG length, CRfc822Parser* parser);
+  [[nodiscard]] HRESULT ExtractFeatures(const char* bytes, ULONG length, CRfc822Parser* parser);
 
   // A non-zero version has the HTML converter write URLs in place, so that
   // no link is followed.
@@ -169,8 +170,8 @@ class CMailFeatureExtractor : public CObj {
   void ConvertHtml(CHtml2CleanText& converter, TSTRING& html);
   // Extracts from a message whose content is set, parsed by parser or by a
   // session of the extractor's own.
-  HRESULT ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
-                          const CSharedObjPtr<CSharedTmpFile>* file);
+  [[nodiscard]] HRESULT ParseAndExtract(CRfc822Message& message, CRfc822Parser* parser,
+                                        const CSharedObjPtr<CSharedTmpFile>* file);
 
   // The first part, in pre-order from root, whose Content-ID is cid.
   CRfc822Part* FindContentID(CRfc822Part* root, const char* cid);

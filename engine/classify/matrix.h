@@ -71,7 +71,7 @@ class CMatrix : public CObj {
   virtual void SetRow(DWORD row, const double* in);
   virtual void GetColumn(DWORD column, double* out) const;
   virtual void SetColumn(DWORD column, const double* in);
-  virtual HRESULT Serialize(IStream* stream, int storing);
+  [[nodiscard]] virtual HRESULT Serialize(IStream* stream, int storing);
   using CObj::Serialize;
   // The largest row sum of absolute values; 0.0 without rows.
   virtual double InfinityNorm() const;
@@ -91,7 +91,7 @@ class CMatrix : public CObj {
 
  protected:
   // "MATR", rows, columns.
-  HRESULT SerializeHeader(IStream* stream, int storing);
+  [[nodiscard]] HRESULT SerializeHeader(IStream* stream, int storing);
 
   DWORD m_nRows;
   DWORD m_nColumns;
@@ -120,7 +120,7 @@ class CMemMatrix : public CMatrix {
   void Resize(DWORD rows, DWORD columns) override;
   void GetRow(DWORD row, double* out) const override;
   void SetRow(DWORD row, const double* in) override;
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
   using CObj::Serialize;
   void Align() override;
   // From another CMemMatrix: shares its block. From any other class:
@@ -159,7 +159,7 @@ class CMemMatrix : public CMatrix {
 
  protected:
   // Loads the elements after the header: the count must be expected.
-  HRESULT LoadElements(IStream* stream, ULONGLONG expected);
+  [[nodiscard]] HRESULT LoadElements(IStream* stream, ULONGLONG expected);
   // Attaches a fresh block and copies as many elements of the old one as fit.
   void UnshareFrom(MATRIX_DATA* old);
   // Shares the source's block with its row count and the given column count
@@ -193,7 +193,7 @@ class CSymMemMatrix : public CMemMatrix {
   void GetRow(DWORD row, double* out) const override;
   // Writes (row, j) for j < row and (j, row) for j >= row.
   void SetRow(DWORD row, const double* in) override;
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
   using CObj::Serialize;
   void Align() override;
   // From another CSymMemMatrix: shares its block. From any other class:

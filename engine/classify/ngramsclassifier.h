@@ -7,7 +7,7 @@
 //   HRESULT hr = spam.LoadData("/data/Qor.bin");       // plain, "TLGZ" or enciphered
 //   double value = spam.EvaluateText("cheap pills")[0];
 //   ULONG update = 0;
-//   CExtNGramsTextClassifier::GetUpdateNumber("/data/Qor.bin", &update);  // of a file that loads
+//   hr = CExtNGramsTextClassifier::GetUpdateNumber("/data/Qor.bin", &update);  // of a file that loads
 //
 // Record, current form (little-endian): "SCA" NUL, u32 header length L (4
 // when written), u32 update number (when L >= 4; L - 4 further bytes are
@@ -86,11 +86,11 @@ class CNGramsTextClassifier : public CSVMachine {
   CNGramsVector Text2Vector(const TSTRING& text) const;
   CRealVector EvaluateText(const TSTRING& text) const override;
 
-  HRESULT Serialize(IStream* stream, int storing) override;
-  HRESULT SerializeWrite(IStream* stream);
-  HRESULT SerializeRead(IStream* stream, bool headerOnly);
-  HRESULT ReadDynaHeaderFormat(IStream* stream, bool headerOnly);
-  HRESULT ReadOriginalFormat(IStream* stream, bool headerOnly);
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT SerializeWrite(IStream* stream);
+  [[nodiscard]] HRESULT SerializeRead(IStream* stream, bool headerOnly);
+  [[nodiscard]] HRESULT ReadDynaHeaderFormat(IStream* stream, bool headerOnly);
+  [[nodiscard]] HRESULT ReadOriginalFormat(IStream* stream, bool headerOnly);
 
   // Training (classify/ngramstrain.cpp). b and w are made anew from the set's
   // examples by SMO over the cosine of their n-gram vectors: with the whole
@@ -101,10 +101,11 @@ class CNGramsTextClassifier : public CSVMachine {
   // lacks examples of one class or has a label other than +1 and -1;
   // E_INVALIDARG when the set's n-gram length is not the classifier's;
   // otherwise the code of the failure.
-  HRESULT Train(CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
+  [[nodiscard]] HRESULT Train(CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
   // The same on a Gram matrix given by the caller, (i, j) the kernel value
   // of examples i and j.
-  HRESULT Train(const CMatrix& gram, CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
+  [[nodiscard]] HRESULT Train(const CMatrix& gram, CNGramsOnFileDataSet& set, double C, double tolerance,
+                              double epsilon);
   // b and w from a finished optimisation over the set: b the middle of the
   // two thresholds, w the sum of y alpha v / |v| over the support vectors.
   void ProcessTrainResults(CNGramsOnFileDataSet& set, const CSMOptimization& smo);
@@ -124,16 +125,16 @@ class CNGramsTextClassifier : public CSVMachine {
 
   // S_OK when b, the coefficients and every weight are finite numbers;
   // else E_FAIL with the reason (the first value that is not).
-  HRESULT CheckValues(TSTRING& reason) const;
+  [[nodiscard]] HRESULT CheckValues(TSTRING& reason) const;
 
   // Exactly size bytes: a failing stream's code, E_FAIL when fewer come.
-  static HRESULT ReadStream(IStream* stream, void* buffer, ULONG size);
+  [[nodiscard]] static HRESULT ReadStream(IStream* stream, void* buffer, ULONG size);
   // The update number of the record at the stream's position (header only);
   // *number is set only on success.
-  static HRESULT GetUpdateNumber(IStream* stream, ULONG* number);
+  [[nodiscard]] static HRESULT GetUpdateNumber(IStream* stream, ULONG* number);
 
  private:
-  HRESULT ReadWeights(IStream* stream);
+  [[nodiscard]] HRESULT ReadWeights(IStream* stream);
   // Makes the lookup table of m_w anew; called after every change of m_w.
   // The old table goes first, so a failure leaves none (scoring then goes
   // through m_w) rather than a stale one.
@@ -142,7 +143,7 @@ class CNGramsTextClassifier : public CSVMachine {
   void TrainOnSet(CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
   void TrainOnMatrix(const CMatrix& gram, CNGramsOnFileDataSet& set, double C, double tolerance, double epsilon);
   // The training result of a thrown failure.
-  static HRESULT TrainResult();
+  [[nodiscard]] static HRESULT TrainResult();
 
   CNGramsVector m_w;
   CSharedObjPtr<CNGramsWeightIndex> m_index;
@@ -161,7 +162,7 @@ class CExtNGramsTextClassifier : public CNGramsTextClassifier {
   // form; the caller releases it. Only a regular file is opened (anything
   // else gives E_FAIL at once, errno EISDIR or EINVAL); a file shorter than
   // 4 bytes gives E_FAIL; open and read failures come back unchanged.
-  static HRESULT OpenStream(const char* path, IStream** stream);
+  [[nodiscard]] static HRESULT OpenStream(const char* path, IStream** stream);
   // Loads the file unless its modification time equals the one recorded at
   // the last successful load. The file must hold exactly one record that
   // reads whole (for a compressed file: whose data checks out to its end)
@@ -171,13 +172,13 @@ class CExtNGramsTextClassifier : public CNGramsTextClassifier {
   // given, gets the reason of a refusal ("not a regular file", "bytes
   // follow the record", "the bias is not a finite number", ...); it stays
   // empty when the file is not there, which is no refusal.
-  HRESULT LoadData(const char* path, TSTRING* why = nullptr);
+  [[nodiscard]] HRESULT LoadData(const char* path, TSTRING* why = nullptr);
   // Empties the classifier and forgets the time.
   void Empty() override;
   // The update number of a data file that loads: the whole file is read
   // and checked as LoadData does, so a refused file has none (its failure
   // is returned and *number is not set).
-  static HRESULT GetUpdateNumber(const char* path, ULONG* number);
+  [[nodiscard]] static HRESULT GetUpdateNumber(const char* path, ULONG* number);
   using CNGramsTextClassifier::GetUpdateNumber;
 
   const FILETIME& GetLastWriteTime() const { return m_ftLastWrite; }

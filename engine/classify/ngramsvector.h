@@ -60,7 +60,7 @@ class CTextVector {
   virtual ~CTextVector();
   // Multiplies every weight by f; the base changes nothing.
   virtual CTextVector& operator*=(double f);
-  virtual HRESULT Serialize(IStream* stream, int storing) = 0;
+  [[nodiscard]] virtual HRESULT Serialize(IStream* stream, int storing) = 0;
   // The squared length.
   virtual double DotProduct() const = 0;
   virtual double DotProduct(const CTextVector& v) const = 0;
@@ -141,7 +141,7 @@ class CNGramsVector : public CTextVector {
   double GaussianKernel(const CTextVector& v, double p) const override;
   double DotProductThisMinusVec(const CTextVector& v) const override;
 
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
 
   // The merge walk over two sorted vectors. The callback receives (a entries,
   // a run length, b entries, b run length, context): (a, 1, b, 1) for a

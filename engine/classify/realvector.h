@@ -62,7 +62,7 @@ class CRealVector : public CObj {
   // Back to the shared empty vector.
   void Empty();
 
-  HRESULT Serialize(IStream* stream, int storing);
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing);
   using CObj::Serialize;
 
   // Shares the block of the other vector (tests watch the sharing).

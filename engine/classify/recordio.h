@@ -83,29 +83,29 @@ inline void SwapF64Order(double* values, size_t count) {
 // Writes a field of the given width; the first failing write's result is
 // returned, the result of the write otherwise (no written count is checked,
 // as the record writers never check it).
-inline HRESULT WriteU16(IStream* s, WORD v) {
+[[nodiscard]] inline HRESULT WriteU16(IStream* s, WORD v) {
   BYTE b[2];
   StoreU16(b, v);
   return s->Write(b, 2, nullptr);
 }
-inline HRESULT WriteU32(IStream* s, DWORD v) {
+[[nodiscard]] inline HRESULT WriteU32(IStream* s, DWORD v) {
   BYTE b[4];
   StoreU32(b, v);
   return s->Write(b, 4, nullptr);
 }
-inline HRESULT WriteU64(IStream* s, ULONGLONG v) {
+[[nodiscard]] inline HRESULT WriteU64(IStream* s, ULONGLONG v) {
   BYTE b[8];
   StoreU64(b, v);
   return s->Write(b, 8, nullptr);
 }
-inline HRESULT WriteF64(IStream* s, double v) {
+[[nodiscard]] inline HRESULT WriteF64(IStream* s, double v) {
   BYTE b[8];
   StoreF64(b, v);
   return s->Write(b, 8, nullptr);
 }
 
 // Writes size bytes in pieces a 32-bit count can carry; S_OK for none.
-inline HRESULT WriteBytes(IStream* s, const void* data, size_t size) {
+[[nodiscard]] inline HRESULT WriteBytes(IStream* s, const void* data, size_t size) {
   const BYTE* p = static_cast<const BYTE*>(data);
   HRESULT hr = S_OK;
   while (size > 0) {
@@ -119,7 +119,7 @@ inline HRESULT WriteBytes(IStream* s, const void* data, size_t size) {
 }
 
 // Writes doubles in record order (little-endian).
-inline HRESULT WriteF64Array(IStream* s, const double* values, size_t count) {
+[[nodiscard]] inline HRESULT WriteF64Array(IStream* s, const double* values, size_t count) {
   if (kHostLittleEndian) return WriteBytes(s, values, count * 8);
   HRESULT hr = S_OK;
   for (size_t i = 0; i < count; ++i) {
@@ -131,25 +131,25 @@ inline HRESULT WriteF64Array(IStream* s, const double* values, size_t count) {
 
 // Reads one field of the given width: a failing stream result unchanged,
 // fewer bytes than the width E_FAIL.
-inline HRESULT ReadU16(IStream* s, WORD* v) {
+[[nodiscard]] inline HRESULT ReadU16(IStream* s, WORD* v) {
   BYTE b[2];
   HRESULT hr = ReadField(s, b, 2, E_FAIL);
   if (hr == S_OK) *v = LoadU16(b);
   return hr;
 }
-inline HRESULT ReadU32(IStream* s, DWORD* v) {
+[[nodiscard]] inline HRESULT ReadU32(IStream* s, DWORD* v) {
   BYTE b[4];
   HRESULT hr = ReadField(s, b, 4, E_FAIL);
   if (hr == S_OK) *v = LoadU32(b);
   return hr;
 }
-inline HRESULT ReadU64(IStream* s, ULONGLONG* v) {
+[[nodiscard]] inline HRESULT ReadU64(IStream* s, ULONGLONG* v) {
   BYTE b[8];
   HRESULT hr = ReadField(s, b, 8, E_FAIL);
   if (hr == S_OK) *v = LoadU64(b);
   return hr;
 }
-inline HRESULT ReadF64(IStream* s, double* v) {
+[[nodiscard]] inline HRESULT ReadF64(IStream* s, double* v) {
   BYTE b[8];
   HRESULT hr = ReadField(s, b, 8, E_FAIL);
   if (hr == S_OK) *v = LoadF64(b);

@@ -99,7 +99,7 @@ class CSharedBlock {
   // stream's code, shortCode for too few bytes, E_OUTOFMEMORY. Doubles are
   // turned into host order. Nothing is allocated for count 0 (*out is the
   // empty block).
-  static HRESULT ReadNew(IStream* stream, size_t count, Header** out, HRESULT shortCode) {
+  [[nodiscard]] static HRESULT ReadNew(IStream* stream, size_t count, Header** out, HRESULT shortCode) {
     return ReadNew(stream, count, out, shortCode, [](const T*, size_t) { return true; });
   }
   // The same, with the elements checked as they arrive: check(items, have)
@@ -107,7 +107,7 @@ class CSharedBlock {
   // have come, and false ends the read with E_FAIL before the block grows
   // further, so bytes that cannot be a record cost no more than they show.
   template <class Check>
-  static HRESULT ReadNew(IStream* stream, size_t count, Header** out, HRESULT shortCode, Check check) {
+  [[nodiscard]] static HRESULT ReadNew(IStream* stream, size_t count, Header** out, HRESULT shortCode, Check check) {
     *out = Nil();
     if (count == 0) return S_OK;
     if (count > (std::numeric_limits<size_t>::max() - sizeof(Header)) / sizeof(T))

@@ -53,7 +53,7 @@ class CSVMachine : public CMachine {
   // multipliers, at the Debug level.
   void OnEachIteration(CTrainer& trainer) override;
   // The SVM record.
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
 
   const CRealVector& GetCoefficients() const { return m_coefficients; }
   void SetCoefficients(const CRealVector& coefficients) { m_coefficients = coefficients; }
@@ -84,7 +84,7 @@ class CMetricSVMachine : public CSVMachine {
   // coefficient i (when there are support vectors and a kernel), minus b.
   CRealVector EvaluateRealVector(const CRealVector& x) const override;
   // The "MSVM" record (after the SVM record).
-  HRESULT Serialize(IStream* stream, int storing) override;
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int storing) override;
 
   const CKernel* GetKernel() const { return m_pKernel.get(); }
   const CMatrix* GetSupportVectors() const { return m_pMatrix.get(); }
@@ -92,9 +92,9 @@ class CMetricSVMachine : public CSVMachine {
   void SetSupportVectors(std::unique_ptr<CMatrix> matrix) { m_pMatrix = std::move(matrix); }
 
  private:
-  HRESULT Store(IStream* stream);
-  HRESULT Load(IStream* stream);
-  HRESULT LoadParts(IStream* stream);
+  [[nodiscard]] HRESULT Store(IStream* stream);
+  [[nodiscard]] HRESULT Load(IStream* stream);
+  [[nodiscard]] HRESULT LoadParts(IStream* stream);
 
   std::unique_ptr<CKernel> m_pKernel;
   std::unique_ptr<CMatrix> m_pMatrix;

@@ -60,7 +60,7 @@ class CExprTreeException : public CException {
   DWORD GetCode() const { return m_dwCode; }
   const TSTRING& GetMessage() const { return m_strMessage; }
   // The code (E_FAIL when it is 0) for the error road.
-  HRESULT GetResultCode() const override;
+  [[nodiscard]] HRESULT GetResultCode() const override;
 
   [[noreturn]] static void Throw(DWORD code, const char* message);
 
@@ -188,7 +188,7 @@ class CExprTreeNode : public telsor::CSharedObj {
   // on, S_SIEVE_TRUE / S_SIEVE_FALSE from tests, S_SIEVE_STOP from stop, or
   // a failure code. Nodes without behaviour return 0. Never changes the
   // tree; the context's depth is back at its entry value on return.
-  virtual HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const;
+  [[nodiscard]] virtual HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const;
 
   // store non-zero writes the node's record (sieverecord.h); 0 reads the
   // line and data of a node whose type code the caller has read and made
@@ -196,7 +196,7 @@ class CExprTreeNode : public telsor::CSharedObj {
   // E_FAIL for a short or malformed record, E_NOTIMPL for an unknown
   // matcher kind, E_OUTOFMEMORY, or the factory's and matchers' codes.
   using telsor::CObj::Serialize;
-  HRESULT Serialize(IStream* stream, int store);
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int store);
   // The class's data after the record head; the base has none.
   virtual void StoreData(telsor::CNodeRecordWriter& out) const;
   virtual void LoadData(telsor::CNodeRecordReader& in);
@@ -205,7 +205,7 @@ class CExprTreeNode : public telsor::CSharedObj {
   // defaults as the argument-less constructors give them. Returns 0,
   // E_INVALIDARG for a null out-pointer, E_SIEVE_BAD_NODE_TYPE for a code
   // above 35, E_OUTOFMEMORY when no node could be made.
-  static HRESULT CreateInstance(TYPE_NODE type, CExprTreeNode** node);
+  [[nodiscard]] static HRESULT CreateInstance(TYPE_NODE type, CExprTreeNode** node);
 
   ULONG m_nLine;                  // script line of the construct
   TYPE_NODE m_nType;              // set by the constructor, never changed
@@ -339,7 +339,7 @@ class CCmdREJECT : public CExprTreeNode {
   explicit CCmdREJECT(CQuotedString* reason);
   ~CCmdREJECT() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   // Replaces the reason by a new string node of the text.
@@ -354,7 +354,7 @@ class CCmdFILEINTO : public CExprTreeNode {
   explicit CCmdFILEINTO(const CListStrings* folders);
   ~CCmdFILEINTO() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppFolders;   // string array, may be null
@@ -365,7 +365,7 @@ class CCmdREDIRECT : public CExprTreeNode {
   explicit CCmdREDIRECT(const CListStrings* addresses);
   ~CCmdREDIRECT() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppAddresses;   // string array, may be null
@@ -376,7 +376,7 @@ class CCmdKEEP : public CExprTreeNode {
   CCmdKEEP() : CExprTreeNode(NODE_KEEP, 0) {}
   ~CCmdKEEP() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 };
 
 class CCmdDISCARD : public CExprTreeNode {
@@ -384,7 +384,7 @@ class CCmdDISCARD : public CExprTreeNode {
   CCmdDISCARD() : CExprTreeNode(NODE_DISCARD, 0) {}
   ~CCmdDISCARD() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 };
 
 class CCmdSTOP : public CExprTreeNode {
@@ -392,7 +392,7 @@ class CCmdSTOP : public CExprTreeNode {
   CCmdSTOP() : CExprTreeNode(NODE_STOP, 0) {}
   ~CCmdSTOP() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 };
 
 class CCmdVACATION : public CExprTreeNode {
@@ -400,7 +400,7 @@ class CCmdVACATION : public CExprTreeNode {
   CCmdVACATION(CQuotedString* reason, CVacationTags* tags);
   ~CCmdVACATION() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   telsor::CSharedObjPtr<CVacationTags> m_pTags;      // may be null
@@ -431,7 +431,7 @@ class CCtrlIF : public CExprTreeNode {
   CCtrlIF(CTest* test, CListCommands* block, CCtrlELSIF* next);
   ~CCtrlIF() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
 
@@ -467,7 +467,7 @@ class CListCommands : public CNodeContainer {
   CListCommands() : CNodeContainer(NODE_LIST_COMMANDS) {}
   ~CListCommands() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 
   // Appends to found every top-level if whose test has the type code and is
   // a two-list test naming exactly one header, equal to name without regard
@@ -487,7 +487,7 @@ class CTestBoolean : public CTest {
   explicit CTestBoolean(int value) : CTest(value ? NODE_TRUE : NODE_FALSE), m_bValue(value ? 1 : 0) {}
   ~CTestBoolean() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   int32_t m_bValue;
@@ -498,7 +498,7 @@ class CTestNOT : public CTest {
   explicit CTestNOT(CTest* test) : CTest(NODE_NOT), m_pTest(test) {}
   ~CTestNOT() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   telsor::CSharedObjPtr<CTest> m_pTest;
@@ -509,7 +509,7 @@ class CMultiTest : public CTest {
   CMultiTest(LOGIC_OPERATOR op, CListTest* tests) : CTest(NODE_MULTI_TEST), m_nOperator(op), m_pTests(tests) {}
   ~CMultiTest() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   LOGIC_OPERATOR m_nOperator;
@@ -521,7 +521,7 @@ class CTestSIZE : public CTest {
   CTestSIZE(NUMBER_CMP_OPERATOR op, uint64_t limit) : CTest(NODE_SIZE), m_nOperator(op), m_nLimit(limit) {}
   ~CTestSIZE() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   NUMBER_CMP_OPERATOR m_nOperator;
@@ -535,7 +535,7 @@ class CTestXSpamTest : public CTest {
   CTestXSpamTest(RELATIONAL_MATCH_TYPE op, double value) : CTest(NODE_X_SPAMTEST), m_nOperator(op), m_dValue(value) {}
   ~CTestXSpamTest() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   RELATIONAL_MATCH_TYPE m_nOperator;
@@ -547,7 +547,7 @@ class CTestEXISTS : public CTest {
   explicit CTestEXISTS(const CListStrings* names);
   ~CTestEXISTS() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppNames;   // string array, may be null
@@ -633,7 +633,7 @@ class CTestHEADER : public CTestTwoStrList {
   CTestHEADER();
   ~CTestHEADER() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
 };
 
 class CTestADDRESS : public CTestTwoStrList {
@@ -642,7 +642,7 @@ class CTestADDRESS : public CTestTwoStrList {
   CTestADDRESS();
   ~CTestADDRESS() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   ADDRESS_PART m_nAddressPart;   // the tag's value, :all by default
@@ -655,7 +655,7 @@ class CTestENVELOPE : public CTestTwoStrList {
   CTestENVELOPE();
   ~CTestENVELOPE() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   ADDRESS_PART m_nAddressPart;
@@ -667,7 +667,7 @@ class CTestBODY : public CTestTwoStrList {
   CTestBODY();
   ~CTestBODY() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   int32_t m_bTransform;   // 1 with :text
@@ -679,7 +679,7 @@ class CTestATTACHMENT : public CKeyStr {
   CTestATTACHMENT();
   ~CTestATTACHMENT() override;
   void Print(tag_PRINT_CTXT* ctx) const override;
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const override;
   void StoreData(telsor::CNodeRecordWriter& out) const override;
   void LoadData(telsor::CNodeRecordReader& in) override;
   const char** m_ppKeys;   // string array of the key texts, may be null

@@ -5,14 +5,15 @@
 // S_SIEVE_FALSE or a failure code:
 //
 //   telsor::CMsgFilter filter;
-//   filter.SetMessage("/var/mail/msg.eml", nullptr);
+//   HRESULT hr = filter.SetMessage("/var/mail/msg.eml", nullptr);
+//   if (FAILED(hr)) return hr;
 //   telsor::CSeekExactStr forty;
 //   forty.Compile("40", 1, 0);
 //   const telsor::CSeekPattern* keys[] = {&forty, nullptr};
 //   const char* names[] = {"X-Level", nullptr};
 //   // header :value "gt" :comparator "i;ascii-numeric" "X-Level" "40"
-//   HRESULT hr = telsor::SieveTestHeader(names, keys, COMPARATOR_ASCII_NUMERIC, MATCH_VALUE,
-//                                        RELATIONAL_GT, filter.GetFilterContext());
+//   hr = telsor::SieveTestHeader(names, keys, COMPARATOR_ASCII_NUMERIC, MATCH_VALUE,
+//                                RELATIONAL_GT, filter.GetFilterContext());
 //   // S_SIEVE_TRUE for "X-Level: level: 42"
 //
 // Keys arrive compiled (a null-terminated array of matchers); a matcher may
@@ -60,12 +61,12 @@ const DWORD BODY_TRANSFORM_TEXT = 1;   // ":text": HTML to clean text, plain tex
 bool RelationHolds(RELATIONAL_MATCH_TYPE relation, int c);
 
 // S_SIEVE_TRUE when the relation holds between value and some key.
-HRESULT RelationalValueCmp(const char* value, SIEVE_KEYS keys, TYPE_COMPARATOR comparator,
-                           RELATIONAL_MATCH_TYPE relation);
+[[nodiscard]] HRESULT RelationalValueCmp(const char* value, SIEVE_KEYS keys, TYPE_COMPARATOR comparator,
+                                         RELATIONAL_MATCH_TYPE relation);
 // The same for a count: compared as a decimal text, or as a number with
 // "i;ascii-numeric".
-HRESULT RelationalCountCmp(ULONG count, SIEVE_KEYS keys, TYPE_COMPARATOR comparator,
-                           RELATIONAL_MATCH_TYPE relation);
+[[nodiscard]] HRESULT RelationalCountCmp(ULONG count, SIEVE_KEYS keys, TYPE_COMPARATOR comparator,
+                                         RELATIONAL_MATCH_TYPE relation);
 // 1 when the address part (:all gives "local@domain", with "unknown-user"
 // or "unspecified-domain" for a missing half) matches a key, else 0. With
 // :value the part is compared with every key without case.
@@ -74,33 +75,37 @@ int CmpAddress(const CRfc822Address* address, ADDRESS_PART part, SIEVE_KEYS keys
 // The addresses of every field named name in a name-sorted collection:
 // :count counts them against the keys, other match types try CmpAddress
 // on each.
-HRESULT TestAddressHeader(CRfc822Fields& fields, const char* name, ADDRESS_PART part, SIEVE_KEYS keys,
-                          TYPE_COMPARATOR comparator, MATCH_TYPES matchType, RELATIONAL_MATCH_TYPE relation);
+[[nodiscard]] HRESULT TestAddressHeader(CRfc822Fields& fields, const char* name, ADDRESS_PART part, SIEVE_KEYS keys,
+                                        TYPE_COMPARATOR comparator, MATCH_TYPES matchType,
+                                        RELATIONAL_MATCH_TYPE relation);
 
 // The message's whole content searched with the keys.
-HRESULT TestRawBody(CRfc822Part* part, SIEVE_KEYS keys, tag_FILTER_CTXT* context);
+[[nodiscard]] HRESULT TestRawBody(CRfc822Part* part, SIEVE_KEYS keys, tag_FILTER_CTXT* context);
 // Every part below part whose type one of types names ("text" names every
 // "text/..." type), searched through CheckBodyData.
-HRESULT TestBodyForEachPart(CRfc822Part* part, SIEVE_STRINGS types, SIEVE_KEYS keys, tag_FILTER_CTXT* context);
+[[nodiscard]] HRESULT TestBodyForEachPart(CRfc822Part* part, SIEVE_STRINGS types, SIEVE_KEYS keys,
+                                          tag_FILTER_CTXT* context);
 // One part's content under the context's current transform (cached per
 // part and transform), searched with the keys.
-HRESULT CheckBodyData(CRfc822Part* part, const char* type, SIEVE_KEYS keys, tag_FILTER_CTXT* context);
+[[nodiscard]] HRESULT CheckBodyData(CRfc822Part* part, const char* type, SIEVE_KEYS keys, tag_FILTER_CTXT* context);
 // The file names of the attachments below part; a part not marked as an
 // attachment is skipped with everything below it.
-HRESULT TestAttachmentForEachPart(CRfc822Part* part, SIEVE_KEYS keys, tag_FILTER_CTXT* context);
+[[nodiscard]] HRESULT TestAttachmentForEachPart(CRfc822Part* part, SIEVE_KEYS keys, tag_FILTER_CTXT* context);
 
 // The callbacks (user: the tag_FILTER_CTXT).
-HRESULT SieveTestSize(NUMBER_CMP_OPERATOR op, uint64_t limit, void* user);
-HRESULT SieveTestAddress(ADDRESS_PART part, SIEVE_STRINGS names, SIEVE_KEYS keys, TYPE_COMPARATOR comparator,
-                         MATCH_TYPES matchType, RELATIONAL_MATCH_TYPE relation, void* user);
-HRESULT SieveTestEnvelope(ADDRESS_PART part, SIEVE_STRINGS names, SIEVE_KEYS keys, TYPE_COMPARATOR comparator,
-                          MATCH_TYPES matchType, RELATIONAL_MATCH_TYPE relation, void* user);
-HRESULT SieveTestHeader(SIEVE_STRINGS names, SIEVE_KEYS keys, TYPE_COMPARATOR comparator, MATCH_TYPES matchType,
-                        RELATIONAL_MATCH_TYPE relation, void* user);
-HRESULT SieveTestExists(SIEVE_STRINGS names, void* user);
-HRESULT SieveTestBody(DWORD transform, SIEVE_STRINGS contentTypes, SIEVE_KEYS keys, void* user);
-HRESULT SieveTestAttachment(SIEVE_KEYS keys, void* user);
-HRESULT SieveTestXSpamTest(RELATIONAL_MATCH_TYPE relation, double value, void* user);
+[[nodiscard]] HRESULT SieveTestSize(NUMBER_CMP_OPERATOR op, uint64_t limit, void* user);
+[[nodiscard]] HRESULT SieveTestAddress(ADDRESS_PART part, SIEVE_STRINGS names, SIEVE_KEYS keys,
+                                       TYPE_COMPARATOR comparator, MATCH_TYPES matchType,
+                                       RELATIONAL_MATCH_TYPE relation, void* user);
+[[nodiscard]] HRESULT SieveTestEnvelope(ADDRESS_PART part, SIEVE_STRINGS names, SIEVE_KEYS keys,
+                                        TYPE_COMPARATOR comparator, MATCH_TYPES matchType,
+                                        RELATIONAL_MATCH_TYPE relation, void* user);
+[[nodiscard]] HRESULT SieveTestHeader(SIEVE_STRINGS names, SIEVE_KEYS keys, TYPE_COMPARATOR comparator,
+                                      MATCH_TYPES matchType, RELATIONAL_MATCH_TYPE relation, void* user);
+[[nodiscard]] HRESULT SieveTestExists(SIEVE_STRINGS names, void* user);
+[[nodiscard]] HRESULT SieveTestBody(DWORD transform, SIEVE_STRINGS contentTypes, SIEVE_KEYS keys, void* user);
+[[nodiscard]] HRESULT SieveTestAttachment(SIEVE_KEYS keys, void* user);
+[[nodiscard]] HRESULT SieveTestXSpamTest(RELATIONAL_MATCH_TYPE relation, double value, void* user);
 
 }  // namespace telsor
 

@@ -11,10 +11,10 @@
 //     HRESULT ActionDiscard() override { discarded = 1; return S_OK; }
 //   };
 //   CMyFilter filter;
-//   filter.Initialize("/tmp");                   // where a parser session keeps its files
+//   HRESULT hr = filter.Initialize("/tmp");      // where a parser session keeps its files
 //   telsor::CSieveScript script;
-//   script.ParseString("if header :contains \"Subject\" \"win\" { discard; }", nullptr);
-//   HRESULT hr = filter.Execute(script, "/var/mail/msg.eml", nullptr);
+//   if (SUCCEEDED(hr)) hr = script.ParseString("if header :contains \"Subject\" \"win\" { discard; }", nullptr);
+//   if (SUCCEEDED(hr)) hr = filter.Execute(script, "/var/mail/msg.eml", nullptr);
 //   // 0 and filter.discarded set when the Subject holds "win"; only the
 //   // header of the file was parsed, the first body test parses the rest
 //
@@ -136,23 +136,23 @@ class CMsgFilter {
   // Replaces the stored copy of the temporary directory (null: none, the
   // system's folder is then used by a parser session). 0, or 8 when the copy
   // cannot be made.
-  HRESULT Initialize(const char* tempDir);
+  [[nodiscard]] HRESULT Initialize(const char* tempDir);
 
   // Binds a built message (possibly parsed already) that the caller keeps
   // owning, and an optional envelope, which is sorted by name.
-  HRESULT SetMessage(CRfc822Message* message, CRfc822Fields* envelope);
+  [[nodiscard]] HRESULT SetMessage(CRfc822Message* message, CRfc822Fields* envelope);
   // Binds a message file (never removed) and an optional envelope file; the
   // filter owns the message and the envelope. A null path leaves the
   // filter without a message and returns 0.
-  HRESULT SetMessage(const char* messageFile, const char* envelopeFile);
+  [[nodiscard]] HRESULT SetMessage(const char* messageFile, const char* envelopeFile);
 
   // Runs the script over the bound message (CSieveScript::Execute) and
   // returns its result. Without a message the script reaches no callback:
   // a test or an action it meets fails as a missing callback.
-  HRESULT Execute(const CSieveScript& script);
+  [[nodiscard]] HRESULT Execute(const CSieveScript& script);
   // SetMessage, then, when it returned 0, Execute(script).
-  HRESULT Execute(const CSieveScript& script, CRfc822Message* message, CRfc822Fields* envelope);
-  HRESULT Execute(const CSieveScript& script, const char* messageFile, const char* envelopeFile);
+  [[nodiscard]] HRESULT Execute(const CSieveScript& script, CRfc822Message* message, CRfc822Fields* envelope);
+  [[nodiscard]] HRESULT Execute(const CSieveScript& script, const char* messageFile, const char* envelopeFile);
 
   CRfc822Message* GetMessage() const;     // null when none is bound
   CRfc822Fields* GetEnvelope() const;     // null when none is bound
@@ -164,13 +164,13 @@ class CMsgFilter {
   virtual void OnSetMessage();
   // Actions of a script run (pass 2 of the interpreter); a result other
   // than 0 ends the run with it. The base does nothing and returns 0.
-  virtual HRESULT ActionRedirect(SIEVE_STRINGS targets);
-  virtual HRESULT ActionVacation(SIEVE_STRINGS addresses, uint64_t days, int mime, const char* subject,
-                                 const char* reason);
-  virtual HRESULT ActionReject(const char* text);
-  virtual HRESULT ActionFileinto(SIEVE_STRINGS targets);
-  virtual HRESULT ActionDiscard();
-  virtual HRESULT ActionKeep();
+  [[nodiscard]] virtual HRESULT ActionRedirect(SIEVE_STRINGS targets);
+  [[nodiscard]] virtual HRESULT ActionVacation(SIEVE_STRINGS addresses, uint64_t days, int mime, const char* subject,
+                                               const char* reason);
+  [[nodiscard]] virtual HRESULT ActionReject(const char* text);
+  [[nodiscard]] virtual HRESULT ActionFileinto(SIEVE_STRINGS targets);
+  [[nodiscard]] virtual HRESULT ActionDiscard();
+  [[nodiscard]] virtual HRESULT ActionKeep();
   // The script executed "stop".
   virtual void ActionStop();
   // The spam value of the bound message for the x_spamtest test; DBL_MAX
@@ -203,7 +203,7 @@ class CMsgFilter {
 // PARSE_SCOPE_STRUCTURE; a header-only message is parsed whole when
 // contents are wanted; a message parsed whole is left alone. 0, or the
 // session's or the parser's code; E_POINTER for a context without a message.
-HRESULT LoadMessageScope(tag_FILTER_CTXT* context, tag_PARSE_SCOPE wanted);
+[[nodiscard]] HRESULT LoadMessageScope(tag_FILTER_CTXT* context, tag_PARSE_SCOPE wanted);
 
 }  // namespace telsor
 

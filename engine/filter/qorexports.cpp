@@ -13,6 +13,7 @@
 #include "filter/scamodule.h"
 #include "foundation/inifile.h"
 #include "foundation/regularfile.h"
+#include "foundation/throwcode.h"
 #include "include/qorengine.h"
 #include "mime/message.h"
 #include "mime/rfc822parser.h"
@@ -70,7 +71,7 @@ void FillVersion(const char* dataDir, SQorVersionInfo* version) {
 // 4 MiB of a content in memory.
 CSharedObjPtr<CRfc822Parser> OpenParser(CScaModule& module) {
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(module.GetTempDirectory());
+  ThrowIfFailed(parser->OpenSession(module.GetTempDirectory()));
   parser->PutMaxContentSizeInMemory(kMaxContentInMemory);
   return parser;
 }

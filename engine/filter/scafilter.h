@@ -59,11 +59,11 @@ class CScaFilter : public CMsgFilter {
   // Reject, discard or stop.
   bool IsFinalActionTaken() const { return m_bReject || m_bDiscard || m_bStop; }
 
-  HRESULT ActionRedirect(SIEVE_STRINGS targets) override;
-  HRESULT ActionReject(const char* text) override;
-  HRESULT ActionFileinto(SIEVE_STRINGS targets) override;
-  HRESULT ActionDiscard() override;
-  HRESULT ActionKeep() override;
+  [[nodiscard]] HRESULT ActionRedirect(SIEVE_STRINGS targets) override;
+  [[nodiscard]] HRESULT ActionReject(const char* text) override;
+  [[nodiscard]] HRESULT ActionFileinto(SIEVE_STRINGS targets) override;
+  [[nodiscard]] HRESULT ActionDiscard() override;
+  [[nodiscard]] HRESULT ActionKeep() override;
   void ActionStop() override;
   // The spam value of the bound message (see above).
   double XSpamTest() override;

@@ -24,17 +24,17 @@ namespace telsor {
 // Compiles text (null or "" gives an empty output and 0) and stores the
 // compiled form into compiled. Returns 0; the parser's code with compiled
 // unchanged; a stream or record failure; E_OUTOFMEMORY.
-HRESULT CompileScriptContent(const char* text, TSTRING& compiled);
+[[nodiscard]] HRESULT CompileScriptContent(const char* text, TSTRING& compiled);
 
 // RC5-CBC (12 rounds, zero vector, the fixed 22-byte key) with PKCS#5
 // padding: 8 bytes of text give 16, 7 give 8, none give none. Returns 0,
 // the cipher's code, or E_OUTOFMEMORY.
-HRESULT EncryptScript(const char* text, TSTRING& cipherText);
+[[nodiscard]] HRESULT EncryptScript(const char* text, TSTRING& cipherText);
 
 // Copies size bytes from the start of the memory block into text (emptied
 // first; a null handle or size 0 leaves it empty). Returns 0, the last
 // error when the block cannot be locked, or E_OUTOFMEMORY.
-HRESULT GetStringFromHGlobal(HGLOBAL handle, DWORD size, TSTRING& text);
+[[nodiscard]] HRESULT GetStringFromHGlobal(HGLOBAL handle, DWORD size, TSTRING& text);
 
 }  // namespace telsor
 

@@ -9,7 +9,7 @@
 //   HRESULT hr = store.GetListScriptInfo(scripts, nullptr, nullptr);  // cached per user, domain
 //   CSieveScript script;
 //   hr = store.GetCompiledScript("AB1", script);   // compiled once, then from the cache
-//   store.ClearCacheScriptContent("AB1");          // upper case, as the cache keys it
+//   hr = store.ClearCacheScriptContent("AB1");     // upper case, as the cache keys it
 //   TSTRING why = store.GetErrDescription();       // a copy, never cleared
 //
 // Caches: 'listCapacity' and 'compiledCapacity' slots, second-chance
@@ -72,47 +72,48 @@ class CSieveDataSource {
   CSieveDataSource(const CSieveDataSource&) = delete;
   CSieveDataSource& operator=(const CSieveDataSource&) = delete;
 
-  virtual HRESULT GetScriptInfo(const char* id, CScriptInfo& info);
-  virtual HRESULT GetListScriptInfo(CListSieveScriptInfo& list, const char* user, const char* domain);
-  virtual HRESULT GetListScriptInfoUserDomain(CListSieveScriptInfo& list);
-  virtual HRESULT GetAllScriptInfo(CListSieveScriptInfo& list);
-  virtual HRESULT GetAllScriptStatsInfo(CListScriptStatsInfo& list, int kind);
-  virtual HRESULT AddScriptStatsInfo(CListScriptStatsInfo& list);
-  virtual HRESULT GetArchiveScriptInfo(CListArchiveScriptInfo& list, SYSTEMTIME* when);
-  virtual HRESULT GetArchiveInfo(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
-                                 CSharedObjPtr<CArchiveScaEngineInfo>& engine, SYSTEMTIME* when);
-  virtual HRESULT GetArchiveInfo2(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
-                                  CSharedObjPtr<CArchiveScaEngineInfo>& engine, const char* version,
-                                  SYSTEMTIME* when);
-  virtual HRESULT GetArchiveLatestScriptInfo(CListArchiveScriptInfo& list);
-  virtual HRESULT GetArchiveLatestInfo(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
-                                       CSharedObjPtr<CArchiveScaEngineInfo>& engine);
-  virtual HRESULT RestoreScriptInfo(ULONG archive);
-  virtual HRESULT GetArchiveScriptContent(ULONG archive, TSTRING& text);
-  virtual HRESULT AutoUpdate(CArchiveScriptInfo& info, TSTRING& text, int flags);
-  virtual HRESULT GetArchiveKirsaDefContent(const char* name, ULONG first, ULONG second,
-                                            CSharedObjPtr<CSharedTmpFile>& file);
-  virtual HRESULT UpdateKirsaDefFile(ULONG number, const char* path);
-  virtual HRESULT GetArchiveScaEngineContent(const char* name, ULONG first, ULONG second, ULONG third,
-                                             CSharedObjPtr<CSharedTmpFile>& file);
-  virtual HRESULT UpdateScaEngineFile(ULONG number, const char* path);
-  virtual HRESULT GetCompiledScript(const char* id, CSieveScript& script);
-  virtual HRESULT GetScriptContent(const char* id, TSTRING& text);
-  virtual HRESULT PutScriptContent(const char* id, const char* text, ULONG length);
-  virtual HRESULT UpdateScripInfo(CScriptInfo& info);
-  virtual HRESULT EnableScript(const char* id, int enable);
-  virtual HRESULT NewScript(CScriptInfo& info, const char* text, const char* user, const char* domain);
-  virtual HRESULT LinkScriptToDomainUser(const char* id, const char* user, const char* domain);
-  virtual HRESULT UnlinkScriptToDomainUser(const char* id, const char* user, const char* domain);
-  virtual HRESULT DeleteScript(const char* id);
-  virtual HRESULT MoveScript(const char* id, int position, const char* user, const char* domain);
+  [[nodiscard]] virtual HRESULT GetScriptInfo(const char* id, CScriptInfo& info);
+  [[nodiscard]] virtual HRESULT GetListScriptInfo(CListSieveScriptInfo& list, const char* user, const char* domain);
+  [[nodiscard]] virtual HRESULT GetListScriptInfoUserDomain(CListSieveScriptInfo& list);
+  [[nodiscard]] virtual HRESULT GetAllScriptInfo(CListSieveScriptInfo& list);
+  [[nodiscard]] virtual HRESULT GetAllScriptStatsInfo(CListScriptStatsInfo& list, int kind);
+  [[nodiscard]] virtual HRESULT AddScriptStatsInfo(CListScriptStatsInfo& list);
+  [[nodiscard]] virtual HRESULT GetArchiveScriptInfo(CListArchiveScriptInfo& list, SYSTEMTIME* when);
+  [[nodiscard]] virtual HRESULT GetArchiveInfo(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
+                                               CSharedObjPtr<CArchiveScaEngineInfo>& engine, SYSTEMTIME* when);
+  [[nodiscard]] virtual HRESULT GetArchiveInfo2(CListArchiveScriptInfo& scripts, CListArchiveKirsaDefInfo& definitions,
+                                                CSharedObjPtr<CArchiveScaEngineInfo>& engine, const char* version,
+                                                SYSTEMTIME* when);
+  [[nodiscard]] virtual HRESULT GetArchiveLatestScriptInfo(CListArchiveScriptInfo& list);
+  [[nodiscard]] virtual HRESULT GetArchiveLatestInfo(CListArchiveScriptInfo& scripts,
+                                                     CListArchiveKirsaDefInfo& definitions,
+                                                     CSharedObjPtr<CArchiveScaEngineInfo>& engine);
+  [[nodiscard]] virtual HRESULT RestoreScriptInfo(ULONG archive);
+  [[nodiscard]] virtual HRESULT GetArchiveScriptContent(ULONG archive, TSTRING& text);
+  [[nodiscard]] virtual HRESULT AutoUpdate(CArchiveScriptInfo& info, TSTRING& text, int flags);
+  [[nodiscard]] virtual HRESULT GetArchiveKirsaDefContent(const char* name, ULONG first, ULONG second,
+                                                          CSharedObjPtr<CSharedTmpFile>& file);
+  [[nodiscard]] virtual HRESULT UpdateKirsaDefFile(ULONG number, const char* path);
+  [[nodiscard]] virtual HRESULT GetArchiveScaEngineContent(const char* name, ULONG first, ULONG second, ULONG third,
+                                                           CSharedObjPtr<CSharedTmpFile>& file);
+  [[nodiscard]] virtual HRESULT UpdateScaEngineFile(ULONG number, const char* path);
+  [[nodiscard]] virtual HRESULT GetCompiledScript(const char* id, CSieveScript& script);
+  [[nodiscard]] virtual HRESULT GetScriptContent(const char* id, TSTRING& text);
+  [[nodiscard]] virtual HRESULT PutScriptContent(const char* id, const char* text, ULONG length);
+  [[nodiscard]] virtual HRESULT UpdateScripInfo(CScriptInfo& info);
+  [[nodiscard]] virtual HRESULT EnableScript(const char* id, int enable);
+  [[nodiscard]] virtual HRESULT NewScript(CScriptInfo& info, const char* text, const char* user, const char* domain);
+  [[nodiscard]] virtual HRESULT LinkScriptToDomainUser(const char* id, const char* user, const char* domain);
+  [[nodiscard]] virtual HRESULT UnlinkScriptToDomainUser(const char* id, const char* user, const char* domain);
+  [[nodiscard]] virtual HRESULT DeleteScript(const char* id);
+  [[nodiscard]] virtual HRESULT MoveScript(const char* id, int position, const char* user, const char* domain);
   // Drops every cached record list (the compiled scripts stay). 0.
-  virtual HRESULT ClearCacheAllScriptInfo();
+  [[nodiscard]] virtual HRESULT ClearCacheAllScriptInfo();
   // Drops the compiled script cached under id, unchanged (null is ""). 0.
-  virtual HRESULT ClearCacheScriptContent(const char* id);
-  virtual HRESULT CleanupArchive(ULONG archive);
-  virtual HRESULT DeleteArchiveRecord(ULONG archive);
-  virtual HRESULT CleanupCatalog(ULONG flags);
+  [[nodiscard]] virtual HRESULT ClearCacheScriptContent(const char* id);
+  [[nodiscard]] virtual HRESULT CleanupArchive(ULONG archive);
+  [[nodiscard]] virtual HRESULT DeleteArchiveRecord(ULONG archive);
+  [[nodiscard]] virtual HRESULT CleanupCatalog(ULONG flags);
 
   // The description of the last catalogue read that failed, as a copy.
   TSTRING GetErrDescription() const;

@@ -75,7 +75,7 @@ class CSieveGrammar {
 
   // An error rule or check ends the parse with this code.
   void Fail(HRESULT code) { m_nResult = code; }
-  HRESULT GetFailure() const { return m_nResult; }
+  [[nodiscard]] HRESULT GetFailure() const { return m_nResult; }
 
   CSieveGrammar(const CSieveGrammar&) = delete;
   CSieveGrammar& operator=(const CSieveGrammar&) = delete;

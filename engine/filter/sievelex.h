@@ -92,7 +92,7 @@ class CSieveLex : public CSieveFlexLexer {
   const char* GetErrorText() const { return m_strError.c_str(); }
 
   // E_SIEVE_SYNTAX after a byte or comment the scanner refused, else 0.
-  HRESULT GetFailure() const { return m_nFailure; }
+  [[nodiscard]] HRESULT GetFailure() const { return m_nFailure; }
 
   void RegisterObject(CExprTreeNode* node);
   void UnRegisterObject(CExprTreeNode* node);

@@ -79,7 +79,7 @@ const WORD SIEVE_RECORD_VERSION_5 = 5;
 
 // Loads the node's line and data from a record of that version (its type
 // code read already); the result as CExprTreeNode::Serialize gives it.
-HRESULT LoadNodeRecord(CExprTreeNode& node, IStream* stream, WORD version);
+[[nodiscard]] HRESULT LoadNodeRecord(CExprTreeNode& node, IStream* stream, WORD version);
 
 
 class CNodeRecordWriter {

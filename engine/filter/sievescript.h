@@ -76,15 +76,15 @@ class CSieveScript {
   // log cannot be opened (the script is then unchanged); the parser's code,
   // or E_SIEVE_SYNTAX, with the error fields set and no tree; E_OUTOFMEMORY
   // and the like when the parse throws.
-  HRESULT Parse(const char* path, const char* logPath);
+  [[nodiscard]] HRESULT Parse(const char* path, const char* logPath);
   // The same over script text (null is the empty text).
-  HRESULT ParseString(const char* text, const char* logPath);
+  [[nodiscard]] HRESULT ParseString(const char* text, const char* logPath);
 
   // Writes the script as Sieve text to the standard output (path unused);
   // nothing for an empty script. 0, or E_SIEVE_EXCEPTION when printing threw.
-  HRESULT Print(const char* path) const;
-  HRESULT PrintTo(FILE* stream) const;
-  HRESULT PrintToString(TSTRING& text) const;
+  [[nodiscard]] HRESULT Print(const char* path) const;
+  [[nodiscard]] HRESULT PrintTo(FILE* stream) const;
+  [[nodiscard]] HRESULT PrintToString(TSTRING& text) const;
 
   // Runs the script against the host's callbacks in two passes (see
   // sieveinterp.h). Returns 0 (also for an empty script, which calls
@@ -93,7 +93,7 @@ class CSieveScript {
   // E_SIEVE_EXCEPTION when a callback threw), after which no action is
   // performed; or the first failure of an action in pass 2. The context
   // holds the caller's values again on return, but for node and line.
-  HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const;
+  [[nodiscard]] HRESULT Execute(tag_SIEVE_INTERP_CTXT* ctx) const;
 
   // store non-zero writes the compiled form at the stream's position:
   //   "TELSOR_SIEVE" (12 bytes), u16 CRC-16/XMODEM of the bytes from the
@@ -107,7 +107,7 @@ class CSieveScript {
   // when the header fails and empty when the records fail. The stream must
   // read, write and seek (storing reads its bytes back for the checksum);
   // its failures come back unchanged.
-  HRESULT Serialize(IStream* stream, int store);
+  [[nodiscard]] HRESULT Serialize(IStream* stream, int store);
 
   // A sender white list (a matching From stops the run with no action) or
   // black list (a matching From is discarded) as script text: one
@@ -127,8 +127,8 @@ class CSieveScript {
   DWORD GetErrorLine() const { return m_nErrorLine; }
 
  private:
-  HRESULT Compile(std::istream& in, const char* logPath);
-  HRESULT PrintContext(tag_PRINT_CTXT& ctx) const;
+  [[nodiscard]] HRESULT Compile(std::istream& in, const char* logPath);
+  [[nodiscard]] HRESULT PrintContext(tag_PRINT_CTXT& ctx) const;
   static TSTRING writeAddressListScript(const std::vector<TSTRING>& addresses, int whiteList);
 
   CSharedObjPtr<CExprTreeNode> m_pRoot;   // null for an empty script

@@ -69,23 +69,23 @@ class CSieveXML : public CSieveDataSource {
   // dir + "T" + id upper-cased + ".dat" (a "/" between when dir lacks one).
   static TSTRING GetScriptFileName(const TSTRING& dir, const char* id);
 
-  HRESULT GetScriptInfo(const char* id, CScriptInfo& info) override;
-  HRESULT GetListScriptInfo(CListSieveScriptInfo& list, const char* user, const char* domain) override;
-  HRESULT GetAllScriptInfo(CListSieveScriptInfo& list) override;
-  HRESULT GetCompiledScript(const char* id, CSieveScript& script) override;
-  HRESULT GetScriptContent(const char* id, TSTRING& text) override;
+  [[nodiscard]] HRESULT GetScriptInfo(const char* id, CScriptInfo& info) override;
+  [[nodiscard]] HRESULT GetListScriptInfo(CListSieveScriptInfo& list, const char* user, const char* domain) override;
+  [[nodiscard]] HRESULT GetAllScriptInfo(CListSieveScriptInfo& list) override;
+  [[nodiscard]] HRESULT GetCompiledScript(const char* id, CSieveScript& script) override;
+  [[nodiscard]] HRESULT GetScriptContent(const char* id, TSTRING& text) override;
 
   // Parses the catalogue at path into item and writes the script files:
   // 0, E_SIEVE_OPEN_FAILED (no regular file that can be opened; no
   // description) or E_SIEVE_EXCEPTION (the description is set).
-  HRESULT ReadScriptInfoFromCatalog(const char* path, CSharedObjPtr<CCacheItemLSI>& item);
+  [[nodiscard]] HRESULT ReadScriptInfoFromCatalog(const char* path, CSharedObjPtr<CCacheItemLSI>& item);
 
   // The text of a catalogue NAME, DESCRIPTION or CONTRIBUTOR: Base64 of
   // little-endian UTF-16 (blanks, line breaks and "=" ignored).
   static TSTRING DecodeCatalogText(const char* text);
   // The script-file form of a text and back.
   static TSTRING EncodeScriptFile(const TSTRING& text);
-  static HRESULT DecodeScriptFile(const TSTRING& file, TSTRING& text);
+  [[nodiscard]] static HRESULT DecodeScriptFile(const TSTRING& file, TSTRING& text);
 
  private:
   // What tells one catalogue file from another: its path, device and inode,

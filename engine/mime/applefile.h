@@ -11,8 +11,8 @@
 //   file->PutFileName("Read Me");
 //   file->PutFileType("TEXT");                 // at most 4 characters kept
 //   file->PutFileCreator("ttxt");
-//   file->PutDataForkAsString(bytes, 6);
-//   hr = file->EncodeWithMIME(out, CONTENT_ENCODING_7BIT);
+//   hr = file->PutDataForkAsString(bytes, 6);
+//   if (SUCCEEDED(hr)) hr = file->EncodeWithMIME(out, CONTENT_ENCODING_7BIT);
 //   // out holds "(This file must be converted with BinHex 4.0)" and the block
 //   out->Release();
 //
@@ -75,9 +75,11 @@ class CAppleFile : public CSharedObj {
 
   // The forks' contents (PutAsFile / PutAsString of CRfc822ContentData).
   void PutResForkAsFile(CSharedObjPtr<CSharedTmpFile>& file) { m_resFork.PutAsFile(file); }
-  HRESULT PutResForkAsString(unsigned char* data, ULONG length) { return m_resFork.PutAsString(data, length); }
+  [[nodiscard]] HRESULT PutResForkAsString(unsigned char* data, ULONG length) {
+    return m_resFork.PutAsString(data, length);
+  }
   void PutDataForkAsFile(CSharedObjPtr<CSharedTmpFile>& file) { m_dataFork.PutAsFile(file); }
-  HRESULT PutDataForkAsString(unsigned char* data, ULONG length) {
+  [[nodiscard]] HRESULT PutDataForkAsString(unsigned char* data, ULONG length) {
     return m_dataFork.PutAsString(data, length);
   }
   // The data fork's temporary file, made first when the fork is only in
@@ -90,11 +92,11 @@ class CAppleFile : public CSharedObj {
 
   // The file as BinHex 4.0 text (preamble line and block). S_OK or the
   // failure of a fork or of the output; part of the text may be written.
-  HRESULT EncodeBinHex(IStream* out);
+  [[nodiscard]] HRESULT EncodeBinHex(IStream* out);
   // The file as the content of a MIME body part: BinHex 4.0 text under the
   // encodings 0 (unknown), 7bit, 8bit, binary and BinHex; E_NOTIMPL and
   // nothing written for any other encoding or a format other than 2.
-  HRESULT EncodeWithMIME(IStream* out, tag_CONTENT_ENCODING encoding);
+  [[nodiscard]] HRESULT EncodeWithMIME(IStream* out, tag_CONTENT_ENCODING encoding);
 
   // Written directly by the parser's BinHex filling.
   unsigned short m_wFinderFlags = 0;

@@ -119,7 +119,7 @@ class CBinHexDecodeCtxt {
   // sets the error).
   int DecodeChar();
   // S_OK, or E_MIME_BINHEX_MALFORMED once a bad character or marker came.
-  HRESULT GetError() const { return m_hrError; }
+  [[nodiscard]] HRESULT GetError() const { return m_hrError; }
   // Whether GetChar has read a colon (the closing one, after the data).
   BOOL ReachedColon() const { return m_bColon; }
 
@@ -144,9 +144,9 @@ class CBinHexDecodeCtxt {
 // bytes (null: four zero bytes). A null stream or a length of 0 or less is
 // an empty fork. Each fork stream is read from its position for exactly
 // its length: E_FAIL when it ends early.
-HRESULT EncodeBinHex40(IStream* out, const char* name, unsigned char version, const char* type,
-                       const char* creator, unsigned short flags, IStream* data, LONG dataLength,
-                       IStream* resource, LONG resourceLength);
+[[nodiscard]] HRESULT EncodeBinHex40(IStream* out, const char* name, unsigned char version, const char* type,
+                                     const char* creator, unsigned short flags, IStream* data, LONG dataLength,
+                                     IStream* resource, LONG resourceLength);
 
 // Finds the preamble in the next length bytes of in and decodes the block
 // after it: the forks to data and resource (either may be null: that fork
@@ -154,14 +154,14 @@ HRESULT EncodeBinHex40(IStream* out, const char* name, unsigned char version, co
 // ended; type and creator: 4 bytes each, not ended). Without a preamble the
 // length bytes are copied to data unchanged (when given) and the header
 // fields are zero. E_POINTER for a null in.
-HRESULT DecodeBinHex40(IStream* data, IStream* resource, IStream* in, ULONG length, char* name,
-                       unsigned char& version, char* type, char* creator, unsigned short& flags);
+[[nodiscard]] HRESULT DecodeBinHex40(IStream* data, IStream* resource, IStream* in, ULONG length, char* name,
+                                     unsigned char& version, char* type, char* creator, unsigned short& flags);
 
 // Decodes header and forks from a context that stands after the opening
 // colon; the context's reader limits the data (length is not used).
-HRESULT DecodeBinHex40Body(IStream* data, IStream* resource, CBinHexDecodeCtxt& ctx, ULONG length,
-                           char* name, unsigned char& version, char* type, char* creator,
-                           unsigned short& flags);
+[[nodiscard]] HRESULT DecodeBinHex40Body(IStream* data, IStream* resource, CBinHexDecodeCtxt& ctx, ULONG length,
+                                         char* name, unsigned char& version, char* type, char* creator,
+                                         unsigned short& flags);
 
 // The position of the first "(This file must be converted with BinHex "
 // (any letter case) in the next length bytes of the stream (absolute) or of

@@ -890,7 +890,8 @@ DWORD CRfcBodyParser::GetEmbeddedBoundary(CStreamReader& reader, TSTRING& bounda
   }
   if (!value.empty()) {
     CRfc2045ContentMediaType mediaType;
-    mediaType.Parse(reinterpret_cast<const unsigned char*>(value.data()), static_cast<ULONG>(value.size()));
+    // Always S_OK: what the parse cannot read is left out of the value.
+    (void)mediaType.Parse(reinterpret_cast<const unsigned char*>(value.data()), static_cast<ULONG>(value.size()));
     void* pos = FindAttribute("boundary", mediaType.GetParameters());
     if (pos != nullptr) {
       boundary = mediaType.GetParameters().GetAt(pos).GetValue();

@@ -11,8 +11,8 @@
 //   gif->PutContentMediaType("image/gif");
 //   gif->PutAttachment(TRUE);
 //   gif->PutAttachmentName("logo.gif");
-//   gif->PutContentAsString(bytes, sizeof bytes);
-//   gif->Compose(out);                                // failures thrown as DWORD codes
+//   hr = gif->PutContentAsString(bytes, sizeof bytes);  // S_OK or E_OUTOFMEMORY
+//   if (SUCCEEDED(hr)) gif->Compose(out);             // failures thrown as DWORD codes
 //   // Content-Type: image/gif
 //   // Content-Transfer-Encoding: base64        (chosen and stored)
 //   // Content-Disposition: attachment;

@@ -24,13 +24,13 @@ namespace telsor {
 
 // Reads until count bytes came, a Read delivered nothing or one failed;
 // *got: the bytes read.
-HRESULT ReadFully(IStream* src, BYTE* buffer, ULONG count, ULONG* got);
+[[nodiscard]] HRESULT ReadFully(IStream* src, BYTE* buffer, ULONG count, ULONG* got);
 // The next chunk of at most size bytes of what remains, read fully;
 // remaining goes down by *got.
-HRESULT ReadChunk(IStream* src, BYTE* buffer, ULONG size, ULONGLONG& remaining, ULONG* got);
+[[nodiscard]] HRESULT ReadChunk(IStream* src, BYTE* buffer, ULONG size, ULONGLONG& remaining, ULONG* got);
 // cb bytes of src copied unchanged to dst with CopyTo (nothing for cb 0 or
 // no source: S_OK); CopyTo's result.
-HRESULT CopyUnchanged(IStream* dst, IStream* src, ULONGLONG cb);
+[[nodiscard]] HRESULT CopyUnchanged(IStream* dst, IStream* src, ULONGLONG cb);
 
 }  // namespace telsor
 

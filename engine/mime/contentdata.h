@@ -53,17 +53,17 @@ class CRfc822ContentData {
   const TSTRING& GetTempDir() const { return m_strTempDir; }
 
   // The content becomes text (shared); the file is let go. S_OK.
-  HRESULT PutAsString(const TSTRING& text);
+  [[nodiscard]] HRESULT PutAsString(const TSTRING& text);
   // The content becomes a copy of length bytes at data (empty for a null
   // pointer or length 0); the file is let go. S_OK, or E_OUTOFMEMORY with
   // the content left empty.
-  HRESULT PutAsString(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT PutAsString(const unsigned char* data, ULONG length);
   // The content becomes the file: size from the file system (0 when it
   // cannot be examined). The file already held changes nothing; a null file
   // empties the content.
   void PutAsFile(const CSharedObjPtr<CSharedTmpFile>& file);
   // Holds both the file and the bytes (the bytes decide the size). S_OK.
-  HRESULT PutData(const CSharedObjPtr<CSharedTmpFile>& file, const TSTRING& text);
+  [[nodiscard]] HRESULT PutData(const CSharedObjPtr<CSharedTmpFile>& file, const TSTRING& text);
   // No bytes, no file; the folder stays.
   void Empty();
 

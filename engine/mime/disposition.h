@@ -3,8 +3,8 @@
 //
 //   static const char value[] = "attachment; filename=\" report.pdf. \"";
 //   CRfc2045DispType disp;
-//   disp.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
-//   // never fails, never reads past length
+//   HRESULT hr = disp.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
+//   // S_OK: never fails, never reads past length
 //   TSTRING type = disp.GetDispositionType();   // "attachment" (case kept)
 //   TSTRING file = disp.GetFilename();          // "report.pdf"
 //
@@ -31,7 +31,7 @@ class CRfc2045DispType {
   ~CRfc2045DispType();
 
   // Replaces the whole content by the parse of length bytes at data; S_OK.
-  HRESULT Parse(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT Parse(const unsigned char* data, ULONG length);
 
   const TSTRING& GetDispositionType() const { return m_strType; }
   void PutDispositionType(const TSTRING& type) { m_strType = type; }

@@ -55,11 +55,11 @@ class CSetEOLSequence {
 
   // Clears both flags and analyses length bytes at data. S_OK, or
   // E_OUTOFMEMORY.
-  HRESULT Analyze(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT Analyze(const unsigned char* data, ULONG length);
   // The same over the next length bytes of stream (fewer at its end), whose
   // position is restored afterwards, after a failure too. S_OK, or the first
   // failing stream call's result, or E_OUTOFMEMORY.
-  HRESULT Analyze(IStream* stream, ULONG length);
+  [[nodiscard]] HRESULT Analyze(IStream* stream, ULONG length);
   // The analysis of the reader's remaining bytes; throws the reader's DWORD
   // codes, and the engine's memory exception when memory runs out.
   void Analyze(CStreamReader& reader);

@@ -77,7 +77,8 @@ void FillContentField(CRfc822Part& part, FIELD_KIND kind, TSTRING value, bool& e
   switch (kind) {
     case FIELD_CONTENT_TYPE: {
       CRfc2045ContentMediaType type;
-      type.Parse(Bytes(value), static_cast<ULONG>(value.GetLength()));
+      // Always S_OK: what the parse cannot read is left out of the value.
+      (void)type.Parse(Bytes(value), static_cast<ULONG>(value.GetLength()));
       part.PutBoundary(type.GetBoundary().c_str());
       part.PutContentMediaType(type.GetMediaType().c_str());
       const CRfc2045ParameterList& parameters = type.GetParameters();
@@ -95,7 +96,7 @@ void FillContentField(CRfc822Part& part, FIELD_KIND kind, TSTRING value, bool& e
     case FIELD_CONTENT_DISPOSITION: {
       value.TrimLeft();
       CRfc2045DispType disposition;
-      disposition.Parse(Bytes(value), static_cast<ULONG>(value.GetLength()));
+      (void)disposition.Parse(Bytes(value), static_cast<ULONG>(value.GetLength()));  // always S_OK, as above
       part.PutContentDisposition(disposition.GetDispositionType().c_str());
       part.PutAttachmentName(disposition.GetFilename().c_str());
       part.PutAttachment(1);

@@ -81,7 +81,7 @@ class CHtml2CleanText : public CStateMachine {
 
   // Replaces the HTML in text by its clean text. flag has no effect;
   // defaultCharset goes to SetDefaultCharacterSet. Every call starts afresh.
-  HRESULT Execute(TSTRING& text, int flag, const char* defaultCharset);
+  [[nodiscard]] HRESULT Execute(TSTRING& text, int flag, const char* defaultCharset);
 
   // Character sets have no effect: the text is converted as bytes.
   void SetDefaultCharacterSet(const char* name);

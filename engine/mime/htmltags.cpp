@@ -345,7 +345,8 @@ void CHtml2CleanText::ProcessStyleAttribute(TSTRING&) {}
 // "charset").
 void CHtml2CleanText::ProcessMetaContent(const TSTRING& value) {
   CRfc2045ContentMediaType type;
-  type.Parse(reinterpret_cast<const unsigned char*>(value.c_str()), static_cast<ULONG>(value.GetLength()));
+  // Always S_OK: what the parse cannot read is left out of the value.
+  (void)type.Parse(reinterpret_cast<const unsigned char*>(value.c_str()), static_cast<ULONG>(value.GetLength()));
   if (lstrcmpiA(type.GetMediaType().c_str(), "charset") == 0) return;
   CRfc2045ParameterList& parameters = type.GetParameters();
   void* charset = FindAttribute("charset", parameters);

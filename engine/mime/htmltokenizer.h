@@ -185,7 +185,7 @@ class CHTMLTokenizer : public CStreamReader {
   }
   BOOL MatchText(const char* literal);
   // out := the bytes from from up to to.
-  HRESULT Text(DWORD from, DWORD to, TSTRING& out);
+  [[nodiscard]] HRESULT Text(DWORD from, DWORD to, TSTRING& out);
 
   const unsigned char* m_pMem;  // the bytes of the memory form; null for a stream
   ULONG m_nMemLen;

@@ -4,8 +4,8 @@
 //
 //   static const char value[] = "multipart/mixed; boundary='b1'; charset=utf-8";
 //   CRfc2045ContentMediaType ct;
-//   ct.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
-//   // never fails, never reads past length
+//   HRESULT hr = ct.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
+//   // S_OK: never fails, never reads past length
 //   TSTRING type = ct.GetMediaType();       // "multipart/mixed" (case kept)
 //   TSTRING boundary = ct.GetBoundary();    // "b1": quotes (double or single) removed
 //   TSTRING name = ct.GetName();            // RFC 2047 decoded and trimmed
@@ -34,7 +34,7 @@ class CRfc2045ContentMediaType {
   ~CRfc2045ContentMediaType();
 
   // Replaces the whole content by the parse of length bytes at data; S_OK.
-  HRESULT Parse(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT Parse(const unsigned char* data, ULONG length);
 
   const TSTRING& GetMediaType() const { return m_strMediaType; }
   void PutMediaType(const TSTRING& mediaType) { m_strMediaType = mediaType; }

@@ -11,9 +11,9 @@
 //   message.Subject() = "Report";
 //   CRfc822BodyPart* text = message.AddBodyPart(-1);
 //   text->PutContentMediaType("text/plain");
-//   text->PutContentAsString("See attachment.\r\n");
+//   HRESULT hr = text->PutContentAsString("See attachment.\r\n");
 //   message.AddAttachment(file)->PutAttachmentName("report.pdf");
-//   HRESULT hr = message.ComposeToFile("/tmp/out.eml");
+//   if (SUCCEEDED(hr)) hr = message.ComposeToFile("/tmp/out.eml");
 //   // Date, From, Subject, To, MIME-Version, "Content-Type: multipart/mixed;"
 //   // with a new boundary, the preamble line, the two parts between
 //   // delimiter lines; S_OK, or the failure's code
@@ -69,7 +69,7 @@ class CRfc822Message : public CRfc822Part {
   CRfc822Parser* GetParser() const { return m_pParser; }
   // file becomes the content, then parser (bound first; null: the bound
   // one) parses it. E_POINTER when no parser is bound.
-  HRESULT Parse(CSharedObjPtr<CSharedTmpFile>& file, CRfc822Parser* parser, tag_PARSE_SCOPE scope);
+  [[nodiscard]] HRESULT Parse(CSharedObjPtr<CSharedTmpFile>& file, CRfc822Parser* parser, tag_PARSE_SCOPE scope);
 
   // CRfc822Part::Clear, the parser let go, the header data emptied; the
   // MIME-formatted flag stays.
@@ -95,7 +95,7 @@ class CRfc822Message : public CRfc822Part {
   void Compose(IStream* stream) override;
   // Compose into the file at path, created or truncated. S_OK, E_POINTER
   // for a null path, the file stream's code, or the failure's (above).
-  HRESULT ComposeToFile(const char* path);
+  [[nodiscard]] HRESULT ComposeToFile(const char* path);
   // The message header block, ending with the blank line.
   void ComposeMessageHeader(IStream* stream);
   // The MIME content lines of the message header (MIME-formatted only).

@@ -6,7 +6,7 @@
 //   CRfc822Message message;
 //   CRfc822BodyPart* text = message.AddBodyPart(-1);     // number 1, depth 1
 //   text->PutContentMediaType("text", "plain");          // "text/plain"
-//   text->PutContentAsString("Hello\r\n");
+//   HRESULT hr = text->PutContentAsString("Hello\r\n");  // S_OK or E_OUTOFMEMORY
 //   CRfc822Message* inner = message.AddMessage(-1);      // number 2
 //   CRfc822BodyPart* deep = inner->AddBodyPart(-1);      // number 1 of inner
 //   TSTRING where;
@@ -162,8 +162,8 @@ class CRfc822Part {
   static TSTRING CreateBoundary();
 
   // Content. S_OK, or E_OUTOFMEMORY with the content left empty.
-  HRESULT PutContentAsString(const unsigned char* data, ULONG length);
-  HRESULT PutContentAsString(const char* text);
+  [[nodiscard]] HRESULT PutContentAsString(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT PutContentAsString(const char* text);
   void PutContentAsFile(CSharedObjPtr<CSharedTmpFile>& file);
   // The bytes (read from the file first when only it holds them); valid
   // until the content changes. Throws the system error number as DWORD

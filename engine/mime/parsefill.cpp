@@ -322,11 +322,11 @@ HRESULT CRfc822Parser::ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PAR
       message.PutParseStatus(static_cast<DWORD>(E_OUTOFMEMORY));
       return E_OUTOFMEMORY;
     }
+    if (hr == S_OK) hr = message.GetContent().PutData(file, bytes);
     if (hr != S_OK) {
       unreadable = hr;
       root.m_dwStatus = static_cast<DWORD>(hr);
     } else {
-      message.GetContent().PutData(file, bytes);
       root.m_dwStatus = static_cast<DWORD>(root.Parse(reinterpret_cast<const unsigned char*>(bytes.c_str()), size));
     }
   }

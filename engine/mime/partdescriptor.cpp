@@ -320,7 +320,8 @@ DWORD CRfc822PartDescriptor::ParseHeaders(CRfc822HeadersParser& scanner) {
         return scanner.SetPos(nameStart);
       }
       CRfc2045ContentMediaType mediaType;
-      mediaType.Parse(reinterpret_cast<const unsigned char*>(v.c_str()), static_cast<ULONG>(v.GetLength()));
+      // Always S_OK: what the parse cannot read is left out of the value.
+      (void)mediaType.Parse(reinterpret_cast<const unsigned char*>(v.c_str()), static_cast<ULONG>(v.GetLength()));
       m_strMediaType = mediaType.GetMediaType();
       void* pos = FindAttribute("boundary", mediaType.GetParameters());
       if (pos != nullptr) {

@@ -75,8 +75,8 @@ class CRfc822PartDescriptor {
   // stream, which stands at the part's start. m_dwPartStart must be set.
   // The result is also kept in the status when that was 0 (the buffer
   // form keeps only header-block failures there).
-  HRESULT Parse(const unsigned char* data, ULONG length);
-  HRESULT Parse(IStream* stream, ULONG length);
+  [[nodiscard]] HRESULT Parse(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT Parse(IStream* stream, ULONG length);
 
   // Reads one header block into the header values; returns the scanner's
   // position at its end.
@@ -88,21 +88,21 @@ class CRfc822PartDescriptor {
   DWORD ParseHeaders(IStream* stream, ULONG length);
 
   // Splits a multipart part (headers included) into children.
-  HRESULT ParseMultipart(const unsigned char* data, ULONG length);
-  HRESULT ParseMultipart(IStream* stream, ULONG length);
+  [[nodiscard]] HRESULT ParseMultipart(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT ParseMultipart(IStream* stream, ULONG length);
   // Scans the body of a message/rfc822 part in place as a message.
-  HRESULT ParseNestedMessage(const unsigned char* data, ULONG length);
-  HRESULT ParseNestedMessage(IStream* stream, ULONG length);
+  [[nodiscard]] HRESULT ParseNestedMessage(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT ParseNestedMessage(IStream* stream, ULONG length);
   // Makes children of the blocks hidden in a text part (headers included).
-  HRESULT CheckTextForHiddenPart(const unsigned char* data, ULONG length);
-  HRESULT CheckTextForHiddenPart(IStream* stream, ULONG length);
+  [[nodiscard]] HRESULT CheckTextForHiddenPart(const unsigned char* data, ULONG length);
+  [[nodiscard]] HRESULT CheckTextForHiddenPart(IStream* stream, ULONG length);
   // The line-end analysis of this descriptor's message, made over the
   // range when there is none yet. Failures are thrown as DWORD codes.
   CSetEOLSequence* GetEOLSequence(const unsigned char* data, ULONG length);
   CSetEOLSequence* GetEOLSequence(IStream* stream, ULONG length);
 
   // S_OK, E_MIME_TOO_DEEP or E_MIME_TOO_MANY_PARTS.
-  HRESULT CheckLimits() const;
+  [[nodiscard]] HRESULT CheckLimits() const;
   // Descriptors below this one, at every depth.
   DWORD GetChildCount() const { return m_dwDescendants; }
   // Descriptors in the whole tree.
@@ -160,15 +160,15 @@ class CRfc822PartDescriptor {
   // position in its stream (which is moved there).
   static tag_RANGE Sub(const tag_RANGE& r, DWORD offset, DWORD position, ULONG length);
 
-  HRESULT ParseIn(const tag_RANGE& r);
+  [[nodiscard]] HRESULT ParseIn(const tag_RANGE& r);
   ULONG ParseHeadersIn(const tag_RANGE& r);
-  HRESULT ParseMultipartIn(const tag_RANGE& r);
-  HRESULT ParseNestedMessageIn(const tag_RANGE& r);
+  [[nodiscard]] HRESULT ParseMultipartIn(const tag_RANGE& r);
+  [[nodiscard]] HRESULT ParseNestedMessageIn(const tag_RANGE& r);
   // A pasted message (one found in a text) whose own header announces a
   // message: it keeps its header block, and the body becomes its one child
   // message, scanned in place (so every byte of the text stays in a part).
-  HRESULT ParseAnnouncedMessageIn(const tag_RANGE& body);
-  HRESULT CheckTextForHiddenPartIn(const tag_RANGE& r);
+  [[nodiscard]] HRESULT ParseAnnouncedMessageIn(const tag_RANGE& body);
+  [[nodiscard]] HRESULT CheckTextForHiddenPartIn(const tag_RANGE& r);
   CSetEOLSequence* GetEOLSequenceIn(const tag_RANGE& r);
   // The body parser run over the whole part with this part's boundary,
   // media type and header length (failures thrown).

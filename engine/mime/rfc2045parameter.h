@@ -4,7 +4,7 @@
 //
 //   static const char value[] = "text/plain; Charset=us-ascii";
 //   CRfc2045ContentMediaType mediaType;
-//   mediaType.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);
+//   HRESULT hr = mediaType.Parse(reinterpret_cast<const unsigned char*>(value), sizeof value - 1);  // S_OK
 //   CRfc2045ParameterList& params = mediaType.GetParameters();
 //   void* pos = FindAttribute("charset", params);   // case-insensitive, first match
 //   if (pos != nullptr) params.GetAt(pos).PutValue("utf-8");

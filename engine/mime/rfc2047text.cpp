@@ -123,12 +123,13 @@ HRESULT QWordEncode(char* out, ULONG* size, const TSTRING& in) {
 HRESULT QWordEncode(TSTRING& out, const TSTRING& in) {
   return ResultOfCall([&]() -> HRESULT {
     ULONG count = 0;
-    QWordEncode(nullptr, &count, in);
+    (void)QWordEncode(nullptr, &count, in);  // sizing only: ERROR_MORE_DATA with the count
     TSTRING result;
     char* o = Buffer(result, static_cast<long long>(count) + 2);
     if (o == nullptr) return E_OUTOFMEMORY;
     ULONG size = count;
-    QWordEncode(o, &size, in);
+    HRESULT hr = QWordEncode(o, &size, in);
+    if (hr != S_OK) return hr;
     result.ReleaseBuffer(static_cast<int>(size));
     out = result;
     return S_OK;
@@ -221,12 +222,13 @@ HRESULT BWordEncode(char* out, ULONG* size, const TSTRING& in) {
 HRESULT BWordEncode(TSTRING& out, const TSTRING& in) {
   return ResultOfCall([&]() -> HRESULT {
     ULONG needed = 0;
-    BWordEncode(nullptr, &needed, in);
+    (void)BWordEncode(nullptr, &needed, in);  // sizing only: ERROR_MORE_DATA with the count
     TSTRING result;
     char* o = Buffer(result, static_cast<long long>(needed) + 2);
     if (o == nullptr) return E_OUTOFMEMORY;
     ULONG size = needed + 2;
-    BWordEncode(o, &size, in);
+    HRESULT hr = BWordEncode(o, &size, in);
+    if (hr != S_OK) return hr;
     result.ReleaseBuffer(static_cast<int>(size));
     out = result;
     return S_OK;
@@ -355,11 +357,13 @@ void CRfc2047EncodedWord::Compose() {
     m_strEncodedText = m_strDecodedText;
     return;
   }
+  // Encoding fails only for want of memory; the word is then written with
+  // an empty body, as a word that cannot be encoded always has been.
   TSTRING body;
   if (q) {
-    QWordEncode(body, m_strDecodedText);
+    (void)QWordEncode(body, m_strDecodedText);
   } else {
-    BWordEncode(body, m_strDecodedText);
+    (void)BWordEncode(body, m_strDecodedText);
   }
   TSTRING word;
   word.reserve(m_strCharset.GetLength() + body.GetLength() + 16);

@@ -36,21 +36,21 @@ namespace telsor {
 // "Q" text to bytes: "_" is a space, "=XX" a byte (either case of hex
 // digits). Stops with ERROR_INVALID_DATA at "?", at a byte that may not stand
 // in Q text or at a bad "=" escape; out keeps the bytes decoded before it.
-HRESULT QWordDecode(TSTRING& out, const TSTRING& in);
+[[nodiscard]] HRESULT QWordDecode(TSTRING& out, const TSTRING& in);
 // Buffer form: *size carries the capacity in (0 for a null buffer) and the
 // count written or needed out; ERROR_MORE_DATA when it does not fit. Space
 // gives "_"; ". _ ? \ =", controls but tab, 0x7F and 0x80-0xFF give "=XX".
-HRESULT QWordEncode(char* out, ULONG* size, const TSTRING& in);
-HRESULT QWordEncode(TSTRING& out, const TSTRING& in);
+[[nodiscard]] HRESULT QWordEncode(char* out, ULONG* size, const TSTRING& in);
+[[nodiscard]] HRESULT QWordEncode(TSTRING& out, const TSTRING& in);
 // Lenient Base64: white space and bytes outside the alphabet are skipped,
 // the first "=" ends the data, missing padding is tolerated (a lone last
 // character still gives one byte). S_OK or E_OUTOFMEMORY.
-HRESULT BWordDecode(TSTRING& out, const char* in, ULONG length);
-HRESULT BWordDecode(TSTRING& out, const TSTRING& in);
+[[nodiscard]] HRESULT BWordDecode(TSTRING& out, const char* in, ULONG length);
+[[nodiscard]] HRESULT BWordDecode(TSTRING& out, const TSTRING& in);
 // Strict Base64 on one line. Buffer form: E_POINTER for a null size;
 // ERROR_MORE_DATA (size := length needed) for a null or short buffer.
-HRESULT BWordEncode(char* out, ULONG* size, const TSTRING& in);
-HRESULT BWordEncode(TSTRING& out, const TSTRING& in);
+[[nodiscard]] HRESULT BWordEncode(char* out, ULONG* size, const TSTRING& in);
+[[nodiscard]] HRESULT BWordEncode(TSTRING& out, const TSTRING& in);
 
 // One word of a header text: an encoded word "=?charset?letter?text?=" or a
 // run of plain text.

@@ -9,7 +9,7 @@ namespace telsor {
 
 CRfc822Parser::CRfc822Parser() : m_nMaxContentSizeInMemory(0), m_dwTempDirError(ENOENT) {}
 
-CRfc822Parser::~CRfc822Parser() { CloseSession(); }
+CRfc822Parser::~CRfc822Parser() { (void)CloseSession(); }  // always S_OK; a destructor has no one to tell
 
 HRESULT CRfc822Parser::OpenSession(const char* directory) {
   if (directory != nullptr && *directory != '\0') {

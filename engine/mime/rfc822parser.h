@@ -71,9 +71,9 @@ class CRfc822Parser : public CSharedObj {
   // The folder for temporary files: directory, or, when it is null or
   // empty, the system's temporary folder (GetTempPath, ending in "/"); when
   // that cannot be found the folder stays empty. S_OK always.
-  HRESULT OpenSession(const char* directory);
+  [[nodiscard]] HRESULT OpenSession(const char* directory);
   // Nothing to do; S_OK.
-  HRESULT CloseSession();
+  [[nodiscard]] HRESULT CloseSession();
 
   const TSTRING& GetTempDir() const { return m_strTempDir; }
   // Contents larger than this many bytes go to temporary files (0 after
@@ -93,26 +93,26 @@ class CRfc822Parser : public CSharedObj {
   // before and after every field, so blank lines do not end the block. A
   // name over 1,023 bytes ends the reading quietly. A null text does
   // nothing. S_OK, or the failure code.
-  static HRESULT CreateFieldsCollection(const char* text, CRfc822Fields& fields, int skipWhiteSpace);
+  [[nodiscard]] static HRESULT CreateFieldsCollection(const char* text, CRfc822Fields& fields, int skipWhiteSpace);
   // headers := the bytes of the header block at the stream's current
   // position, from its first field to the end of its last (no empty line;
   // empty when there is no field). E_MIME_NAME_TOO_LONG for a field name
   // over 1,023 bytes (headers unchanged), or a stream failure code.
-  HRESULT ExtractHeaders(IStream* stream, TSTRING& headers) const;
+  [[nodiscard]] HRESULT ExtractHeaders(IStream* stream, TSTRING& headers) const;
   // The same for the file at path; a file that cannot be opened gives the
   // stream creation's code.
-  HRESULT ExtractHeaders(const char* path, TSTRING& headers) const;
+  [[nodiscard]] HRESULT ExtractHeaders(const char* path, TSTRING& headers) const;
 
   // Header filling (mime/headerfill.cpp): part's header data from the
   // header block at the stream's position, at most length bytes
   // (CStreamReader::NO_LIMIT: to the end). A part whose header was filled
   // before (scope 2 or 3) is left alone. S_OK, E_MIME_NAME_TOO_LONG (the
   // fields before it stay), or a stream failure code.
-  HRESULT FillRfc822PartHeaderInfo(IStream* stream, CRfc822Part& part, ULONG length) const;
+  [[nodiscard]] HRESULT FillRfc822PartHeaderInfo(IStream* stream, CRfc822Part& part, ULONG length) const;
   // The same from the start of the file at path, then the scope raised to
   // include the header (0 -> 2, 1 -> 3) whatever the filling gave.
   // ERROR_FILE_NOT_FOUND (part untouched) when the file cannot be opened.
-  HRESULT ParseHeader(const char* path, CRfc822Part& part) const;
+  [[nodiscard]] HRESULT ParseHeader(const char* path, CRfc822Part& part) const;
 
   // Whole parses (mime/parsefill.cpp): a structure scan, then one part per
   // scanned part, header data and, for scopes 1 and 3, decoded contents.
@@ -129,42 +129,44 @@ class CRfc822Parser : public CSharedObj {
   // size cannot be read; a file that cannot be opened or read gives that
   // error (also in the message's status); a failed scan is only recorded
   // in the message's status. Scope 2 reads the top-level header only.
-  HRESULT ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  [[nodiscard]] HRESULT ParseMessage(CSharedObjPtr<CSharedTmpFile>& file, tag_PARSE_SCOPE scope,
+                                     CRfc822Message& message) const;
   // From the message's content (set before); a failed scan is returned.
-  HRESULT ParseMessage(tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  [[nodiscard]] HRESULT ParseMessage(tag_PARSE_SCOPE scope, CRfc822Message& message) const;
   // From the first size bytes of a stream standing at its start; the
   // message's content is not set from it.
-  HRESULT ParseMessage(IStream* stream, ULONG size, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  [[nodiscard]] HRESULT ParseMessage(IStream* stream, ULONG size, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
   // Fills message from a tree scanned over the message's content.
-  HRESULT ParseMessage(CRfc822PartDescriptor& root, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
+  [[nodiscard]] HRESULT ParseMessage(CRfc822PartDescriptor& root, tag_PARSE_SCOPE scope, CRfc822Message& message) const;
   // The structure scan of a file alone (root emptied, kind 1). The file is
   // read, never mapped: one that shrinks meanwhile is a read failure.
-  HRESULT GetMIMEStructOfMsg(const char* path, CRfc822PartDescriptor& root) const;
+  [[nodiscard]] HRESULT GetMIMEStructOfMsg(const char* path, CRfc822PartDescriptor& root) const;
   // For tests: called with the path between the size check of a message
   // file and its read (null: nothing), so that a test can change the file
   // there. Process-wide; set only while no parse runs.
   static void (*s_pfnFileSized)(const char* path);
   // One part and its children from a scanned descriptor; offsets are
   // positions in stream. Part failures go to the parts' status.
-  HRESULT FillRfc822Part(CRfc822PartDescriptor& descriptor, IStream* stream, tag_PARSE_SCOPE scope,
-                         CRfc822Part& part) const;
+  [[nodiscard]] HRESULT FillRfc822Part(CRfc822PartDescriptor& descriptor, IStream* stream, tag_PARSE_SCOPE scope,
+                                       CRfc822Part& part) const;
   // Header filling seeded from a descriptor (its media type, transfer
   // encoding, disposition and flags), then the header block at its start.
-  HRESULT FillRfc822PartHeaderInfo(CRfc822PartDescriptor& descriptor, IStream* stream, CRfc822Part& part) const;
+  [[nodiscard]] HRESULT FillRfc822PartHeaderInfo(CRfc822PartDescriptor& descriptor, IStream* stream,
+                                                 CRfc822Part& part) const;
   // Decodes the bytes [start, end) of source into part's content: in
   // memory when end - start is not above the limit, else into a "MSG"
   // (message part) or "BDY" file. Uuencode gives an attachment with the
   // begin line's name; an application/mac-binhex40 body part a CAppleFile.
   // A part already filled (scope 1 or 3) is left alone. ERROR_INVALID_DATA
   // when start is after end; the content changes only on success.
-  HRESULT FillRfc822BodyContent(IStream* source, ULONG start, ULONG end, const char* mediaType,
-                                tag_CONTENT_ENCODING encoding, CRfc822Part& part) const;
+  [[nodiscard]] HRESULT FillRfc822BodyContent(IStream* source, ULONG start, ULONG end, const char* mediaType,
+                                              tag_CONTENT_ENCODING encoding, CRfc822Part& part) const;
   // The BinHex 4.0 file of length bytes of source: data fork to dataOut
   // (in dataFile, or in memory when that is null), resource fork to memory
   // or a "RES" file, both forks and the header into a CAppleFile of the
   // body part, whose content becomes the data fork.
-  HRESULT FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPtr<CSharedTmpFile>& dataFile, IStream* source,
-                                     ULONG length, CRfc822Part& part) const;
+  [[nodiscard]] HRESULT FillBodyContentMacBinHex40(IStream* dataOut, CSharedObjPtr<CSharedTmpFile>& dataFile,
+                                                   IStream* source, ULONG length, CRfc822Part& part) const;
 
   static void ParseAddressList(const TSTRING& text, CRfc822Addresses& list, tag_ADDRESS_TYPE type);
   // One group entry ("display name: members;"): its members go to list.

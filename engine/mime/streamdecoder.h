@@ -53,7 +53,7 @@
 
 namespace telsor {
 
-HRESULT DecodeStream(IStream* pDst, IStream* pSrc, tag_CONTENT_ENCODING encoding, ULONGLONG cb);
+[[nodiscard]] HRESULT DecodeStream(IStream* pDst, IStream* pSrc, tag_CONTENT_ENCODING encoding, ULONGLONG cb);
 
 }  // namespace telsor
 

@@ -38,7 +38,7 @@
 
 namespace telsor {
 
-HRESULT EncodeStream(IStream* pDst, IStream* pSrc, tag_CONTENT_ENCODING encoding, ULONGLONG cb);
+[[nodiscard]] HRESULT EncodeStream(IStream* pDst, IStream* pSrc, tag_CONTENT_ENCODING encoding, ULONGLONG cb);
 
 }  // namespace telsor
 

@@ -48,12 +48,12 @@ class CUUencodedFile {
   // Writes "begin 777 ", the name without its blanks (which the object keeps
   // from then on), CR LF; count bytes of in from its position through
   // EncodeStream; then "end" CR LF.
-  HRESULT Encode(IStream* out, IStream* in, ULONGLONG count);
+  [[nodiscard]] HRESULT Encode(IStream* out, IStream* in, ULONGLONG count);
   // Reads the "begin" line from in's position (within count bytes) into the
   // name and mode, then decodes the rest of the count into out. The name is
   // the rest of the line after the mode, less trailing blanks, line breaks
   // and dots.
-  HRESULT Decode(IStream* out, IStream* in, ULONGLONG count);
+  [[nodiscard]] HRESULT Decode(IStream* out, IStream* in, ULONGLONG count);
 
   const TSTRING& GetName() const { return m_strName; }
   operator const TSTRING&() const { return m_strName; }  // NOLINT: the file's name

@@ -57,7 +57,7 @@ struct FixedMessage {
   telsor::CRfc822Message message;
   telsor::CRfc822Fields envelope;
   FixedMessage() : parser(new telsor::CRfc822Parser) {
-    parser->OpenSession("/tmp");
+    if (parser->OpenSession("/tmp") != S_OK) abort();
     parser->PutMaxContentSizeInMemory(4 * 1024 * 1024);
     if (message.PutContentAsString(reinterpret_cast<const unsigned char*>(kMessage), sizeof kMessage - 1) != S_OK)
       abort();

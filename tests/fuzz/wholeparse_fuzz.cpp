@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ULONG limit = (data[0] & 0x20) ? 0xFFFFFFFFu : static_cast<ULONG>(data[0] >> 6) * 16;
   const std::string message(reinterpret_cast<const char*>(data) + 1, size - 1);
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(nullptr);
+  if (parser->OpenSession(nullptr) != S_OK) return 0;
   parser->PutMaxContentSizeInMemory(limit);
 
   CRfc822Message fromContent;

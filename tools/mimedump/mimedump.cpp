@@ -80,7 +80,11 @@ int main(int argc, char** argv) {
   }
   if (first >= argc) return Usage();
   telsor::CSharedObjPtr<telsor::CRfc822Parser> parser = new telsor::CRfc822Parser;
-  parser->OpenSession(nullptr);
+  HRESULT opened = parser->OpenSession(nullptr);
+  if (FAILED(opened)) {
+    fprintf(stderr, "mimedump: no parser session (0x%08X)\n", static_cast<unsigned>(opened));
+    return 1;
+  }
   parser->PutMaxContentSizeInMemory(stream ? 0 : 0xFFFFFFFFu);
   for (int i = first; i < argc; ++i) {
     telsor::CRfc822Message message;

@@ -35,7 +35,7 @@ std::string Str(const TSTRING& s) { return std::string(s.c_str(), static_cast<si
 std::unique_ptr<CRfc822Message> Parse(const std::string& text) {
   std::unique_ptr<CRfc822Message> message(new CRfc822Message);
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(nullptr);
+  EXPECT_EQ(parser->OpenSession(nullptr), S_OK);
   parser->PutMaxContentSizeInMemory(1 << 20);
   EXPECT_EQ(S_OK, message->PutContentAsString(reinterpret_cast<const unsigned char*>(text.data()),
                                               static_cast<ULONG>(text.size())));
@@ -232,7 +232,7 @@ TEST(MailFeatures, AlternativeChoice) {
   CRfc822Message bare;
   bare.PutContentMediaType("multipart/alternative");
   bare.Subject() = "s";
-  bare.PutContentAsString("own words");
+  EXPECT_EQ(bare.PutContentAsString("own words"), S_OK);
   ASSERT_EQ(S_OK, x.ExtractFeatures(bare));
   EXPECT_EQ(Show({8, 12}), Show(Raised(x)));
   EXPECT_EQ("s\r\nown words", Str(x.text));

@@ -102,7 +102,7 @@ void Oracle(const std::string& modelDir, const std::string& message, double* spa
   CMailClassifier classifier;
   classifier.LoadData((modelDir + "/Qor.bin").c_str());
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(nullptr);
+  EXPECT_EQ(parser->OpenSession(nullptr), S_OK);
   parser->PutMaxContentSizeInMemory(4 * 1024 * 1024);
   CRfc822Message parsed;
   ASSERT_EQ(parsed.PutContentAsString(reinterpret_cast<const unsigned char*>(message.data()),

@@ -53,7 +53,7 @@ TEST(FailingResults, SystemErrorsMapIntoTheFailingHalf) {
 
 CSharedObjPtr<CRfc822Parser> Parser(ULONG limit) {
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(nullptr);
+  EXPECT_EQ(parser->OpenSession(nullptr), S_OK);
   parser->PutMaxContentSizeInMemory(limit);
   return parser;
 }

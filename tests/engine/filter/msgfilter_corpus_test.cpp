@@ -79,7 +79,7 @@ TEST(MsgFilterCorpus, FileAndMemoryBindingsAgreeOnTheTrainingHalf) {
 
     const std::string bytes = telsor_test::ReadFileBytes(path);
     telsor::CSharedObjPtr<telsor::CRfc822Parser> parser = new telsor::CRfc822Parser;
-    parser->OpenSession(temp.path().c_str());
+    EXPECT_EQ(parser->OpenSession(temp.path().c_str()), S_OK);
     parser->PutMaxContentSizeInMemory(4 * 1024 * 1024);
     telsor::CRfc822Message message;
     ASSERT_EQ(message.PutContentAsString(reinterpret_cast<const unsigned char*>(bytes.data()),

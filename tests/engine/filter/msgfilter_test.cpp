@@ -176,7 +176,7 @@ struct ParsedMessage {
   CSharedObjPtr<CRfc822Parser> parser;
   CRfc822Message message;
   ParsedMessage(const std::string& bytes, const std::string& tempDir) : parser(new CRfc822Parser) {
-    parser->OpenSession(tempDir.c_str());
+    EXPECT_EQ(parser->OpenSession(tempDir.c_str()), S_OK);
     parser->PutMaxContentSizeInMemory(4 * 1024 * 1024);
     EXPECT_EQ(message.PutContentAsString(reinterpret_cast<const unsigned char*>(bytes.data()),
                                          static_cast<ULONG>(bytes.size())),

@@ -59,17 +59,18 @@ TEST(MsgFilterThreads, FiltersOnManyThreadsShareOneCompiledScript) {
         int i = (t + round) % kMessages;
         const std::string expected = i % 2 ? "fileinto:Offers keep" : "keep";
         CCountingFilter byFile;
-        byFile.Initialize(dir.path().c_str());
+        if (byFile.Initialize(dir.path().c_str()) != S_OK) ++wrong;
         if (byFile.Execute(script, (dir / ("m" + std::to_string(i))).c_str(), nullptr) != S_OK ||
             byFile.actions != expected)
           ++wrong;
 
         const std::string bytes = Message(i);
         telsor::CSharedObjPtr<telsor::CRfc822Parser> parser = new telsor::CRfc822Parser;
-        parser->OpenSession(dir.path().c_str());
+        if (parser->OpenSession(dir.path().c_str()) != S_OK) ++wrong;
         telsor::CRfc822Message message;
-        message.PutContentAsString(reinterpret_cast<const unsigned char*>(bytes.data()),
-                                   static_cast<ULONG>(bytes.size()));
+        if (message.PutContentAsString(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<ULONG>(bytes.size())) != S_OK)
+          ++wrong;
         CCountingFilter inMemory;
         if (parser->ParseMessage(telsor::PARSE_SCOPE_FULL, message) != S_OK ||
             inMemory.Execute(script, &message, nullptr) != S_OK || inMemory.actions != expected)

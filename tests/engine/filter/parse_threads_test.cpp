@@ -12,7 +12,7 @@ namespace {
 
 std::string Print(const telsor::CSieveScript& s) {
   telsor::TSTRING text;
-  s.PrintToString(text);
+  if (s.PrintToString(text) != S_OK) return "(not printed)";
   return text.c_str();
 }
 

@@ -42,11 +42,12 @@ TEST(ScriptStoreThreads, CachesAndDescriptionShared) {
         if (compiled == nullptr) {
           CSharedObjPtr<CCacheItemCompiledSS> made = new CCacheItemCompiledSS;
           made->m_dwResult = static_cast<DWORD>(i);
-          made->m_script.ParseString(("if header :contains \"X\" \"" + id + "\" { discard; }").c_str(), nullptr);
+          if (made->m_script.ParseString(("if header :contains \"X\" \"" + id + "\" { discard; }").c_str(), nullptr) != S_OK)
+            ++wrong;
           store.Compiled().InsertIntoCache(TSTRING(id.c_str()), made);
         } else {
           TSTRING text;
-          compiled->m_script.PrintToString(text);
+          if (compiled->m_script.PrintToString(text) != S_OK) ++wrong;
           // The printer writes the key as the comparator sees it: lower case.
           std::string key = id;
           key[0] = 's';

@@ -44,7 +44,7 @@ TEST(SieveXMLThreads, ListsAndCompiledScripts) {
         CSieveScript script;
         if (store.GetCompiledScript(id.c_str(), script) != S_OK) ++wrong;
         TSTRING text;
-        script.PrintToString(text);
+        if (script.PrintToString(text) != S_OK) ++wrong;
         if (std::string(text.c_str()).find("\"k" + id.substr(1) + "\"") == std::string::npos) ++wrong;
         if (i % 10 == 0) store.ClearCacheAllScriptInfo();
         if (i % 7 == 0) store.ClearCacheScriptContent(id.c_str());

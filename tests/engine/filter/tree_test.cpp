@@ -189,13 +189,13 @@ TEST(SieveTree, FactoryMakesEveryClassWithDefaults) {
     EXPECT_EQ(node->m_nLine, 0u);
   }
   CExprTreeNode* made = nullptr;
-  CExprTreeNode::CreateInstance(CExprTreeNode::NODE_MULTI_TEST, &made);
+  EXPECT_EQ(CExprTreeNode::CreateInstance(CExprTreeNode::NODE_MULTI_TEST, &made), S_OK);
   CSharedObjPtr<CExprTreeNode> multi = made;
   EXPECT_EQ(static_cast<CMultiTest*>(made)->m_nOperator, LOGIC_ANYOF);
-  CExprTreeNode::CreateInstance(CExprTreeNode::NODE_X_SPAMTEST, &made);
+  EXPECT_EQ(CExprTreeNode::CreateInstance(CExprTreeNode::NODE_X_SPAMTEST, &made), S_OK);
   CSharedObjPtr<CExprTreeNode> spam = made;
   EXPECT_EQ(static_cast<CTestXSpamTest*>(made)->m_nOperator, RELATIONAL_EQ);
-  CExprTreeNode::CreateInstance(CExprTreeNode::NODE_VACATION_TAGS, &made);
+  EXPECT_EQ(CExprTreeNode::CreateInstance(CExprTreeNode::NODE_VACATION_TAGS, &made), S_OK);
   CSharedObjPtr<CExprTreeNode> vac = made;
   EXPECT_EQ(static_cast<CVacationTags*>(made)->m_nMime, -1);
 

@@ -287,8 +287,8 @@ TEST(BinHex, ForkShorterThanItsLength) {
   CTestStream full;
   full.failWrite = static_cast<HRESULT>(0x80000008u);
   try {
-    EncodeBinHex40(&full, "f", 0, "TEXT", "ttxt", 0, nullptr, 0, nullptr, 0);
-    ADD_FAILURE() << "no throw";
+    HRESULT hr = EncodeBinHex40(&full, "f", 0, "TEXT", "ttxt", 0, nullptr, 0, nullptr, 0);
+    ADD_FAILURE() << "no throw, result 0x" << std::hex << static_cast<DWORD>(hr);
   } catch (DWORD code) {
     EXPECT_EQ(code, 0x80000008u);
   }

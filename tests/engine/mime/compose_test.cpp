@@ -69,7 +69,8 @@ std::string HeaderOf(CRfc822Part& part) {
 }
 
 void PutBytes(CRfc822Part& part, const std::string& bytes) {
-  part.PutContentAsString(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<ULONG>(bytes.size()));
+  EXPECT_EQ(part.PutContentAsString(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<ULONG>(bytes.size())),
+            S_OK);
 }
 
 // A message with a fixed date, so that its header is known byte for byte.
@@ -319,7 +320,7 @@ TEST(Compose, MacintoshFiles) {
   apple->PutFileType("TEXT");
   apple->PutFileCreator("ttxt");
   unsigned char data[] = "data fork";
-  apple->PutDataForkAsString(data, 9);
+  EXPECT_EQ(apple->PutDataForkAsString(data, 9), S_OK);
   CRfc822BodyPart binhex;
   binhex.PutContentMediaType("application/mac-binhex40");
   binhex.PutAppleFile(apple);

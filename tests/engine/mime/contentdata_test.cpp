@@ -95,7 +95,7 @@ TEST(ContentData, FolderFromTheSystemWhenNoneIsSet) {
   TempDir dir;
   ScopedEnv tmp("TMP", dir.path().c_str());
   CRfc822ContentData content;
-  content.PutAsString(Bytes("x"), 1);
+  EXPECT_EQ(content.PutAsString(Bytes("x"), 1), S_OK);
   CSharedObjPtr<CSharedTmpFile> file = content.GetAsFile();
   EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
   EXPECT_EQ(Str(content.GetTempDir()), dir.path() + "/");
@@ -134,7 +134,7 @@ TEST(ContentData, PutAsFileRules) {
   content.PutAsFile(file);  // the same file: nothing changes
   EXPECT_TRUE(content.IsInMemory());
   CRfc822ContentData none;
-  none.PutAsString(Bytes("x"), 1);
+  EXPECT_EQ(none.PutAsString(Bytes("x"), 1), S_OK);
   CSharedObjPtr<CSharedTmpFile> null;
   none.PutAsFile(null);  // a null file replaces the content
   EXPECT_TRUE(none.IsEmpty());
@@ -150,7 +150,7 @@ TEST(ContentData, PutAsFileRules) {
 TEST(ContentData, CopiesShareTheTemporaryFile) {
   TempDir dir;
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(dir.path().c_str());
+  EXPECT_EQ(parser->OpenSession(dir.path().c_str()), S_OK);
   CRfc822ContentData* first = new CRfc822ContentData;
   first->PutAsFile(parser->GetTmpFile("MSG"));
   CRfc822ContentData second(*first);
@@ -159,7 +159,7 @@ TEST(ContentData, CopiesShareTheTemporaryFile) {
   third = third;
   EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
   delete first;
-  second.PutAsString(Bytes("other"), 5);  // lets go of the file
+  EXPECT_EQ(second.PutAsString(Bytes("other"), 5), S_OK);  // lets go of the file
   EXPECT_EQ(FilesIn(dir.path()).size(), 1u);
   third.Empty();
   EXPECT_EQ(FilesIn(dir.path()).size(), 0u);
@@ -167,14 +167,14 @@ TEST(ContentData, CopiesShareTheTemporaryFile) {
 
 TEST(ContentData, StreamIsOverACopy) {
   CRfc822ContentData content;
-  content.PutAsString(Bytes("original"), 8);
+  EXPECT_EQ(content.PutAsString(Bytes("original"), 8), S_OK);
   IStream* s = content.GetAsStream();
   ULONG done = 0;
   EXPECT_EQ(s->Write("XYZ", 3, &done), S_OK);
   s->Release();
   EXPECT_EQ(Str(content.GetAsString()), "original");
   TSTRING shared("text");
-  content.PutAsString(shared);
+  EXPECT_EQ(content.PutAsString(shared), S_OK);
   EXPECT_EQ(content.GetSize(), 4u);
   EXPECT_EQ(StreamOf(content), "text");
 }
@@ -206,14 +206,14 @@ TEST(ContentData, FailedConversionLeavesNoFile) {
   TempDir dir;
   CRfc822ContentData content;
   content.PutTempDir((dir / "missing").c_str());
-  content.PutAsString(Bytes("data"), 4);
+  EXPECT_EQ(content.PutAsString(Bytes("data"), 4), S_OK);
   EXPECT_EQ(ThrownCode([&] { content.GetAsFile(); }), static_cast<DWORD>(ENOENT));
   EXPECT_TRUE(content.IsInMemory());
   EXPECT_FALSE(content.IsInFile());
 
   // A write that cannot complete (the file-size limit): the new file goes.
   content.PutTempDir(dir.path().c_str());
-  content.PutAsString(Bytes(std::string(5000, 'w')), 5000);
+  EXPECT_EQ(content.PutAsString(Bytes(std::string(5000, 'w')), 5000), S_OK);
   struct rlimit old;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   struct rlimit small = old;
@@ -235,7 +235,7 @@ TEST(ContentData, PutDataHoldsBoth) {
   TempDir dir;
   WriteFileBytes(dir / "m", "from file");
   CRfc822ContentData content;
-  content.PutData(new CSharedTmpFile((dir / "m").c_str(), 0), TSTRING("in memory"));
+  EXPECT_EQ(content.PutData(new CSharedTmpFile((dir / "m").c_str(), 0), TSTRING("in memory")), S_OK);
   EXPECT_EQ(content.GetSize(), 9u);
   EXPECT_TRUE(content.IsInFile());
   EXPECT_EQ(StreamOf(content), "in memory");

@@ -75,13 +75,13 @@ TEST(ContentDisposition, ParseTable) {
 TEST(ContentDisposition, StoredFileNameAndParseAgain) {
   CRfc2045DispType disp;
   std::string first = "attachment; filename=a.txt";
-  disp.Parse(reinterpret_cast<const unsigned char*>(first.data()), static_cast<ULONG>(first.size()));
+  EXPECT_EQ(disp.Parse(reinterpret_cast<const unsigned char*>(first.data()), static_cast<ULONG>(first.size())), S_OK);
   disp.PutFilename("b.txt");
   EXPECT_EQ(ListOf(disp.GetParameters()), (Params{{"filename", "b.txt"}}));
   disp.GetParameters().RemoveAll();
   EXPECT_EQ(Str(disp.GetFilename()), "b.txt");  // the stored name answers
   std::string second = "inline";
-  disp.Parse(reinterpret_cast<const unsigned char*>(second.data()), static_cast<ULONG>(second.size()));
+  EXPECT_EQ(disp.Parse(reinterpret_cast<const unsigned char*>(second.data()), static_cast<ULONG>(second.size())), S_OK);
   EXPECT_EQ(Str(disp.GetDispositionType()), "inline");
   EXPECT_EQ(Str(disp.GetFilename()), "");
   disp.PutFilename("c");
@@ -101,7 +101,7 @@ TEST(ContentDisposition, ManyParametersParseInLinearTime) {
   const CCpuTimer timer;
   ExactBytes in(value);
   CRfc2045DispType disp;
-  disp.Parse(in.data(), in.size());
+  EXPECT_EQ(disp.Parse(in.data(), in.size()), S_OK);
   EXPECT_LT(timer.Seconds(), mime_test::kLinearTimeBound);
   EXPECT_EQ(disp.GetParameters().GetCount(), 50001);
   EXPECT_EQ(Str(disp.GetFilename()), "f");

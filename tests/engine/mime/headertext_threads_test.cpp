@@ -35,12 +35,12 @@ std::string Digest(const char* value) {
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(value);
   ULONG n = static_cast<ULONG>(strlen(value));
   CRfc2045ContentMediaType ct;
-  ct.Parse(bytes, n);
+  out += ct.Parse(bytes, n) == S_OK ? "ok|" : "failed|";
   out += ct.GetMediaType().c_str();
   out += "|";
   out += ct.GetName().c_str();
   CRfc2045DispType disp;
-  disp.Parse(bytes, n);
+  out += disp.Parse(bytes, n) == S_OK ? "|ok" : "|failed";
   out += "|";
   out += disp.GetFilename().c_str();
   CRfc822Addresses list;

@@ -195,7 +195,7 @@ TEST(MessageTree, ContentFields) {
   EXPECT_EQ(Str(p.GetContentDisposition()), "inline");
   p.PutCharset(nullptr);
   EXPECT_TRUE(p.GetCharset().IsEmpty());
-  p.PutContentAsString("abc");
+  EXPECT_EQ(p.PutContentAsString("abc"), S_OK);
   EXPECT_EQ(p.PutContentAsString(nullptr, 5), S_OK);
   EXPECT_TRUE(p.GetContent().IsEmpty());
   EXPECT_EQ(Content(p), "");
@@ -376,7 +376,7 @@ TEST(MessageTree, CloneCopiesTheTreeAndSharesFiles) {
       text->PutAppleFile(apple);
       CRfc822Message* inner = source.AddMessage(-1);
       inner->Subject() = "inner";
-      inner->AddBodyPart(-1)->PutContentAsString("inner body");
+      EXPECT_EQ(inner->AddBodyPart(-1)->PutContentAsString("inner body"), S_OK);
       source.DeletePart(gone);  // the source's children are 2 and 3
       source.Clone(clone);
       EXPECT_EQ(clone.GetParseScope(), PARSE_SCOPE_FULL);
@@ -417,7 +417,7 @@ TEST(MessageTree, CloneIntoItsOwnTreeDoesNothing) {
   CRfc822Message* inner = root.AddMessage(-1);
   inner->Subject() = "inner";
   CRfc822BodyPart* body = inner->AddBodyPart(-1);
-  body->PutContentAsString("x");
+  EXPECT_EQ(body->PutContentAsString("x"), S_OK);
   CRfc822BodyPart* leaf = body->AddBodyPart(-1);
   root.Clone(root);
   root.Clone(*inner);
@@ -436,7 +436,7 @@ TEST(MessageTree, CopiesIntoAnAncestorCopyBeforeClearing) {
   root.AddBodyPart(-1);
   CRfc822Message* inner = root.AddMessage(-1);
   inner->Subject() = "inner";
-  inner->AddBodyPart(-1)->PutContentAsString("inner body");
+  EXPECT_EQ(inner->AddBodyPart(-1)->PutContentAsString("inner body"), S_OK);
   inner->Clone(root);
   EXPECT_EQ(Str(root.Subject()), "inner");
   ASSERT_EQ(Numbers(root), (std::vector<ULONG>{3}));
@@ -452,7 +452,7 @@ TEST(MessageTree, CopiesIntoAnAncestorCopyBeforeClearing) {
 
   CRfc822BodyPart multi;
   CRfc822BodyPart* child = multi.AddBodyPart(-1);
-  child->PutContentAsString("leaf");
+  EXPECT_EQ(child->PutContentAsString("leaf"), S_OK);
   child->AddBodyPart(-1);
   child->Clone(multi);
   EXPECT_EQ(Content(multi), "leaf");
@@ -474,7 +474,7 @@ TEST(MessageTree, AttachmentsAndContentFiles) {
   EXPECT_EQ(a->GetContent().GetSize(), 8u);
   // Contents of the tree make their files in the root's folder.
   CRfc822BodyPart* b = root.AddMessage(-1)->AddBodyPart(-1);
-  b->PutContentAsString("in memory");
+  EXPECT_EQ(b->PutContentAsString("in memory"), S_OK);
   CSharedObjPtr<CSharedTmpFile> made = b->GetContentAsFile();
   ASSERT_NE(made, nullptr);
   EXPECT_EQ(std::string(made->GetFileName()).substr(0, dir.path().size()), dir.path());

@@ -38,7 +38,7 @@ TEST(MessageTreeThreads, BoundariesAndClones) {
     source.PutBoundary("S");
     CRfc822BodyPart* text = source.AddBodyPart(-1);
     text->PutContentMediaType("text/plain");
-    text->PutContentAsString("text\r\n");
+    if (text->PutContentAsString("text\r\n") != S_OK) ADD_FAILURE() << "content not stored";
     CSharedObjPtr<CSharedTmpFile> file = CSharedTmpFile::Create(dir.path().c_str(), "BDY");
     WriteFileBytes(file->GetFileName(), "file bytes");
     CRfc822BodyPart* attached = source.AddAttachment(file);

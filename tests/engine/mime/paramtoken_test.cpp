@@ -208,13 +208,13 @@ TEST(ParamToken, DamagedTokens) {
   EXPECT_EQ(Decrypt("!!!!", "k", &out), static_cast<DWORD>(ERROR_INVALID_DATA));
   // Every ciphertext byte changed in turn.
   TSTRING sealed;
-  BWordDecode(sealed, TSTRING(token));
+  EXPECT_EQ(BWordDecode(sealed, TSTRING(token)), S_OK);
   for (int i = 0; i < sealed.GetLength(); ++i) {
     for (int bit : {0, 7}) {
       std::string bytes = Str(sealed);
       bytes[static_cast<size_t>(i)] = static_cast<char>(bytes[static_cast<size_t>(i)] ^ (1 << bit));
       TSTRING bad;
-      BWordEncode(bad, TSTRING(bytes));
+      EXPECT_EQ(BWordEncode(bad, TSTRING(bytes)), S_OK);
       EXPECT_EQ(Decrypt(Str(bad), "right key", &out), static_cast<DWORD>(ERROR_INVALID_DATA)) << i;
       EXPECT_TRUE(out.empty());
     }
@@ -231,7 +231,7 @@ TEST(ParamToken, DamagedTokens) {
                    reinterpret_cast<unsigned char*>(&out2[0]), static_cast<ULONG>(out2.size()), &n, 1);
     out2.resize(n);
     TSTRING resealed;
-    BWordEncode(resealed, TSTRING(out2));
+    EXPECT_EQ(BWordEncode(resealed, TSTRING(out2)), S_OK);
     EXPECT_EQ(Decrypt(Str(resealed), "right key", &out), static_cast<DWORD>(ERROR_INVALID_DATA)) << damage;
   }
 }

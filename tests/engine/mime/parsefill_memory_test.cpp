@@ -84,7 +84,7 @@ int ParseInChild(const std::string& path, const std::string& dir, long& growthKb
   int failed = 0;
   {
     CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-    parser->OpenSession(dir.c_str());
+    EXPECT_EQ(parser->OpenSession(dir.c_str()), S_OK);
     parser->PutMaxContentSizeInMemory(kSpamTestLimit);
     CRfc822Message message;
     CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);

@@ -316,7 +316,7 @@ namespace {
 
 CSharedObjPtr<CRfc822Parser> Parser(ULONG limit) {
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(nullptr);
+  EXPECT_EQ(parser->OpenSession(nullptr), S_OK);
   parser->PutMaxContentSizeInMemory(limit);
   return parser;
 }
@@ -456,7 +456,7 @@ TEST(ParseFill, TemporaryFilesGoWithTheMessage) {
   std::string dir = TempPath("session");
   ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(dir.c_str());  // limit 0: every body in a file
+  EXPECT_EQ(parser->OpenSession(dir.c_str()), S_OK);  // limit 0: every body in a file
   {
     CRfc822Message message;
     ASSERT_EQ(S_OK, message.PutContentAsString("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n"
@@ -807,7 +807,7 @@ TEST(ParseFill, TemporaryFilesOfAFileParseGoWithTheMessage) {
                                "Content-Type: message/rfc822\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
                                    kEncodedInnerB64 + "\r\n--b--\r\n");
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(dir.c_str());  // limit 0: scanned from disk, every body in a file
+  EXPECT_EQ(parser->OpenSession(dir.c_str()), S_OK);  // limit 0: scanned from disk, every body in a file
   {
     CRfc822Message message;
     CSharedObjPtr<CSharedTmpFile> file = new CSharedTmpFile(path.c_str(), FALSE);

@@ -186,7 +186,7 @@ TEST(ParseTreeOracle, LeavesAgreeWithPython) {
   EXPECT_GT(messages.size(), 30u);
 
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(nullptr);
+  EXPECT_EQ(parser->OpenSession(nullptr), S_OK);
   std::vector<std::string> seen;
   for (const auto& message : messages) {
     const std::string& path = message.first;

@@ -316,7 +316,7 @@ std::string Nested(int levels) {
   std::string word = "=?a?Q?core?=";
   for (int i = 0; i < levels; ++i) {
     TSTRING b;
-    BWordEncode(b, T(word));
+    EXPECT_EQ(BWordEncode(b, T(word)), S_OK);
     word = "=?a?B?" + Str(b) + "?=";
   }
   return word;
@@ -339,7 +339,7 @@ TEST(Rfc2047Text, CraftedNestingCostsLinearTime) {
   std::vector<std::string> levels = {"=?a?Q?core?="};
   while (levels.back().size() < 200000) {
     TSTRING q;
-    QWordEncode(q, T(levels.back()));
+    EXPECT_EQ(QWordEncode(q, T(levels.back())), S_OK);
     levels.push_back("=?a?Q?" + Str(q) + "?=");
   }
   ASSERT_GT(levels.size(), 150u);

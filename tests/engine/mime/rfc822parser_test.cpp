@@ -78,11 +78,11 @@ TEST(ParserSession, CallersFileIsNeverRemoved) {
 TEST(ParserSession, NamesTakeThreeCharactersAndOneSlash) {
   TempDir dir;
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(dir.path().c_str());  // no trailing slash
+  EXPECT_EQ(parser->OpenSession(dir.path().c_str()), S_OK);  // no trailing slash
   CSharedObjPtr<CSharedTmpFile> a = parser->GetTmpFile("BODYPART");
   EXPECT_EQ(std::string(a->GetFileName()).substr(0, dir.path().size() + 4), dir.path() + "/BOD");
   CSharedObjPtr<CRfc822Parser> slashed = new CRfc822Parser;
-  slashed->OpenSession((dir.path() + "/").c_str());
+  EXPECT_EQ(slashed->OpenSession((dir.path() + "/").c_str()), S_OK);
   CSharedObjPtr<CSharedTmpFile> b = slashed->GetTmpFile("X");
   EXPECT_EQ(std::string(b->GetFileName()).substr(0, dir.path().size() + 2), dir.path() + "/X");
   EXPECT_EQ(std::string(b->GetFileName()).find("//"), std::string::npos);
@@ -92,7 +92,7 @@ TEST(ParserSession, NamesTakeThreeCharactersAndOneSlash) {
 TEST(ParserSession, ManyFilesAtOnceGetDistinctNames) {
   TempDir dir;
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession(dir.path().c_str());
+  EXPECT_EQ(parser->OpenSession(dir.path().c_str()), S_OK);
   std::vector<CSharedObjPtr<CSharedTmpFile>> files;
   std::set<std::string> names;
   for (int i = 0; i < 1000; ++i) {
@@ -133,7 +133,7 @@ TEST(ParserSession, NoUsableFolderRefusesFiles) {
   EXPECT_EQ(ThrownCode([&] { unopened->GetTmpFile("BDY"); }), static_cast<DWORD>(ENOENT));
   // Nor is the root folder taken when it is given.
   CSharedObjPtr<CRfc822Parser> root = new CRfc822Parser;
-  root->OpenSession("/");
+  EXPECT_EQ(root->OpenSession("/"), S_OK);
   EXPECT_EQ(ThrownCode([&] { root->GetTmpFile("BDY"); }), static_cast<DWORD>(ENOENT));
   EXPECT_EQ(Files("/"), rootBefore);
 }
@@ -141,7 +141,7 @@ TEST(ParserSession, NoUsableFolderRefusesFiles) {
 TEST(ParserSession, MissingFolderGivesTheSystemError) {
   TempDir dir;
   CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
-  parser->OpenSession((dir / "missing").c_str());
+  EXPECT_EQ(parser->OpenSession((dir / "missing").c_str()), S_OK);
   EXPECT_EQ(ThrownCode([&] { parser->GetTmpFile("BDY"); }), static_cast<DWORD>(ENOENT));
 }
 

@@ -78,7 +78,7 @@ TEST(SessionThreads, EightSessionsAtOnce) {
   auto work = [&](int t) {
     CSharedObjPtr<CRfc822Parser> parser = new CRfc822Parser;
     parser->PutMaxContentSizeInMemory(1024);
-    parser->OpenSession(dir.path().c_str());
+    if (parser->OpenSession(dir.path().c_str()) != S_OK) ++failures;
     for (int round = 0; round < ROUNDS; ++round) {
       try {
         // Temporary files of all three kinds; one goes to another thread.
@@ -91,7 +91,8 @@ TEST(SessionThreads, EightSessionsAtOnce) {
         std::string bytes = "content " + std::to_string(t) + "/" + std::to_string(round);
         CRfc822ContentData content;
         content.PutTempDir(parser->GetTempDir());
-        content.PutAsString(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<ULONG>(bytes.size()));
+        if (content.PutAsString(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<ULONG>(bytes.size())) != S_OK)
+          ++failures;
         CSharedObjPtr<CSharedTmpFile> file = content.GetAsFile();
         CRfc822ContentData copy;
         copy.PutAsFile(file);
@@ -113,7 +114,7 @@ TEST(SessionThreads, EightSessionsAtOnce) {
         if (shared.CountEquivalentEOL(TSTRING("\r\n")) != 1) ++failures;
 
         CRfc822Fields fields;
-        CRfc822Parser::CreateFieldsCollection(text.c_str(), fields, 0);
+        if (CRfc822Parser::CreateFieldsCollection(text.c_str(), fields, 0) != S_OK) ++failures;
         fields.Sort(CRfc822Fields::ORDER_BY_NAME);
         if (fields.FindFirst("subject") < 0) ++failures;
       } catch (...) {

@@ -326,7 +326,7 @@ TEST(StructScan, ARootsLevelCountsTowardsTheLimit) {
   CRfc822PartDescriptor root(nullptr);
   root.m_nKind = 1;
   root.m_dwLevel = 250;
-  root.Parse(bytes.data(), bytes.size());
+  EXPECT_EQ(root.Parse(bytes.data(), bytes.size()), S_OK);
   unsigned long count = 0, depth = 0;
   EXPECT_EQ("", Invariants(root, bytes.size(), &count, &depth));
   EXPECT_EQ(6u, depth);  // levels 251 to 256

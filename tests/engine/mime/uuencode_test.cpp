@@ -115,7 +115,7 @@ TEST(UUencodedFile, Failures) {
   out.failWrite = static_cast<HRESULT>(0x80000009u);
   CUUencodedFile file;
   try {
-    file.Encode(&out, &in, 3);
+    EXPECT_EQ(file.Encode(&out, &in, 3), S_OK);
     ADD_FAILURE() << "no throw";
   } catch (DWORD code) {
     EXPECT_EQ(code, 0x80000009u);
