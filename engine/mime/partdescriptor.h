@@ -112,7 +112,7 @@ class CRfc822PartDescriptor {
   CRfc822PartDescriptor* CreateChild();
   // CreateChild within the tree's part limit: E_MIME_TOO_MANY_PARTS past it,
   // NO_DESCRIPTOR when memory runs out; either is also kept as the status.
-  HRESULT CreateCountedChild(CRfc822PartDescriptor*& child);
+  [[nodiscard]] HRESULT CreateCountedChild(CRfc822PartDescriptor*& child);
   // Unlinks child when it is one of the children; DestroyChild also
   // deletes it.
   void RemoveChild(CRfc822PartDescriptor* child);
