@@ -87,8 +87,12 @@ TEST_F(LongLinesTest, AFileCostsTimeLinearInItsLongestLine) {
     const double floor = 1e-8 * kSanitizerSlowdown;
     EXPECT_LT(perByte[1], 3 * std::max(perByte[0], floor)) << perByte[0] << " " << perByte[1];
     EXPECT_LT(perByte[2], 3 * std::max({perByte[0], perByte[1], floor})) << perByte[1] << " " << perByte[2];
-    // From a file within twice the memory form.
-    EXPECT_LT(file, 2 * memory + 0.01 * kSanitizerSlowdown) << file << " " << memory;
+    // From a file near the memory form: about 1-2x on a quiet machine
+    // (bench figures), where a reader that copies the line for every piece
+    // costs over 10x. The bound leaves room for the page faults of the file
+    // form's growing buffers, which weigh more on a machine busy with other
+    // builds.
+    EXPECT_LT(file, 3 * memory + 0.02 * kSanitizerSlowdown) << file << " " << memory;
   }
 }
 
